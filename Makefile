@@ -1,0 +1,56 @@
+# The two commands of README.md: `make demo` and `make test`.
+# Both install what is missing first, so a fresh machine needs nothing else.
+
+CC  ?= clang
+CXX ?= clang++
+export CC CXX
+JOBS ?= $(shell nproc)
+BUILD      := build
+BUILD_SAN  := build-asan
+CMAKE_GEN  := -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+
+.PHONY: all deps build build-san test test-plain test-san demo bench format clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(BUILD_SAN)/build.ninja:
+	cmake -S . -B $(BUILD_SAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTMS_SANITIZE=ON -DTMS_BENCH=OFF
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-san: deps $(BUILD_SAN)/build.ninja
+	cmake --build $(BUILD_SAN) -j $(JOBS)
+
+test-plain: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+test-san: build-san
+	cd $(BUILD_SAN) && \
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# Normal build first, then the whole suite again under AddressSanitizer + UBSan.
+test:
+	$(MAKE) test-plain
+	$(MAKE) test-san
+	@echo "make test: all suites passed (plain and sanitized)"
+
+demo: build
+	./$(BUILD)/tools/tmsctl/tmsctl demo
+
+bench: build
+	./$(BUILD)/bench/tms_bench
+
+format:
+	find platform server tmschannel tools tests bench fuzz -name '*.h' -o -name '*.cpp' 2>/dev/null | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(BUILD_SAN)

@@ -1,0 +1,29 @@
+// Gives a test its own runtime folder so that test processes running in
+// parallel never share log files, sockets or shared-memory names.
+#pragma once
+
+#include <string>
+
+namespace tmstest {
+
+// Creates a fresh folder under the system temp folder, points TMS_RUNTIME_DIR
+// at it for this process, and removes it again on destruction.
+class TestRuntimeDir {
+public:
+    TestRuntimeDir();
+    ~TestRuntimeDir();
+    TestRuntimeDir(const TestRuntimeDir&) = delete;
+    TestRuntimeDir& operator=(const TestRuntimeDir&) = delete;
+
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::string m_previous;
+    bool m_hadPrevious = false;
+};
+
+// Reads a whole file into a string ("" when it cannot be read).
+std::string ReadFileText(const std::string& path);
+
+}  // namespace tmstest
