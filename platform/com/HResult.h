@@ -5,6 +5,7 @@
 #include "platform/kernel/WinTypes.h"
 
 using HRESULT = std::int32_t;
+using SCODE = HRESULT;
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
@@ -33,9 +34,20 @@ constexpr HRESULT DISP_E_TYPEMISMATCH = HR(0x80020005);
 constexpr HRESULT DISP_E_OVERFLOW = HR(0x8002000A);
 constexpr HRESULT DISP_E_BADVARTYPE = HR(0x80020008);
 constexpr HRESULT DISP_E_BADINDEX = HR(0x8002000B);
+constexpr HRESULT DISP_E_ARRAYISLOCKED = HR(0x8002000D);
 constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = HR(0x8002802B);
 
 // Win32 error codes as HRESULTs (FACILITY_WIN32).
 constexpr HRESULT HRESULT_FROM_WIN32(DWORD err) {
     return err == 0 ? S_OK : static_cast<HRESULT>((err & 0xFFFFu) | 0x80070000u);
 }
+
+// The parts of an HRESULT: facility (bits 16-26) and code (bits 0-15).
+constexpr DWORD HRESULT_FACILITY(HRESULT hr) {
+    return (static_cast<DWORD>(hr) >> 16) & 0x1FFFu;
+}
+constexpr DWORD HRESULT_CODE(HRESULT hr) {
+    return static_cast<DWORD>(hr) & 0xFFFFu;
+}
+constexpr DWORD FACILITY_ITF = 4;
+constexpr DWORD FACILITY_WIN32 = 7;

@@ -1,0 +1,93 @@
+#include "platform/com/ComPtr.h"
+
+#include "TestObject.h"
+#include "platform/com/IDispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+HRESULT ErrorOf(void (*f)()) {
+    try {
+        f();
+    } catch (const _com_error& e) {
+        return e.Error();
+    }
+    return S_OK;
+}
+
+TEST(ComPtr, NullDereferenceThrowsPointerError) {
+    EXPECT_EQ(ErrorOf([] { CComPtr<ITestThing>()->Value(); }), E_POINTER);
+    EXPECT_EQ(ErrorOf([] { CComPtr<ITestThing>().QueryInterface<IUnknown>(); }), E_POINTER);
+    ISupportErrorInfo* out = reinterpret_cast<ISupportErrorInfo*>(1);
+    EXPECT_EQ(CComPtr<ITestThing>().QueryInterface(&out), E_POINTER);
+    EXPECT_EQ(out, nullptr);
+}
+
+TEST(ComPtr, ReferencesFollowCopyMoveAttachAndOutParameters) {
+    int live = 0;
+    {
+        CComPtr<ITestThing> a = MakeComObject<CTestThing>(7, &live);
+        CComPtr<ITestThing> b = a;
+        CComPtr<ITestThing> c = std::move(b);
+        EXPECT_EQ(b, nullptr);
+        c = c.Get();                    // self-assignment through the raw pointer keeps the object
+        CComPtr<IUnknown> unknown = a;  // derived to base
+        a = nullptr;
+        EXPECT_EQ(live, 1);
+
+        // operator& releases the old interface before the callee fills the slot.
+        ITestThing** slot = &c;
+        EXPECT_EQ(*slot, nullptr);
+        *slot = MakeComObject<CTestThing>(8, &live).Detach();
+        EXPECT_EQ(live, 2);
+        EXPECT_EQ(c->Value(), 8);
+
+        ITestThing* raw = nullptr;
+        ASSERT_EQ(c.CopyTo(&raw), S_OK);
+        CComPtr<ITestThing> adopted;
+        adopted.Attach(raw);  // takes CopyTo's reference
+        unknown.Release();
+        EXPECT_EQ(live, 1);
+    }
+    EXPECT_EQ(live, 0);
+}
+
+TEST(ComPtr, QueryInterfaceGivesNullOnlyForMissingInterfaces) {
+    int live = 0;
+    CComPtr<ITestThing> thing = MakeComObject<CTestThing>(3, &live);
+    CComPtr<ISupportErrorInfo> support = thing.QueryInterface<ISupportErrorInfo>();
+    ASSERT_NE(support, nullptr);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(ITestThing::kIid), S_OK);
+    EXPECT_EQ(thing.QueryInterface<IDispatch>(), nullptr);
+    // IUnknown has one identity whichever interface is asked.
+    EXPECT_EQ(thing.QueryInterface<IUnknown>().Get(), support.QueryInterface<IUnknown>().Get());
+    void* out = &live;
+    EXPECT_EQ(thing->QueryInterface(IID_IDispatch, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+}
+
+TEST(ComPtr, ConcurrentCopiesDestroyTheObjectOnce) {
+    int live = 0;
+    CComPtr<ITestThing> shared = MakeComObject<CTestThing>(1, &live);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([copy = shared] {
+            for (int i = 0; i < 10000; ++i) {
+                CComPtr<ITestThing> local = copy;
+                CComPtr<IUnknown> other = local.QueryInterface<IUnknown>();
+            }
+        });
+    }
+    shared = nullptr;
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(live, 0);
+}
+
+}  // namespace

@@ -1,0 +1,215 @@
+#include "tmschannel/rts/MmioMsg.h"
+
+#include "platform/mmio/RiffFormat.h"
+#include "tests/rts/Golden.h"
+#include "tests/support/TestRuntimeDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr FOURCC Id(const char (&s)[5]) { return mmioFOURCC(s[0], s[1], s[2], s[3]); }
+
+class MmioMsgTest : public ::testing::Test {
+protected:
+    std::string Log() { return tmstest::ReadFileText(m_dir.Path() + "/log/errorlog.log"); }
+    tmstest::TestRuntimeDir m_dir;
+};
+
+TEST_F(MmioMsgTest, ChunksArePaddedToFourAndThePaddingCounts) {
+    struct Row {
+        DWORD size;
+        DWORD stored;
+    } rows[] = {{0, 0}, {1, 4}, {5, 8}, {8, 8}, {11, 12}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.size);
+        CMmioMsg msg(1024);
+        MMCKINFO form{};
+        ASSERT_EQ(msg.CreateRiff(Id("test"), &form), S_OK);
+        std::vector<BYTE> data(row.size, 0xAB);
+        ASSERT_EQ(msg.CreateChunk(Id("abcd"), data.data(), row.size), S_OK);
+        ASSERT_EQ(msg.Ascend(&form), S_OK);
+        const BYTE* b = msg.GetBuffer();
+        EXPECT_EQ(riff::LoadLe32(b + 16), row.stored);
+        EXPECT_EQ(msg.GetMsgSize(), 12 + 8 + row.stored);
+        for (DWORD i = row.size; i < row.stored; ++i) {
+            EXPECT_EQ(b[20 + i], 0) << "pad byte " << i;
+        }
+    }
+}
+
+TEST_F(MmioMsgTest, GoldenBytesOfASmallMessage) {
+    CMmioMsg msg(1024);
+    MMCKINFO form{}, list{};
+    ASSERT_EQ(msg.CreateRiff(Id("sbuf"), &form), S_OK);
+    const BYTE five[5] = {1, 2, 3, 4, 5};
+    ASSERT_EQ(msg.CreateChunk(Id("ctx "), five, 5), S_OK);
+    ASSERT_EQ(msg.CreateList(Id("rbuf"), &list), S_OK);
+    ASSERT_EQ(msg.CreateChunk(Id("gpi "), five, 4), S_OK);
+    ASSERT_EQ(msg.Ascend(&list), S_OK);
+    ASSERT_EQ(msg.Ascend(&form), S_OK);
+    // RIFF(4 + 16 + 24) = 44; "ctx " 8 (5 + 3 pad); LIST(4 + 12) = 16.
+    auto g = tmstest::Golden(52)
+                 .Text(0, "RIFF").U32(4, 44).Text(8, "sbuf")
+                 .Text(12, "ctx ").U32(16, 8).U8(20, 1).U8(21, 2).U8(22, 3).U8(23, 4).U8(24, 5)
+                 .Text(28, "LIST").U32(32, 16).Text(36, "rbuf")
+                 .Text(40, "gpi ").U32(44, 4).U8(48, 1).U8(49, 2).U8(50, 3).U8(51, 4);
+    ASSERT_EQ(msg.GetMsgSize(), 52u);
+    EXPECT_EQ(tmstest::Hex(msg.GetBuffer(), 52), tmstest::Hex(g.Bytes().data(), 52));
+}
+
+TEST_F(MmioMsgTest, UnascendedRiffHasSizeEight) {
+    CMmioMsg msg(1024);
+    MMCKINFO form{};
+    ASSERT_EQ(msg.CreateRiff(Id("open"), &form), S_OK);
+    EXPECT_EQ(msg.GetMsgSize(), 8u);
+}
+
+TEST_F(MmioMsgTest, ReuseClearsEveryByteOfTheEarlierMessage) {
+    CMmioMsg msg(1024);
+    MMCKINFO form{};
+    std::vector<BYTE> big(600, 0xEE);
+    ASSERT_EQ(msg.CreateRiff(Id("sbuf"), &form), S_OK);
+    ASSERT_EQ(msg.CreateChunk(Id("vid "), big.data(), 600), S_OK);
+    ASSERT_EQ(msg.Ascend(&form), S_OK);
+    MMCKINFO again{};
+    ASSERT_EQ(msg.CreateRiff(Id("clos"), &again), S_OK);
+    ASSERT_EQ(msg.CreateChunk(Id("ownr"), big.data(), 4), S_OK);
+    ASSERT_EQ(msg.Ascend(&again), S_OK);
+    for (DWORD i = msg.GetMsgSize(); i < msg.GetBufferSize(); ++i) {
+        ASSERT_EQ(msg.GetBuffer()[i], 0) << "offset " << i;
+    }
+}
+
+TEST_F(MmioMsgTest, WritingPastTheCapacityFailsAndTheBufferDoesNotGrow) {
+    CMmioMsg msg(1024);
+    MMCKINFO form{};
+    ASSERT_EQ(msg.CreateRiff(Id("schc"), &form), S_OK);
+    std::vector<BYTE> data(264, 1);
+    HRESULT hr = S_OK;
+    int written = 0;
+    while ((hr = msg.CreateChunk(Id("fr  "), data.data(), 264)) == S_OK) {
+        ++written;
+    }
+    EXPECT_EQ(written, 3);  // 12 + 3 * 272 = 828; a fourth needs 1100
+    EXPECT_TRUE(hr == HR(0x80043005) || hr == HR(0x80043007)) << std::hex << hr;
+    EXPECT_EQ(msg.GetBufferSize(), 1024u);
+}
+
+TEST_F(MmioMsgTest, FindChunkDataPtrChecksTheSizeAndNamesBoth) {
+    CMmioMsg msg(1024);
+    MMCKINFO form{};
+    const BYTE twelve[12] = {};
+    ASSERT_EQ(msg.CreateRiff(Id("repl"), &form), S_OK);
+    ASSERT_EQ(msg.CreateChunk(Id("ack "), twelve, 12), S_OK);
+    ASSERT_EQ(msg.Ascend(&form), S_OK);
+
+    MMCKINFO found{};
+    bool isFound = false;
+    ASSERT_EQ(msg.FindRiff(Id("repl"), &found, &isFound), S_OK);
+    ASSERT_TRUE(isFound);
+    const BYTE* data = nullptr;
+    EXPECT_EQ(msg.FindChunkDataPtr(Id("ack "), &found, &data, 8, &isFound), HR(0x8004300c));
+    EXPECT_NE(Log().find("Chunk size 12 does not match expected size of 8"), std::string::npos);
+
+    ASSERT_EQ(msg.FindRiff(Id("repl"), &found, &isFound), S_OK);
+    EXPECT_EQ(msg.FindChunkDataPtr(Id("ack "), &found, &data, 12, &isFound), S_OK);
+    EXPECT_TRUE(isFound);
+    EXPECT_EQ(data, msg.GetBuffer() + 20);
+    // Searched again after it: nothing more in the form.
+    const BYTE* untouched = reinterpret_cast<const BYTE*>(1);
+    EXPECT_EQ(msg.FindChunkDataPtr(Id("ack "), &found, &untouched, 12, &isFound), S_FALSE);
+    EXPECT_FALSE(isFound);
+    EXPECT_EQ(untouched, reinterpret_cast<const BYTE*>(1));
+}
+
+TEST_F(MmioMsgTest, FindRiffOnAnotherFormIsNotFound) {
+    CMmioMsg msg(1024);
+    MMCKINFO form{};
+    bool found = true;
+    EXPECT_EQ(msg.FindRiff(Id("repl"), &form, &found), S_FALSE);  // empty buffer
+    EXPECT_FALSE(found);
+    ASSERT_EQ(msg.CreateRiff(Id("sbuf"), &form), S_OK);
+    ASSERT_EQ(msg.Ascend(&form), S_OK);
+    found = true;
+    EXPECT_EQ(msg.FindRiff(Id("repl"), &form, &found), S_FALSE);
+    EXPECT_FALSE(found);
+    EXPECT_EQ(msg.FindRiff(Id("repl"), &form, nullptr), S_FALSE);
+}
+
+// A peer's bytes that claim more than they hold are refused, never read on.
+TEST_F(MmioMsgTest, ChunkRunningPastItsParentFails) {
+    CMmioMsg msg(64);
+    BYTE* b = msg.GetBuffer();
+    std::memcpy(b, "RIFF", 4);
+    riff::StoreLe32(b + 4, 20);
+    std::memcpy(b + 8, "repl", 4);
+    std::memcpy(b + 12, "ack ", 4);
+    riff::StoreLe32(b + 16, 4000);  // far past the form and the buffer
+    MMCKINFO form{};
+    bool found = false;
+    ASSERT_EQ(msg.FindRiff(Id("repl"), &form, &found), S_OK);
+    const BYTE* data = nullptr;
+    EXPECT_EQ(msg.FindChunkDataPtr(Id("ack "), &form, &data, 8, &found), HR(0x80043006));
+    EXPECT_FALSE(found);
+    EXPECT_EQ(data, nullptr);
+}
+
+TEST_F(MmioMsgTest, MessagesWithoutABufferOfTheirOwn) {
+    std::vector<BYTE> outside(256, 0);
+    CMmioMsg attached;
+    ASSERT_EQ(attached.Attach(outside.data(), 256), S_OK);
+    EXPECT_EQ(attached.GetBuffer(), nullptr);
+    MMCKINFO ck{};
+    const BYTE* data = nullptr;
+    bool found = false;
+    EXPECT_EQ(attached.FindChunkDataPtr(Id("ack "), nullptr, &data, 8, &found), HR(0x8004300b));
+    CMmioMsg owned(256);
+    EXPECT_EQ(attached.Copy(owned), HR(0x8004300b));
+    EXPECT_EQ(owned.Copy(attached), HR(0x8004300b));
+
+    std::string path = m_dir.Path() + "/msg.riff";
+    CMmioMsg onDisk;
+    ASSERT_EQ(onDisk.Create(path.c_str()), S_OK);
+    ASSERT_EQ(onDisk.CreateRiff(Id("rfsh"), &ck), S_OK);
+    ASSERT_EQ(onDisk.CreateChunk(Id("cdef"), "<a/>", 5), S_OK);
+    ASSERT_EQ(onDisk.Ascend(&ck), S_OK);
+    EXPECT_EQ(onDisk.GetMsgSize(), 12u + 8u + 8u);
+    EXPECT_EQ(onDisk.GetDataPtr(&data, 8), HR(0x8004300b));
+}
+
+TEST_F(MmioMsgTest, CopyNeedsRoomAndClearsTheRest) {
+    CMmioMsg big(40960);
+    MMCKINFO form{};
+    std::vector<BYTE> data(2000, 7);
+    ASSERT_EQ(big.CreateRiff(Id("open"), &form), S_OK);
+    ASSERT_EQ(big.CreateChunk(Id("cdef"), data.data(), 2000), S_OK);
+    ASSERT_EQ(big.Ascend(&form), S_OK);
+    CMmioMsg small(1024);
+    std::memset(small.GetBuffer(), 0x55, 1024);
+    EXPECT_EQ(big.Copy(small), HR(0x80043007));
+    EXPECT_EQ(small.GetBuffer()[1023], 0x55);  // nothing written past or into it
+
+    CMmioMsg other(4096);
+    std::memset(other.GetBuffer(), 0x55, 4096);
+    ASSERT_EQ(big.Copy(other), S_OK);
+    EXPECT_EQ(std::memcmp(other.GetBuffer(), big.GetBuffer(), big.GetMsgSize()), 0);
+    EXPECT_EQ(other.GetBuffer()[4095], 0);
+}
+
+TEST_F(MmioMsgTest, ClosedMessageFailsCleanly) {
+    CMmioMsg msg(1024);
+    ASSERT_EQ(msg.ClearBuffer(), S_OK);
+    EXPECT_EQ(msg.GetBufferSize(), 1024u);
+    MMCKINFO form{};
+    EXPECT_TRUE(FAILED(msg.CreateRiff(Id("sbuf"), &form)));
+    ASSERT_EQ(msg.Close(), S_OK);
+    EXPECT_EQ(msg.GetBuffer(), nullptr);
+    EXPECT_EQ(msg.GetMsgSize(), 0u);
+    EXPECT_TRUE(FAILED(msg.Rewind()));
+}
+
+}  // namespace

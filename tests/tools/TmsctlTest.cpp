@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+struct RunResult {
+    int exit;
+    std::string out;
+};
+
+// Runs tmsctl with arguments; stdout and stderr together.
+RunResult Tmsctl(const std::string& args) {
+    std::string cmd = std::string(TMSCTL_PATH) + " " + args + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    RunResult r{-1, ""};
+    if (p == nullptr) {
+        return r;
+    }
+    std::array<char, 512> buf;
+    while (std::fgets(buf.data(), buf.size(), p) != nullptr) {
+        r.out += buf.data();
+    }
+    int status = pclose(p);
+    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+TEST(TmsctlTest, TimecodeInvocations) {
+    struct Row {
+        const char* args;
+        int exit;
+        const char* output;
+    } rows[] = {
+        {"timecode --format 0 --drop-frame 3600", 0, "00:01:00,02\n"},
+        {"timecode --format Format525_29_97Hz_2To1 --drop-frame -1", 0, "23:59:59;29\n"},
+        {"timecode --format 0 --drop-frame --parse '00:10:00;00'", 0, "35964\n"},
+        {"timecode --format Format625_50Hz_2To1 --parse 00:00:01:00", 0, "50\n"},
+        {"timecode --format 99 1", 2, "unknown video format '99'"},
+        {"timecode --format Bogus 1", 2, "unknown video format 'Bogus'"},
+        {"timecode --format 0 --parse 00:61:00:00", 2, "minutes 61 out of range"},
+        {"timecode --format 0 12x", 2, "position '12x'"},
+        {"timecode 1", 2, "--format is required"},
+        {"timecode --format 1 --drop-frame 0", 0, "no drop-frame timecode"},
+        {"nosuch", 2, "unknown subcommand 'nosuch'"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        RunResult r = Tmsctl(row.args);
+        EXPECT_EQ(r.exit, row.exit) << r.out;
+        EXPECT_NE(r.out.find(row.output), std::string::npos) << r.out;
+    }
+}
+
+TEST(TmsctlTest, HelpListsTheSubcommands) {
+    RunResult r = Tmsctl("--help");
+    EXPECT_EQ(r.exit, 0);
+    for (const char* name : {"timecode", "riff", "demo"}) {
+        EXPECT_NE(r.out.find(name), std::string::npos) << name;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,15 @@
+#include "tools/tmsctl/Commands.h"
+
+namespace tmsctl {
+
+const std::vector<Command>& AllCommands() {
+    static const std::vector<Command> commands = {
+        {"timecode", "timecode text of a field position, or the position of a timecode",
+         &RunTimecode},
+        {"riff", "print RTS messages (RIFF files) as a tree with their bodies decoded", &RunRiff},
+        {"demo", "a short showcase of what the component does", &RunDemo},
+    };
+    return commands;
+}
+
+}  // namespace tmsctl

@@ -1,0 +1,29 @@
+// The subcommands of tmsctl. Each lives in a file of its own and is listed
+// once in the table of Commands.cpp with its one-line help.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tmsctl {
+
+using Args = std::vector<std::string>;
+
+// Exit codes: 0 success, 1 the operation failed, 2 bad usage or bad input.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct Command {
+    const char* name;
+    const char* help;
+    int (*run)(const Args& args);
+};
+
+const std::vector<Command>& AllCommands();
+
+int RunTimecode(const Args& args);
+int RunRiff(const Args& args);
+int RunDemo(const Args& args);
+
+}  // namespace tmsctl
