@@ -5,6 +5,7 @@ CC  ?= clang
 CXX ?= clang++
 export CC CXX
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
 BUILD      := build
 BUILD_SAN  := build-asan
 CMAKE_GEN  := -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
@@ -36,6 +37,13 @@ test-san: build-san
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	ctest --output-on-failure -j $(JOBS) --timeout 600
+	@if [ -x $(BUILD_SAN)/fuzz/rts_message_fuzz ]; then \
+	  rm -rf $(BUILD_SAN)/fuzz/corpus && mkdir -p $(BUILD_SAN)/fuzz/corpus && \
+	  $(BUILD_SAN)/fuzz/rts_fuzz_seeds $(BUILD_SAN)/fuzz/corpus && \
+	  echo "fuzzing the RTS message readers for $(FUZZ_SECONDS) s" && \
+	  ASAN_OPTIONS=detect_leaks=1 $(BUILD_SAN)/fuzz/rts_message_fuzz -max_total_time=$(FUZZ_SECONDS) \
+	    -print_final_stats=0 $(BUILD_SAN)/fuzz/corpus; \
+	fi
 
 # Normal build first, then the whole suite again under AddressSanitizer + UBSan.
 test:

@@ -126,7 +126,13 @@ bool WriteLine(const std::string& line, int level) {
 
 }  // namespace
 
-std::string ErrorLogPath() { return RuntimePath("log/errorlog.log"); }
+std::string ErrorLogPath() {
+    const char* file = std::getenv("TMS_LOG_FILE");
+    if (file != nullptr && *file != 0) {
+        return file;
+    }
+    return RuntimePath("log/errorlog.log");
+}
 
 BOOL ErrorLogWriteExW(HRESULT hr, SYSTEMTIME time, LONG component, LONG level, const char* file,
                       LONG line, DWORD elapsedMs, const char* text, LONG chainId) {

@@ -44,7 +44,8 @@ LONG ErrorLogWriteOwnerInfoW(LONG a, SYSTEMTIME time, const char* s1, const char
 // Notes that this process uses the channel; written once as a message record.
 void ErrorLogSetChannelUse(LONG channelIndex, LONG use);
 
-// The log file of the current runtime folder.
+// The log file: $TMS_LOG_FILE when set, else log/errorlog.log in the
+// current runtime folder.
 std::string ErrorLogPath();
 
 // When TMS_LOG_STDERR is set to a level (2, 4 or 6), records at or below that

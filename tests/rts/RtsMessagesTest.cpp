@@ -289,7 +289,9 @@ TEST_F(RtsMessagesTest, CorruptRepliesNeverOverRead) {
         std::vector<std::uint8_t> heap(bytes.begin(), bytes.begin() + cut);
         CMmioMsg msg;
         ASSERT_EQ(msg.Create(static_cast<DWORD>(cut == 0 ? 1 : cut)), S_OK);
-        std::memcpy(msg.GetBuffer(), heap.data(), cut);
+        if (cut != 0) {
+            std::memcpy(msg.GetBuffer(), heap.data(), cut);
+        }
         bool found = false;
         std::int32_t status = 0;
         HRESULT hr = ReadReply(msg, static_cast<DWORD>(cut), &found, &status);

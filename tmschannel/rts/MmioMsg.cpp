@@ -36,9 +36,22 @@ HMMIO CMmioMsg::OpenMemory(BYTE* buffer, DWORD size) {
     return mmioOpen(nullptr, &info, MMIO_READWRITE);
 }
 
+void CMmioMsg::SyncPosition() {
+    if (m_pendingPos >= 0) {
+        LONG pos = m_pendingPos;
+        m_pendingPos = -1;
+        mmioSeek(m_mmio.get(), pos, SEEK_SET);
+    }
+}
+
+LONG CMmioMsg::CurrentPosition() {
+    return m_pendingPos >= 0 ? m_pendingPos : mmioSeek(m_mmio.get(), 0, SEEK_CUR);
+}
+
 HRESULT CMmioMsg::Create(DWORD size) {
     CTmsEntryPoint trace("CMmioMsg::Create %d", static_cast<int>(size));
     return TMS_ERROR_FRAME(trace, [&] {
+        m_pendingPos = -1;
         m_mmio.reset();
         m_buffer = std::make_unique<BYTE[]>(size);  // zero-filled
         m_bufferSize = size;
@@ -52,6 +65,7 @@ HRESULT CMmioMsg::Create(DWORD size) {
 HRESULT CMmioMsg::Create(const char* fileName) {
     CTmsEntryPoint trace("CMmioMsg::Create %s", fileName != nullptr ? fileName : "(null)");
     return TMS_ERROR_FRAME(trace, [&] {
+        m_pendingPos = -1;
         m_mmio.reset();
         m_buffer.reset();
         m_bufferSize = 0;
@@ -65,6 +79,7 @@ HRESULT CMmioMsg::Create(const char* fileName) {
 HRESULT CMmioMsg::Attach(BYTE* buffer, DWORD size) {
     CTmsEntryPoint trace("CMmioMsg::Attach %d", static_cast<int>(size));
     return TMS_ERROR_FRAME(trace, [&] {
+        m_pendingPos = -1;
         m_mmio.reset();
         m_buffer.reset();
         m_bufferSize = 0;
@@ -78,6 +93,7 @@ HRESULT CMmioMsg::Attach(BYTE* buffer, DWORD size) {
 HRESULT CMmioMsg::CreateRiff(FOURCC form, MMCKINFO* ck) {
     CTmsEntryPoint trace("CMmioMsg::CreateRiff %x %p", form, static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
+        m_pendingPos = -1;
         if (mmioSeek(m_mmio.get(), 0, SEEK_SET) == -1) {
             TMS_RAISE(trace, kCannotCreate, "Could not rewind mmio file");
         }
@@ -95,6 +111,7 @@ HRESULT CMmioMsg::CreateRiff(FOURCC form, MMCKINFO* ck) {
 HRESULT CMmioMsg::CreateList(FOURCC listType, MMCKINFO* ck) {
     CTmsEntryPoint trace("CMmioMsg::CreateList %x %p", listType, static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
+        SyncPosition();
         ck->fccType = listType;
         if (mmioCreateChunk(m_mmio.get(), ck, MMIO_CREATELIST) != MMSYSERR_NOERROR) {
             TMS_RAISE(trace, kCannotCreate, "Could not create LIST chunk");
@@ -103,6 +120,26 @@ HRESULT CMmioMsg::CreateList(FOURCC listType, MMCKINFO* ck) {
 }
 
 HRESULT CMmioMsg::CreateChunk(FOURCC id, const void* data, DWORD size) {
+    // Fast path for the state engine's many small chunks in an owned buffer:
+    // the same bytes mmio would write, put in place directly. It cannot fail,
+    // so it needs no trace; anything that does not fit takes the full path
+    // below, which fails with the usual messages.
+    if (m_buffer && m_mmio && size <= m_bufferSize) {
+        LONG pos = CurrentPosition();
+        DWORD padded = (size + 3u) & ~3u;
+        if (pos >= 0 && ULONGLONG{static_cast<DWORD>(pos)} + riff::kHeaderSize + padded <= m_bufferSize) {
+            BYTE* p = m_buffer.get() + pos;
+            riff::StoreLe32(p + riff::kIdOffset, id);
+            riff::StoreLe32(p + riff::kSizeOffset, padded);
+            if (size != 0) {
+                std::memcpy(p + riff::kHeaderSize, data, size);
+            }
+            std::memset(p + riff::kHeaderSize + size, 0, padded - size);
+            m_pendingPos = pos + static_cast<LONG>(riff::kHeaderSize + padded);
+            return S_OK;
+        }
+    }
+    SyncPosition();
     CTmsEntryPoint trace("CMmioMsg::CreateChunk 0x%x 0x%x %d", id,
                          static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(data)),
                          static_cast<int>(size));
@@ -135,6 +172,7 @@ HRESULT CMmioMsg::CreateChunk(FOURCC id, const void* data, DWORD size) {
 HRESULT CMmioMsg::Ascend(MMCKINFO* ck) {
     CTmsEntryPoint trace("CMmioMsg::Ascend");
     return TMS_ERROR_FRAME(trace, [&] {
+        SyncPosition();
         if (mmioAscend(m_mmio.get(), ck, 0) != MMSYSERR_NOERROR) {
             TMS_RAISE(trace, kCannotAscend, "Could not ascend from chunk");
         }
@@ -161,6 +199,7 @@ void CheckDescend(CEntryPoint& trace, MMRESULT r, bool* found) {
 HRESULT CMmioMsg::FindRiff(FOURCC form, MMCKINFO* ck, bool* found) {
     CTmsEntryPoint trace("CMmioMsg::FindRiff %x %p", form, static_cast<void*>(ck));
     HRESULT hr = TMS_ERROR_FRAME(trace, [&] {
+        m_pendingPos = -1;
         if (found != nullptr) {
             *found = false;
         }
@@ -185,6 +224,7 @@ HRESULT CMmioMsg::FindList(FOURCC listType, const MMCKINFO* parent, MMCKINFO* ck
     CTmsEntryPoint trace("CMmioMsg::FindList %x %p %p", listType,
                          static_cast<const void*>(parent), static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
+        SyncPosition();
         if (found != nullptr) {
             *found = false;
         }
@@ -205,6 +245,7 @@ HRESULT CMmioMsg::FindChunk(FOURCC id, const MMCKINFO* parent, MMCKINFO* ck, boo
     CTmsEntryPoint trace("CMmioMsg::FindChunk %x %p %p", id, static_cast<const void*>(parent),
                          static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
+        SyncPosition();
         if (found != nullptr) {
             *found = false;
         }
@@ -224,6 +265,7 @@ HRESULT CMmioMsg::FindChunk(FOURCC id, const MMCKINFO* parent, MMCKINFO* ck, boo
 HRESULT CMmioMsg::FindNextChunk(MMCKINFO* ck, bool* found) {
     CTmsEntryPoint trace("CMmioMsg::FindNextChunk %p", static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
+        SyncPosition();
         if (found != nullptr) {
             *found = false;
         }
@@ -271,6 +313,7 @@ HRESULT CMmioMsg::FindChunkDataPtr(FOURCC id, const MMCKINFO* parent, const BYTE
                                    DWORD expectedSize, bool* found) {
     CTmsEntryPoint trace("CMmioMsg::FindChunkDataPtr %x %p", id, static_cast<const void*>(parent));
     return TMS_ERROR_FRAME(trace, [&] {
+        SyncPosition();
         if (found != nullptr) {
             *found = false;
         }
@@ -300,6 +343,7 @@ HRESULT CMmioMsg::FindChunkDataPtr(FOURCC id, const MMCKINFO* parent, const BYTE
 HRESULT CMmioMsg::GetDataPtr(const BYTE** data, DWORD expectedSize) {
     CTmsEntryPoint trace("CMmioMsg::GetDataPtr");
     return TMS_ERROR_FRAME(trace, [&] {
+        SyncPosition();
         *data = nullptr;
         if (!m_buffer) {
             TMS_RAISE(trace, kNotMemory, "ChunkDataPtr only works on memory files");
@@ -311,6 +355,7 @@ HRESULT CMmioMsg::GetDataPtr(const BYTE** data, DWORD expectedSize) {
 HRESULT CMmioMsg::ReadChunkData(void* destination, DWORD count) {
     CTmsEntryPoint trace("CMmioMsg::ReadChunkData");
     return TMS_ERROR_FRAME(trace, [&] {
+        SyncPosition();
         LONG n = mmioRead(m_mmio.get(), destination, static_cast<LONG>(count));
         if (n != static_cast<LONG>(count)) {
             TMS_RAISE(trace, kShortRead, "Could only read %d bytes of %d for current chunk",
@@ -331,6 +376,7 @@ DWORD CMmioMsg::GetMsgSize() {
     if (!m_mmio) {
         return 0;
     }
+    SyncPosition();
     LONG here = mmioSeek(m_mmio.get(), 0, SEEK_CUR);
     LONG end = mmioSeek(m_mmio.get(), 0, SEEK_END);
     if (here != -1) {
@@ -358,6 +404,7 @@ HRESULT CMmioMsg::Copy(CMmioMsg& destination) {
 HRESULT CMmioMsg::Rewind() {
     CTmsEntryPoint trace("CMmioMsg::Rewind");
     return TMS_ERROR_FRAME(trace, [&] {
+        SyncPosition();
         if (mmioSeek(m_mmio.get(), 0, SEEK_SET) == -1) {
             TMS_RAISE(trace, kCannotSeek, "Could not rewind mmio file");
         }
@@ -367,6 +414,7 @@ HRESULT CMmioMsg::Rewind() {
 HRESULT CMmioMsg::ClearBuffer() {
     CTmsEntryPoint trace("CMmioMsg::ClearBuffer");
     return TMS_ERROR_FRAME(trace, [&] {
+        m_pendingPos = -1;
         m_mmio.reset();
         if (m_buffer) {
             std::memset(m_buffer.get(), 0, m_bufferSize);
@@ -377,6 +425,7 @@ HRESULT CMmioMsg::ClearBuffer() {
 HRESULT CMmioMsg::Close() {
     CTmsEntryPoint trace("CMmioMsg::Close");
     return TMS_ERROR_FRAME(trace, [&] {
+        m_pendingPos = -1;
         m_mmio.reset();
         m_buffer.reset();
         m_bufferSize = 0;

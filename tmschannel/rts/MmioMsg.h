@@ -70,8 +70,13 @@ private:
     using MmioHandle = std::unique_ptr<CMmioFile, MmioCloser>;
 
     HMMIO OpenMemory(BYTE* buffer, DWORD size);
+    // Chunks written by the fast path leave the memory file's position behind;
+    // every other operation first moves it to where they ended.
+    void SyncPosition();
+    LONG CurrentPosition();
 
     std::unique_ptr<BYTE[]> m_buffer;  // null when the message owns no buffer
     DWORD m_bufferSize = 0;
     MmioHandle m_mmio;                 // null when closed
+    LONG m_pendingPos = -1;            // position after fast-path chunks; -1 = in sync
 };
