@@ -121,3 +121,28 @@ TEST(MediaFileRefListTest, ReferencesFollowTheListsThatHoldThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each test case runs in a process of its own, so here the pool does not
+// exist yet: the first maps are made on several threads at once and the pool
+// must still be filled exactly once.
+TEST(FileCodePoolFirstUseTest, FirstMapsOnManyThreadsFillThePoolOnce) {
+    tmstest::TestRuntimeDir dir;
+    std::vector<std::thread> threads;
+    std::vector<std::uint16_t> codes(8, 0);
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            CFileMap map;
+            map.AllocateFileCode(&codes[t]);
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    std::set<std::uint16_t> distinct(codes.begin(), codes.end());
+    EXPECT_EQ(distinct.size(), 8u);
+    EXPECT_EQ(CFileCodePool::Instance().UsedCount() + CFileCodePool::Instance().FreeCount(), 1000u);
+}
+
+}  // namespace

@@ -181,24 +181,26 @@ HRESULT CMmioMsg::Ascend(MMCKINFO* ck) {
 
 namespace {
 
-// A descend that fails on a corrupt header is a malformed message, not a
-// search that found nothing: never read on past what the buffer holds.
-void CheckDescend(CEntryPoint& trace, MMRESULT r, bool* found) {
+// Descends as flags say and reports the outcome: found (S_OK), not found
+// (S_FALSE), or a malformed message. A corrupt header is never a search that
+// found nothing: reading on past what the buffer holds is not an option.
+void ReportDescend(CEntryPoint& trace, MMRESULT r, bool* found) {
+    if (found != nullptr) {
+        *found = r == MMSYSERR_NOERROR;
+    }
     if (r == MMIOERR_INVALIDFILE) {
-        if (found != nullptr) {
-            *found = false;
-        }
         TMS_RAISE(trace, kShortRead,
                   "Malformed message: a chunk header claims more bytes than its parent or the "
                   "message holds");
     }
+    trace.SetResult(r == MMSYSERR_NOERROR ? S_OK : S_FALSE);
 }
 
 }  // namespace
 
 HRESULT CMmioMsg::FindRiff(FOURCC form, MMCKINFO* ck, bool* found) {
     CTmsEntryPoint trace("CMmioMsg::FindRiff %x %p", form, static_cast<void*>(ck));
-    HRESULT hr = TMS_ERROR_FRAME(trace, [&] {
+    return TMS_ERROR_FRAME(trace, [&] {
         m_pendingPos = -1;
         if (found != nullptr) {
             *found = false;
@@ -207,17 +209,8 @@ HRESULT CMmioMsg::FindRiff(FOURCC form, MMCKINFO* ck, bool* found) {
             TMS_RAISE(trace, kCannotSeek, "Could not rewind mmio file");
         }
         ck->fccType = form;
-        MMRESULT r = mmioDescend(m_mmio.get(), ck, nullptr, MMIO_FINDRIFF);
-        CheckDescend(trace, r, found);
-        if (r == MMSYSERR_NOERROR) {
-            if (found != nullptr) {
-                *found = true;
-            }
-        } else {
-            trace.SetResult(S_FALSE);
-        }
+        ReportDescend(trace, mmioDescend(m_mmio.get(), ck, nullptr, MMIO_FINDRIFF), found);
     });
-    return hr;
 }
 
 HRESULT CMmioMsg::FindList(FOURCC listType, const MMCKINFO* parent, MMCKINFO* ck, bool* found) {
@@ -225,19 +218,8 @@ HRESULT CMmioMsg::FindList(FOURCC listType, const MMCKINFO* parent, MMCKINFO* ck
                          static_cast<const void*>(parent), static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
         SyncPosition();
-        if (found != nullptr) {
-            *found = false;
-        }
         ck->fccType = listType;
-        MMRESULT r = mmioDescend(m_mmio.get(), ck, parent, MMIO_FINDLIST);
-        CheckDescend(trace, r, found);
-        if (r == MMSYSERR_NOERROR) {
-            if (found != nullptr) {
-                *found = true;
-            }
-        } else {
-            trace.SetResult(S_FALSE);
-        }
+        ReportDescend(trace, mmioDescend(m_mmio.get(), ck, parent, MMIO_FINDLIST), found);
     });
 }
 
@@ -246,19 +228,8 @@ HRESULT CMmioMsg::FindChunk(FOURCC id, const MMCKINFO* parent, MMCKINFO* ck, boo
                          static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
         SyncPosition();
-        if (found != nullptr) {
-            *found = false;
-        }
         ck->ckid = id;
-        MMRESULT r = mmioDescend(m_mmio.get(), ck, parent, MMIO_FINDCHUNK);
-        CheckDescend(trace, r, found);
-        if (r == MMSYSERR_NOERROR) {
-            if (found != nullptr) {
-                *found = true;
-            }
-        } else {
-            trace.SetResult(S_FALSE);
-        }
+        ReportDescend(trace, mmioDescend(m_mmio.get(), ck, parent, MMIO_FINDCHUNK), found);
     });
 }
 
@@ -266,18 +237,7 @@ HRESULT CMmioMsg::FindNextChunk(MMCKINFO* ck, bool* found) {
     CTmsEntryPoint trace("CMmioMsg::FindNextChunk %p", static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
         SyncPosition();
-        if (found != nullptr) {
-            *found = false;
-        }
-        MMRESULT r = mmioDescend(m_mmio.get(), ck, nullptr, 0);
-        CheckDescend(trace, r, found);
-        if (r == MMSYSERR_NOERROR) {
-            if (found != nullptr) {
-                *found = true;
-            }
-        } else {
-            trace.SetResult(S_FALSE);
-        }
+        ReportDescend(trace, mmioDescend(m_mmio.get(), ck, nullptr, 0), found);
     });
 }
 
@@ -322,10 +282,8 @@ HRESULT CMmioMsg::FindChunkDataPtr(FOURCC id, const MMCKINFO* parent, const BYTE
         }
         MMCKINFO ck{};
         ck.ckid = id;
-        MMRESULT r = mmioDescend(m_mmio.get(), &ck, parent, MMIO_FINDCHUNK);
-        CheckDescend(trace, r, found);
-        if (r != MMSYSERR_NOERROR) {
-            trace.SetResult(S_FALSE);
+        ReportDescend(trace, mmioDescend(m_mmio.get(), &ck, parent, MMIO_FINDCHUNK), nullptr);
+        if (trace.Result() != S_OK) {
             return;
         }
         const BYTE* p = CheckedDataPtr(trace, m_mmio.get(), m_buffer.get(), m_bufferSize,
