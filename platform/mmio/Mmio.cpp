@@ -11,7 +11,9 @@ namespace {
 constexpr DWORD kOpenFlags = MMIO_RWMODE | MMIO_CREATE | MMIO_ALLOCBUF;
 constexpr LONGLONG kMaxPos = 0x7FFFFFFF;
 
-bool IsForm(FOURCC id) { return id == FOURCC_RIFF || id == FOURCC_LIST; }
+bool IsForm(FOURCC id) {
+    return id == FOURCC_RIFF || id == FOURCC_LIST;
+}
 
 }  // namespace
 
@@ -65,9 +67,11 @@ MMRESULT mmioClose(HMMIO h, UINT flags) {
     return owner->Close();
 }
 
-LONG mmioRead(HMMIO h, void* pch, LONG cch) { return h == nullptr ? -1 : h->Read(pch, cch); }
+LONG mmioRead(HMMIO h, void* pch, LONG cch) {
+    return h == nullptr ? -1 : h->Read(pch, cch);
+}
 
-LONG mmioWrite(HMMIO h, const void* pch, LONG cch) {
+LONG mmio_detail::Write(HMMIO h, const void* pch, LONG cch) {
     return h == nullptr ? -1 : h->Write(pch, cch);
 }
 
@@ -120,7 +124,7 @@ MMRESULT mmioGetInfo(HMMIO h, MMIOINFO* info, UINT flags) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT mmioCreateChunk(HMMIO h, MMCKINFO* ck, UINT flags) {
+MMRESULT mmio_detail::CreateChunk(HMMIO h, MMCKINFO* ck, UINT flags) {
     if (h == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -144,24 +148,32 @@ MMRESULT mmioCreateChunk(HMMIO h, MMCKINFO* ck, UINT flags) {
     } else if (flags == MMIO_CREATELIST) {
         ck->ckid = FOURCC_LIST;
     }
-    BYTE header[riff::kFormHeaderSize];
-    riff::StoreLe32(header + riff::kIdOffset, ck->ckid);
-    riff::StoreLe32(header + riff::kSizeOffset, ck->cksize);
-    riff::StoreLe32(header + riff::kTypeOffset, ck->fccType);
-    // Check for room first so that a full fixed-size file gets no half header.
-    if (!h->Reserve(headerSize)) {
-        return MMIOERR_CANNOTEXPAND;
-    }
-    if (h->Write(header, headerSize) != headerSize) {
-        h->SeekTo(start);
-        return MMIOERR_CANNOTWRITE;
+    if (BYTE* p = h->WriteSpan(headerSize)) {
+        riff::StoreLe32(p + riff::kIdOffset, ck->ckid);
+        riff::StoreLe32(p + riff::kSizeOffset, ck->cksize);
+        if (form) {
+            riff::StoreLe32(p + riff::kTypeOffset, ck->fccType);
+        }
+    } else {
+        BYTE header[riff::kFormHeaderSize];
+        riff::StoreLe32(header + riff::kIdOffset, ck->ckid);
+        riff::StoreLe32(header + riff::kSizeOffset, ck->cksize);
+        riff::StoreLe32(header + riff::kTypeOffset, ck->fccType);
+        // Check for room first so that a full fixed-size file gets no half header.
+        if (!h->Reserve(headerSize)) {
+            return MMIOERR_CANNOTEXPAND;
+        }
+        if (h->Write(header, headerSize) != headerSize) {
+            h->SeekTo(start);
+            return MMIOERR_CANNOTWRITE;
+        }
     }
     ck->dwDataOffset = static_cast<DWORD>(start + riff::kHeaderSize);
     ck->dwFlags = MMIO_DIRTY;
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT mmioAscend(HMMIO h, MMCKINFO* ck, UINT flags) {
+MMRESULT mmio_detail::Ascend(HMMIO h, MMCKINFO* ck, UINT flags) {
     if (h == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -183,21 +195,27 @@ MMRESULT mmioAscend(HMMIO h, MMCKINFO* ck, UINT flags) {
             // Odd data gets one zero pad byte that the size does not count,
             // as the multimedia API writes it.
             static constexpr BYTE kPad = 0;
-            if (!h->Reserve(1)) {
+            if (BYTE* p = h->WriteSpan(1)) {
+                *p = kPad;
+            } else if (!h->Reserve(1)) {
                 return MMIOERR_CANNOTEXPAND;
-            }
-            if (h->Write(&kPad, 1) != 1) {
+            } else if (h->Write(&kPad, 1) != 1) {
                 return MMIOERR_CANNOTWRITE;
             }
         }
+        const LONGLONG sizeField = dataOffset - riff::kHeaderSize + riff::kSizeOffset;
         if (size != ck->cksize) {
-            BYTE field[4];
-            riff::StoreLe32(field, size);
-            if (!h->SeekTo(dataOffset - riff::kHeaderSize + riff::kSizeOffset)) {
-                return MMIOERR_CANNOTSEEK;
-            }
-            if (h->Write(field, 4) != 4) {
-                return MMIOERR_CANNOTWRITE;
+            if (BYTE* p = h->ContentAt(sizeField, 4)) {
+                riff::StoreLe32(p, size);
+            } else {
+                BYTE field[4];
+                riff::StoreLe32(field, size);
+                if (!h->SeekTo(sizeField)) {
+                    return MMIOERR_CANNOTSEEK;
+                }
+                if (h->Write(field, 4) != 4) {
+                    return MMIOERR_CANNOTWRITE;
+                }
             }
             ck->cksize = size;
         }

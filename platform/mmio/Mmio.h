@@ -58,6 +58,10 @@
 //   LIST chunk is too small for its form type. On any failure the position is
 //   left where the search started.
 //
+// mmioWrite, mmioCreateChunk and mmioAscend are inline: a plain chunk in a
+// memory file that has room is built in the caller without a call or an
+// allocation (MmioInline.h); every other case takes the general path.
+//
 // Results: the chunk calls, mmioClose, mmioFlush and mmioGetInfo return
 // MMSYSERR_NOERROR or one of the codes below. mmioRead and mmioWrite return
 // the byte count done (short at the end of a file or a full fixed-size memory
@@ -136,26 +140,26 @@ constexpr UINT MMIO_CREATERIFF = 0x0020;
 constexpr UINT MMIO_CREATELIST = 0x0040;
 
 struct MMIOINFO {
-    DWORD dwFlags = 0;      // open flags (reported by mmioGetInfo)
-    FOURCC fccIOProc = 0;   // FOURCC_MEM for a memory file; 0 or FOURCC_DOS for a disk file
-    UINT wErrorRet = 0;     // mmioOpen: MMSYSERR_NOERROR or why it failed
-    LONG cchBuffer = 0;     // memory file capacity, or disk I/O buffer size
-    HPSTR pchBuffer = nullptr;    // memory file bytes
-    HPSTR pchNext = nullptr;      // current position (memory files)
-    HPSTR pchEndRead = nullptr;   // end of content (memory files)
-    HPSTR pchEndWrite = nullptr;  // end of capacity (memory files)
-    LONG lBufOffset = 0;          // always 0
-    LONG lDiskOffset = 0;         // current position
+    DWORD dwFlags = 0;             // open flags (reported by mmioGetInfo)
+    FOURCC fccIOProc = 0;          // FOURCC_MEM for a memory file; 0 or FOURCC_DOS for a disk file
+    UINT wErrorRet = 0;            // mmioOpen: MMSYSERR_NOERROR or why it failed
+    LONG cchBuffer = 0;            // memory file capacity, or disk I/O buffer size
+    HPSTR pchBuffer = nullptr;     // memory file bytes
+    HPSTR pchNext = nullptr;       // current position (memory files)
+    HPSTR pchEndRead = nullptr;    // end of content (memory files)
+    HPSTR pchEndWrite = nullptr;   // end of capacity (memory files)
+    LONG lBufOffset = 0;           // always 0
+    LONG lDiskOffset = 0;          // current position
     DWORD adwInfo[3] = {0, 0, 0};  // memory files: [0] growth increment
     HMMIO hmmio = nullptr;         // set by mmioOpen on success
 };
 
 struct MMCKINFO {
-    FOURCC ckid = 0;          // chunk id
-    DWORD cksize = 0;         // data size, pad byte excluded
-    FOURCC fccType = 0;       // form or list type (RIFF and LIST)
-    DWORD dwDataOffset = 0;   // file offset of the data (just after the 8-byte header)
-    DWORD dwFlags = 0;        // MMIO_DIRTY after mmioCreateChunk
+    FOURCC ckid = 0;         // chunk id
+    DWORD cksize = 0;        // data size, pad byte excluded
+    FOURCC fccType = 0;      // form or list type (RIFF and LIST)
+    DWORD dwDataOffset = 0;  // file offset of the data (just after the 8-byte header)
+    DWORD dwFlags = 0;       // MMIO_DIRTY after mmioCreateChunk
 };
 
 // Converts up to four characters to a code, padding short names with blanks
@@ -168,14 +172,24 @@ HMMIO mmioOpen(const char* file, MMIOINFO* info, DWORD flags);
 // flags must be 0 (otherwise MMSYSERR_INVALFLAG and the handle stays open).
 MMRESULT mmioClose(HMMIO h, UINT flags);
 LONG mmioRead(HMMIO h, void* pch, LONG cch);
-LONG mmioWrite(HMMIO h, const void* pch, LONG cch);
+inline LONG mmioWrite(HMMIO h, const void* pch, LONG cch);
 LONG mmioSeek(HMMIO h, LONG offset, int origin);
 // Writes the I/O buffer of a buffered disk file out (no-op otherwise).
 MMRESULT mmioFlush(HMMIO h, UINT flags);
 MMRESULT mmioGetInfo(HMMIO h, MMIOINFO* info, UINT flags);
 
-MMRESULT mmioCreateChunk(HMMIO h, MMCKINFO* ck, UINT flags);
-MMRESULT mmioAscend(HMMIO h, MMCKINFO* ck, UINT flags);
+inline MMRESULT mmioCreateChunk(HMMIO h, MMCKINFO* ck, UINT flags);
+inline MMRESULT mmioAscend(HMMIO h, MMCKINFO* ck, UINT flags);
 // With MMIO_FINDCHUNK, ck->ckid is the id looked for; with MMIO_FINDRIFF or
 // MMIO_FINDLIST, ck->fccType is the form or list type looked for.
 MMRESULT mmioDescend(HMMIO h, MMCKINFO* ck, const MMCKINFO* parent, UINT flags);
+
+// The general paths of the inline calls above.
+namespace mmio_detail {
+LONG Write(HMMIO h, const void* pch, LONG cch);
+MMRESULT CreateChunk(HMMIO h, MMCKINFO* ck, UINT flags);
+MMRESULT Ascend(HMMIO h, MMCKINFO* ck, UINT flags);
+}  // namespace mmio_detail
+
+// The class behind HMMIO, and with it the inline bodies (MmioInline.h).
+#include "platform/mmio/MmioFile.h"

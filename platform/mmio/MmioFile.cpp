@@ -83,7 +83,8 @@ std::unique_ptr<CMmioFile> CMmioFile::OpenDisk(const char* path, const MMIOINFO*
         f->m_openFlags = flags;
         f->m_writable = writable;
         if (flags & MMIO_ALLOCBUF) {
-            const LONG size = (info != nullptr && info->cchBuffer > 0) ? info->cchBuffer : MMIO_DEFAULTBUFFER;
+            const LONG size =
+                (info != nullptr && info->cchBuffer > 0) ? info->cchBuffer : MMIO_DEFAULTBUFFER;
             f->m_io.resize(static_cast<size_t>(size));
         }
         int fd;

@@ -43,6 +43,15 @@ public:
     // Moves to an absolute position; false when the position is not allowed.
     bool SeekTo(LONGLONG pos);
 
+    // Memory-file fast paths for the chunk calls, so that headers, pad bytes
+    // and size patches are stored in place. WriteSpan hands out `cch` bytes
+    // at the position and moves past them; ContentAt gives `cch` bytes of
+    // existing content at `offset` without moving. Both give null when this is
+    // no writable memory file or the bytes are not there: the caller then
+    // takes the general path.
+    BYTE* WriteSpan(LONG cch);
+    BYTE* ContentAt(LONGLONG offset, LONG cch);
+
     MMRESULT Flush();
     // Flushes and closes the descriptor; the object is unusable afterwards.
     MMRESULT Close();
@@ -84,7 +93,7 @@ private:
 
 // The message building path (header, data, size patch) into a memory file that
 // has room: no call, no allocation.
-inline LONG CMmioFile::Write(const void* src, LONG cch) {
+[[gnu::always_inline]] inline LONG CMmioFile::Write(const void* src, LONG cch) {
     if (m_fd < 0 && m_writable && cch > 0 && m_pos + cch <= m_capacity) {
         std::memcpy(m_data + m_pos, src, static_cast<size_t>(cch));
         m_pos += cch;
@@ -96,6 +105,25 @@ inline LONG CMmioFile::Write(const void* src, LONG cch) {
     return WriteSlow(src, cch);
 }
 
+inline BYTE* CMmioFile::WriteSpan(LONG cch) {
+    if (m_fd >= 0 || !m_writable || m_pos + cch > m_capacity) {
+        return nullptr;
+    }
+    BYTE* p = m_data + m_pos;
+    m_pos += cch;
+    if (m_pos > m_extent) {
+        m_extent = m_pos;
+    }
+    return p;
+}
+
+inline BYTE* CMmioFile::ContentAt(LONGLONG offset, LONG cch) {
+    if (m_fd >= 0 || !m_writable || offset < 0 || offset + cch > m_extent) {
+        return nullptr;
+    }
+    return m_data + offset;
+}
+
 inline bool CMmioFile::SeekTo(LONGLONG pos) {
     if (pos < 0 || pos > 0x7FFFFFFF || (m_fd < 0 && pos > m_extent)) {
         return false;
@@ -103,3 +131,5 @@ inline bool CMmioFile::SeekTo(LONGLONG pos) {
     m_pos = pos;
     return true;
 }
+
+#include "platform/mmio/MmioInline.h"

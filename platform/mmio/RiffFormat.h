@@ -14,15 +14,17 @@
 
 namespace riff {
 
-constexpr DWORD kIdOffset = 0;      // ckid
-constexpr DWORD kSizeOffset = 4;    // cksize
-constexpr DWORD kTypeOffset = 8;    // fccType (RIFF and LIST only)
-constexpr DWORD kHeaderSize = 8;    // ckid + cksize
+constexpr DWORD kIdOffset = 0;         // ckid
+constexpr DWORD kSizeOffset = 4;       // cksize
+constexpr DWORD kTypeOffset = 8;       // fccType (RIFF and LIST only)
+constexpr DWORD kHeaderSize = 8;       // ckid + cksize
 constexpr DWORD kFormHeaderSize = 12;  // ckid + cksize + fccType
-constexpr DWORD kTypeSize = 4;      // fccType, counted in cksize
+constexpr DWORD kTypeSize = 4;         // fccType, counted in cksize
 
 // Size of a chunk's data on disk: the data plus the pad byte of odd sizes.
-constexpr ULONGLONG PaddedSize(DWORD cksize) { return ULONGLONG{cksize} + (cksize & 1u); }
+constexpr ULONGLONG PaddedSize(DWORD cksize) {
+    return ULONGLONG{cksize} + (cksize & 1u);
+}
 
 inline DWORD LoadLe32(const BYTE* p) {
     return DWORD{p[0]} | (DWORD{p[1]} << 8) | (DWORD{p[2]} << 16) | (DWORD{p[3]} << 24);

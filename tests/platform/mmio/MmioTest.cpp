@@ -46,10 +46,10 @@ void WriteDemo(HMMIO h) {
 }
 
 // Worked out by hand: 4 (form type) + 8 + 5 + 1 (pad) + 8 = 26 bytes of RIFF data.
-const std::vector<BYTE> kDemoBytes = {
-    'R', 'I', 'F', 'F', 26, 0, 0, 0, 'd', 'e', 'm', 'o',                 //
-    'a', 'b', 'c', 'd', 5,  0, 0, 0, 'h', 'e', 'l', 'l', 'o', 0,  //
-    'z', 'e', 'r', 'o', 0,  0, 0, 0};
+const std::vector<BYTE> kDemoBytes = {'R', 'I', 'F', 'F', 26, 0, 0, 0, 'd', 'e', 'm', 'o',  //
+                                      'a', 'b', 'c', 'd', 5,  0, 0, 0, 'h', 'e', 'l', 'l',
+                                      'o', 0,  //
+                                      'z', 'e', 'r', 'o', 0,  0, 0, 0};
 
 TEST(MmioTest, GoldenBytesOnMemoryAndDisk) {
     {
@@ -103,15 +103,18 @@ TEST(MmioTest, NestedRoundTripFindsChunksAndSkipsPadding) {
     rl.fccType = mmioFOURCC('r', 'b', 'u', 'f');
     ASSERT_EQ(mmioDescend(h.Get(), &rl, &rf, MMIO_FINDLIST), MMSYSERR_NOERROR);
     ck.ckid = mmioFOURCC('r', 'e', 's', ' ');
-    ASSERT_EQ(mmioDescend(h.Get(), &ck, &rl, MMIO_FINDCHUNK), MMSYSERR_NOERROR);  // skips "odd " + pad
+    ASSERT_EQ(mmioDescend(h.Get(), &ck, &rl, MMIO_FINDCHUNK),
+              MMSYSERR_NOERROR);  // skips "odd " + pad
     char data[10];
     ASSERT_EQ(mmioRead(h.Get(), data, 10), 10);
     EXPECT_EQ(std::string(data, 10), "0123456789");
     ASSERT_EQ(mmioAscend(h.Get(), &ck, 0), MMSYSERR_NOERROR);
-    EXPECT_EQ(mmioDescend(h.Get(), &ck, &rl, MMIO_FINDCHUNK), MMIOERR_CHUNKNOTFOUND);  // end of list
+    EXPECT_EQ(mmioDescend(h.Get(), &ck, &rl, MMIO_FINDCHUNK),
+              MMIOERR_CHUNKNOTFOUND);  // end of list
 
     // Ascending out of an odd chunk that was read moves past its pad byte.
-    ASSERT_EQ(mmioSeek(h.Get(), static_cast<LONG>(rl.dwDataOffset + 4), SEEK_SET), 88);  // 12 + (8 + 56) + 8 + 4
+    ASSERT_EQ(mmioSeek(h.Get(), static_cast<LONG>(rl.dwDataOffset + 4), SEEK_SET),
+              88);  // 12 + (8 + 56) + 8 + 4
     ASSERT_EQ(mmioDescend(h.Get(), &ck, &rl, 0), MMSYSERR_NOERROR);
     EXPECT_EQ(ck.cksize, 3u);
     ASSERT_EQ(mmioAscend(h.Get(), &ck, 0), MMSYSERR_NOERROR);
@@ -140,16 +143,24 @@ TEST(MmioTest, CorruptHeadersFailWithoutReadingPastTheBuffer) {
         MMRESULT expected;
     };
     const std::vector<Row> rows = {
-        {"RIFF size larger than the buffer", {'R', 'I', 'F', 'F', 100, 0, 0, 0, 'a', 'b', 'c', 'd'}, false,
+        {"RIFF size larger than the buffer",
+         {'R', 'I', 'F', 'F', 100, 0, 0, 0, 'a', 'b', 'c', 'd'},
+         false,
          MMIOERR_INVALIDFILE},
         {"chunk size past the parent",
-         {'R', 'I', 'F', 'F', 16, 0, 0, 0, 'a', 'b', 'c', 'd', 'b', 'i', 'g', ' ', 50, 0, 0, 0, 1, 2, 3, 4, 9, 9},
-         true, MMIOERR_INVALIDFILE},
+         {'R', 'I', 'F', 'F', 16, 0, 0, 0, 'a', 'b', 'c', 'd', 'b',
+          'i', 'g', ' ', 50,  0,  0, 0, 1, 2,   3,   4,   9,   9},
+         true,
+         MMIOERR_INVALIDFILE},
         {"LIST too small for its type",
-         {'R', 'I', 'F', 'F', 14, 0, 0, 0, 'a', 'b', 'c', 'd', 'L', 'I', 'S', 'T', 2, 0, 0, 0, 'x', 'y'}, true,
+         {'R', 'I', 'F', 'F', 14,  0, 0, 0, 'a', 'b', 'c',
+          'd', 'L', 'I', 'S', 'T', 2, 0, 0, 0,   'x', 'y'},
+         true,
          MMIOERR_INVALIDFILE},
         {"stray bytes shorter than a header end the search",
-         {'R', 'I', 'F', 'F', 9, 0, 0, 0, 'a', 'b', 'c', 'd', 1, 2, 3, 4, 5}, true, MMIOERR_CHUNKNOTFOUND},
+         {'R', 'I', 'F', 'F', 9, 0, 0, 0, 'a', 'b', 'c', 'd', 1, 2, 3, 4, 5},
+         true,
+         MMIOERR_CHUNKNOTFOUND},
         {"file shorter than a header", {'R', 'I', 'F', 'F', 0}, false, MMIOERR_CHUNKNOTFOUND},
         {"empty file", {}, false, MMIOERR_CHUNKNOTFOUND},
     };
@@ -229,7 +240,7 @@ TEST(MmioTest, FixedSizeMemoryFileRefusesToGrowAndGrowingOneMoves) {
     MMIOINFO info;
     ASSERT_EQ(mmioGetInfo(g.Get(), &info, 0), MMSYSERR_NOERROR);
     EXPECT_NE(info.pchBuffer, reinterpret_cast<char*>(small.data()));  // moved to an owned buffer
-    EXPECT_EQ(info.cchBuffer, 108);                                     // one increment
+    EXPECT_EQ(info.cchBuffer, 108);                                    // one increment
     EXPECT_EQ(std::string(info.pchBuffer, info.pchEndRead), "abcdefghij");
 }
 
@@ -238,7 +249,8 @@ TEST(MmioTest, OpenFailuresReportTheirCode) {
     EXPECT_EQ(mmioOpen("/nonexistent-folder/x.riff", &info, MMIO_READ), nullptr);
     EXPECT_EQ(info.wErrorRet, MMIOERR_FILENOTFOUND);
     info.fccIOProc = FOURCC_MEM;
-    EXPECT_EQ(mmioOpen(nullptr, &info, MMIO_READWRITE | 0x20), nullptr);  // share modes are not offered
+    EXPECT_EQ(mmioOpen(nullptr, &info, MMIO_READWRITE | 0x20),
+              nullptr);  // share modes are not offered
     EXPECT_EQ(info.wErrorRet, MMSYSERR_INVALFLAG);
     EXPECT_EQ(mmioStringToFOURCC("ctx", MMIO_TOUPPER), mmioFOURCC('C', 'T', 'X', ' '));
 }

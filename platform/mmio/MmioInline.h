@@ -1,0 +1,47 @@
+// Inline bodies of the calls that build messages, included by Mmio.h. The
+// common case, a plain chunk in a memory file that has room, is done in the
+// caller with a few stores; everything else goes to the general path in
+// Mmio.cpp, which behaves the same for this case.
+#pragma once
+
+#include "platform/mmio/Mmio.h"
+#include "platform/mmio/MmioFile.h"
+#include "platform/mmio/RiffFormat.h"
+
+inline LONG mmioWrite(HMMIO h, const void* pch, LONG cch) {
+    return h != nullptr ? h->Write(pch, cch) : -1;
+}
+
+inline MMRESULT mmioCreateChunk(HMMIO h, MMCKINFO* ck, UINT flags) {
+    if (h != nullptr && ck != nullptr && flags == 0 &&
+        h->Tell() + riff::kHeaderSize <= 0x7FFFFFFF) {
+        const LONGLONG start = h->Tell();
+        if (BYTE* p = h->WriteSpan(riff::kHeaderSize)) {
+            riff::StoreLe32(p + riff::kIdOffset, ck->ckid);
+            riff::StoreLe32(p + riff::kSizeOffset, ck->cksize);
+            ck->dwDataOffset = static_cast<DWORD>(start + riff::kHeaderSize);
+            ck->dwFlags = MMIO_DIRTY;
+            return MMSYSERR_NOERROR;
+        }
+    }
+    return mmio_detail::CreateChunk(h, ck, flags);
+}
+
+inline MMRESULT mmioAscend(HMMIO h, MMCKINFO* ck, UINT flags) {
+    // A dirty chunk of even size: patch the size in place; the position is
+    // already its end.
+    if (h != nullptr && ck != nullptr && flags == 0 && (ck->dwFlags & MMIO_DIRTY) &&
+        ck->dwDataOffset >= riff::kHeaderSize && h->Tell() >= ck->dwDataOffset) {
+        const auto size = static_cast<DWORD>(h->Tell() - ck->dwDataOffset);
+        if ((size & 1u) == 0) {
+            if (BYTE* p =
+                    h->ContentAt(ck->dwDataOffset - riff::kHeaderSize + riff::kSizeOffset, 4)) {
+                riff::StoreLe32(p, size);
+                ck->cksize = size;
+                ck->dwFlags &= ~MMIO_DIRTY;
+                return MMSYSERR_NOERROR;
+            }
+        }
+    }
+    return mmio_detail::Ascend(h, ck, flags);
+}
