@@ -11,7 +11,7 @@
 // and Close are made by the owner while no query runs.
 #pragma once
 
-#include "platform/kernel/WinTypes.h"
+#include "platform/kernel/Handle.h"
 #include "server/ipmclient/RtsStatusTypes.h"
 
 struct RtsShmemLayout;

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/kernel/RuntimeDir.h"
+
 namespace tmstest {
 
 TestRuntimeDir::TestRuntimeDir() {
@@ -29,6 +31,20 @@ TestRuntimeDir::~TestRuntimeDir() {
     }
     std::error_code ec;
     std::filesystem::remove_all(m_path, ec);
+}
+
+std::vector<std::string> NamedObjectsLeft() {
+    // RuntimeObjectPrefix() is "/tms.<hash>."; glibc keeps the objects in /dev/shm.
+    const std::string prefix = RuntimeObjectPrefix().substr(1);
+    std::vector<std::string> left;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) == 0) {
+            left.push_back(name);
+        }
+    }
+    return left;
 }
 
 std::string ReadFileText(const std::string& path) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tmstest {
 
@@ -22,6 +23,10 @@ private:
     std::string m_previous;
     bool m_hadPrevious = false;
 };
+
+// The named kernel objects (/dev/shm entries) of the current runtime folder
+// that still exist, so that a fixture can check it left none behind.
+std::vector<std::string> NamedObjectsLeft();
 
 // Reads a whole file into a string ("" when it cannot be read).
 std::string ReadFileText(const std::string& path);

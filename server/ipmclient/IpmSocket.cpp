@@ -1,0 +1,139 @@
+#include "server/ipmclient/IpmSocket.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+int IpmWaitReady(int fd, int wake, short events, unsigned long timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int waitMs = -1;
+        if (timeoutMs != 0) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) {
+                return ETIMEDOUT;
+            }
+            waitMs = static_cast<int>(std::min<long long>(left.count(), 1 << 30));
+        }
+        pollfd fds[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
+        int n = ::poll(fds, 2, waitMs);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (n == 0) {
+            continue;  // the deadline check above ends the wait
+        }
+        if (fds[1].revents != 0) {
+            return ENOTCONN;
+        }
+        // Errors and hang-ups are reported by the recv/send that follows.
+        return 0;
+    }
+}
+
+CIpmSocket::CIpmSocket() : CIpmSocket(-1) {}
+
+CIpmSocket::CIpmSocket(int fd) : m_fd(fd) {
+    m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_fd < 0) {
+        m_closed.store(true);
+    }
+}
+
+CIpmSocket::~CIpmSocket() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+    if (m_wake >= 0) {
+        ::close(m_wake);
+    }
+}
+
+bool CIpmSocket::IsOpen() const {
+    return !m_closed.load(std::memory_order_acquire);
+}
+
+int CIpmSocket::Fail(int error) {
+    m_lastError.store(error, std::memory_order_relaxed);
+    return -1;
+}
+
+void CIpmSocket::Close() {
+    if (m_closed.exchange(true, std::memory_order_acq_rel) || m_fd < 0) {
+        return;
+    }
+    ::shutdown(m_fd, SHUT_RDWR);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(m_wake, &one, sizeof one);
+}
+
+int CIpmSocket::WaitFor(short events, unsigned long timeoutMs) {
+    if (!IsOpen()) {
+        return ENOTCONN;
+    }
+    int rc = IpmWaitReady(m_fd, m_wake, events, timeoutMs);
+    if (rc == 0 && !IsOpen()) {
+        rc = ENOTCONN;
+    }
+    return rc;
+}
+
+int CIpmSocket::Read(char* buffer, int size, unsigned long timeoutMs) {
+    if (buffer == nullptr || size <= 0) {
+        return Fail(EINVAL);
+    }
+    for (;;) {
+        if (int rc = WaitFor(POLLIN, timeoutMs); rc != 0) {
+            return Fail(rc);
+        }
+        // MSG_TRUNC makes recv answer the message's whole length, so an
+        // oversized message is seen rather than cut.
+        ssize_t n = ::recv(m_fd, buffer, static_cast<size_t>(size), MSG_TRUNC | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+                continue;
+            }
+            return Fail(IsOpen() ? errno : ENOTCONN);
+        }
+        if (n == 0 && !IsOpen()) {
+            return Fail(ENOTCONN);
+        }
+        if (n > size) {
+            return Fail(EMSGSIZE);
+        }
+        return static_cast<int>(n);
+    }
+}
+
+int CIpmSocket::Write(const char* buffer, int length, unsigned long timeoutMs,
+                      unsigned long maxLength) {
+    if (buffer == nullptr || length <= 0) {
+        return Fail(EINVAL);
+    }
+    if (maxLength != 0 && static_cast<unsigned long>(length) > maxLength) {
+        return Fail(EMSGSIZE);
+    }
+    for (;;) {
+        if (int rc = WaitFor(POLLOUT, timeoutMs); rc != 0) {
+            return Fail(rc);
+        }
+        // MSG_NOSIGNAL: a vanished peer is EPIPE here, never SIGPIPE.
+        ssize_t n = ::send(m_fd, buffer, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+                continue;
+            }
+            return Fail(IsOpen() ? errno : ENOTCONN);
+        }
+        return static_cast<int>(n);
+    }
+}

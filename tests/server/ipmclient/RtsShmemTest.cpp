@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "server/ipmclient/RtsShmem.h"
+#include "server/ipmclient/RtsShmemWriter.h"
+#include "tests/support/TestRuntimeDir.h"
+
+namespace {
+
+class RtsShmemTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        m_reader.Close();
+        m_writer.Destroy();
+        EXPECT_TRUE(tmstest::NamedObjectsLeft().empty());
+    }
+
+    tmstest::TestRuntimeDir m_dir;
+    CRtsShmemWriter m_writer;
+    CRtsShmem m_reader;
+};
+
+// Every query, so that "FALSE everywhere" is checked for all of them.
+int CountAnswered(const CRtsShmem& r, int channel, int context, int audio) {
+    unsigned u;
+    long l;
+    int i;
+    TmsPortContextStatus cs;
+    TmsPortContextTriggerStatus ts;
+    TmsPortState ps;
+    TmsStopMode sm;
+    TmsAudioStatus as;
+    TmsVideoStatus vs;
+    TmsTimecodeStatus tc;
+    TmsAncillaryDataStatus ad;
+    return !!r.GetTickCount(channel, &u) + !!r.GetGpiInputMask(channel, &u) +
+           !!r.GetGpiOutputMask(channel, &u) + !!r.GetActiveContext(channel, &l) +
+           !!r.GetContextStatus(channel, context, &cs) +
+           !!r.GetTriggerStatus(channel, context, &ts) + !!r.GetPortState(channel, context, &ps) +
+           !!r.GetIdleMode(channel, context, &sm) + !!r.GetPosition(channel, context, &i) +
+           !!r.GetAudioStatus(channel, audio, &as) + !!r.GetVideoStatus(channel, &vs) +
+           !!r.GetTimecodeStatus(channel, &tc) + !!r.GetAncDataStatus(channel, &ad);
+}
+
+TEST_F(RtsShmemTest, NothingIsReadBeforeTheRtsRuns) {
+    EXPECT_FALSE(m_reader.Open());
+    EXPECT_EQ(CountAnswered(m_reader, 0, 0, 0), 0);
+    unsigned tod = 0x80000000u;
+    EXPECT_FALSE(m_reader.GetTimeOfDay(&tod));
+    EXPECT_EQ(tod, 0x80000000u);
+}
+
+TEST_F(RtsShmemTest, IndicesOutOfRangeAnswerFalse) {
+    ASSERT_EQ(m_writer.Create(2), 0u);
+    {
+        CRtsChannelWrite w(m_writer, 1);
+        w->audioCount = 4;
+    }
+    ASSERT_TRUE(m_reader.Open());
+    EXPECT_EQ(CountAnswered(m_reader, 1, 3, 3), 13);
+    struct Case {
+        int channel, context, audio, answered;
+    } cases[] = {
+        {-1, 0, 0, 0},  {2, 0, 0, 0},  {16, 0, 0, 0},  {1000, 0, 0, 0},  // channel absent
+        {1, -1, 0, 8},  {1, 4, 0, 8},                                    // 5 context queries
+        {1, 0, -1, 12}, {1, 0, 4, 12}, {1, 0, 16, 12},                   // audio beyond count
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.channel << "/" << c.context << "/" << c.audio);
+        EXPECT_EQ(CountAnswered(m_reader, c.channel, c.context, c.audio), c.answered);
+    }
+    EXPECT_FALSE(m_reader.IsActiveContext(1, 0));  // -1 = none active
+}
+
+TEST_F(RtsShmemTest, ValuesComeThroughAtTheirOffsets) {
+    ASSERT_EQ(m_writer.Create(1), 0u);
+    {
+        CRtsChannelWrite w(m_writer, 0);
+        w->tickCount = 1234;
+        w->gpiInputMask = 0x5;
+        w->activeContext = 2;
+        w->contexts[2].triggerStatus = TmsTriggerRunning;
+        w->contexts[2].portState = TmsShuttlePlay;
+        w->contexts[2].position = -77;
+        w->contexts[2].idleMode = TmsStopBlack;
+        w->audioCount = 1;
+        w->audio[0].gainLeft = 0x1111;
+        w->audio[0].gainRight = 0x2222;
+    }
+    m_writer.SetTimeOfDay(0x01020304);
+    ASSERT_TRUE(m_reader.Open());
+    unsigned u = 0;
+    long active = 0;
+    int pos = 0;
+    TmsPortState ps{};
+    TmsStopMode sm{};
+    TmsPortContextTriggerStatus ts{};
+    TmsAudioStatus as{};
+    ASSERT_TRUE(m_reader.GetTickCount(0, &u));
+    EXPECT_EQ(u, 1234u);
+    ASSERT_TRUE(m_reader.GetActiveContext(0, &active));
+    EXPECT_EQ(active, 2);
+    EXPECT_TRUE(m_reader.IsActiveContext(0, 2));
+    ASSERT_TRUE(m_reader.GetPosition(0, 2, &pos));
+    EXPECT_EQ(pos, -77);
+    ASSERT_TRUE(m_reader.GetPortState(0, 2, &ps));
+    EXPECT_EQ(ps, TmsShuttlePlay);
+    ASSERT_TRUE(m_reader.GetIdleMode(0, 2, &sm));
+    EXPECT_EQ(sm, TmsStopBlack);
+    ASSERT_TRUE(m_reader.GetTriggerStatus(0, 2, &ts));
+    EXPECT_EQ(ts, TmsTriggerRunning);
+    ASSERT_TRUE(m_reader.GetAudioStatus(0, 0, &as));
+    // Callers read the gains as one word at offset 12, low half first.
+    std::uint32_t word12;
+    std::memcpy(&word12, reinterpret_cast<const char*>(&as) + 12, 4);
+    EXPECT_EQ(word12, 0x22221111u);
+    ASSERT_TRUE(m_reader.GetTimeOfDay(&u));
+    EXPECT_EQ(u, 0x01020304u);
+}
+
+TEST_F(RtsShmemTest, AnotherVersionIsNotRead) {
+    ASSERT_EQ(m_writer.Create(1), 0u);
+    m_writer.Layout()->header.version = kRtsShmemVersion + 1;
+    EXPECT_FALSE(m_reader.Open());
+    m_writer.Layout()->header.version = kRtsShmemVersion;
+    m_writer.Layout()->header.magic.store(0);  // half set up
+    EXPECT_FALSE(m_reader.Open());
+}
+
+// A writer rewrites a block with every word equal to a counter; a reader must
+// never accept a copy that mixes two writes.
+TEST_F(RtsShmemTest, TornReadsAreNeverAccepted) {
+    ASSERT_EQ(m_writer.Create(1), 0u);
+    ASSERT_TRUE(m_reader.Open());
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (std::uint32_t n = 1; !stop.load(std::memory_order_relaxed); ++n) {
+            CRtsChannelWrite w(m_writer, 0);
+            auto* words = reinterpret_cast<std::uint32_t*>(&w->timecode);
+            for (std::size_t i = 0; i < sizeof(TmsTimecodeStatus) / 4; ++i) {
+                words[i] = n;
+            }
+        }
+    });
+    int accepted = 0;
+    for (int i = 0; i < 200000; ++i) {
+        TmsTimecodeStatus tc;
+        if (!m_reader.GetTimecodeStatus(0, &tc)) {
+            continue;
+        }
+        ++accepted;
+        const auto* words = reinterpret_cast<const std::uint32_t*>(&tc);
+        for (std::size_t k = 1; k < sizeof tc / 4; ++k) {
+            ASSERT_EQ(words[k], words[0]) << "torn copy accepted at word " << k;
+        }
+    }
+    stop = true;
+    writer.join();
+    EXPECT_GT(accepted, 0);
+}
+
+TEST_F(RtsShmemTest, WriterKilledMidWriteMakesQueriesFalseNotHang) {
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CRtsShmemWriter writer;
+        if (writer.Create(1) != 0) {
+            _exit(1);
+        }
+        writer.Begin(0);  // sequence left odd
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(m_reader.Open());
+    unsigned ticks = 99;
+    EXPECT_FALSE(m_reader.GetTickCount(0, &ticks));
+    EXPECT_EQ(ticks, 99u);
+    // A new RTS takes the memory over and is read again.
+    m_reader.Close();
+    ASSERT_EQ(m_writer.Create(1), 0u);
+    ASSERT_TRUE(m_reader.Open());
+    EXPECT_TRUE(m_reader.GetTickCount(0, &ticks));
+}
+
+}  // namespace
