@@ -7,6 +7,7 @@ const std::vector<Command>& AllCommands() {
         {"timecode", "timecode text of a field position, or the position of a timecode",
          &RunTimecode},
         {"riff", "print RTS messages (RIFF files) as a tree with their bodies decoded", &RunRiff},
+        {"rts", "drive the RTS simulator: GPI inputs, fault switches, status", &RunRts},
         {"demo", "a short showcase of what the component does", &RunDemo},
     };
     return commands;

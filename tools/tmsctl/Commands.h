@@ -25,5 +25,6 @@ const std::vector<Command>& AllCommands();
 int RunTimecode(const Args& args);
 int RunRiff(const Args& args);
 int RunDemo(const Args& args);
+int RunRts(const Args& args);
 
 }  // namespace tmsctl

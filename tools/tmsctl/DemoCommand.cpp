@@ -12,7 +12,8 @@
 namespace tmsctl {
 
 int RunDemo(const Args&) {
-    std::printf("Timecode of field positions in four formats (drop frame where the format has it)\n");
+    std::printf(
+        "Timecode of field positions in four formats (drop frame where the format has it)\n");
     const std::int32_t formats[] = {0, 1, 4, 2};
     const long long positions[] = {0, 3599, 3600, 35964, -1};
     std::printf("%-26s", "position");

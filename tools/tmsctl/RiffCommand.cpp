@@ -12,11 +12,12 @@ namespace tmsctl {
 
 int RunRiff(const Args& args) {
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        std::fprintf(args.empty() ? stderr : stdout,
-                     "usage: tmsctl riff FILE...\n"
-                     "Prints each RIFF message as a tree of forms, lists and chunks, with the\n"
-                     "RTS protocol's bodies decoded and other bodies in hex. A truncated or\n"
-                     "malformed file is printed as far as it can be read, then an error (exit 2).\n");
+        std::fprintf(
+            args.empty() ? stderr : stdout,
+            "usage: tmsctl riff FILE...\n"
+            "Prints each RIFF message as a tree of forms, lists and chunks, with the\n"
+            "RTS protocol's bodies decoded and other bodies in hex. A truncated or\n"
+            "malformed file is printed as far as it can be read, then an error (exit 2).\n");
         return args.empty() ? kExitUsage : kExitOk;
     }
     int result = kExitOk;

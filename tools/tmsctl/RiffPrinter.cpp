@@ -42,12 +42,14 @@ struct Layout {
 
 const std::vector<Layout>& Layouts() {
     static const std::vector<Layout> layouts = {
-        {kChunkOwner, 112,
+        {kChunkOwner,
+         112,
          {{"channelIndex", 0, Kind::I32},
           {"channelId", 4, Kind::Text, 36},
           {"application", 40, Kind::Text, 36},
           {"appServerId", 76, Kind::Text, 36}}},
-        {kChunkContext, 56,
+        {kChunkContext,
+         56,
          {{"contextIndex", 0, Kind::I32},
           {"flags", 4, Kind::Flags},
           {"changeId", 8, Kind::I32},
@@ -61,42 +63,53 @@ const std::vector<Layout>& Layouts() {
           {"speed", 44, Kind::F32},
           {"markIn", 48, Kind::I32},
           {"markOut", 52, Kind::I32}}},
-        {kChunkSchedule, 48,
+        {kChunkSchedule,
+         48,
          {{"condition", 0, Kind::I32},
           {"triggerValue", 4, Kind::I32},
           {"name", 8, Kind::Text, 36},
           {"cancel", 44, Kind::U8}}},
-        {kChunkFileRead, 264,
-         {{"fileCode", 0, Kind::U16}, {"mediaFileType", 4, Kind::I32},
+        {kChunkFileRead,
+         264,
+         {{"fileCode", 0, Kind::U16},
+          {"mediaFileType", 4, Kind::I32},
           {"handleName", 8, Kind::Text, 256}}},
-        {kChunkFileWrite, 264,
-         {{"fileCode", 0, Kind::U16}, {"mediaFileType", 4, Kind::I32},
+        {kChunkFileWrite,
+         264,
+         {{"fileCode", 0, Kind::U16},
+          {"mediaFileType", 4, Kind::I32},
           {"handleName", 8, Kind::Text, 256}}},
-        {kChunkFileClose, 264,
-         {{"fileCode", 0, Kind::U16}, {"mediaFileType", 4, Kind::I32},
+        {kChunkFileClose,
+         264,
+         {{"fileCode", 0, Kind::U16},
+          {"mediaFileType", 4, Kind::I32},
           {"handleName", 8, Kind::Text, 256}}},
         {kChunkResource, 72, {{"indexText", 0, Kind::Text, 36}, {"typeName", 36, Kind::Text, 36}}},
-        {kChunkVideo, 32,
+        {kChunkVideo,
+         32,
          {{"start", 0, Kind::I32},
           {"fileCode", 4, Kind::U16},
           {"mediaPosition", 8, Kind::I32},
           {"remaining", 16, Kind::I32},
           {"offset", 20, Kind::I32},
           {"videoFlags", 26, Kind::U16}}},
-        {kChunkAudio, 48,
+        {kChunkAudio,
+         48,
          {{"start", 0, Kind::I32},
           {"fileCode", 4, Kind::U16},
           {"mediaPosition", 8, Kind::I32},
           {"remaining", 16, Kind::I32},
           {"offset", 20, Kind::I32},
           {"gain", 28, Kind::I16}}},
-        {kChunkTimecode, 20,
+        {kChunkTimecode,
+         20,
          {{"start", 0, Kind::I32},
           {"fileCode", 4, Kind::I32},
           {"mediaPosition", 8, Kind::I32},
           {"remaining", 12, Kind::I32},
           {"offset", 16, Kind::I32}}},
-        {kChunkAncData, 20,
+        {kChunkAncData,
+         20,
          {{"start", 0, Kind::I32},
           {"fileCode", 4, Kind::I32},
           {"mediaPosition", 8, Kind::I32},
@@ -112,13 +125,12 @@ std::string FlagWords(std::uint32_t flags) {
     static const struct {
         std::uint32_t bit;
         const char* word;
-    } words[] = {{kFlagTrigger, "trig"},       {kFlagPausePoint, "pausePoint"},
-                 {kFlagPortState, "portState"}, {kFlagPosition, "pos"},
-                 {kFlagMinPos, "minPos"},       {kFlagMaxPos, "maxPos"},
-                 {kFlagEndMode, "endMode"},     {kFlagIdleMode, "idleMode"},
-                 {kFlagSpeed, "speed"},         {kFlagMarks, "marks"},
-                 {kFlagPurge, "purge"},         {kFlagStopAsIdle, "stopAsIdle"},
-                 {kFlagAtLimit, "atLimit"}};
+    } words[] = {
+        {kFlagTrigger, "trig"},    {kFlagPausePoint, "pausePoint"}, {kFlagPortState, "portState"},
+        {kFlagPosition, "pos"},    {kFlagMinPos, "minPos"},         {kFlagMaxPos, "maxPos"},
+        {kFlagEndMode, "endMode"}, {kFlagIdleMode, "idleMode"},     {kFlagSpeed, "speed"},
+        {kFlagMarks, "marks"},     {kFlagPurge, "purge"},           {kFlagStopAsIdle, "stopAsIdle"},
+        {kFlagAtLimit, "atLimit"}};
     std::string s;
     for (const auto& w : words) {
         if (flags & w.bit) {
@@ -242,10 +254,10 @@ void CRiffPrinter::PrintBody(std::uint32_t id, const std::uint8_t* body, std::si
             m_out << Indent(depth) << "(size " << size << ", expected " << layout.size << ")\n";
         }
         for (const Field& f : layout.fields) {
-            std::size_t width = f.kind == Kind::Text ? f.width
+            std::size_t width = f.kind == Kind::Text                           ? f.width
                                 : (f.kind == Kind::U16 || f.kind == Kind::I16) ? 2
-                                : f.kind == Kind::U8 ? 1
-                                                     : 4;
+                                : f.kind == Kind::U8                           ? 1
+                                                                               : 4;
             if (f.offset + width > size) {
                 break;
             }
@@ -319,6 +331,8 @@ void CRiffPrinter::PrintHex(const std::uint8_t* body, std::size_t size, int dept
     }
 }
 
-void CRiffPrinter::Fail(const std::string& what) { m_error = what; }
+void CRiffPrinter::Fail(const std::string& what) {
+    m_error = what;
+}
 
 }  // namespace tmsctl

@@ -75,8 +75,8 @@ int RunTimecode(const Args& args) {
             drop = true;
         } else if (a == "--parse") {
             parse = true;
-        } else if (!haveValue && (a.empty() || a[0] != '-' || a.size() == 1 ||
-                                  (a[1] >= '0' && a[1] <= '9'))) {
+        } else if (!haveValue &&
+                   (a.empty() || a[0] != '-' || a.size() == 1 || (a[1] >= '0' && a[1] <= '9'))) {
             value = a;
             haveValue = true;
         } else {
@@ -98,8 +98,9 @@ int RunTimecode(const Args& args) {
         return kExitUsage;
     }
     if (drop && !tmsvideo::HasDropFrame(format)) {
-        std::fprintf(stderr, "tmsctl timecode: warning: %s has no drop-frame timecode; counting "
-                             "without drop frame\n",
+        std::fprintf(stderr,
+                     "tmsctl timecode: warning: %s has no drop-frame timecode; counting "
+                     "without drop frame\n",
                      tmsvideo::NameFromFormat(format, format).c_str());
     }
     std::uint16_t code = tmsvideo::TimecodeFormatCode(format, drop);

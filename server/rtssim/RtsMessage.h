@@ -1,0 +1,73 @@
+// A request as the RTS simulator understood it, after the checker accepted
+// it: the records it acts on, in the protocol's byte layouts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr std::uint32_t RtsFourCc(const char (&s)[5]) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(s[0])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(s[1])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(s[2])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(s[3])) << 24;
+}
+std::string RtsFourCcText(std::uint32_t code);
+
+// The "ctx " body, 56 bytes.
+struct RtsCtxRecord {
+    std::int32_t context;      // +0: 0 to 3, -1 the channel's default context
+    std::uint32_t flags;       // +4
+    std::int32_t changeId;     // +8
+    std::int32_t trigger;      // +12
+    std::int32_t reserved;     // +16
+    std::int32_t portState;    // +20
+    std::int32_t position;     // +24
+    std::int32_t minPosition;  // +28
+    std::int32_t maxPosition;  // +32
+    std::int32_t endMode;      // +36
+    std::int32_t idleMode;     // +40
+    float speed;               // +44
+    std::int32_t markIn;       // +48
+    std::int32_t markOut;      // +52
+};
+static_assert(sizeof(RtsCtxRecord) == 56);
+
+// Flags of RtsCtxRecord::flags that validate its fields.
+enum : std::uint32_t {
+    kCtxTrigger = 0x0001,
+    kCtxPauseAtMax = 0x0002,
+    kCtxPortState = 0x0004,
+    kCtxPosition = 0x0008,
+    kCtxMinPosition = 0x0010,
+    kCtxMaxPosition = 0x0020,
+    kCtxEndMode = 0x0040,
+    kCtxIdleMode = 0x0080,
+    kCtxSpeed = 0x0100,
+    kCtxMarks = 0x0200,
+    kCtxPurge = 0x0400,
+    kCtxStopAsIdle = 0x0800,
+    kCtxHeldAtLimit = 0x1000,
+};
+
+struct RtsGpiState {
+    std::int32_t position;  // where the outputs change
+    std::uint32_t mask;     // output bits
+};
+
+struct RtsMessage {
+    std::uint32_t form = 0;
+    bool hasCtx = false;
+    RtsCtxRecord ctx{};
+    std::string config;                      // "cdef" text
+    std::vector<std::uint16_t> filesOpened;  // "fr  " / "fw  "
+    std::vector<std::uint16_t> filesClosed;  // "fcls"
+    int resources = 0;                       // "LIST rbuf" count
+    int states = 0;                          // state records in all lists
+    bool hasListEnd = false;
+    std::int32_t listEnd = 0;  // last position the states cover
+    std::vector<RtsGpiState> gpiStates;
+    std::int32_t scheduleCondition = -1;  // "schc" condition
+    std::int32_t scheduleValue = 0;
+    bool scheduleCancel = false;
+};

@@ -1,0 +1,91 @@
+#include "server/rtssim/RtsSimConfig.h"
+
+#include <cstdlib>
+#include <regex>
+
+#include "platform/xml/XmlDocument.h"
+#include "platform/xml/XmlError.h"
+#include "server/ipmclient/RtsShmemLayout.h"
+
+double FieldsPerSecondOf(const std::string& formatName) {
+    // "59_94Hz" is a rate with a fraction; in "525_60Hz" the 525 is the line
+    // count, so a fraction is only taken after a two-digit rate.
+    static const std::regex fractional(R"((?:^|\D)(\d{2})_(\d{2})Hz)");
+    static const std::regex whole(R"((\d+)Hz)");
+    std::smatch m;
+    double hz = 0;
+    bool hasFraction = false;
+    if (std::regex_search(formatName, m, fractional)) {
+        hz = std::atof((m[1].str() + "." + m[2].str()).c_str());
+        hasFraction = true;
+    } else if (std::regex_search(formatName, m, whole)) {
+        hz = std::atof(m[1].str().c_str());
+    } else {
+        return 0;
+    }
+    // Television rates named 60, 30 and 24 Hz run at 1000/1001 of the name.
+    // Interlaced names ("_2To1") give the field rate; progressive names the
+    // frame rate, which is their field rate too (one field per frame).
+    if (!hasFraction && (hz == 60 || hz == 30 || hz == 24)) {
+        hz = hz * 1000.0 / 1001.0;
+    }
+    return hz;
+}
+
+bool ReadRtsSimConfig(const std::string& path, std::vector<RtsSimChannel>* channels,
+                      std::string* error) {
+    CXmlDocument doc;
+    try {
+        doc.Load(path);
+    } catch (const CXmlError& e) {
+        *error = path + ": " + e.what();
+        return false;
+    }
+    channels->clear();
+    CXmlNodeList list = doc.SelectNodes("/Config/Channel");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const CXmlNode& node = list[i];
+        RtsSimChannel ch;
+        std::int32_t index = -1;
+        if (!node.ReadLong("@channelIndex", &index) || index < 0 || index >= kRtsMaxChannels) {
+            *error = path + ": Channel element " + std::to_string(i + 1) +
+                     " has no channelIndex from 0 to " + std::to_string(kRtsMaxChannels - 1);
+            return false;
+        }
+        for (const RtsSimChannel& other : *channels) {
+            if (other.index == index) {
+                *error = path + ": channelIndex " + std::to_string(index) + " appears twice";
+                return false;
+            }
+        }
+        ch.index = index;
+        node.ReadText("@id", &ch.id);
+        std::string input;
+        if (node.ReadText("Video/VideoInputComponent/@id", &input)) {
+            doc.ReadText("/Config/VideoInput[@id='" + input + "']/@videoInputFormat",
+                         &ch.videoFormat);
+        }
+        if (ch.videoFormat.empty()) {
+            doc.ReadText("/Config/System/SystemVideoReference/@referenceStandard", &ch.videoFormat);
+        }
+        ch.fieldsPerSecond = FieldsPerSecondOf(ch.videoFormat);
+        if (ch.fieldsPerSecond <= 0) {
+            *error = path + ": channel " + ch.id + " has no usable video format ('" +
+                     ch.videoFormat + "')";
+            return false;
+        }
+        ch.audioCount = static_cast<int>(node.SelectNodes("Audio").size());
+        if (ch.audioCount > kRtsMaxAudio) {
+            *error = path + ": channel " + ch.id + " has " + std::to_string(ch.audioCount) +
+                     " audio resources, more than " + std::to_string(kRtsMaxAudio);
+            return false;
+        }
+        ch.gpiInputCount = node.SelectNodes("Gpi").empty() ? 0 : 16;
+        channels->push_back(ch);
+    }
+    if (channels->empty()) {
+        *error = path + ": no /Config/Channel element";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,351 @@
+#include "server/rtssim/RtsSimulator.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/kernel/CriticalSectionLock.h"
+#include "platform/kernel/LocalTime.h"
+#include "server/errorlog/ErrorLog.h"
+
+namespace {
+
+constexpr const char kControlPort[] = "rtssim/control";
+constexpr unsigned long kPollMs = 100;  // how soon a port thread notices Stop
+constexpr int kMaxRequest = 65536;
+
+void PutU32(std::vector<unsigned char>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+std::uint32_t PackedTimeOfDay() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    const std::uint32_t frames = t.wMilliseconds * 30u / 1000u;
+    return frames | static_cast<std::uint32_t>(t.wSecond) << 8 |
+           static_cast<std::uint32_t>(t.wMinute) << 16 | static_cast<std::uint32_t>(t.wHour) << 24;
+}
+
+}  // namespace
+
+std::vector<unsigned char> BuildRtsReply(std::uint32_t status) {
+    std::vector<unsigned char> out;
+    out.reserve(28);
+    PutU32(out, RtsFourCc("RIFF"));
+    PutU32(out, 20);
+    PutU32(out, RtsFourCc("repl"));
+    PutU32(out, RtsFourCc("ack "));
+    PutU32(out, 8);
+    PutU32(out, status);
+    PutU32(out, 0);
+    return out;
+}
+
+CRtsSimulator::CRtsSimulator(RtsSimOptions options)
+    : m_options(std::move(options)), m_clock(m_options.clock ? m_options.clock : &m_steady) {}
+
+CRtsSimulator::~CRtsSimulator() {
+    Stop();
+}
+
+void CRtsSimulator::Log(bool error, const std::string& text) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    ErrorLogWriteExW(error ? E_FAIL : S_OK, now, 0,
+                     error ? ERRORLOG_LEVEL_ERROR : ERRORLOG_LEVEL_MESSAGE, "RtsSimulator.cpp", 0,
+                     0, ("rtssim: " + text).c_str(), 0);
+    if (m_options.verbose || error) {
+        std::fprintf(stderr, "tms-rtssim: %s\n", text.c_str());
+    }
+}
+
+bool CRtsSimulator::Start(std::string* error) {
+    if (m_started) {
+        return true;
+    }
+    std::vector<RtsSimChannel> configs;
+    if (!ReadRtsSimConfig(m_options.configPath, &configs, error)) {
+        return false;
+    }
+    for (const RtsSimChannel& c : configs) {
+        m_channels.push_back(std::make_unique<Channel>(c));
+    }
+    // Ports first: a second simulator on the same runtime folder stops here,
+    // before it touches the first one's shared memory.
+    if (int rc = m_control.Listen(kControlPort); rc != 0) {
+        *error = std::string("cannot listen on ") + kControlPort + ": " + std::strerror(rc);
+        m_channels.clear();
+        return false;
+    }
+    for (auto& ch : m_channels) {
+        char port[32];
+        std::snprintf(port, sizeof port, "rtp/TmsFore%02d", ch->config.index);
+        if (int rc = ch->listener.Listen(port); rc != 0) {
+            *error = std::string("cannot listen on ") + port + ": " + std::strerror(rc);
+            m_channels.clear();
+            m_control.Close();
+            return false;
+        }
+    }
+    int highest = 0;
+    for (auto& ch : m_channels)
+        highest = std::max(highest, ch->config.index + 1);
+    if (DWORD rc = m_shmem.Create(highest); rc != 0) {
+        *error = "cannot create the RTS shared memory (error " + std::to_string(rc) + ")";
+        m_channels.clear();
+        return false;
+    }
+    const double now = m_clock->Seconds();
+    for (auto& ch : m_channels) {
+        CCriticalSectionLock lock(ch->cs);
+        ch->startSeconds = now;
+    }
+    m_started = true;
+    StepClock();
+    for (auto& ch : m_channels) {
+        Channel* c = ch.get();
+        ch->thread = std::thread([this, c] { ServePort(*c); });
+    }
+    m_controlThread = std::thread([this] { ServeControl(); });
+    if (m_options.runClockThread) {
+        m_clockThread = std::thread([this] { RunClock(); });
+    }
+    Log(false,
+        "running " + std::to_string(m_channels.size()) + " channels from " + m_options.configPath);
+    return true;
+}
+
+void CRtsSimulator::Stop() {
+    if (!m_started) {
+        return;
+    }
+    m_stopping = true;
+    m_control.Close();
+    for (auto& ch : m_channels)
+        ch->listener.Close();
+    for (auto& ch : m_channels) {
+        if (ch->thread.joinable())
+            ch->thread.join();
+    }
+    if (m_controlThread.joinable())
+        m_controlThread.join();
+    if (m_clockThread.joinable())
+        m_clockThread.join();
+    m_channels.clear();  // listeners remove their socket files
+    m_shmem.Destroy();
+    m_started = false;
+    Log(false, "stopped");
+}
+
+CRtsSimulator::Channel* CRtsSimulator::Find(int channelIndex) {
+    for (auto& ch : m_channels) {
+        if (ch->config.index == channelIndex)
+            return ch.get();
+    }
+    return nullptr;
+}
+
+void CRtsSimulator::StepClock() {
+    const double now = m_clock->Seconds();
+    for (auto& ch : m_channels) {
+        CCriticalSectionLock lock(ch->cs);
+        const double elapsed = now - ch->startSeconds;
+        const auto target = static_cast<std::uint32_t>(
+            std::floor(std::max(0.0, elapsed) * ch->config.fieldsPerSecond));
+        const std::uint32_t ticks = ch->model.Ticks();
+        if (target > ticks) {
+            ch->model.Advance(target - ticks);
+        }
+        CRtsChannelWrite block(m_shmem, ch->config.index);
+        if (block) {
+            ch->model.Publish(*block.operator->());
+        }
+    }
+    m_shmem.SetTimeOfDay(PackedTimeOfDay());
+}
+
+void CRtsSimulator::RunClock() {
+    while (!m_stopping.load()) {
+        StepClock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+void CRtsSimulator::Dump(const unsigned char* data, std::size_t size) {
+    if (m_options.dumpDir.empty())
+        return;
+    char name[32];
+    std::snprintf(name, sizeof name, "/%06u.riff", ++m_dumpCount);
+    std::ofstream out(m_options.dumpDir + name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out)
+        Log(true, "cannot write " + m_options.dumpDir + name);
+}
+
+bool CRtsSimulator::HandleRequest(int channelIndex, const unsigned char* data, std::size_t size,
+                                  std::vector<unsigned char>* reply) {
+    Channel* ch = Find(channelIndex);
+    if (ch == nullptr)
+        return false;
+    Dump(data, size);
+    std::uint32_t status = kAckOk;
+    {
+        CCriticalSectionLock lock(ch->cs);
+        RtsCheckResult r = CheckRtsMessage(data, size, ch->model.OpenFiles());
+        if (r.status == kAckOk && !ch->model.IsOpen() && r.message.form != RtsFourCc("open")) {
+            r.status = kAckNotOpen;
+            r.problem = RtsFourCcText(r.message.form) + " before \"open\"";
+        }
+        status = r.status;
+        if (status == kAckOk) {
+            ch->model.Apply(r.message);
+            if (m_options.verbose) {
+                Log(false, ch->config.id + ": " + RtsFourCcText(r.message.form) + " of " +
+                               std::to_string(size) + " bytes taken");
+            }
+        } else {
+            Log(true, ch->config.id + ": refused a message of " + std::to_string(size) +
+                          " bytes with status " + std::to_string(status) + ": " + r.problem);
+        }
+    }
+    if (m_faults.ackStatus >= 0) {
+        status = static_cast<std::uint32_t>(m_faults.ackStatus.load());
+    }
+    *reply = BuildRtsReply(status);
+    if (m_faults.malformed) {
+        // A RIFF size far beyond the bytes sent.
+        (*reply)[4] = 0xF0;
+        reply->resize(12);
+    }
+    return true;
+}
+
+void CRtsSimulator::ServePort(Channel& ch) {
+    std::vector<unsigned char> buffer(kMaxRequest);
+    std::vector<unsigned char> reply;
+    while (!m_stopping.load()) {
+        std::unique_ptr<CIpmConnection> conn = ch.listener.Accept(0);
+        if (!conn) {
+            if (m_stopping.load() || ch.listener.LastError() == ENOTCONN)
+                return;
+            continue;
+        }
+        Log(false, ch.config.id + ": client connected");
+        int messages = 0;
+        while (!m_stopping.load()) {
+            int n = conn->Read(reinterpret_cast<char*>(buffer.data()), kMaxRequest, kPollMs);
+            if (n < 0 && conn->LastError() == ETIMEDOUT)
+                continue;
+            if (n <= 0) {
+                if (n < 0 && conn->LastError() == EMSGSIZE) {
+                    Log(true, ch.config.id + ": refused a message larger than " +
+                                  std::to_string(kMaxRequest) + " bytes");
+                    reply = BuildRtsReply(kAckTooMany);
+                    conn->Write(reinterpret_cast<const char*>(reply.data()),
+                                static_cast<int>(reply.size()), 1000);
+                    continue;
+                }
+                break;
+            }
+            if (m_faults.exitAbruptly) {
+                Log(true, "exiting abruptly (fault switch)");
+                _exit(3);
+            }
+            ++messages;
+            if (!HandleRequest(ch.config.index, buffer.data(), static_cast<std::size_t>(n), &reply))
+                break;
+            if (int delay = m_faults.delayMs.load(); delay > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            }
+            if (!m_faults.noReply) {
+                conn->Write(reinterpret_cast<const char*>(reply.data()),
+                            static_cast<int>(reply.size()), 5000);
+            }
+            if (int after = m_faults.closeAfter.load(); after > 0 && messages >= after) {
+                Log(false, ch.config.id + ": closing the port after " + std::to_string(messages) +
+                               " messages (fault switch)");
+                break;
+            }
+        }
+        conn.reset();
+        CCriticalSectionLock lock(ch.cs);
+        ch.model.Reset();
+        Log(false, ch.config.id + ": client gone");
+    }
+}
+
+std::string CRtsSimulator::Control(const std::string& command) {
+    std::istringstream in(command);
+    std::string verb;
+    in >> verb;
+    if (verb == "gpi") {
+        std::string channelText, inputText, state, extra;
+        in >> channelText >> inputText >> state >> extra;
+        char* end = nullptr;
+        long channel = std::strtol(channelText.c_str(), &end, 10);
+        if (channelText.empty() || *end != 0)
+            return "error channel '" + channelText + "' is not a number";
+        long input = std::strtol(inputText.c_str(), &end, 10);
+        if (inputText.empty() || *end != 0 || input < 0 || input > 15)
+            return "error GPI input '" + inputText + "' is not 0 to 15";
+        if ((state != "on" && state != "off") || !extra.empty())
+            return "error usage: gpi CHANNEL INPUT on|off";
+        Channel* ch = Find(static_cast<int>(channel));
+        if (ch == nullptr)
+            return "error no channel " + channelText + " in the configuration";
+        CCriticalSectionLock lock(ch->cs);
+        ch->model.SetGpiInput(static_cast<int>(input), state == "on");
+        return "ok";
+    }
+    if (verb == "fault") {
+        std::string rest;
+        std::getline(in, rest);
+        std::string problem = m_faults.Set(rest);
+        return problem.empty() ? "ok" : "error " + problem;
+    }
+    if (verb == "status") {
+        std::string channelText;
+        in >> channelText;
+        char* end = nullptr;
+        long channel = std::strtol(channelText.c_str(), &end, 10);
+        Channel* ch = channelText.empty() || *end != 0 ? nullptr : Find(static_cast<int>(channel));
+        if (ch == nullptr)
+            return "error no channel '" + channelText + "'";
+        CCriticalSectionLock lock(ch->cs);
+        return ch->model.Summary() + " faults " + m_faults.Describe();
+    }
+    if (verb == "quit") {
+        m_quit = true;
+        return "ok";
+    }
+    return "error unknown command '" + verb + "' (gpi, fault, status, quit)";
+}
+
+void CRtsSimulator::ServeControl() {
+    char buffer[512];
+    while (!m_stopping.load()) {
+        std::unique_ptr<CIpmConnection> conn = m_control.Accept(0);
+        if (!conn) {
+            if (m_stopping.load() || m_control.LastError() == ENOTCONN)
+                return;
+            continue;
+        }
+        while (!m_stopping.load()) {
+            int n = conn->Read(buffer, sizeof buffer, kPollMs);
+            if (n < 0 && conn->LastError() == ETIMEDOUT)
+                continue;
+            if (n <= 0)
+                break;
+            std::string answer = Control(std::string(buffer, static_cast<std::size_t>(n)));
+            Log(false,
+                "control '" + std::string(buffer, static_cast<std::size_t>(n)) + "': " + answer);
+            conn->Write(answer.data(), static_cast<int>(answer.size()), 5000);
+        }
+    }
+}

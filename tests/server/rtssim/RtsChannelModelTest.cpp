@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include "server/rtssim/RtsChannelModel.h"
+#include "server/rtssim/RtsSimConfig.h"
+
+namespace {
+
+RtsSimChannel Config() {
+    RtsSimChannel c;
+    c.index = 0;
+    c.id = "Chan1";
+    c.fieldsPerSecond = 60000.0 / 1001.0;
+    c.audioCount = 2;
+    return c;
+}
+
+RtsMessage State(std::int32_t context, std::int32_t portState, std::int32_t position, float speed) {
+    RtsMessage m;
+    m.form = RtsFourCc("sbuf");
+    m.hasCtx = true;
+    m.ctx.context = context;
+    m.ctx.flags = kCtxPortState | kCtxPosition | kCtxSpeed;
+    m.ctx.portState = portState;
+    m.ctx.position = position;
+    m.ctx.speed = speed;
+    return m;
+}
+
+CRtsChannelModel OpenModel() {
+    CRtsChannelModel model(Config());
+    RtsMessage open;
+    open.form = RtsFourCc("open");
+    model.Apply(open);
+    return model;
+}
+
+TEST(RtsChannelModelTest, MovesAtSpeedAndStopsAtTheFirstLimit) {
+    struct Case {
+        const char* name;
+        float speed;
+        bool hasMax;
+        std::int32_t max;
+        bool hasListEnd;
+        std::int32_t listEnd;
+        std::uint32_t fields;
+        std::int32_t expected;
+        bool stopped;
+    } cases[] = {
+        {"plays one field per field", 1.0f, false, 0, false, 0, 30, 130, false},
+        {"half speed keeps the fraction", 0.5f, false, 0, false, 0, 31, 115, false},
+        {"fast forward to the maximum", 8.0f, true, 140, false, 0, 30, 140, true},
+        {"list end before the maximum", 2.0f, true, 500, true, 120, 30, 120, true},
+        {"maximum before the list end", 2.0f, true, 110, true, 500, 30, 110, true},
+        {"reverse to the minimum", -4.0f, false, 0, false, 0, 30, 50, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CRtsChannelModel model = OpenModel();
+        RtsMessage m = State(1, TmsShuttlePlay, 100, c.speed);
+        m.ctx.flags |= kCtxMinPosition;
+        m.ctx.minPosition = 50;
+        if (c.hasMax) {
+            m.ctx.flags |= kCtxMaxPosition;
+            m.ctx.maxPosition = c.max;
+        }
+        m.hasListEnd = c.hasListEnd;
+        m.listEnd = c.listEnd;
+        model.Apply(m);
+        // Field by field, as the clock runs.
+        for (std::uint32_t i = 0; i < c.fields; ++i)
+            model.Advance(1);
+        RtsChannelBlock block{};
+        model.Publish(block);
+        EXPECT_EQ(block.contexts[1].position, c.expected);
+        EXPECT_EQ(block.activeContext, 1);
+        EXPECT_EQ(block.contexts[1].speed == 0.0f, c.stopped);
+        EXPECT_EQ(block.contexts[1].triggerStatus, c.stopped ? TmsTriggerEnded : TmsTriggerRunning);
+        EXPECT_EQ(block.tickCount, c.fields);
+    }
+}
+
+TEST(RtsChannelModelTest, CueHoldsIdleReleasesAndDefaultsApply) {
+    CRtsChannelModel model = OpenModel();
+    model.Apply(State(0, TmsCuePlay, 300, 1.0f));
+    model.Advance(20);
+    EXPECT_EQ(model.ContextAt(0).position, 300);
+
+    RtsMessage defaults;
+    defaults.form = RtsFourCc("sbuf");
+    defaults.hasCtx = true;
+    defaults.ctx.context = -1;
+    defaults.ctx.flags = kCtxEndMode | kCtxIdleMode;
+    defaults.ctx.endMode = TmsStopBlack;
+    defaults.ctx.idleMode = TmsStopEE;
+    model.Apply(defaults);
+    EXPECT_EQ(model.ContextAt(3).endMode, TmsStopBlack);
+    EXPECT_EQ(model.ContextAt(3).idleMode, TmsStopEE);
+
+    model.Apply(State(0, TmsIdle, 300, 0.0f));
+    EXPECT_EQ(model.ActiveContext(), -1);
+    RtsChannelBlock block{};
+    model.Publish(block);
+    EXPECT_EQ(block.contexts[0].portState, TmsIdle);
+    EXPECT_EQ(block.contexts[0].idleMode, TmsStopEE);
+}
+
+TEST(RtsChannelModelTest, GpiOutputsChangeWhenThePositionPasses) {
+    CRtsChannelModel model = OpenModel();
+    RtsMessage m = State(0, TmsShuttlePlay, 0, 1.0f);
+    m.gpiStates = {{10, 0x1}, {20, 0x3}};
+    model.Apply(m);
+    model.Advance(9);
+    EXPECT_EQ(model.GpiOutputs(), 0u);
+    model.Advance(1);
+    EXPECT_EQ(model.GpiOutputs(), 0x1u);
+    model.Advance(15);
+    EXPECT_EQ(model.GpiOutputs(), 0x3u);
+
+    model.SetGpiInput(3, true);
+    model.SetGpiInput(40, true);  // out of range: ignored
+    EXPECT_EQ(model.GpiInputs(), 0x8u);
+}
+
+TEST(RtsSimConfigTest, FieldRatesFromFormatNames) {
+    struct Case {
+        const char* name;
+        double fields;
+    } cases[] = {
+        {"Format525_60Hz_2To1", 60000.0 / 1001.0},
+        {"Format625_50Hz_2To1", 50.0},
+        {"Format1080_59_94Hz_2To1", 59.94},
+        {"Format720p_50Hz", 50.0},
+        {"Format1080p_24Hz", 24000.0 / 1001.0},
+        {"FormatUnknown", 0.0},
+        {"", 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NEAR(FieldsPerSecondOf(c.name), c.fields, 1e-6);
+    }
+}
+
+}  // namespace
