@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,7 +44,6 @@ int IpmWaitReady(int fd, int wake, short events, unsigned long timeoutMs) {
 CIpmSocket::CIpmSocket() : CIpmSocket(-1) {}
 
 CIpmSocket::CIpmSocket(int fd) : m_fd(fd) {
-    m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_fd < 0) {
         m_closed.store(true);
     }
@@ -52,9 +52,6 @@ CIpmSocket::CIpmSocket(int fd) : m_fd(fd) {
 CIpmSocket::~CIpmSocket() {
     if (m_fd >= 0) {
         ::close(m_fd);
-    }
-    if (m_wake >= 0) {
-        ::close(m_wake);
     }
 }
 
@@ -71,36 +68,47 @@ void CIpmSocket::Close() {
     if (m_closed.exchange(true, std::memory_order_acq_rel) || m_fd < 0) {
         return;
     }
+    // Wakes a recv or send blocked on the socket in another thread.
     ::shutdown(m_fd, SHUT_RDWR);
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(m_wake, &one, sizeof one);
 }
 
-int CIpmSocket::WaitFor(short events, unsigned long timeoutMs) {
-    if (!IsOpen()) {
-        return ENOTCONN;
+bool CIpmSocket::SetTimeout(int option, unsigned long timeoutMs, unsigned long* current) {
+    if (*current == timeoutMs) {
+        return true;
     }
-    int rc = IpmWaitReady(m_fd, m_wake, events, timeoutMs);
-    if (rc == 0 && !IsOpen()) {
-        rc = ENOTCONN;
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((timeoutMs % 1000) * 1000);
+    if (::setsockopt(m_fd, SOL_SOCKET, option, &tv, sizeof tv) != 0) {
+        return false;
     }
-    return rc;
+    *current = timeoutMs;
+    return true;
 }
 
 int CIpmSocket::Read(char* buffer, int size, unsigned long timeoutMs) {
     if (buffer == nullptr || size <= 0) {
         return Fail(EINVAL);
     }
+    if (!IsOpen()) {
+        return Fail(ENOTCONN);
+    }
+    // One blocking call, as a bare socket would make: the time-out is the
+    // socket's receive time-out and Close wakes the call by shutting the
+    // socket down.
+    if (!SetTimeout(SO_RCVTIMEO, timeoutMs, &m_readTimeoutMs)) {
+        return Fail(errno);
+    }
     for (;;) {
-        if (int rc = WaitFor(POLLIN, timeoutMs); rc != 0) {
-            return Fail(rc);
-        }
         // MSG_TRUNC makes recv answer the message's whole length, so an
         // oversized message is seen rather than cut.
-        ssize_t n = ::recv(m_fd, buffer, static_cast<size_t>(size), MSG_TRUNC | MSG_DONTWAIT);
+        ssize_t n = ::recv(m_fd, buffer, static_cast<size_t>(size), MSG_TRUNC);
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (errno == EINTR && IsOpen()) {
                 continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return Fail(IsOpen() ? ETIMEDOUT : ENOTCONN);
             }
             return Fail(IsOpen() ? errno : ENOTCONN);
         }
@@ -122,15 +130,21 @@ int CIpmSocket::Write(const char* buffer, int length, unsigned long timeoutMs,
     if (maxLength != 0 && static_cast<unsigned long>(length) > maxLength) {
         return Fail(EMSGSIZE);
     }
+    if (!IsOpen()) {
+        return Fail(ENOTCONN);
+    }
+    if (!SetTimeout(SO_SNDTIMEO, timeoutMs, &m_writeTimeoutMs)) {
+        return Fail(errno);
+    }
     for (;;) {
-        if (int rc = WaitFor(POLLOUT, timeoutMs); rc != 0) {
-            return Fail(rc);
-        }
         // MSG_NOSIGNAL: a vanished peer is EPIPE here, never SIGPIPE.
-        ssize_t n = ::send(m_fd, buffer, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t n = ::send(m_fd, buffer, static_cast<size_t>(length), MSG_NOSIGNAL);
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (errno == EINTR && IsOpen()) {
                 continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return Fail(IsOpen() ? ETIMEDOUT : ENOTCONN);
             }
             return Fail(IsOpen() ? errno : ENOTCONN);
         }

@@ -1,10 +1,10 @@
 // CIpmSocket: one connected SOCK_SEQPACKET socket of an IPM port, shared by
 // the client end (CIpmClient) and the server end (CIpmConnection).
 //
-// Read and Write wait with poll() on the socket and on a wake descriptor, so
-// that Close from another thread ends a blocked call at once. Close shuts the
-// socket down but keeps the descriptor until destruction, so a call still
-// running on another thread never touches a reused descriptor number.
+// Read and Write are one blocking call each, with the time-out set as the
+// socket's receive or send time-out. Close shuts the socket down, which ends
+// a call blocked on it in another thread at once, but keeps the descriptor
+// until destruction, so a call still running never touches a reused number.
 //
 // Results: bytes moved, 0 from Read when the peer closed in order, -1 on
 // failure with LastError() an errno: ENOTCONN (closed or never connected),
@@ -34,15 +34,16 @@ public:
     int Fail(int error);  // records error, returns -1
 
 private:
-    // 0 when the socket is ready for events; an errno otherwise.
-    int WaitFor(short events, unsigned long timeoutMs);
+    // Sets SO_RCVTIMEO or SO_SNDTIMEO when it differs from *current.
+    bool SetTimeout(int option, unsigned long timeoutMs, unsigned long* current);
 
-    int m_fd = -1;    // constant after construction; closed by the destructor
-    int m_wake = -1;  // eventfd written by Close
+    int m_fd = -1;                       // constant after construction; closed by the destructor
+    unsigned long m_readTimeoutMs = 0;   // reader thread
+    unsigned long m_writeTimeoutMs = 0;  // writer thread
     std::atomic<bool> m_closed{false};
     std::atomic<int> m_lastError{0};
 };
 
-// Waits until fd is ready for events or wake is signalled. 0 when ready;
+// For accepting sockets: waits until fd is ready for events or wake is signalled. 0 when ready;
 // ENOTCONN when woken, ETIMEDOUT, or another errno. timeoutMs 0 = no limit.
 int IpmWaitReady(int fd, int wake, short events, unsigned long timeoutMs);
