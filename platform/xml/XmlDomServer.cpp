@@ -1,0 +1,65 @@
+// The in-process server of the XML document class: CoCreateInstance of
+// CLSID_DOMDocument40 loads this library once it is registered.
+#include "platform/com/ClassFactory.h"
+#include "platform/com/CoCreateInstance.h"
+#include "platform/com/ComRegistry.h"
+#include "platform/xml/IXMLDOMDocument2.h"
+
+namespace {
+
+// The documents' code lives in the shared XML library, which stays loaded
+// while any document lives; this module only hands out the factory.
+class CDomDocumentFactory : public CComObjectBase<IClassFactory> {
+public:
+    HRESULT CreateInstance(IUnknown* outer, const IID& iid, void** object) override {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (outer != nullptr)
+            return CLASS_E_NOAGGREGATION;
+        return CreateXmlDomDocument(iid, object);
+    }
+    HRESULT LockServer(BOOL) override { return S_OK; }
+};
+
+}  // namespace
+
+#define TMS_SERVER_EXPORT extern "C" __attribute__((visibility("default")))
+
+TMS_SERVER_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void** object) {
+    if (object == nullptr)
+        return E_POINTER;
+    *object = nullptr;
+    if (clsid != CLSID_DOMDocument40)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    try {
+        return MakeComObject<CDomDocumentFactory>()->QueryInterface(iid, object);
+    } catch (const _com_error& e) {
+        return e.Error();
+    }
+}
+
+// Documents handed out keep using the shared XML library, never this module's
+// code, but a client may hold the factory: the module stays loaded.
+TMS_SERVER_EXPORT HRESULT DllCanUnloadNow() {
+    return S_FALSE;
+}
+
+TMS_SERVER_EXPORT HRESULT DllRegisterServer() {
+    ClassEntry entry;
+    entry.clsid = CLSID_DOMDocument40;
+    entry.name = "XML Document";
+    entry.inprocServer32 = GetModulePath(reinterpret_cast<const void*>(&DllRegisterServer));
+    entry.threadingModel = "Both";
+    entry.progId = kDomDocumentProgId;
+    CComRegistry registry;
+    HRESULT hr = registry.RegisterClass(entry);
+    if (SUCCEEDED(hr))
+        hr = registry.RegisterProgId(kDomDocumentProgId, CLSID_DOMDocument40, entry.name);
+    return FAILED(hr) ? hr : S_OK;
+}
+
+TMS_SERVER_EXPORT HRESULT DllUnregisterServer() {
+    const HRESULT hr = CComRegistry().UnregisterClass(CLSID_DOMDocument40);
+    return FAILED(hr) ? hr : S_OK;
+}
