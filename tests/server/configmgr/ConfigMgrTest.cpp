@@ -1,0 +1,331 @@
+// The configuration manager as the component meets it: registered in a
+// private runtime folder, created through CoCreateInstance, filling XML
+// documents that are COM objects.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/com/Bstr.h"
+#include "platform/com/CoCreateInstance.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/ErrorInfo.h"
+#include "platform/com/Utf.h"
+#include "platform/xml/IXMLDOMDocument2.h"
+#include "server/configmgr/IConfigMgr.h"
+#include "server/configmgr/SystemConfigFile.h"
+#include "tests/support/TestRuntimeDir.h"
+
+namespace {
+
+struct Bstr {
+    explicit Bstr(const std::string& s) {
+        std::u16string w = Utf8ToUtf16(s);
+        b = SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
+    }
+    ~Bstr() { SysFreeString(b); }
+    BSTR b;
+};
+
+std::string Text(BSTR b) {
+    return Utf16ToUtf8(std::u16string_view(b, SysStringLen(b)));
+}
+
+std::string LastErrorText() {
+    CComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info)
+        return "";
+    BSTR d = nullptr;
+    info->GetDescription(&d);
+    std::string s = Text(d);
+    SysFreeString(d);
+    return s;
+}
+
+class ConfigMgrTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(DllRegisterServerAt(TMS_CONFIGMGR_LIB), S_OK);
+        ASSERT_EQ(DllRegisterServerAt(TMS_XMLDOM_LIB), S_OK);
+        m_mgr = NewManager();
+        ASSERT_TRUE(m_mgr);
+    }
+
+    static CComPtr<IConfigMgr> NewManager() {
+        CComPtr<IConfigMgr> mgr;
+        EXPECT_EQ(CoCreateInstance(CLSID_ConfigMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IConfigMgr,
+                                   reinterpret_cast<void**>(&mgr)),
+                  S_OK);
+        return mgr;
+    }
+
+    // A fresh document in a VT_DISPATCH VARIANT, as the component makes it.
+    static CComPtr<IXMLDOMDocument2> NewDocument(VARIANT* v) {
+        CComPtr<IXMLDOMDocument2> doc;
+        EXPECT_EQ(CoCreateInstance(CLSID_DOMDocument40, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IXMLDOMDocument2, reinterpret_cast<void**>(&doc)),
+                  S_OK);
+        VariantInit(v);
+        v->vt = VT_DISPATCH;
+        v->pdispVal = doc.operator->();  // the test's CComPtr keeps the reference
+        return doc;
+    }
+
+    static std::string Select(IXMLDOMDocument2* doc, const std::string& xpath) {
+        CComPtr<IXMLDOMNode> node;
+        Bstr q(xpath);
+        if (doc->selectSingleNode(q.b, &node) != S_OK)
+            return "<none>";
+        BSTR t = nullptr;
+        node->get_text(&t);
+        std::string s = Text(t);
+        SysFreeString(t);
+        return s;
+    }
+
+    static LONG Count(IXMLDOMDocument2* doc, const std::string& xpath) {
+        CComPtr<IXMLDOMNodeList> list;
+        Bstr q(xpath);
+        if (FAILED(doc->selectNodes(q.b, &list)))
+            return -1;
+        LONG n = -1;
+        list->get_length(&n);
+        return n;
+    }
+
+    HRESULT Set(const std::string& xpath, const char* attr, VARIANT value, LONG persist = -1) {
+        Bstr q(xpath);
+        return m_mgr->SetConfigAttribute(q.b, attr, value, persist);
+    }
+
+    static VARIANT Long(LONG v) {
+        VARIANT x;
+        VariantInit(&x);
+        x.vt = VT_I4;
+        x.lVal = v;
+        return x;
+    }
+
+    tmstest::TestRuntimeDir m_dir;
+    CComPtr<IConfigMgr> m_mgr;
+};
+
+TEST_F(ConfigMgrTest, ChannelDocumentsHoldExactlyTheirChannel) {
+    Bstr app("playout"), uuid("{0}"), name("Chan3");
+    VARIANT v;
+    CComPtr<IXMLDOMDocument2> byIndex = NewDocument(&v);
+    ASSERT_EQ(m_mgr->LoadChannelConfigByIndex(1, app.b, uuid.b, &v), S_OK) << LastErrorText();
+    EXPECT_EQ(Count(byIndex, "/Config/Channel"), 1);
+    EXPECT_EQ(Select(byIndex, "/Config/Channel/@id"), "Chan2");
+    // Components the channel names by id are still there.
+    EXPECT_EQ(Select(byIndex, "/Config/VideoInput[@id='VideoInput2']/@selectedInput"), "VideoSdi");
+
+    CComPtr<IXMLDOMDocument2> byName = NewDocument(&v);
+    ASSERT_EQ(m_mgr->LoadChannelConfigByName(name.b, app.b, uuid.b, &v), S_OK);
+    EXPECT_EQ(Select(byName, "/Config/Channel/@channelIndex"), "2");
+
+    CComPtr<IXMLDOMDocument2> system = NewDocument(&v);
+    ASSERT_EQ(m_mgr->LoadSystemConfig(&v), S_OK);
+    EXPECT_EQ(Count(system, "/Config/Channel"), 4);
+
+    EXPECT_EQ(m_mgr->ReleaseChannelConfig(1), S_OK);
+    EXPECT_EQ(m_mgr->ReleaseChannelConfig(1), S_FALSE);
+    EXPECT_EQ(m_mgr->ReleaseChannelConfig(0), S_FALSE);
+}
+
+TEST_F(ConfigMgrTest, FailuresNameWhatWasWrong) {
+    Bstr app("a"), uuid("u");
+    VARIANT v;
+    CComPtr<IXMLDOMDocument2> doc = NewDocument(&v);
+    struct Case {
+        const char* name;
+        std::function<HRESULT()> call;
+        const char* mentions;
+    } cases[] = {
+        {"unknown index", [&] { return m_mgr->LoadChannelConfigByIndex(9, app.b, uuid.b, &v); },
+         "channel 9 is not in"},
+        {"unknown name",
+         [&] {
+             Bstr n("Chan9");
+             return m_mgr->LoadChannelConfigByName(n.b, app.b, uuid.b, &v);
+         },
+         "channel 'Chan9' is not in"},
+        {"quote in name",
+         [&] {
+             Bstr n("x' or '1'='1");
+             return m_mgr->LoadChannelConfigByName(n.b, app.b, uuid.b, &v);
+         },
+         "has quotes"},
+        {"not a document",
+         [&] {
+             VARIANT i = Long(3);
+             return m_mgr->LoadSystemConfig(&i);
+         },
+         "VT_DISPATCH"},
+        {"bad XPath", [&] { return Set("//Channel[", "loop", Long(1)); }, "bad XPath '//Channel['"},
+        {"no element", [&] { return Set("//Nothing", "loop", Long(1)); }, "selects 0 nodes"},
+        {"ambiguous", [&] { return Set("//Channel", "loop", Long(1)); }, "selects 4 nodes"},
+        {"bad attribute name", [&] { return Set("//Channel[@id='Chan1']", "", Long(1)); },
+         "no attribute name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(FAILED(c.call()));
+        EXPECT_NE(LastErrorText().find(c.mentions), std::string::npos) << LastErrorText();
+    }
+
+    // A malformed file: the error names the file and the line.
+    std::ofstream(SystemConfigPath()) << "<Config>\n  <Channel id='x'>\n</Config>\n";
+    EXPECT_TRUE(FAILED(m_mgr->LoadSystemConfig(&v)));
+    const std::string text = LastErrorText();
+    EXPECT_NE(text.find(SystemConfigPath() + ":3:"), std::string::npos) << text;
+    EXPECT_TRUE(FAILED(Set("//Channel", "loop", Long(1))));
+    EXPECT_EQ(tmstest::ReadFileText(SystemConfigPath()),
+              "<Config>\n  <Channel id='x'>\n</Config>\n");  // never rewritten
+}
+
+TEST_F(ConfigMgrTest, ValuesAreWrittenAsTextAndSurviveAReload) {
+    struct Case {
+        VARIANT value;
+        const char* text;
+    };
+    VARIANT t, f, r, s;
+    VariantInit(&t);
+    t.vt = VT_BOOL;
+    t.boolVal = VARIANT_TRUE;
+    VariantInit(&f);
+    f.vt = VT_BOOL;
+    f.boolVal = VARIANT_FALSE;
+    VariantInit(&r);
+    r.vt = VT_R8;
+    r.dblVal = 2.5;
+    Bstr str("Serial 9-pin");
+    VariantInit(&s);
+    s.vt = VT_BSTR;
+    s.bstrVal = str.b;
+    const Case cases[] = {
+        {t, "true"}, {f, "false"}, {Long(-12), "-12"}, {r, "2.5"}, {s, "Serial 9-pin"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ASSERT_EQ(Set("//Channel[@channelIndex='0']/Remote", "protocol", c.value), S_OK)
+            << LastErrorText();
+        // A new manager reads the file again.
+        CComPtr<IConfigMgr> other = NewManager();
+        VARIANT v;
+        CComPtr<IXMLDOMDocument2> doc = NewDocument(&v);
+        ASSERT_EQ(other->LoadSystemConfig(&v), S_OK);
+        EXPECT_EQ(Select(doc, "//Channel[@channelIndex='0']/Remote/@protocol"), c.text);
+    }
+    // Not persisted: this manager's documents have it, the file does not.
+    ASSERT_EQ(Set("//Channel[@channelIndex='1']/Monitor", "ee", t, 0), S_OK);
+    VARIANT v;
+    CComPtr<IXMLDOMDocument2> mine = NewDocument(&v);
+    ASSERT_EQ(m_mgr->LoadSystemConfig(&v), S_OK);
+    EXPECT_EQ(Select(mine, "//Channel[@channelIndex='1']/Monitor/@ee"), "true");
+    CComPtr<IXMLDOMDocument2> theirs = NewDocument(&v);
+    ASSERT_EQ(NewManager()->LoadSystemConfig(&v), S_OK);
+    EXPECT_EQ(Select(theirs, "//Channel[@channelIndex='1']/Monitor/@ee"), "false");
+}
+
+TEST_F(ConfigMgrTest, TwoProcessesWritingAtOnceLoseNothing) {
+    constexpr int kWrites = 50;
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    const char* attribute = child == 0 ? "childCount" : "parentCount";
+    {
+        CComPtr<IConfigMgr> mgr = child == 0 ? NewManager() : m_mgr;
+        for (int i = 1; i <= kWrites; ++i) {
+            // Each write also adds an attribute of its own, so a lost update shows.
+            const std::string own = std::string(attribute) + std::to_string(i);
+            Bstr q("//Channel[@channelIndex='3']/Remote");
+            if (FAILED(mgr->SetConfigAttribute(q.b, attribute, Long(i), -1)) ||
+                FAILED(mgr->SetConfigAttribute(q.b, own.c_str(), Long(i), -1))) {
+                if (child == 0)
+                    _exit(1);
+                ADD_FAILURE() << LastErrorText();
+            }
+        }
+    }
+    if (child == 0)
+        _exit(0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    VARIANT v;
+    CComPtr<IXMLDOMDocument2> doc = NewDocument(&v);
+    ASSERT_EQ(m_mgr->LoadSystemConfig(&v), S_OK);
+    for (const char* who : {"childCount", "parentCount"}) {
+        SCOPED_TRACE(who);
+        EXPECT_EQ(Select(doc, std::string("//Channel[@channelIndex='3']/Remote/@") + who), "50");
+        for (int i = 1; i <= kWrites; ++i) {
+            EXPECT_EQ(Select(doc, "//Channel[@channelIndex='3']/Remote/@" + std::string(who) +
+                                      std::to_string(i)),
+                      std::to_string(i));
+        }
+    }
+    // No temporary file is left beside the configuration.
+    for (const auto& e : std::filesystem::directory_iterator(m_dir.Path())) {
+        const std::string name = e.path().filename().string();
+        EXPECT_TRUE(name == "system.xml" || name == "system.xml.lock" || e.is_directory()) << name;
+    }
+}
+
+TEST(XmlDomDocumentTest, ExternalEntitiesAreNeverRead) {
+    tmstest::TestRuntimeDir dir;
+    const std::string secret = dir.Path() + "/secret.txt";
+    std::ofstream(secret) << "SECRET";
+    CComPtr<IXMLDOMDocument2> doc;
+    ASSERT_EQ(CreateXmlDomDocument(IID_IXMLDOMDocument2, reinterpret_cast<void**>(&doc)), S_OK);
+    const std::string text =
+        "<!DOCTYPE r [<!ENTITY e SYSTEM \"file://" + secret + "\">]><r>&e;</r>";
+    Bstr xml(text);
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    doc->loadXML(xml.b, &ok);
+    BSTR out = nullptr;
+    doc->get_xml(&out);
+    EXPECT_EQ(Text(out).find("SECRET"), std::string::npos) << Text(out);
+    SysFreeString(out);
+}
+
+TEST(XmlDomDocumentTest, NodesKeepTheirDocumentAndRemoveChildGivesACopy) {
+    CComPtr<IXMLDOMNode> keep;
+    {
+        CComPtr<IXMLDOMDocument2> doc;
+        ASSERT_EQ(CreateXmlDomDocument(IID_IXMLDOMDocument2, reinterpret_cast<void**>(&doc)), S_OK);
+        Bstr xml("<Config><Board id='b'/><Channel id='c'/></Config>");
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        ASSERT_EQ(doc->loadXML(xml.b, &ok), S_OK);
+        EXPECT_EQ(ok, VARIANT_TRUE);
+        CComPtr<IXMLDOMNode> config, board, removed;
+        Bstr q1("./Config"), q2("./Config/Board"), q3("./Nothing"), bad("./Config[");
+        ASSERT_EQ(doc->selectSingleNode(q1.b, &config), S_OK);
+        ASSERT_EQ(doc->selectSingleNode(q2.b, &board), S_OK);
+        CComPtr<IXMLDOMNode> none;
+        EXPECT_EQ(doc->selectSingleNode(q3.b, &none), S_FALSE);
+        EXPECT_EQ(doc->selectSingleNode(bad.b, &none), E_INVALIDARG);
+        EXPECT_EQ(board->removeChild(config, &removed), E_INVALIDARG);  // not its child
+        ASSERT_EQ(config->removeChild(board, &removed), S_OK);
+        BSTR x = nullptr;
+        removed->get_xml(&x);
+        EXPECT_EQ(Text(x), "<Board id=\"b\"/>");
+        SysFreeString(x);
+        keep = config;
+        Bstr bad2("<Config>");
+        EXPECT_EQ(doc->loadXML(bad2.b, &ok), S_FALSE);
+        EXPECT_EQ(ok, VARIANT_FALSE);
+        BSTR reason = nullptr;
+        doc->get_parseError(&reason);
+        EXPECT_FALSE(Text(reason).empty());
+        SysFreeString(reason);
+    }
+    // The document lives on in its node.
+    BSTR name = nullptr;
+    ASSERT_EQ(keep->get_nodeName(&name), S_OK);
+    EXPECT_EQ(Text(name), "Config");
+    SysFreeString(name);
+}
+
+}  // namespace
