@@ -26,5 +26,7 @@ int RunTimecode(const Args& args);
 int RunRiff(const Args& args);
 int RunDemo(const Args& args);
 int RunRts(const Args& args);
+// The simulator part of the demo.
+int RunSimulatorDemo();
 
 }  // namespace tmsctl

@@ -1,5 +1,6 @@
 // tmsctl demo: until the channel runs end to end, a showcase of timecode
-// counting and of the RTS messages the component builds.
+// counting, of the RTS messages the component builds, and of the RTS
+// simulator answering them.
 #include "tmschannel/common/Timecode.h"
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/rts/RtsMessages.h"
@@ -43,7 +44,7 @@ int RunDemo(const Args&) {
     }
     CRiffPrinter printer(std::cout);
     printer.Print(msg.GetBuffer(), msg.GetMsgSize());
-    return kExitOk;
+    return RunSimulatorDemo();
 }
 
 }  // namespace tmsctl
