@@ -1,6 +1,9 @@
 // Feeds arbitrary bytes to every reader of RTS messages: the reply reader,
-// the message walker of CMmioMsg and the RIFF printer. Any crash, over-read
+// the message walker of CMmioMsg, the RIFF printer, and the RTS simulator's
+// checker with its channel model. Any crash, over-read
 // or undefined behaviour is a finding.
+#include "server/rtssim/RtsChannelModel.h"
+#include "server/rtssim/RtsMessageChecker.h"
 #include "tmschannel/rts/RtsMessages.h"
 #include "tools/tmsctl/RiffPrinter.h"
 
@@ -63,5 +66,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ostream out(&nb);
     tmsctl::CRiffPrinter printer(out);
     printer.Print(data, size);
+
+    RtsCheckResult checked = CheckRtsMessage(data, size, {1, 2, 3});
+    if (checked.status == kAckOk) {
+        RtsSimChannel config;
+        config.fieldsPerSecond = 50;
+        config.audioCount = 4;
+        CRtsChannelModel model(config);
+        model.Apply(checked.message);
+        model.Advance(100);
+        RtsChannelBlock block{};
+        model.Publish(block);
+    }
     return 0;
 }
