@@ -64,7 +64,9 @@ int CIpmListener::Listen(const char* portName, int backlog) {
     const sockaddr_un addr = Address(path);
     int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        return errno;
+        int err = errno;
+        IPM_LOG_FAILURE("IPM port " + name + ": socket", err);
+        return err;
     }
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         int err = errno;
@@ -83,6 +85,7 @@ int CIpmListener::Listen(const char* portName, int backlog) {
     ::chmod(path.c_str(), 0600);
     if (::listen(fd, backlog) != 0) {
         int err = errno;
+        IPM_LOG_FAILURE("IPM port " + name + ": cannot listen on " + path, err);
         ::close(fd);
         ::unlink(path.c_str());
         return err;
@@ -107,7 +110,11 @@ std::unique_ptr<CIpmConnection> CIpmListener::Accept(unsigned long timeoutMs) {
             if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) {
                 continue;
             }
-            m_lastError.store(m_closed.load() ? ENOTCONN : errno, std::memory_order_relaxed);
+            const int err = m_closed.load() ? ENOTCONN : errno;
+            if (err != ENOTCONN) {
+                IPM_LOG_FAILURE("IPM port " + m_path + ": accept failed", err);
+            }
+            m_lastError.store(err, std::memory_order_relaxed);
             return nullptr;
         }
         if (int peer = IpmCheckPeer(fd); peer != 0) {

@@ -75,6 +75,9 @@ RtsChannelBlock* CRtsShmemWriter::Begin(int channel) {
 }
 
 void CRtsShmemWriter::End(int channel) {
+    if (m_view == nullptr || channel < 0 || channel >= kRtsMaxChannels) {
+        return;
+    }
     RtsChannelBlock& block = m_view->channels[channel];
     block.sequence.store(block.sequence.load(std::memory_order_relaxed) + 1,
                          std::memory_order_release);

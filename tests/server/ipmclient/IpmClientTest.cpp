@@ -62,6 +62,12 @@ TEST_F(IpmTest, OversizedMessagesAreRefusedNotCut) {
     std::thread server([&] {
         auto conn = m_listener.Accept(5000);
         ASSERT_NE(conn, nullptr);
+        // The server's buffer is smaller than the request: refused, then the
+        // next request is read whole.
+        char small[1024];
+        EXPECT_EQ(conn->Read(small, sizeof small, 5000), -1);
+        EXPECT_EQ(conn->LastError(), EMSGSIZE);
+        EXPECT_EQ(conn->Read(small, sizeof small, 5000), 3);
         std::string reply(2000, 'r');
         ASSERT_EQ(conn->Write(reply.data(), 2000, 5000), 2000);
         ASSERT_EQ(conn->Write("ok", 2, 5000), 2);
@@ -71,6 +77,8 @@ TEST_F(IpmTest, OversizedMessagesAreRefusedNotCut) {
     std::string big(4097, 'x');
     EXPECT_EQ(client.Write(big.data(), 4097), -1);
     EXPECT_EQ(client.LastError(), EMSGSIZE);
+    ASSERT_EQ(client.Write(big.data(), 1025), 1025);
+    ASSERT_EQ(client.Write("req", 3), 3);
     char reply[1024];
     EXPECT_EQ(client.Read(reply, sizeof reply), -1);
     EXPECT_EQ(client.LastError(), EMSGSIZE);
