@@ -41,4 +41,4 @@ protected:
 
 inline constexpr CLSID CLSID_ConfigMgr = MakeGuid("{1AC48E69-26A9-4943-BFB6-2C97A1AA80AF}");
 inline constexpr IID IID_IConfigMgr = IConfigMgr::kIid;
-inline constexpr const char kConfigMgrProgId[] = "Tms.ConfigMgr.1";
+inline constexpr const char kConfigMgrProgId[] = "Vandrel.ConfigMgr.1";

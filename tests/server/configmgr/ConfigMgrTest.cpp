@@ -2,11 +2,13 @@
 // private runtime folder, created through CoCreateInstance, filling XML
 // documents that are COM objects.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "platform/com/Bstr.h"
@@ -273,59 +275,50 @@ TEST_F(ConfigMgrTest, TwoProcessesWritingAtOnceLoseNothing) {
     }
 }
 
-TEST(XmlDomDocumentTest, ExternalEntitiesAreNeverRead) {
-    tmstest::TestRuntimeDir dir;
-    const std::string secret = dir.Path() + "/secret.txt";
-    std::ofstream(secret) << "SECRET";
-    CComPtr<IXMLDOMDocument2> doc;
-    ASSERT_EQ(CreateXmlDomDocument(IID_IXMLDOMDocument2, reinterpret_cast<void**>(&doc)), S_OK);
-    const std::string text =
-        "<!DOCTYPE r [<!ENTITY e SYSTEM \"file://" + secret + "\">]><r>&e;</r>";
-    Bstr xml(text);
-    VARIANT_BOOL ok = VARIANT_FALSE;
-    doc->loadXML(xml.b, &ok);
-    BSTR out = nullptr;
-    doc->get_xml(&out);
-    EXPECT_EQ(Text(out).find("SECRET"), std::string::npos) << Text(out);
-    SysFreeString(out);
-}
+TEST_F(ConfigMgrTest, AWriterKilledMidWayNeverLeavesAPartialFile) {
+    // A leftover temporary file from an earlier crash is ignored.
+    const std::string stale = SystemConfigPath() + ".tmp-Ab12Cd";
+    std::ofstream(stale) << "<Config><Channel id='Chan1'";
 
-TEST(XmlDomDocumentTest, NodesKeepTheirDocumentAndRemoveChildGivesACopy) {
-    CComPtr<IXMLDOMNode> keep;
-    {
-        CComPtr<IXMLDOMDocument2> doc;
-        ASSERT_EQ(CreateXmlDomDocument(IID_IXMLDOMDocument2, reinterpret_cast<void**>(&doc)), S_OK);
-        Bstr xml("<Config><Board id='b'/><Channel id='c'/></Config>");
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        ASSERT_EQ(doc->loadXML(xml.b, &ok), S_OK);
-        EXPECT_EQ(ok, VARIANT_TRUE);
-        CComPtr<IXMLDOMNode> config, board, removed;
-        Bstr q1("./Config"), q2("./Config/Board"), q3("./Nothing"), bad("./Config[");
-        ASSERT_EQ(doc->selectSingleNode(q1.b, &config), S_OK);
-        ASSERT_EQ(doc->selectSingleNode(q2.b, &board), S_OK);
-        CComPtr<IXMLDOMNode> none;
-        EXPECT_EQ(doc->selectSingleNode(q3.b, &none), S_FALSE);
-        EXPECT_EQ(doc->selectSingleNode(bad.b, &none), E_INVALIDARG);
-        EXPECT_EQ(board->removeChild(config, &removed), E_INVALIDARG);  // not its child
-        ASSERT_EQ(config->removeChild(board, &removed), S_OK);
-        BSTR x = nullptr;
-        removed->get_xml(&x);
-        EXPECT_EQ(Text(x), "<Board id=\"b\"/>");
-        SysFreeString(x);
-        keep = config;
-        Bstr bad2("<Config>");
-        EXPECT_EQ(doc->loadXML(bad2.b, &ok), S_FALSE);
-        EXPECT_EQ(ok, VARIANT_FALSE);
-        BSTR reason = nullptr;
-        doc->get_parseError(&reason);
-        EXPECT_FALSE(Text(reason).empty());
-        SysFreeString(reason);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        CComPtr<IConfigMgr> mgr = NewManager();
+        Bstr q("//Channel[@channelIndex='2']/Remote");
+        for (LONG i = 0;; ++i) {
+            if (FAILED(mgr->SetConfigAttribute(q.b, "spin", Long(i), -1)))
+                _exit(1);
+            if (i == 5 && ::write(ready[1], "x", 1) != 1)
+                _exit(1);
+        }
     }
-    // The document lives on in its node.
-    BSTR name = nullptr;
-    ASSERT_EQ(keep->get_nodeName(&name), S_OK);
-    EXPECT_EQ(Text(name), "Config");
-    SysFreeString(name);
+    ::close(ready[1]);
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(::kill(child, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    // Whatever the moment of the kill, the file is whole and the lock free.
+    ASSERT_EQ(Set("//Channel[@channelIndex='2']/Remote", "after", Long(1)), S_OK)
+        << LastErrorText();
+    VARIANT v;
+    CComPtr<IXMLDOMDocument2> doc = NewDocument(&v);
+    ASSERT_EQ(NewManager()->LoadSystemConfig(&v), S_OK) << LastErrorText();
+    EXPECT_EQ(Count(doc, "/Config/Channel"), 4);
+    EXPECT_NE(Select(doc, "//Channel[@channelIndex='2']/Remote/@spin"), "<none>");
+    EXPECT_EQ(Select(doc, "//Channel[@channelIndex='2']/Remote/@after"), "1");
+    // Temporary files of the killed writer are the only strays; clear them.
+    for (const auto& e : std::filesystem::directory_iterator(m_dir.Path())) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("system.xml.tmp-", 0) == 0)
+            std::filesystem::remove(e.path());
+    }
 }
 
 }  // namespace
