@@ -42,7 +42,7 @@ UINT SysStringLen(BSTR bstr);
 UINT SysStringByteLen(BSTR bstr);
 
 class CBstr {
-  public:
+public:
     CBstr() noexcept = default;
     // From UTF-8; a null pointer is the empty string.
     CBstr(const char* utf8);
@@ -92,6 +92,6 @@ class CBstr {
     // Compares the text, embedded NULs included; null equals empty.
     friend bool operator==(const CBstr& a, const CBstr& b) noexcept { return a.View() == b.View(); }
 
-  private:
+private:
     BSTR m_bstr = nullptr;
 };

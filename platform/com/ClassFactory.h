@@ -19,10 +19,9 @@ public:
     CClassFactory() = default;
 
     HRESULT CreateInstance(IUnknown* outer, const IID& iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
+        if (const HRESULT hr = ClearOutPointer(object); FAILED(hr)) {
+            return hr;
         }
-        *object = nullptr;
         if (outer != nullptr) {
             return CLASS_E_NOAGGREGATION;
         }
@@ -58,16 +57,9 @@ private:
 template <class T>
 HRESULT GetClassFactoryFor(const CLSID& classId, const CLSID& clsid, const IID& iid,
                            void** object) {
-    if (object == nullptr) {
-        return E_POINTER;
-    }
-    *object = nullptr;
     if (clsid != classId) {
-        return CLASS_E_CLASSNOTAVAILABLE;
+        const HRESULT hr = ClearOutPointer(object);
+        return FAILED(hr) ? hr : CLASS_E_CLASSNOTAVAILABLE;
     }
-    try {
-        return MakeComObject<CClassFactory<T>>()->QueryInterface(iid, object);
-    } catch (const _com_error& e) {
-        return e.Error();
-    }
+    return CreateComObject<CClassFactory<T>>(iid, object);
 }

@@ -1,5 +1,6 @@
 #include "platform/com/CoCreateInstance.h"
 
+#include "platform/com/ComObjectBase.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComRegistry.h"
 #include "platform/com/ErrorInfo.h"
@@ -197,10 +198,9 @@ HRESULT CLSIDFromProgID(const char16_t* progId, CLSID* clsid) {
 
 HRESULT CoGetClassObject(const CLSID& clsid, DWORD clsctx, void* reserved, const IID& iid,
                          void** object) {
-    if (object == nullptr) {
-        return E_POINTER;
+    if (const HRESULT hr = ClearOutPointer(object); FAILED(hr)) {
+        return hr;
     }
-    *object = nullptr;
     if (reserved != nullptr) {
         return E_INVALIDARG;
     }

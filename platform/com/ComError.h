@@ -15,7 +15,7 @@ struct IErrorInfo;
 struct IUnknown;
 
 class _com_error {
-  public:
+public:
     // Takes over the caller's reference on info (as GetErrorInfo hands one
     // out) unless addRef is true, in which case it adds its own.
     explicit _com_error(HRESULT hr, IErrorInfo* info = nullptr, bool addRef = false) noexcept;
@@ -41,7 +41,7 @@ class _com_error {
     // The error info with a reference added for the caller, or null.
     IErrorInfo* ErrorInfo() const noexcept;
 
-  private:
+private:
     HRESULT m_hr;
     IErrorInfo* m_info;  // owned reference or null
 };

@@ -24,7 +24,7 @@ class CComObjectBase : public Interfaces... {
     static_assert(sizeof...(Interfaces) > 0, "a COM object has at least one interface");
     using Primary = std::tuple_element_t<0, std::tuple<Interfaces...>>;
 
-  public:
+public:
     HRESULT QueryInterface(const IID& iid, void** object) override {
         if (object == nullptr) {
             return E_POINTER;
@@ -60,7 +60,7 @@ class CComObjectBase : public Interfaces... {
     CComObjectBase(const CComObjectBase&) = delete;
     CComObjectBase& operator=(const CComObjectBase&) = delete;
 
-  protected:
+protected:
     CComObjectBase() noexcept = default;
     ~CComObjectBase() override = default;
 
@@ -72,7 +72,7 @@ class CComObjectBase : public Interfaces... {
         return E_NOINTERFACE;
     }
 
-  private:
+private:
     std::atomic<ULONG> m_refs{0};
 };
 
@@ -87,4 +87,27 @@ CComPtr<T> MakeComObject(Args&&... args) {
         _com_issue_error(E_OUTOFMEMORY);
     }
     return CComPtr<T>(object);
+}
+
+// Starts a method's [out] interface parameter: E_POINTER when there is none,
+// else S_OK with *object nulled.
+inline HRESULT ClearOutPointer(void** object) noexcept {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    *object = nullptr;
+    return S_OK;
+}
+
+// Creates a T and hands out its iid through *object; the failure as HRESULT.
+template <class T, class... Args>
+HRESULT CreateComObject(const IID& iid, void** object, Args&&... args) {
+    if (const HRESULT hr = ClearOutPointer(object); FAILED(hr)) {
+        return hr;
+    }
+    try {
+        return MakeComObject<T>(std::forward<Args>(args)...)->QueryInterface(iid, object);
+    } catch (const _com_error& e) {
+        return e.Error();
+    }
 }

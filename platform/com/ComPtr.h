@@ -17,7 +17,7 @@
 
 template <class T>
 class CComPtr {
-  public:
+public:
     CComPtr() noexcept = default;
     CComPtr(std::nullptr_t) noexcept {}
     // Adds a reference: the caller keeps its own. Use Attach to take one over.
@@ -123,6 +123,6 @@ class CComPtr {
         return result;
     }
 
-  private:
+private:
     T* m_p = nullptr;
 };

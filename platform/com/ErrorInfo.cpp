@@ -11,22 +11,22 @@
 namespace {
 
 class CAPABILITY("mutex") FieldLock {
-  public:
+public:
     void Lock() ACQUIRE() { m_mutex.lock(); }
     void Unlock() RELEASE() { m_mutex.unlock(); }
 
-  private:
+private:
     std::mutex m_mutex;
 };
 
 class SCOPED_CAPABILITY FieldGuard {
-  public:
+public:
     explicit FieldGuard(FieldLock& lock) ACQUIRE(lock) : m_lock(lock) { m_lock.Lock(); }
     ~FieldGuard() RELEASE() { m_lock.Unlock(); }
     FieldGuard(const FieldGuard&) = delete;
     FieldGuard& operator=(const FieldGuard&) = delete;
 
-  private:
+private:
     FieldLock& m_lock;
 };
 
@@ -53,7 +53,7 @@ HRESULT StoreText(LPCOLESTR text, std::u16string* field) {
 
 // The error object CreateErrorInfo hands out.
 class CErrorInfo final : public CComObjectBase<IErrorInfo, ICreateErrorInfo> {
-  public:
+public:
     HRESULT GetGUID(GUID* guid) override {
         if (guid == nullptr) {
             return E_POINTER;
@@ -106,7 +106,7 @@ class CErrorInfo final : public CComObjectBase<IErrorInfo, ICreateErrorInfo> {
         return S_OK;
     }
 
-  private:
+private:
     FieldLock m_lock;
     // guarded by m_lock
     GUID m_guid GUARDED_BY(m_lock) = GUID_NULL;

@@ -25,7 +25,7 @@ struct IErrorInfo : IUnknown {
     virtual HRESULT GetHelpFile(BSTR* helpFile) = 0;
     virtual HRESULT GetHelpContext(DWORD* helpContext) = 0;
 
-  protected:
+protected:
     ~IErrorInfo() override = default;
 };
 
@@ -39,7 +39,7 @@ struct ICreateErrorInfo : IUnknown {
     virtual HRESULT SetHelpFile(LPCOLESTR helpFile) = 0;
     virtual HRESULT SetHelpContext(DWORD helpContext) = 0;
 
-  protected:
+protected:
     ~ICreateErrorInfo() override = default;
 };
 

@@ -7,11 +7,17 @@
 using HRESULT = std::int32_t;
 using SCODE = HRESULT;
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 // Builds an HRESULT from its unsigned 32-bit spelling, e.g. HR(0x80004005).
-constexpr HRESULT HR(std::uint32_t v) { return static_cast<HRESULT>(v); }
+constexpr HRESULT HR(std::uint32_t v) {
+    return static_cast<HRESULT>(v);
+}
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
@@ -30,6 +36,17 @@ constexpr HRESULT CLASS_E_NOAGGREGATION = HR(0x80040110);
 constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = HR(0x80040111);
 constexpr HRESULT REGDB_E_CLASSNOTREG = HR(0x80040154);
 constexpr HRESULT CO_E_CLASSSTRING = HR(0x800401F3);
+// The registry file could not be read or written, or holds a line that is
+// not a valid entry.
+constexpr HRESULT REGDB_E_READREGDB = HR(0x80040150);
+constexpr HRESULT REGDB_E_WRITEREGDB = HR(0x80040151);
+constexpr HRESULT REGDB_E_INVALIDVALUE = HR(0x80040153);
+// The server library of a class could not be loaded.
+constexpr HRESULT CO_E_DLLNOTFOUND = HR(0x8004015F);
+// The server library loaded but lacks an entry point it must export.
+constexpr HRESULT CO_E_ERRORINDLL = HR(0x800401F9);
+// CoUninitialize without a matching CoInitializeEx.
+constexpr HRESULT CO_E_NOTINITIALIZED = HR(0x800401F0);
 constexpr HRESULT DISP_E_TYPEMISMATCH = HR(0x80020005);
 constexpr HRESULT DISP_E_OVERFLOW = HR(0x8002000A);
 constexpr HRESULT DISP_E_BADVARTYPE = HR(0x80020008);

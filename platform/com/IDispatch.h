@@ -11,7 +11,7 @@
 struct IDispatch : IUnknown {
     static constexpr IID kIid = MakeGuid("{00020400-0000-0000-C000-000000000046}");
 
-  protected:
+protected:
     ~IDispatch() override = default;
 };
 

@@ -12,7 +12,7 @@ struct ISupportErrorInfo : IUnknown {
     // S_OK when failing calls of interface iid set error info, else S_FALSE.
     virtual HRESULT InterfaceSupportsErrorInfo(const IID& iid) = 0;
 
-  protected:
+protected:
     ~ISupportErrorInfo() override = default;
 };
 

@@ -23,7 +23,7 @@ struct IUnknown {
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;
 
-  protected:
+protected:
     // Objects are destroyed by their last Release, never by delete from outside.
     virtual ~IUnknown() = default;
 };

@@ -72,7 +72,7 @@ HRESULT SafeArrayLock(SAFEARRAY* array);
 HRESULT SafeArrayUnlock(SAFEARRAY* array);
 
 class CSafeArray {
-  public:
+public:
     CSafeArray() noexcept = default;
     // Throws _com_error: DISP_E_BADVARTYPE for an unsupported type,
     // E_OUTOFMEMORY.
@@ -108,6 +108,6 @@ class CSafeArray {
     // leaves this empty. E_POINTER when there is no array.
     CVariant IntoVariant();
 
-  private:
+private:
     SAFEARRAY* m_array = nullptr;
 };

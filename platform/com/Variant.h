@@ -144,7 +144,7 @@ HRESULT VariantCopyInd(VARIANT* dest, const VARIANT* src);
 HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTYPE vt);
 
 class CVariant {
-  public:
+public:
     CVariant() noexcept { VariantInit(&m_var); }
     CVariant(std::int32_t value) noexcept;   // VT_I4
     CVariant(std::int16_t value) noexcept;   // VT_I2
@@ -214,7 +214,7 @@ class CVariant {
     std::string ToString() const;  // UTF-8
     CBstr ToBstr() const;
 
-  private:
+private:
     VARIANT Converted(VARTYPE vt) const;
 
     VARIANT m_var;

@@ -557,7 +557,7 @@ HRESULT FormatDate(DATE date, std::string* out) {
 
 // A cursor over date text.
 class DateScanner {
-  public:
+public:
     explicit DateScanner(std::string_view text) : m_text(text) {}
 
     bool AtEnd() const { return m_pos == m_text.size(); }
@@ -588,7 +588,7 @@ class DateScanner {
     std::string_view Rest() const { return m_text.substr(m_pos); }
     void SkipAll() { m_pos = m_text.size(); }
 
-  private:
+private:
     std::string_view m_text;
     std::size_t m_pos = 0;
 };

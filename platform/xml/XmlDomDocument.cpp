@@ -320,32 +320,17 @@ private:
 };
 
 HRESULT WrapNode(IUnknown* owner, CXmlDocument* doc, const CXmlNode& node, IXMLDOMNode** out) {
-    try {
-        return MakeComObject<CDomNode>(owner, doc, node)
-            ->QueryInterface(IXMLDOMNode::kIid, reinterpret_cast<void**>(out));
-    } catch (const _com_error& e) {
-        return e.Error();
-    }
+    return CreateComObject<CDomNode>(IXMLDOMNode::kIid, reinterpret_cast<void**>(out), owner, doc,
+                                     node);
 }
 
 HRESULT WrapList(IUnknown* owner, CXmlDocument* doc, CXmlNodeList nodes, IXMLDOMNodeList** out) {
-    try {
-        return MakeComObject<CDomNodeList>(owner, doc, std::move(nodes))
-            ->QueryInterface(IXMLDOMNodeList::kIid, reinterpret_cast<void**>(out));
-    } catch (const _com_error& e) {
-        return e.Error();
-    }
+    return CreateComObject<CDomNodeList>(IXMLDOMNodeList::kIid, reinterpret_cast<void**>(out),
+                                         owner, doc, std::move(nodes));
 }
 
 }  // namespace
 
 HRESULT CreateXmlDomDocument(const IID& iid, void** object) {
-    if (object == nullptr)
-        return E_POINTER;
-    *object = nullptr;
-    try {
-        return MakeComObject<CDomDocument>()->QueryInterface(iid, object);
-    } catch (const _com_error& e) {
-        return e.Error();
-    }
+    return CreateComObject<CDomDocument>(iid, object);
 }

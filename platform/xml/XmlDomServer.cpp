@@ -12,12 +12,10 @@ namespace {
 class CDomDocumentFactory : public CComObjectBase<IClassFactory> {
 public:
     HRESULT CreateInstance(IUnknown* outer, const IID& iid, void** object) override {
-        if (object == nullptr)
-            return E_POINTER;
-        *object = nullptr;
-        if (outer != nullptr)
-            return CLASS_E_NOAGGREGATION;
-        return CreateXmlDomDocument(iid, object);
+        if (const HRESULT hr = ClearOutPointer(object); FAILED(hr)) {
+            return hr;
+        }
+        return outer != nullptr ? CLASS_E_NOAGGREGATION : CreateXmlDomDocument(iid, object);
     }
     HRESULT LockServer(BOOL) override { return S_OK; }
 };
@@ -27,16 +25,11 @@ public:
 #define TMS_SERVER_EXPORT extern "C" __attribute__((visibility("default")))
 
 TMS_SERVER_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void** object) {
-    if (object == nullptr)
-        return E_POINTER;
-    *object = nullptr;
-    if (clsid != CLSID_DOMDocument40)
-        return CLASS_E_CLASSNOTAVAILABLE;
-    try {
-        return MakeComObject<CDomDocumentFactory>()->QueryInterface(iid, object);
-    } catch (const _com_error& e) {
-        return e.Error();
+    if (clsid != CLSID_DOMDocument40) {
+        const HRESULT hr = ClearOutPointer(object);
+        return FAILED(hr) ? hr : CLASS_E_CLASSNOTAVAILABLE;
     }
+    return CreateComObject<CDomDocumentFactory>(iid, object);
 }
 
 // Documents handed out keep using the shared XML library, never this module's

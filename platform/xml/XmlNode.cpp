@@ -1,5 +1,7 @@
 #include "platform/xml/XmlNode.h"
 
+#include <optional>
+
 #include <cmath>
 #include <cstring>
 
@@ -548,7 +550,13 @@ bool CXmlNode::ReadText(const std::string& xpath, std::string* out) const {
 
 namespace {
 
-CXmlTypedValue TypedValueFor(const CXmlNode& n, const std::string& xpath) {
+// The typed value of the node a query selects; nullopt when it selects nothing.
+std::optional<CXmlTypedValue> SelectedTypedValue(const CXmlNode& context,
+                                                 const std::string& xpath) {
+    const CXmlNode n = context.SelectSingleNode(xpath);
+    if (n.IsNull()) {
+        return std::nullopt;
+    }
     try {
         return n.TypedValue();
     } catch (const CXmlError& e) {
@@ -559,11 +567,11 @@ CXmlTypedValue TypedValueFor(const CXmlNode& n, const std::string& xpath) {
 }  // namespace
 
 bool CXmlNode::ReadLong(const std::string& xpath, std::int32_t* out) const {
-    const CXmlNode n = SelectSingleNode(xpath);
-    if (n.IsNull()) {
+    const std::optional<CXmlTypedValue> selected = SelectedTypedValue(*this, xpath);
+    if (!selected) {
         return false;
     }
-    const CXmlTypedValue v = TypedValueFor(n, xpath);
+    const CXmlTypedValue& v = *selected;
     constexpr const char* kWhat = "a valid 32-bit integer";
     switch (v.GetKind()) {
         case CXmlTypedValue::Kind::String:
@@ -593,11 +601,11 @@ bool CXmlNode::ReadLong(const std::string& xpath, std::int32_t* out) const {
 }
 
 bool CXmlNode::ReadBool(const std::string& xpath, bool* out) const {
-    const CXmlNode n = SelectSingleNode(xpath);
-    if (n.IsNull()) {
+    const std::optional<CXmlTypedValue> selected = SelectedTypedValue(*this, xpath);
+    if (!selected) {
         return false;
     }
-    const CXmlTypedValue v = TypedValueFor(n, xpath);
+    const CXmlTypedValue& v = *selected;
     switch (v.GetKind()) {
         case CXmlTypedValue::Kind::String:
             if (!xmltext::ParseBool(v.Text(), out)) {
