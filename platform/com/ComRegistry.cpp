@@ -1,4 +1,5 @@
 #include "platform/com/ComRegistry.h"
+#include "platform/com/CoCreateInstance.h"
 
 #include "platform/com/ComActivationCodes.h"
 #include "platform/com/ErrorInfo.h"
@@ -586,4 +587,25 @@ HRESULT CComRegistry::EnumerateClasses(std::vector<ClassEntry>* entries) const {
         *entries = contents.classes;
         return S_OK;
     });
+}
+
+HRESULT RegisterInprocServer(const CLSID& clsid, const std::string& name, const void* addressInside,
+                             const std::string& threadingModel, const std::string& progId,
+                             const std::string& versionIndependentProgId) {
+    ClassEntry entry;
+    entry.clsid = clsid;
+    entry.name = name;
+    entry.inprocServer32 = GetModulePath(addressInside);
+    entry.threadingModel = threadingModel;
+    entry.progId = progId;
+    entry.versionIndependentProgId = versionIndependentProgId;
+    CComRegistry registry;
+    HRESULT hr = registry.RegisterClass(entry);
+    if (SUCCEEDED(hr) && !progId.empty()) {
+        hr = registry.RegisterProgId(progId, clsid, name);
+    }
+    if (SUCCEEDED(hr) && !versionIndependentProgId.empty()) {
+        hr = registry.RegisterProgId(versionIndependentProgId, clsid, name, progId);
+    }
+    return FAILED(hr) ? hr : S_OK;
 }

@@ -71,3 +71,10 @@ public:
 private:
     std::string m_path;
 };
+
+// The body of a server's DllRegisterServer: registers clsid as served by the
+// library that contains addressInside (one of the server's own functions),
+// with its ProgID (and a version-independent one naming it, when given).
+HRESULT RegisterInprocServer(const CLSID& clsid, const std::string& name, const void* addressInside,
+                             const std::string& threadingModel, const std::string& progId,
+                             const std::string& versionIndependentProgId = {});

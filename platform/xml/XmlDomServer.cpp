@@ -39,17 +39,9 @@ TMS_SERVER_EXPORT HRESULT DllCanUnloadNow() {
 }
 
 TMS_SERVER_EXPORT HRESULT DllRegisterServer() {
-    ClassEntry entry;
-    entry.clsid = CLSID_DOMDocument40;
-    entry.name = "XML Document";
-    entry.inprocServer32 = GetModulePath(reinterpret_cast<const void*>(&DllRegisterServer));
-    entry.threadingModel = "Both";
-    entry.progId = kDomDocumentProgId;
-    CComRegistry registry;
-    HRESULT hr = registry.RegisterClass(entry);
-    if (SUCCEEDED(hr))
-        hr = registry.RegisterProgId(kDomDocumentProgId, CLSID_DOMDocument40, entry.name);
-    return FAILED(hr) ? hr : S_OK;
+    return RegisterInprocServer(CLSID_DOMDocument40, "XML Document",
+                                reinterpret_cast<const void*>(&DllRegisterServer), "Both",
+                                kDomDocumentProgId);
 }
 
 TMS_SERVER_EXPORT HRESULT DllUnregisterServer() {

@@ -16,17 +16,9 @@ TMS_SERVER_EXPORT HRESULT DllCanUnloadNow() {
 }
 
 TMS_SERVER_EXPORT HRESULT DllRegisterServer() {
-    ClassEntry entry;
-    entry.clsid = CLSID_ConfigMgr;
-    entry.name = "Configuration Manager";
-    entry.inprocServer32 = GetModulePath(reinterpret_cast<const void*>(&DllRegisterServer));
-    entry.threadingModel = "Both";
-    entry.progId = kConfigMgrProgId;
-    CComRegistry registry;
-    HRESULT hr = registry.RegisterClass(entry);
-    if (SUCCEEDED(hr))
-        hr = registry.RegisterProgId(kConfigMgrProgId, CLSID_ConfigMgr, entry.name);
-    return FAILED(hr) ? hr : S_OK;
+    return RegisterInprocServer(CLSID_ConfigMgr, "Configuration Manager",
+                                reinterpret_cast<const void*>(&DllRegisterServer), "Both",
+                                kConfigMgrProgId);
 }
 
 TMS_SERVER_EXPORT HRESULT DllUnregisterServer() {

@@ -86,6 +86,14 @@ bool CIpmSocket::SetTimeout(int option, unsigned long timeoutMs, unsigned long* 
     return true;
 }
 
+int CIpmSocket::FailCall(int error) {
+    // A socket time-out reads as EAGAIN; anything after Close is ENOTCONN.
+    if (!IsOpen()) {
+        return Fail(ENOTCONN);
+    }
+    return Fail(error == EAGAIN || error == EWOULDBLOCK ? ETIMEDOUT : error);
+}
+
 int CIpmSocket::Read(char* buffer, int size, unsigned long timeoutMs) {
     if (buffer == nullptr || size <= 0) {
         return Fail(EINVAL);
@@ -107,10 +115,7 @@ int CIpmSocket::Read(char* buffer, int size, unsigned long timeoutMs) {
             if (errno == EINTR && IsOpen()) {
                 continue;
             }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                return Fail(IsOpen() ? ETIMEDOUT : ENOTCONN);
-            }
-            return Fail(IsOpen() ? errno : ENOTCONN);
+            return FailCall(errno);
         }
         if (n == 0 && !IsOpen()) {
             return Fail(ENOTCONN);
@@ -143,10 +148,7 @@ int CIpmSocket::Write(const char* buffer, int length, unsigned long timeoutMs,
             if (errno == EINTR && IsOpen()) {
                 continue;
             }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                return Fail(IsOpen() ? ETIMEDOUT : ENOTCONN);
-            }
-            return Fail(IsOpen() ? errno : ENOTCONN);
+            return FailCall(errno);
         }
         return static_cast<int>(n);
     }

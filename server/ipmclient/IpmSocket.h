@@ -34,6 +34,8 @@ public:
     int Fail(int error);  // records error, returns -1
 
 private:
+    // The failure of a recv or send that returned -1 with error.
+    int FailCall(int error);
     // Sets SO_RCVTIMEO or SO_SNDTIMEO when it differs from *current.
     bool SetTimeout(int option, unsigned long timeoutMs, unsigned long* current);
 

@@ -35,23 +35,9 @@ TEST_SERVER_EXPORT HRESULT DllCanUnloadNow() {
 }
 
 TEST_SERVER_EXPORT HRESULT DllRegisterServer() {
-    ClassEntry entry;
-    entry.clsid = CLSID_TestWidget;
-    entry.name = "Test Widget Class";
-    entry.inprocServer32 = GetModulePath(reinterpret_cast<const void*>(&DllRegisterServer));
-    entry.threadingModel = "Free";
-    entry.progId = kTestWidgetProgId;
-    entry.versionIndependentProgId = kTestWidgetIndependentProgId;
-    CComRegistry registry;
-    HRESULT hr = registry.RegisterClass(entry);
-    if (SUCCEEDED(hr)) {
-        hr = registry.RegisterProgId(kTestWidgetProgId, CLSID_TestWidget, entry.name);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = registry.RegisterProgId(kTestWidgetIndependentProgId, CLSID_TestWidget, entry.name,
-                                     kTestWidgetProgId);
-    }
-    return FAILED(hr) ? hr : S_OK;
+    return RegisterInprocServer(CLSID_TestWidget, "Test Widget Class",
+                                reinterpret_cast<const void*>(&DllRegisterServer), "Free",
+                                kTestWidgetProgId, kTestWidgetIndependentProgId);
 }
 
 TEST_SERVER_EXPORT HRESULT DllUnregisterServer() {

@@ -9,24 +9,14 @@
 #include "platform/com/ComPtr.h"
 #include "platform/com/Utf.h"
 #include "platform/xml/IXMLDOMDocument2.h"
+#include "tests/support/TestBstr.h"
 #include "tests/support/TestRuntimeDir.h"
 
 namespace {
 
-struct Bstr {
-    explicit Bstr(const std::string& s) {
-        std::u16string w = Utf8ToUtf16(s);
-        b = SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
-    }
-    ~Bstr() { SysFreeString(b); }
-    BSTR b;
-};
+using Bstr = tmstest::TestBstr;
 
-std::string Take(BSTR b) {
-    std::string s = Utf16ToUtf8(std::u16string_view(b, SysStringLen(b)));
-    SysFreeString(b);
-    return s;
-}
+using tmstest::TakeBstr;
 
 CComPtr<IXMLDOMDocument2> NewDocument() {
     CComPtr<IXMLDOMDocument2> doc;
@@ -52,7 +42,7 @@ TEST(XmlDomDocumentTest, ExternalReferencesAreNeverRead) {
         doc->loadXML(xml.b, &ok);
         BSTR out = nullptr;
         ASSERT_EQ(doc->get_xml(&out), S_OK);
-        EXPECT_EQ(Take(out).find("SECRET"), std::string::npos);
+        EXPECT_EQ(TakeBstr(out).find("SECRET"), std::string::npos);
     }
 }
 
@@ -87,7 +77,7 @@ TEST(XmlDomDocumentTest, FailedLoadsNameTheFileAndLineAndKeepTheOldContent) {
         EXPECT_EQ(ok, VARIANT_FALSE);
         BSTR reason = nullptr;
         ASSERT_EQ(doc->get_parseError(&reason), S_OK);
-        const std::string text = Take(reason);
+        const std::string text = TakeBstr(reason);
         EXPECT_NE(text.find(c.mentions), std::string::npos) << text;
         // The document still holds what it had.
         CComPtr<IXMLDOMNode> board;
@@ -95,7 +85,7 @@ TEST(XmlDomDocumentTest, FailedLoadsNameTheFileAndLineAndKeepTheOldContent) {
         ASSERT_EQ(doc->selectSingleNode(q.b, &board), S_OK);
         BSTR id = nullptr;
         board->get_text(&id);
-        EXPECT_EQ(Take(id), "b1");
+        EXPECT_EQ(TakeBstr(id), "b1");
     }
 
     VARIANT notPath;
@@ -136,13 +126,13 @@ TEST(XmlDomDocumentTest, NodesKeepTheirDocumentAndRemoveChildGivesACopy) {
         Bstr idName("id");
         ASSERT_EQ(second->getAttribute(idName.b, &id), S_OK);
         ASSERT_EQ(id.vt, VT_BSTR);
-        EXPECT_EQ(Take(id.bstrVal), "d");
+        EXPECT_EQ(TakeBstr(id.bstrVal), "d");
 
         EXPECT_EQ(board->removeChild(config, &removed), E_INVALIDARG);  // not its child
         ASSERT_EQ(config->removeChild(board, &removed), S_OK);
         BSTR x = nullptr;
         removed->get_xml(&x);
-        EXPECT_EQ(Take(x), "<Board id=\"b\"/>");
+        EXPECT_EQ(TakeBstr(x), "<Board id=\"b\"/>");
         CComPtr<IXMLDOMNode> gone;
         EXPECT_EQ(doc->selectSingleNode(q2.b, &gone), S_FALSE);
         keep = config;
@@ -150,7 +140,7 @@ TEST(XmlDomDocumentTest, NodesKeepTheirDocumentAndRemoveChildGivesACopy) {
     // The document lives on in its node.
     BSTR name = nullptr;
     ASSERT_EQ(keep->get_nodeName(&name), S_OK);
-    EXPECT_EQ(Take(name), "Config");
+    EXPECT_EQ(TakeBstr(name), "Config");
 }
 
 }  // namespace

@@ -19,18 +19,12 @@
 #include "platform/xml/IXMLDOMDocument2.h"
 #include "server/configmgr/IConfigMgr.h"
 #include "server/configmgr/SystemConfigFile.h"
+#include "tests/support/TestBstr.h"
 #include "tests/support/TestRuntimeDir.h"
 
 namespace {
 
-struct Bstr {
-    explicit Bstr(const std::string& s) {
-        std::u16string w = Utf8ToUtf16(s);
-        b = SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
-    }
-    ~Bstr() { SysFreeString(b); }
-    BSTR b;
-};
+using Bstr = tmstest::TestBstr;
 
 std::string Text(BSTR b) {
     return Utf16ToUtf8(std::u16string_view(b, SysStringLen(b)));
