@@ -76,39 +76,6 @@ TEST(ComBstr, ReAllocFromItsOwnTextIsSafe) {
     SysFreeString(b);
 }
 
-TEST(ComBstr, WrapperOwnershipUnderCopyMoveAndOutParameters) {
-    CBstr a("first");
-    CBstr b = a;  // deep copy
-    EXPECT_NE(a.Get(), b.Get());
-    CBstr c = std::move(a);
-    EXPECT_EQ(a.Get(), nullptr);
-    EXPECT_EQ(c.ToUtf8(), "first");
-    b = c;
-    const CBstr& alias = b;
-    b = alias;  // self-assignment keeps the text
-    EXPECT_EQ(b.ToUtf8(), "first");
-    c = std::move(b);
-    EXPECT_EQ(c.ToUtf8(), "first");
-
-    // operator& frees what was held before the callee writes.
-    BSTR* slot = &c;
-    EXPECT_EQ(*slot, nullptr);
-    *slot = SysAllocString(u"from callee");
-    EXPECT_EQ(c.ToUtf8(), "from callee");
-
-    BSTR raw = c.Detach();
-    EXPECT_TRUE(c.IsEmpty());
-    c.Attach(raw);
-    c.Attach(SysAllocString(u"replaced"));  // frees "from callee"
-    EXPECT_EQ(c.ToUtf8(), "replaced");
-
-    BSTR out = nullptr;
-    ASSERT_EQ(c.CopyTo(&out), S_OK);
-    EXPECT_NE(out, c.Get());
-    SysFreeString(out);
-    EXPECT_EQ(c.CopyTo(nullptr), E_POINTER);
-}
-
 TEST(ComBstr, AppendAndConversions) {
     CBstr text("caf\xC3\xA9");  // "café" in UTF-8
     EXPECT_EQ(text.Length(), 4u);

@@ -245,26 +245,4 @@ TEST(ComVariant, InterfaceValuesAreReferencedNotLeaked) {
     EXPECT_EQ(live, 0);
 }
 
-TEST(ComVariant, WrapperCopiesAreDeep) {
-    CVariant a("shared text");
-    CVariant b = a;
-    EXPECT_NE(a.GetVARIANT().bstrVal, b.GetVARIANT().bstrVal);
-    CVariant c(a.GetVARIANT());
-    const CVariant& alias = c;
-    c = alias;
-    a = 5;
-    EXPECT_EQ(b.ToString(), "shared text");
-    EXPECT_EQ(c.ToString(), "shared text");
-    EXPECT_EQ(CVariant(3.75).ToInt32(), 4);
-    EXPECT_EQ(CVariant("2.5").ToDouble(), 2.5);
-    EXPECT_TRUE(CVariant("TRUE").ToBool());
-    EXPECT_EQ(CVariant(std::uint8_t{200}).ToString(), "200");
-
-    VARIANT bad;
-    VariantInit(&bad);
-    bad.vt = 0x1000 | VT_I4;  // vector flag, not supported
-    EXPECT_EQ(VariantClear(&bad), DISP_E_BADVARTYPE);
-    EXPECT_THROW(CVariant{bad}, _com_error);
-}
-
 }  // namespace
