@@ -13,11 +13,13 @@
 #include <dlfcn.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -45,6 +47,8 @@ struct LoadedServer {
     DllGetClassObjectFn getClassObject = nullptr;
     // Null when the server does not export it: such a server is never closed.
     DllCanUnloadNowFn canUnloadNow = nullptr;
+    // When DllCanUnloadNow first answered S_OK in a row of such answers.
+    std::optional<std::chrono::steady_clock::time_point> idleSince;
 };
 
 // The process-wide table of loaded in-process servers, keyed by canonical
@@ -95,11 +99,23 @@ public:
         return hr;
     }
 
-    void FreeUnused() EXCLUDES(m_cs) {
+    // A server is closed once it has said it can be unloaded for delay: the
+    // thread that released its last object may still be running the last
+    // instructions of that Release inside the library.
+    void FreeUnused(std::chrono::milliseconds delay) EXCLUDES(m_cs) {
         CCriticalSectionLock lock(m_cs);
+        const auto now = std::chrono::steady_clock::now();
         for (auto it = m_servers.begin(); it != m_servers.end();) {
-            const LoadedServer& server = it->second;
-            if (server.canUnloadNow != nullptr && server.canUnloadNow() == S_OK) {
+            LoadedServer& server = it->second;
+            if (server.canUnloadNow == nullptr || server.canUnloadNow() != S_OK) {
+                server.idleSince.reset();
+                ++it;
+                continue;
+            }
+            if (!server.idleSince) {
+                server.idleSince = now;
+            }
+            if (now - *server.idleSince >= delay) {
                 dlclose(server.handle);
                 it = m_servers.erase(it);
             } else {
@@ -255,7 +271,11 @@ HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, DWORD clsctx, cons
 }
 
 void CoFreeUnusedLibraries() {
-    Servers().FreeUnused();
+    CoFreeUnusedLibrariesEx(kDefaultUnloadDelayMs, 0);
+}
+
+void CoFreeUnusedLibrariesEx(DWORD unloadDelayMs, DWORD /*reserved*/) {
+    Servers().FreeUnused(std::chrono::milliseconds(unloadDelayMs));
 }
 
 HRESULT DllRegisterServerAt(const std::string& libraryPath) {

@@ -52,9 +52,14 @@ HRESULT CoGetClassObject(const CLSID& clsid, DWORD clsctx, void* reserved, const
 HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, DWORD clsctx, const IID& iid,
                          void** object);
 
-// Asks every loaded server whether it can be unloaded and closes those that
-// answer S_OK.
-void CoFreeUnusedLibraries();
+// Asks every loaded server whether it can be unloaded, and closes those that
+// have answered S_OK at every such call for at least unloadDelayMs: a thread
+// that has just released a server's last object may still be running the
+// end of that Release inside the library. 0 closes at once, which is safe
+// only when no other thread uses the server's objects (tests).
+constexpr DWORD kDefaultUnloadDelayMs = 1000;
+void CoFreeUnusedLibraries();  // with kDefaultUnloadDelayMs
+void CoFreeUnusedLibrariesEx(DWORD unloadDelayMs, DWORD reserved);
 
 // Loads the library at libraryPath and calls its DllRegisterServer (or
 // DllUnregisterServer); the answer is the server's. The library is loaded for

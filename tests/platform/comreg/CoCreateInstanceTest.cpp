@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -35,8 +36,8 @@ HRESULT Create(const CLSID& clsid, T** out, DWORD clsctx = CLSCTX_INPROC_SERVER)
 
 class CoCreateInstanceTest : public ::testing::Test {
 protected:
-    void SetUp() override { CoFreeUnusedLibraries(); }
-    void TearDown() override { CoFreeUnusedLibraries(); }
+    void SetUp() override { CoFreeUnusedLibrariesEx(0, 0); }
+    void TearDown() override { CoFreeUnusedLibrariesEx(0, 0); }
     tmstest::TestRuntimeDir m_dir;
 };
 
@@ -155,7 +156,7 @@ TEST_F(CoCreateInstanceTest, ServerIsUnloadedOnlyWhenNoObjectOrLockRemains) {
 
     CComPtr<ITestWidget> widget;
     ASSERT_EQ(S_OK, Create(CLSID_TestWidget, &widget));
-    CoFreeUnusedLibraries();
+    CoFreeUnusedLibrariesEx(0, 0);
     ASSERT_TRUE(IsLoaded(TMS_TEST_SERVER_PATH)) << "unloaded under a live object";
 
     // A factory held without a lock still keeps the server, and so does a lock
@@ -164,11 +165,11 @@ TEST_F(CoCreateInstanceTest, ServerIsUnloadedOnlyWhenNoObjectOrLockRemains) {
     ASSERT_EQ(S_OK, CoGetClassObject(CLSID_TestWidget, CLSCTX_INPROC_SERVER, nullptr,
                                      IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     widget = nullptr;
-    CoFreeUnusedLibraries();
+    CoFreeUnusedLibrariesEx(0, 0);
     ASSERT_TRUE(IsLoaded(TMS_TEST_SERVER_PATH)) << "unloaded under a class factory";
     ASSERT_EQ(S_OK, factory->LockServer(TRUE));
     factory = nullptr;
-    CoFreeUnusedLibraries();
+    CoFreeUnusedLibrariesEx(0, 0);
     ASSERT_TRUE(IsLoaded(TMS_TEST_SERVER_PATH)) << "unloaded under LockServer";
 
     // Re-activation finds the loaded server; its factory ends the lock.
@@ -176,7 +177,7 @@ TEST_F(CoCreateInstanceTest, ServerIsUnloadedOnlyWhenNoObjectOrLockRemains) {
                                      IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     ASSERT_EQ(S_OK, factory->LockServer(FALSE));
     factory = nullptr;
-    CoFreeUnusedLibraries();
+    CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_FALSE(IsLoaded(TMS_TEST_SERVER_PATH));
 
     // An unloaded server is loaded again on demand.
@@ -187,8 +188,11 @@ TEST_F(CoCreateInstanceTest, ServerIsUnloadedOnlyWhenNoObjectOrLockRemains) {
 }
 
 // Regression guard for closing a server between "can unload" and another
-// thread's activation: creations race a thread that frees unused libraries
-// (a library closed under a live object crashes here, under ASan at once).
+// thread's activation, and for closing it while the thread that released the
+// last object still runs the end of that Release in the library: creations
+// race a thread that frees unused libraries after a short idle time, with
+// pauses so that the server really is closed and loaded again (a library
+// closed under running code crashes here, under ASan at once).
 TEST_F(CoCreateInstanceTest, ActivationRacingFreeUnusedLibrariesNeverLosesAServer) {
     ASSERT_EQ(S_OK,
               CComRegistry().RegisterClass(CLSID_TestWidget, TMS_TEST_SERVER_PATH, "Free", ""));
@@ -196,13 +200,16 @@ TEST_F(CoCreateInstanceTest, ActivationRacingFreeUnusedLibrariesNeverLosesAServe
     std::atomic<int> failures{0};
     std::thread freer([&] {
         while (!done.load()) {
-            CoFreeUnusedLibraries();
+            CoFreeUnusedLibrariesEx(2, 0);
         }
     });
     std::vector<std::thread> creators;
     for (int t = 0; t < 2; ++t) {
         creators.emplace_back([&] {
             for (int i = 0; i < 300; ++i) {
+                if (i % 50 == 49) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
                 CComPtr<ITestWidget> widget;
                 LONG sum = 0;
                 if (FAILED(Create(CLSID_TestWidget, &widget)) || FAILED(widget->Add(i, 1, &sum)) ||
