@@ -69,13 +69,25 @@ void CChanAccess::Close() {
     CSharedMemory::Close();
 }
 
-#define TMS_NEED_BLOCK()                                                                     \
-    do {                                                                                     \
-        if (m_statusBlock == nullptr)                                                        \
-            return Fail(E_UNEXPECTED, "no status block for channel " +                       \
-                                          std::to_string(m_channelIndex) +                   \
-                                          " (status memory not open or index not 0 to 15)"); \
-    } while (0)
+HRESULT CChanAccess::NoBlockError() const {
+    return Fail(E_UNEXPECTED, "no status block for channel " + std::to_string(m_channelIndex) +
+                                  " (status memory not open or index not 0 to 15)");
+}
+
+// Runs write on the block under the status-file mutex.
+template <class Write>
+HRESULT CChanAccess::Locked(Write write) {
+    if (m_statusBlock == nullptr) {
+        return NoBlockError();
+    }
+    CStatusLock lock(m_mutex);
+    if (!lock.Held()) {
+        return Fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT),
+                    "channel " + std::to_string(m_channelIndex) + ": status-file mutex timed out");
+    }
+    write();
+    return S_OK;
+}
 
 HRESULT CChanAccess::IsChanOffline(bool& offline) const {
     if (m_statusBlock == nullptr)
@@ -92,48 +104,34 @@ HRESULT CChanAccess::IsSysOffline(bool& offline) const {
 }
 
 HRESULT CChanAccess::SetChanOfflineEvent(bool offline) {
-    TMS_NEED_BLOCK();
-    CStatusLock lock(m_mutex);
-    if (!lock.Held())
-        return Fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT), "status-file mutex timed out");
-    m_statusBlock[statusmem::kChannelOffline] = offline ? 1 : 0;
-    return S_OK;
+    return Locked([&] { m_statusBlock[statusmem::kChannelOffline] = offline ? 1 : 0; });
 }
 
 HRESULT CChanAccess::SetSysOffline(bool offline) {
-    TMS_NEED_BLOCK();
-    CStatusLock lock(m_mutex);
-    if (!lock.Held())
-        return Fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT), "status-file mutex timed out");
-    for (int c = 0; c < statusmem::kMaxChannels; ++c) {
-        m_view[c * statusmem::kBlockSize + statusmem::kSystemOffline] = offline ? 1 : 0;
-    }
-    return S_OK;
+    return Locked([&] {
+        for (int c = 0; c < statusmem::kMaxChannels; ++c) {
+            m_view[c * statusmem::kBlockSize + statusmem::kSystemOffline] = offline ? 1 : 0;
+        }
+    });
 }
 
 HRESULT CChanAccess::ClearChannelStatus() {
-    TMS_NEED_BLOCK();
-    CStatusLock lock(m_mutex);
-    if (!lock.Held())
-        return Fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT), "status-file mutex timed out");
-    const std::uint8_t chanOffline = m_statusBlock[statusmem::kChannelOffline];
-    const std::uint8_t sysOffline = m_statusBlock[statusmem::kSystemOffline];
-    std::memset(m_statusBlock + statusmem::kChannelStatusBegin, 0,
-                statusmem::kChangeStampsBegin - statusmem::kChannelStatusBegin);
-    m_statusBlock[statusmem::kChannelOffline] = chanOffline;
-    m_statusBlock[statusmem::kSystemOffline] = sysOffline;
-    std::memset(m_statusBlock + statusmem::kThumbnail, 0, 4);
-    return S_OK;
+    return Locked([&] {
+        const std::uint8_t chanOffline = m_statusBlock[statusmem::kChannelOffline];
+        const std::uint8_t sysOffline = m_statusBlock[statusmem::kSystemOffline];
+        std::memset(m_statusBlock + statusmem::kChannelStatusBegin, 0,
+                    statusmem::kChangeStampsBegin - statusmem::kChannelStatusBegin);
+        m_statusBlock[statusmem::kChannelOffline] = chanOffline;
+        m_statusBlock[statusmem::kSystemOffline] = sysOffline;
+        std::memset(m_statusBlock + statusmem::kThumbnail, 0, 4);
+    });
 }
 
 HRESULT CChanAccess::ClearPortStatus() {
-    TMS_NEED_BLOCK();
-    CStatusLock lock(m_mutex);
-    if (!lock.Held())
-        return Fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT), "status-file mutex timed out");
-    std::memset(m_statusBlock + statusmem::kPortStatusBegin, 0,
-                statusmem::kPortStatusEnd - statusmem::kPortStatusBegin);
-    return S_OK;
+    return Locked([&] {
+        std::memset(m_statusBlock + statusmem::kPortStatusBegin, 0,
+                    statusmem::kPortStatusEnd - statusmem::kPortStatusBegin);
+    });
 }
 
 LONG CChanAccess::IncrementIndex(LONG* index) {
@@ -171,7 +169,8 @@ LONG CChanAccess::IncrementIndex(LONG* index) {
 
 HRESULT CChanAccess::StringToStatus(const std::string& name, bool /*range*/, LONG* /*startTick*/,
                                     LONG* /*endTick*/, VARIANT* value) {
-    TMS_NEED_BLOCK();
+    if (m_statusBlock == nullptr)
+        return NoBlockError();
     if (value == nullptr)
         return E_POINTER;
     LONG slot;
@@ -198,7 +197,6 @@ HRESULT CChanAccess::StringToStatus(const std::string& name, bool /*range*/, LON
 }
 
 HRESULT CChanAccess::SetThumbnail(const VARIANT& image) {
-    TMS_NEED_BLOCK();
     if (image.vt == VT_EMPTY || image.vt == VT_NULL)
         return ClearThumbnail();
     if (image.vt != (VT_ARRAY | VT_UI1) || image.parray == nullptr) {
@@ -217,41 +215,31 @@ HRESULT CChanAccess::SetThumbnail(const VARIANT& image) {
     void* data = nullptr;
     if (FAILED(SafeArrayAccessData(image.parray, &data)))
         return E_INVALIDARG;
-    CStatusLock lock(m_mutex);
-    if (lock.Held()) {
+    const HRESULT hr = Locked([&] {
         const auto count = static_cast<std::uint32_t>(bytes);
         std::memcpy(m_statusBlock + statusmem::kThumbnail + 4, data, bytes);
         std::memcpy(m_statusBlock + statusmem::kThumbnail, &count, 4);
-    }
+    });
     SafeArrayUnaccessData(image.parray);
-    return lock.Held() ? S_OK
-                       : Fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT), "status-file mutex timed out");
+    return hr;
 }
 
 HRESULT CChanAccess::ClearThumbnail() {
-    TMS_NEED_BLOCK();
-    CStatusLock lock(m_mutex);
-    if (!lock.Held())
-        return Fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT), "status-file mutex timed out");
-    std::memset(m_statusBlock + statusmem::kThumbnail, 0, 4);
-    return S_OK;
+    return Locked([&] { std::memset(m_statusBlock + statusmem::kThumbnail, 0, 4); });
 }
 
 HRESULT CChanAccess::SetCtxAssetUri(LONG context, const char16_t* uri) {
-    TMS_NEED_BLOCK();
     if (context < 0 || context >= statusmem::kContexts) {
         return Fail(E_INVALIDARG, "context " + std::to_string(context) + " is not 0 to 3");
     }
-    CStatusLock lock(m_mutex);
-    if (!lock.Held())
-        return Fail(HRESULT_FROM_WIN32(ERROR_TIMEOUT), "status-file mutex timed out");
-    std::uint8_t* slot = m_statusBlock + statusmem::kContextAssetUri +
-                         statusmem::kContextAssetUriStride * static_cast<std::size_t>(context);
-    std::size_t n = 0;
-    while (uri != nullptr && uri[n] != 0 && n < statusmem::kContextAssetUriChars - 1)
-        ++n;
-    std::memset(slot, 0, statusmem::kContextAssetUriStride);
-    if (n > 0)
-        std::memcpy(slot, uri, n * sizeof(char16_t));
-    return S_OK;
+    return Locked([&] {
+        std::uint8_t* slot = m_statusBlock + statusmem::kContextAssetUri +
+                             statusmem::kContextAssetUriStride * static_cast<std::size_t>(context);
+        std::size_t n = 0;
+        while (uri != nullptr && uri[n] != 0 && n < statusmem::kContextAssetUriChars - 1)
+            ++n;
+        std::memset(slot, 0, statusmem::kContextAssetUriStride);
+        if (n > 0)
+            std::memcpy(slot, uri, n * sizeof(char16_t));
+    });
 }

@@ -60,6 +60,9 @@ public:
 
 private:
     class CStatusLock;
+    HRESULT NoBlockError() const;
+    template <class Write>
+    HRESULT Locked(Write write);
 
     LONG m_channelIndex;                    // constant
     std::uint8_t* m_statusBlock = nullptr;  // set by Open

@@ -89,9 +89,10 @@ HRESULT CVfsLibWrapper::ReportResource(LONG channel, gfsReportRes_e event) {
 std::string CVfsLibWrapper::VolumePath(int index) const {
     if (index < 0 || index >= GetNumFileSystems())
         return {};
-    const std::string path = RuntimePath("volumes/" + FolderOf(m_volumes[index]) + "/.");
-    ::mkdir(path.substr(0, path.size() - 2).c_str(), 0700);
-    return path.substr(0, path.size() - 2);
+    // RuntimePath makes the folders up to "volumes"; the volume's own is made here.
+    const std::string path = RuntimePath("volumes/" + FolderOf(m_volumes[index]));
+    ::mkdir(path.c_str(), 0700);
+    return path;
 }
 
 HRESULT CVfsLibWrapper::GetFileSystemName(int index, char16_t* buffer, int size) const {

@@ -137,9 +137,9 @@ HRESULT CConfigMgr::LoadChannel(const std::string& predicate, const std::string&
             if (!(c == chosen))
                 config.RemoveChild(c);
         }
-        target->LoadXml(doc.Xml());
         std::int32_t index = -1;
         chosen.ReadLong("@channelIndex", &index);
+        *target = std::move(doc);  // the tree itself, not a text round trip
         CCriticalSectionLock lock(m_cs);
         m_loaded.insert(index);
         return S_OK;
@@ -177,7 +177,7 @@ HRESULT CConfigMgr::LoadSystemConfig(VARIANT* document) {
         CXmlDocument* target = TargetOf(document);
         CXmlDocument doc = CSystemConfigStore().Load();
         ApplyPending(doc);
-        target->LoadXml(doc.Xml());
+        *target = std::move(doc);  // the tree itself, not a text round trip
         return S_OK;
     });
 }

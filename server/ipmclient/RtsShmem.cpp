@@ -35,6 +35,19 @@ bool ValidContext(int context) {
     return context >= 0 && context < kRtsContexts;
 }
 
+// One value of a channel block into *out; FALSE leaves *out untouched.
+template <class T, class Get>
+BOOL ReadValue(const RtsShmemLayout* view, int channel, T* out, Get get) {
+    T v{};
+    if (out == nullptr || !ReadChannel(view, channel, [&](const RtsChannelBlock& b) {
+            v = static_cast<T>(get(b));
+        })) {
+        return FALSE;
+    }
+    *out = v;
+    return TRUE;
+}
+
 }  // namespace
 
 CRtsShmem::~CRtsShmem() {
@@ -76,29 +89,17 @@ BOOL CRtsShmem::Close() {
 }
 
 BOOL CRtsShmem::GetTickCount(int channel, unsigned* ticks) const {
-    unsigned v = 0;
-    if (!ticks || !ReadChannel(m_view, channel, [&](const RtsChannelBlock& b) { v = b.tickCount; }))
-        return FALSE;
-    *ticks = v;
-    return TRUE;
+    return ReadValue(m_view, channel, ticks, [](const RtsChannelBlock& b) { return b.tickCount; });
 }
 
 BOOL CRtsShmem::GetGpiInputMask(int channel, unsigned* mask) const {
-    unsigned v = 0;
-    if (!mask ||
-        !ReadChannel(m_view, channel, [&](const RtsChannelBlock& b) { v = b.gpiInputMask; }))
-        return FALSE;
-    *mask = v;
-    return TRUE;
+    return ReadValue(m_view, channel, mask,
+                     [](const RtsChannelBlock& b) { return b.gpiInputMask; });
 }
 
 BOOL CRtsShmem::GetGpiOutputMask(int channel, unsigned* mask) const {
-    unsigned v = 0;
-    if (!mask ||
-        !ReadChannel(m_view, channel, [&](const RtsChannelBlock& b) { v = b.gpiOutputMask; }))
-        return FALSE;
-    *mask = v;
-    return TRUE;
+    return ReadValue(m_view, channel, mask,
+                     [](const RtsChannelBlock& b) { return b.gpiOutputMask; });
 }
 
 BOOL CRtsShmem::GetTimeOfDay(unsigned* timeOfDay) const {
@@ -123,12 +124,8 @@ BOOL CRtsShmem::GetTimeOfDay(unsigned* timeOfDay) const {
 }
 
 BOOL CRtsShmem::GetActiveContext(int channel, long* context) const {
-    long v = -1;
-    if (!context ||
-        !ReadChannel(m_view, channel, [&](const RtsChannelBlock& b) { v = b.activeContext; }))
-        return FALSE;
-    *context = v;
-    return TRUE;
+    return ReadValue(m_view, channel, context,
+                     [](const RtsChannelBlock& b) { return b.activeContext; });
 }
 
 BOOL CRtsShmem::IsActiveContext(int channel, int context) const {
@@ -137,45 +134,35 @@ BOOL CRtsShmem::IsActiveContext(int channel, int context) const {
 }
 
 BOOL CRtsShmem::GetContextStatus(int channel, int context, TmsPortContextStatus* status) const {
-    TmsPortContextStatus v{};
-    if (!status || !ValidContext(context) ||
-        !ReadChannel(m_view, channel, [&](const RtsChannelBlock& b) { v = b.contexts[context]; }))
-        return FALSE;
-    *status = v;
-    return TRUE;
+    return ValidContext(context) &&
+           ReadValue(m_view, channel, status,
+                     [context](const RtsChannelBlock& b) { return b.contexts[context]; });
 }
 
 BOOL CRtsShmem::GetTriggerStatus(int channel, int context,
                                  TmsPortContextTriggerStatus* status) const {
-    TmsPortContextStatus v{};
-    if (!status || !GetContextStatus(channel, context, &v))
-        return FALSE;
-    *status = static_cast<TmsPortContextTriggerStatus>(v.triggerStatus);
-    return TRUE;
+    return ValidContext(context) &&
+           ReadValue(m_view, channel, status, [context](const RtsChannelBlock& b) {
+               return b.contexts[context].triggerStatus;
+           });
 }
 
 BOOL CRtsShmem::GetPortState(int channel, int context, TmsPortState* state) const {
-    TmsPortContextStatus v{};
-    if (!state || !GetContextStatus(channel, context, &v))
-        return FALSE;
-    *state = static_cast<TmsPortState>(v.portState);
-    return TRUE;
+    return ValidContext(context) &&
+           ReadValue(m_view, channel, state,
+                     [context](const RtsChannelBlock& b) { return b.contexts[context].portState; });
 }
 
 BOOL CRtsShmem::GetIdleMode(int channel, int context, TmsStopMode* mode) const {
-    TmsPortContextStatus v{};
-    if (!mode || !GetContextStatus(channel, context, &v))
-        return FALSE;
-    *mode = static_cast<TmsStopMode>(v.idleMode);
-    return TRUE;
+    return ValidContext(context) &&
+           ReadValue(m_view, channel, mode,
+                     [context](const RtsChannelBlock& b) { return b.contexts[context].idleMode; });
 }
 
 BOOL CRtsShmem::GetPosition(int channel, int context, int* position) const {
-    TmsPortContextStatus v{};
-    if (!position || !GetContextStatus(channel, context, &v))
-        return FALSE;
-    *position = v.position;
-    return TRUE;
+    return ValidContext(context) &&
+           ReadValue(m_view, channel, position,
+                     [context](const RtsChannelBlock& b) { return b.contexts[context].position; });
 }
 
 BOOL CRtsShmem::GetAudioStatus(int channel, int audio, TmsAudioStatus* status) const {
@@ -194,25 +181,13 @@ BOOL CRtsShmem::GetAudioStatus(int channel, int audio, TmsAudioStatus* status) c
 }
 
 BOOL CRtsShmem::GetVideoStatus(int channel, TmsVideoStatus* status) const {
-    TmsVideoStatus v{};
-    if (!status || !ReadChannel(m_view, channel, [&](const RtsChannelBlock& b) { v = b.video; }))
-        return FALSE;
-    *status = v;
-    return TRUE;
+    return ReadValue(m_view, channel, status, [](const RtsChannelBlock& b) { return b.video; });
 }
 
 BOOL CRtsShmem::GetTimecodeStatus(int channel, TmsTimecodeStatus* status) const {
-    TmsTimecodeStatus v{};
-    if (!status || !ReadChannel(m_view, channel, [&](const RtsChannelBlock& b) { v = b.timecode; }))
-        return FALSE;
-    *status = v;
-    return TRUE;
+    return ReadValue(m_view, channel, status, [](const RtsChannelBlock& b) { return b.timecode; });
 }
 
 BOOL CRtsShmem::GetAncDataStatus(int channel, TmsAncillaryDataStatus* status) const {
-    TmsAncillaryDataStatus v{};
-    if (!status || !ReadChannel(m_view, channel, [&](const RtsChannelBlock& b) { v = b.ancData; }))
-        return FALSE;
-    *status = v;
-    return TRUE;
+    return ReadValue(m_view, channel, status, [](const RtsChannelBlock& b) { return b.ancData; });
 }

@@ -52,10 +52,6 @@ void CRtsChannelModel::Apply(const RtsMessage& m) {
 void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
     if (r.context < 0) {
         // The channel's default context carries the default end and idle modes.
-        if (r.flags & kCtxEndMode)
-            m_defaultEndMode = r.endMode;
-        if (r.flags & kCtxIdleMode)
-            m_defaultIdleMode = r.idleMode;
         for (Context& c : m_contexts) {
             if (r.flags & kCtxEndMode)
                 c.endMode = r.endMode;

@@ -64,7 +64,6 @@ private:
     std::uint32_t m_ticks = 0;
     std::array<Context, kRtsContexts> m_contexts{};
     std::int32_t m_active = -1;
-    std::int32_t m_defaultEndMode = TmsStopFreeze, m_defaultIdleMode = TmsStopFreeze;
     std::set<std::uint16_t> m_openFiles;
     std::uint32_t m_gpiIn = 0, m_gpiOut = 0;
     std::vector<RtsGpiState> m_gpiPending;  // of the active context, by position

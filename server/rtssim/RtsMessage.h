@@ -59,7 +59,6 @@ struct RtsMessage {
     std::uint32_t form = 0;
     bool hasCtx = false;
     RtsCtxRecord ctx{};
-    std::string config;                      // "cdef" text
     std::vector<std::uint16_t> filesOpened;  // "fr  " / "fw  "
     std::vector<std::uint16_t> filesClosed;  // "fcls"
     int resources = 0;                       // "LIST rbuf" count
@@ -67,7 +66,4 @@ struct RtsMessage {
     bool hasListEnd = false;
     std::int32_t listEnd = 0;  // last position the states cover
     std::vector<RtsGpiState> gpiStates;
-    std::int32_t scheduleCondition = -1;  // "schc" condition
-    std::int32_t scheduleValue = 0;
-    bool scheduleCancel = false;
 };

@@ -65,6 +65,9 @@ private:
         return v;
     }
     // A NUL-terminated text inside a fixed-width field, or false.
+    bool Terminated(std::size_t off, std::size_t width) const {
+        return std::memchr(m_data + off, 0, width) != nullptr;
+    }
     bool Text(std::size_t off, std::size_t width, std::string* out) const {
         const void* nul = std::memchr(m_data + off, 0, width);
         if (nul == nullptr) {
@@ -171,9 +174,8 @@ private:
     bool CheckOwnr(const Chunk& c) {
         if (!Expect(c, RtsFourCc("ownr"), 112))
             return false;
-        std::string text;
         for (std::size_t off : {4u, 40u, 76u}) {
-            if (!Text(c.body + off, 36, &text)) {
+            if (!Terminated(c.body + off, 36)) {
                 return Fail(kAckBadValue, "owner text without its NUL", c.body + off);
             }
         }
@@ -183,7 +185,7 @@ private:
     bool CheckCdef(const Chunk& c) {
         if (!Expect(c, RtsFourCc("cdef"), 0))
             return false;
-        if (!Text(c.body, c.size, &m_result.message.config)) {
+        if (!Terminated(c.body, c.size)) {
             return Fail(kAckBadValue, "configuration text without its NUL", c.body);
         }
         return true;
@@ -296,8 +298,7 @@ private:
             const std::uint16_t code = U16(f.body);
             if (!Range(code, 1, kMaxFileCode, "file code", f.body))
                 return false;
-            std::string name;
-            if (!Text(f.body + 8, 256, &name)) {
+            if (!Terminated(f.body + 8, 256)) {
                 return Fail(kAckBadValue, "handle name without its NUL", f.body + 8);
             }
             if (opens) {
@@ -318,15 +319,10 @@ private:
     bool CheckSchc(const Chunk& c) {
         if (!Expect(c, RtsFourCc("schc"), 48))
             return false;
-        RtsMessage& m = m_result.message;
-        m.scheduleCondition = I32(c.body);
-        m.scheduleValue = I32(c.body + 4);
         const unsigned char cancel = m_data[c.body + 44];
-        m.scheduleCancel = cancel != 0;
-        std::string name;
-        if (!Range(m.scheduleCondition, 0, 4, "schedule condition", c.body))
+        if (!Range(I32(c.body), 0, 4, "schedule condition", c.body))
             return false;
-        if (!Text(c.body + 8, 36, &name)) {
+        if (!Terminated(c.body + 8, 36)) {
             return Fail(kAckBadValue, "schedule name without its NUL", c.body + 8);
         }
         return Range(cancel, 0, 1, "cancel flag", c.body + 44);

@@ -80,7 +80,6 @@ bool ReadRtsSimConfig(const std::string& path, std::vector<RtsSimChannel>* chann
                      " audio resources, more than " + std::to_string(kRtsMaxAudio);
             return false;
         }
-        ch.gpiInputCount = node.SelectNodes("Gpi").empty() ? 0 : 16;
         channels->push_back(ch);
     }
     if (channels->empty()) {

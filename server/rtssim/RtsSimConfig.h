@@ -11,7 +11,6 @@ struct RtsSimChannel {
     std::string videoFormat;     // the video input's format name
     double fieldsPerSecond = 0;  // from the format name
     int audioCount = 0;          // Audio elements of the channel
-    int gpiInputCount = 0;       // GPI inputs the channel listens to
 };
 
 // Reads the channels of a system configuration file. On failure returns
