@@ -229,18 +229,4 @@ TEST_F(SystemConfigTest, EveryChannelQuerySelectsAConvertibleValue) {
     }
 }
 
-TEST_F(SystemConfigTest, ChannelsHaveDistinctIdsAndIndexes) {
-    const CXmlNodeList channels = m_system.SelectNodes("./Config/Channel");
-    ASSERT_EQ(channels.size(), 4u);
-    for (int i = 0; i < 4; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(channels[i].GetAttribute("channelIndex"), std::to_string(i));
-        EXPECT_EQ(channels[i].GetAttribute("id"), "Chan" + std::to_string(i + 1));
-    }
-    double low = 0, high = 0;
-    ASSERT_TRUE(m_system.ReadFloat("./Config/Panel/@shuttleSpeedMin", &low));
-    ASSERT_TRUE(m_system.ReadFloat("./Config/Panel/@shuttleSpeedMax", &high));
-    EXPECT_LT(low, high);
-}
-
 }  // namespace

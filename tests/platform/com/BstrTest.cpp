@@ -76,19 +76,6 @@ TEST(ComBstr, ReAllocFromItsOwnTextIsSafe) {
     SysFreeString(b);
 }
 
-TEST(ComBstr, AppendAndConversions) {
-    CBstr text("caf\xC3\xA9");  // "café" in UTF-8
-    EXPECT_EQ(text.Length(), 4u);
-    text.Append(text.View());        // from its own storage
-    text += CBstr(" \xE2\x82\xAC");  // " €"
-    EXPECT_EQ(text.ToUtf8(),
-              "caf\xC3\xA9"
-              "caf\xC3\xA9 \xE2\x82\xAC");
-    EXPECT_EQ(text.ToNarrow(),
-              "caf\xE9"
-              "caf\xE9 ?");
-}
-
 TEST(ComBstr, WrapperAllocationFailureThrowsOutOfMemory) {
     CBstr text("x");
     // Past what the 4-byte prefix can count.

@@ -62,23 +62,4 @@ TEST(ComErrorInfo, EachThreadSeesOnlyItsOwn) {
     EXPECT_EQ(DescriptionOf(mine), "main");
 }
 
-TEST(ComErrorInfo, ReportErrorInfoFillsEveryField) {
-    const IID iid = MakeGuid("{11111111-2222-3333-4444-555555555555}");
-    EXPECT_EQ(ReportErrorInfo(E_INVALIDARG, iid, "CChannel", "Status query cannot be empty"),
-              E_INVALIDARG);
-    CComPtr<IErrorInfo> info;
-    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
-    GUID guid = GUID_NULL;
-    EXPECT_EQ(info->GetGUID(&guid), S_OK);
-    EXPECT_EQ(guid, iid);
-    CBstr source;
-    EXPECT_EQ(info->GetSource(&source), S_OK);
-    EXPECT_EQ(source.ToUtf8(), "CChannel");
-    EXPECT_EQ(DescriptionOf(info), "Status query cannot be empty");
-    CBstr helpFile;
-    EXPECT_EQ(info->GetHelpFile(&helpFile), S_OK);
-    EXPECT_TRUE(helpFile.IsEmpty());
-    EXPECT_EQ(info->GetGUID(nullptr), E_POINTER);
-}
-
 }  // namespace

@@ -59,17 +59,4 @@ TEST(ComGuid, FormatsUpperCaseWithBracesAndByteOrder) {
     EXPECT_EQ(std::memcmp(bytes, expected, 16), 0);
 }
 
-TEST(ComGuid, OrdersFieldByFieldAndHashes) {
-    const GUID a = MakeGuid("{00000001-0000-0000-0000-000000000000}");
-    const GUID b = MakeGuid("{00000000-0000-0000-0000-000000000001}");
-    const GUID c = MakeGuid("{00000000-0001-0000-0000-000000000000}");
-    EXPECT_LT(b, c);
-    EXPECT_LT(c, a);
-    EXPECT_NE(a, b);
-    EXPECT_EQ(a, MakeGuid("00000001-0000-0000-0000-000000000000"));
-    std::unordered_set<GUID> set{a, b, c, GUID_NULL};
-    EXPECT_EQ(set.size(), 4u);
-    EXPECT_EQ(set.count(MakeGuid("{00000000-0001-0000-0000-000000000000}")), 1u);
-}
-
 }  // namespace

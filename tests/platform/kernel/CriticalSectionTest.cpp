@@ -43,24 +43,6 @@ TEST(CriticalSectionTest, ReentryNeedsAsManyLeavesBeforeOthersGetIn) {
     CheckReentry();
 }
 
-TEST(CriticalSectionTest, GuardCanStepOutAndBackIn) {
-    CCriticalSection cs;
-    {
-        CCriticalSectionLock lock(cs);
-        EXPECT_FALSE(OtherThreadCanEnter(cs));
-        lock.Unlock();
-        EXPECT_TRUE(OtherThreadCanEnter(cs));
-        lock.Relock();
-        EXPECT_FALSE(OtherThreadCanEnter(cs));
-    }
-    EXPECT_TRUE(OtherThreadCanEnter(cs));
-    {
-        CCriticalSectionLock lock(cs);
-        lock.Unlock();
-    }
-    EXPECT_TRUE(OtherThreadCanEnter(cs)) << "an unlocked guard must not leave again";
-}
-
 // The analysis does not model re-entry; this helper enters twice on purpose.
 void AddOneReentering(CCriticalSection& cs, long& counter) NO_THREAD_SAFETY_ANALYSIS {
     CCriticalSectionLock outer(cs);

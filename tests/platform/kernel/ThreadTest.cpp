@@ -57,37 +57,4 @@ TEST(ThreadTest, EscapingExceptionBecomesTheExitCode) {
     }
 }
 
-TEST(ThreadTest, PriorityLevelsAndRefusals) {
-    CHandle stop(CreateEvent(nullptr, TRUE, FALSE, nullptr));
-    CThread t;
-    ASSERT_TRUE(
-        t.Start([&] { return WaitForSingleObject(stop.Get(), INFINITE); }, "tms-test-prio"));
-    // Lowering is always allowed.
-    EXPECT_TRUE(SetThreadPriority(t.Handle(), THREAD_PRIORITY_BELOW_NORMAL));
-    EXPECT_EQ(GetThreadPriority(t.Handle()), THREAD_PRIORITY_BELOW_NORMAL);
-    // Raising may be refused without privileges; then nothing changes.
-    if (t.SetPriority(THREAD_PRIORITY_ABOVE_NORMAL)) {
-        EXPECT_EQ(t.GetPriority(), THREAD_PRIORITY_ABOVE_NORMAL);
-    } else {
-        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-        EXPECT_EQ(t.GetPriority(), THREAD_PRIORITY_BELOW_NORMAL);
-    }
-    int before = t.GetPriority();
-    EXPECT_FALSE(t.SetPriority(7));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(t.GetPriority(), before);
-    EXPECT_EQ(t.GetExitCode(), STILL_ACTIVE) << "a refused priority never harms the thread";
-
-    EXPECT_FALSE(t.Start([] { return 0u; }, "tms-again"));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    SetEvent(stop.Get());
-    t.Join();
-    EXPECT_EQ(t.GetExitCode(), WAIT_OBJECT_0);
-
-    CHandle ev(CreateEvent(nullptr, TRUE, FALSE, nullptr));
-    DWORD code = 0;
-    EXPECT_FALSE(GetExitCodeThread(ev.Get(), &code)) << "an event is not a thread";
-    EXPECT_EQ(GetThreadPriority(ev.Get()), THREAD_PRIORITY_ERROR_RETURN);
-}
-
 }  // namespace

@@ -33,18 +33,4 @@ TEST(TicksTest, DiffAndReachedAcrossTheWrap) {
     EXPECT_TRUE(TickReached(start + 60000, deadline));
 }
 
-TEST(TicksTest, TestClockTimesOutWithoutRealTime) {
-    CTestClock clock(0xFFFFFFF0u);
-    CHandle ev(CreateEvent(nullptr, FALSE, FALSE, nullptr));
-    DWORD start = clock.TickCount();
-    EXPECT_EQ(clock.WaitForOne(ev.Get(), 60000), WAIT_TIMEOUT);
-    EXPECT_EQ(TickDiff(clock.TickCount(), start), 60000u);
-    SetEvent(ev.Get());
-    EXPECT_EQ(clock.WaitForOne(ev.Get(), 60000), WAIT_OBJECT_0);
-    EXPECT_EQ(TickDiff(clock.TickCount(), start), 60000u) << "a signalled wait takes no time";
-    clock.SleepMs(20);
-    EXPECT_EQ(clock.Slept(), 20u);
-    EXPECT_EQ(TickDiff(clock.TickCount(), start), 60020u);
-}
-
 }  // namespace

@@ -127,19 +127,6 @@ TEST_F(WaitTest, BadArgumentsFailWithTheirError) {
     EXPECT_FALSE(SetEvent(mapping.Get()));
 }
 
-TEST_F(WaitTest, NamedEventIsSharedWithinTheProcess) {
-    CHandle a(CreateEvent(nullptr, FALSE, FALSE, "kick"));
-    ASSERT_TRUE(a);
-    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    CHandle b(CreateEvent(nullptr, TRUE, TRUE, "kick"));
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(WaitForSingleObject(b.Get(), 0), WAIT_TIMEOUT)
-        << "flags of the second call are ignored";
-    SetEvent(a.Get());
-    EXPECT_EQ(WaitForSingleObject(b.Get(), 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(a.Get(), 0), WAIT_TIMEOUT);
-}
-
 TEST_F(WaitTest, ProcessMutexIsRecursiveOwnedAndAbandonedByADeadThread) {
     CHandle m(CreateMutex(nullptr, TRUE, nullptr));
     ASSERT_TRUE(m);

@@ -99,23 +99,4 @@ TEST(VfsLibWrapperTest, MediaFileHandlesRoundTrip) {
     EXPECT_EQ(vfs.ReportResource(0, gfsResAudioCreated), S_OK);
 }
 
-TEST(VfsLibWrapperTest, CompatibilityMasks) {
-    struct Case {
-        const char* env;
-        unsigned first, second;
-    } cases[] = {{nullptr, 1, 0}, {"0x30,5", 0x30, 5}, {"7", 1, 0}, {"a,b", 1, 0}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.env ? c.env : "(unset)");
-        if (c.env)
-            ::setenv("TMS_COMPATIBILITY_MASKS", c.env, 1);
-        else
-            ::unsetenv("TMS_COMPATIBILITY_MASKS");
-        unsigned a = 99, b = 99;
-        AppServerUtil::GetCompatibilityMasks(&a, &b);
-        EXPECT_EQ(a, c.first);
-        EXPECT_EQ(b, c.second);
-    }
-    ::unsetenv("TMS_COMPATIBILITY_MASKS");
-}
-
 }  // namespace
