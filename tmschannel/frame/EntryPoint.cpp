@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -27,6 +28,28 @@ void FormatInto(char* buffer, std::size_t size, const char* format, va_list args
 }
 
 }  // namespace
+
+namespace tmsframe {
+
+namespace {
+// The first message of the failure the calling thread is raising: the one a
+// COM caller is shown. Cleared by TakeFailureText at each public boundary.
+thread_local std::string t_failureText;
+}  // namespace
+
+void NoteFailureText(const char* message) {
+    if (t_failureText.empty() && message != nullptr) {
+        t_failureText = message;
+    }
+}
+
+std::string TakeFailureText() {
+    std::string text;
+    text.swap(t_failureText);
+    return text;
+}
+
+}  // namespace tmsframe
 
 CEntryPoint::CEntryPoint()
     : m_line(-1),
@@ -98,6 +121,7 @@ LONG CEntryPoint::LogErrorV(HRESULT hr, const char* file, int line, const char* 
     char message[kMessageSize];
     FormatInto(message, kMessageSize, format, args);
     SetLocation(file, line);
+    tmsframe::NoteFailureText(message);
     m_chainId = ErrorLogCreateChainId(hr);
     ForEachPiece(message, kRecordPiece, [&](const char* piece) {
         // A failure to log is ignored here: the failure itself is what matters.
@@ -118,8 +142,7 @@ BOOL CEntryPoint::WriteMessage(LONG level, const char* format, va_list args) {
     return ForEachPiece(message, kRecordPiece,
                         [&](const char* piece) {
                             return ErrorLogWriteExW(S_OK, m_time, m_componentCode, level,
-                                                    m_sourceFile, m_line, 0, piece,
-                                                    chain) != FALSE;
+                                                    m_sourceFile, m_line, 0, piece, chain) != FALSE;
                         })
                ? TRUE
                : FALSE;
@@ -201,4 +224,3 @@ const char* CEntryPoint::EntryText() const {
     }
     return m_entryText;
 }
-

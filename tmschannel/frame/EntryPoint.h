@@ -13,20 +13,28 @@
 #include "tmschannel/frame/EntryPointBase.h"
 
 #include <cstddef>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <type_traits>
 #include <utility>
+
+namespace tmsframe {
+// The first error message logged on the calling thread since the last
+// TakeFailureText: what a failing public operation reports to its caller.
+void NoteFailureText(const char* message);
+std::string TakeFailureText();
+}  // namespace tmsframe
 
 // Component code of every trace this component opens.
 constexpr LONG TMS_COMPONENT_CODE = 5;
 
 class CEntryPoint : public CEntryPointBase {
 public:
-    static constexpr std::size_t kEntryTextSize = 128;   // 127 characters + NUL
-    static constexpr std::size_t kSourceFileSize = 32;   // 31 characters + NUL
-    static constexpr std::size_t kMessageSize = 512;     // 511 characters + NUL
-    static constexpr std::size_t kRecordPiece = 127;     // characters per log record
+    static constexpr std::size_t kEntryTextSize = 128;  // 127 characters + NUL
+    static constexpr std::size_t kSourceFileSize = 32;  // 31 characters + NUL
+    static constexpr std::size_t kMessageSize = 512;    // 511 characters + NUL
+    static constexpr std::size_t kRecordPiece = 127;    // characters per log record
     static constexpr std::size_t kEventMessageSize = 1024;
 
     CEntryPoint();
@@ -47,8 +55,8 @@ public:
     LONG LogError(HRESULT hr, const char* file, int line, const char* format, ...) override
         __attribute__((format(printf, 5, 6)));
     virtual BOOL LogMsg(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    virtual int LogOwnerInfo(LONG a, const char* s1, const char* s2, const char* s3,
-                             const char* s4, LONG b);
+    virtual int LogOwnerInfo(LONG a, const char* s1, const char* s2, const char* s3, const char* s4,
+                             LONG b);
     virtual BOOL Trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // va_list forms, for the error frame and the raise routine.
@@ -159,8 +167,8 @@ private:
         }
     }
     template <class... Args, std::size_t... I>
-    static void FormatWith(char* out, std::size_t size, const char* format,
-                           const DeferredArg* args, std::index_sequence<I...>) {
+    static void FormatWith(char* out, std::size_t size, const char* format, const DeferredArg* args,
+                           std::index_sequence<I...>) {
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wformat-nonliteral"
 #pragma clang diagnostic ignored "-Wformat-security"

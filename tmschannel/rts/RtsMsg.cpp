@@ -1,0 +1,261 @@
+#include "tmschannel/rts/RtsMsg.h"
+
+#include "platform/kernel/CriticalSectionLock.h"
+#include "platform/kernel/Event.h"
+#include "platform/kernel/WaitFunctions.h"
+#include "tmschannel/frame/ErrorFrame.h"
+#include "tmschannel/rts/RtsMessageFormat.h"
+#include "tmschannel/rts/RtsMessages.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr HRESULT kThreadNotStarted = HR(0x80043004);
+constexpr HRESULT kNoResponse = HR(0x80043011);
+constexpr HRESULT kConnectionLost = HR(0x80043012);
+// Printed when a reply carries no "ack " at all.
+constexpr std::uint32_t kNoAckStatus = 0xFFFFFFFFu;
+
+}  // namespace
+
+CRtsMsg::CRtsMsg() = default;
+
+CRtsMsg::~CRtsMsg() {
+    CTmsEntryPoint trace("CRtsMsg::~CRtsMsg");
+    CloseRtsConnection();
+}
+
+std::string CRtsMsg::PortName(int port) {
+    char name[32];
+    std::snprintf(name, sizeof name, "rtp/TmsFore%02d", port);
+    return name;
+}
+
+HRESULT CRtsMsg::OpenRtsConnection(int port, const std::string& name) {
+    CCriticalSectionLock lock(m_cs);
+    CTmsEntryPoint trace("CRtsMsg::OpenRtsConnection %d '%s'", port, name.c_str());
+    return TMS_ERROR_FRAME(trace, [&] {
+        m_name = name;
+        const std::string portName = PortName(port);
+        m_ipm = std::make_unique<CIpmClient>(kIpmMaxMessage, kIpmQueueDepth, portName.c_str(),
+                                             kIpmTimeoutMs);
+        m_hasClient = true;
+        if (!m_ipm->IsOpen()) {
+            // Not a failure here: the first exchange finds the port closed and
+            // marks the connection lost.
+            trace.LogMsg("%s: Could not connect to the hardware (RTS) port %s: %s", m_name.c_str(),
+                         portName.c_str(), std::strerror(m_ipm->LastError()));
+        }
+        m_shutdownEvent.Reset(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+        m_requestEvent.Reset(CreateEvent(nullptr, FALSE, FALSE, nullptr));
+        m_responseEvent.Reset(CreateEvent(nullptr, FALSE, FALSE, nullptr));
+        m_threadShutdown = m_shutdownEvent.Get();
+        m_threadRequest = m_requestEvent.Get();
+        m_threadResponse = m_responseEvent.Get();
+        m_threadIpm = m_ipm.get();
+        auto thread = std::make_unique<CThread>();
+        char threadName[16];
+        std::snprintf(threadName, sizeof threadName, "tms-rts-%d", port);
+        if (!m_shutdownEvent || !m_requestEvent || !m_responseEvent ||
+            !thread->Start([this] { return Thread(); }, threadName)) {
+            CloseHandles();
+            TMS_RAISE(trace, kThreadNotStarted, "%s: Could not start foreground thread for port %d",
+                      m_name.c_str(), port);
+        }
+        m_thread = std::move(thread);
+    });
+}
+
+HRESULT CRtsMsg::CloseRtsConnection() {
+    CCriticalSectionLock lock(m_cs);
+    CTmsEntryPoint trace("CRtsMsg::CloseRtsConnection");
+    return TMS_ERROR_FRAME(trace, [&] {
+        if (m_shutdownEvent) {
+            SetEvent(m_shutdownEvent.Get());
+        }
+        if (m_thread && m_thread->GetExitCode() == STILL_ACTIVE) {
+            // A thread blocked in the IPM client is woken by closing its
+            // socket; a thread cannot be killed safely here.
+            if (m_ipm) {
+                m_ipm->Close();
+            }
+            if (WaitForSingleObject(m_thread->Handle(), kCloseWaitMs) != WAIT_OBJECT_0) {
+                trace.LogError(E_ABORT, __FILE__, __LINE__,
+                               "%s: Timed out trying to close foreground IPM thread",
+                               m_name.c_str());
+                trace.SetResult(S_OK);
+            }
+        }
+        CloseHandles();
+    });
+}
+
+void CRtsMsg::CloseHandles() {
+    if (m_thread) {
+        m_thread->Join();
+    }
+    m_threadShutdown = m_threadRequest = m_threadResponse = nullptr;
+    m_threadIpm = nullptr;
+    m_shutdownEvent.Reset();
+    m_thread.reset();
+    m_requestEvent.Reset();
+    m_responseEvent.Reset();
+    m_ipm.reset();
+    m_hasClient = false;
+}
+
+bool CRtsMsg::IsConnected() const {
+    return !m_lost.load() && m_hasClient.load();
+}
+
+CRtsMsg::Stamps CRtsMsg::GetStamps() const {
+    return {m_next.load(), m_queued.load(), m_taken.load(), m_written.load(), m_read.load()};
+}
+
+HRESULT CRtsMsg::SendMsg(CMmioMsg& message, DWORD timeoutMs) {
+    CCriticalSectionLock lock(m_cs);
+    CTmsEntryPoint trace("CRtsMsg::SendMsg");
+    return TMS_ERROR_FRAME(trace, [&] {
+        if (!m_thread) {
+            trace.SetResult(S_FALSE);
+            return;
+        }
+        if (m_lost) {
+            TMS_RAISE(trace, kConnectionLost,
+                      "%s: Communication has been lost with the hardware (RTS)", m_name.c_str());
+        }
+        const BYTE* bytes = message.GetBuffer();
+        const DWORD size = message.GetMsgSize();
+        m_request.assign(bytes, bytes + (bytes != nullptr ? size : 0));
+        m_result = S_OK;
+        m_outcome = Outcome::kAcknowledged;
+        m_failureText.clear();
+        m_queued = m_next.fetch_add(1);
+        SetEvent(m_requestEvent.Get());
+
+        const DWORD half = timeoutMs >> 1;
+        bool answered = false;
+        for (int pass = 0; pass < 2 && !answered; ++pass) {
+            const DWORD rc = WaitForSingleObject(m_responseEvent.Get(), half);
+            if (rc == WAIT_OBJECT_0) {
+                answered = true;
+            } else if (rc == WAIT_ABANDONED) {
+                trace.LogMsg("%s: Hardware (RTS) msg thread sync abandoned.", m_name.c_str());
+                answered = true;
+            } else if (pass == 0) {
+                trace.LogMsg(
+                    "%s: Hardware (RTS) has not responded in %dms. Rtn:%d. Msg:%d->%d->%d->%d",
+                    m_name.c_str(), static_cast<int>(half), static_cast<int>(rc),
+                    static_cast<int>(m_queued.load()), static_cast<int>(m_taken.load()),
+                    static_cast<int>(m_written.load()), static_cast<int>(m_read.load()));
+            }
+        }
+        if (!answered) {
+            const DWORD exitCode = m_thread->GetExitCode();
+            m_lost = true;
+            TMS_RAISE(trace, kNoResponse,
+                      "%s: Hardware (RTS) has not responded in %dms.  Msg:%d->%d->%d->%d Thread:%s",
+                      m_name.c_str(), static_cast<int>(timeoutMs),
+                      static_cast<int>(m_queued.load()), static_cast<int>(m_taken.load()),
+                      static_cast<int>(m_written.load()), static_cast<int>(m_read.load()),
+                      exitCode == STILL_ACTIVE ? "active" : "closed");
+        }
+        if (m_outcome == Outcome::kPeerGone) {
+            m_lost = true;
+            trace.LogMsg("%s: %s", m_name.c_str(), m_failureText.c_str());
+            TMS_RAISE(trace, kConnectionLost,
+                      "%s: Communication has been lost with the hardware (RTS)", m_name.c_str());
+        }
+        if (m_outcome == Outcome::kFailed && !m_failureText.empty()) {
+            TMS_RAISE(trace, m_result, "%s", m_failureText.c_str());
+        }
+        CheckHr(trace, m_result);
+    });
+}
+
+DWORD CRtsMsg::Thread() {
+    CTmsEntryPoint trace("CRtsMsg::Thread()");
+    const HANDLE waits[2] = {m_threadShutdown, m_threadRequest};
+    for (;;) {
+        const DWORD rc = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (rc == WAIT_OBJECT_0) {
+            break;
+        }
+        if (rc == WAIT_OBJECT_0 + 1) {
+            Exchange();
+            SetEvent(m_threadResponse);
+            continue;
+        }
+        trace.LogError(E_FAIL, __FILE__, __LINE__,
+                       "%s: RTS message thread shutting down for unknown reason: 0x%x",
+                       m_name.c_str(), static_cast<unsigned>(rc));
+        break;
+    }
+    return 0;
+}
+
+void CRtsMsg::Exchange() {
+    CTmsEntryPoint trace("CRtsMsg::Exchange");
+    m_result = TMS_ERROR_FRAME(trace, [&] {
+        m_taken = m_queued.load();
+        CIpmClient& ipm = *m_threadIpm;
+        const std::string& name = m_name;
+        auto peerFailure = [&](const char* what, int n) {
+            m_outcome = Outcome::kPeerGone;
+            char text[160];
+            if (n == 0) {
+                std::snprintf(text, sizeof text, "the RTS closed its port (%s)", what);
+            } else {
+                std::snprintf(text, sizeof text, "%s on the RTS port failed: %s", what,
+                              std::strerror(ipm.LastError()));
+            }
+            m_failureText = text;
+            trace.SetResult(kConnectionLost);
+        };
+        const int written = ipm.Write(reinterpret_cast<const char*>(m_request.data()),
+                                      static_cast<int>(m_request.size()));
+        m_written = m_taken.load();
+        if (written < 0) {
+            peerFailure("Write", written);
+            return;
+        }
+        // A fresh, zeroed reply per exchange: an old "ack " can never answer
+        // for a reply that did not come.
+        CMmioMsg reply(static_cast<DWORD>(kReplySize));
+        const int n = ipm.Read(reinterpret_cast<char*>(reply.GetBuffer()), kReplySize);
+        m_read = m_written.load();
+        if (n <= 0) {
+            const int error = ipm.LastError();
+            if (n < 0 && (error == EAGAIN || error == ETIMEDOUT)) {
+                m_outcome = Outcome::kFailed;
+                m_failureText = name + ": Hardware (RTS) reply did not arrive in time";
+                trace.SetResult(kNoResponse);
+                return;
+            }
+            peerFailure("Read", n);
+            return;
+        }
+        bool found = false;
+        std::int32_t status = 0;
+        const HRESULT hr = rts::ReadReply(reply, static_cast<DWORD>(n), &found, &status);
+        if (FAILED(hr)) {
+            m_outcome = Outcome::kFailed;
+            trace.SetResult(hr);
+            return;
+        }
+        if (!found || status != 0) {
+            char text[160];
+            std::snprintf(
+                text, sizeof text, "%s: RTS message returned with error code 0x%x", name.c_str(),
+                found ? static_cast<unsigned>(status) : static_cast<unsigned>(kNoAckStatus));
+            m_outcome = Outcome::kFailed;
+            m_failureText = text;
+            trace.SetResult(E_FAIL);
+            return;
+        }
+        trace.SetResult(hr);
+    });
+}
