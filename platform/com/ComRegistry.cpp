@@ -591,8 +591,9 @@ HRESULT CComRegistry::EnumerateClasses(std::vector<ClassEntry>* entries) const {
 
 HRESULT RegisterInprocServer(const CLSID& clsid, const std::string& name, const void* addressInside,
                              const std::string& threadingModel, const std::string& progId,
-                             const std::string& versionIndependentProgId) {
+                             const std::string& versionIndependentProgId, const GUID& typeLib) {
     ClassEntry entry;
+    entry.typeLib = typeLib;
     entry.clsid = clsid;
     entry.name = name;
     entry.inprocServer32 = GetModulePath(addressInside);

@@ -77,4 +77,5 @@ private:
 // with its ProgID (and a version-independent one naming it, when given).
 HRESULT RegisterInprocServer(const CLSID& clsid, const std::string& name, const void* addressInside,
                              const std::string& threadingModel, const std::string& progId,
-                             const std::string& versionIndependentProgId = {});
+                             const std::string& versionIndependentProgId = {},
+                             const GUID& typeLib = GUID{});

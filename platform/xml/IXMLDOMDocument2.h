@@ -57,8 +57,9 @@ protected:
 
 struct IXMLDOMDocument2 : IXMLDOMNode {
     static constexpr IID kIid = MakeGuid("{2933BF95-7B36-11D2-B20E-00C04F983E60}");
-    // A path in a VT_BSTR. *ok VARIANT_FALSE (and S_FALSE) when it could not
-    // be read or parsed; the old content stays.
+    // A path in a VT_BSTR, or another document of this process (VT_DISPATCH
+    // or VT_UNKNOWN), whose tree is copied. *ok VARIANT_FALSE (and S_FALSE)
+    // when it could not be read or parsed; the old content stays.
     virtual HRESULT load(VARIANT source, VARIANT_BOOL* ok) = 0;
     virtual HRESULT loadXML(BSTR text, VARIANT_BOOL* ok) = 0;
     virtual HRESULT get_documentElement(IXMLDOMNode** element) = 0;

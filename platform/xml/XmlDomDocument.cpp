@@ -255,10 +255,27 @@ private:
 class CDomDocument : public CDomNodeBase<IXMLDOMDocument2, IXmlDocumentAccess> {
 public:
     HRESULT load(VARIANT source, VARIANT_BOOL* ok) override {
+        if (source.vt == VT_DISPATCH || source.vt == VT_UNKNOWN) {
+            // Another document of this process: a deep copy of its tree.
+            IUnknown* object = source.vt == VT_DISPATCH ? source.pdispVal : source.punkVal;
+            CComPtr<IXmlDocumentAccess> other;
+            if (object == nullptr ||
+                FAILED(object->QueryInterface(IXmlDocumentAccess::kIid,
+                                              reinterpret_cast<void**>(&other)))) {
+                SetOk(ok, false);
+                return Fail(E_INVALIDARG, "load: the source object is not an XML document");
+            }
+            if (other->Document() == &m_doc) {
+                SetOk(ok, true);
+                return S_OK;
+            }
+            return Parse([&] { m_doc = other->Document()->Clone(); }, ok);
+        }
         if (source.vt != VT_BSTR) {
             SetOk(ok, false);
-            return Fail(E_INVALIDARG, "load: the source is a path in a VT_BSTR, not VARIANT type " +
-                                          std::to_string(source.vt));
+            return Fail(E_INVALIDARG,
+                        "load: the source is a path in a VT_BSTR or a document, not VARIANT type " +
+                            std::to_string(source.vt));
         }
         return Parse([&] { m_doc.Load(FromBstr(source.bstrVal)); }, ok);
     }

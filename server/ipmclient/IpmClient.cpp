@@ -46,10 +46,10 @@ int CIpmClient::Connect(const std::string& portName, int* error) {
     return fd;
 }
 
-CIpmClient::CIpmClient(unsigned long maxMessage, unsigned long /*queueDepth*/, const char* portName,
+CIpmClient::CIpmClient(unsigned long bufferSize, unsigned long /*queueDepth*/, const char* portName,
                        unsigned long timeoutMs)
     : m_portName(portName ? portName : ""),
-      m_maxMessage(maxMessage),
+      m_maxMessage(bufferSize * kBuffersPerMessage),
       m_timeoutMs(timeoutMs),
       m_socket(Connect(m_portName, &m_connectError)) {
     if (m_connectError != 0) {

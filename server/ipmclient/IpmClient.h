@@ -4,7 +4,8 @@
 // says why not: ENOENT / ECONNREFUSED when no server listens, EACCES for a
 // server of another user). Read and Write behave as CIpmSocket's: bytes
 // moved, 0 from Read when the server closed in order, -1 with an errno in
-// LastError(). Write refuses a message larger than maxMessage (EMSGSIZE).
+// LastError(). Write refuses a message larger than kBuffersPerMessage IPM
+// buffers (EMSGSIZE).
 //
 // Thread safety: one thread reads and one writes at a time. Close may be
 // called from any other thread: it wakes a blocked Read or Write, which
@@ -17,10 +18,13 @@
 
 class CIpmClient {
 public:
-    // maxMessage: largest message written, in bytes. queueDepth: replies the
+    // A message may take up to this many IPM buffers (64 KiB of 4096-byte
+    // buffers: every RTS message, 40960 bytes at most, fits).
+    static constexpr unsigned long kBuffersPerMessage = 16;
+    // bufferSize: bytes of one IPM buffer. queueDepth: replies the
     // port may hold unread (kept for the RTS, which sizes its queues by it).
     // timeoutMs: longest wait of one Read or Write, 0 = none.
-    CIpmClient(unsigned long maxMessage, unsigned long queueDepth, const char* portName,
+    CIpmClient(unsigned long bufferSize, unsigned long queueDepth, const char* portName,
                unsigned long timeoutMs);
     ~CIpmClient() = default;
     CIpmClient(const CIpmClient&) = delete;
@@ -37,7 +41,7 @@ private:
     static int Connect(const std::string& portName, int* error);
 
     std::string m_portName;      // constant
-    unsigned long m_maxMessage;  // constant
+    unsigned long m_maxMessage;  // constant: bufferSize * kBuffersPerMessage
     unsigned long m_timeoutMs;   // constant
     int m_connectError = 0;      // constant
     CIpmSocket m_socket;

@@ -43,6 +43,11 @@ void NoteFailureText(const char* message) {
     }
 }
 
+int& BoundaryDepth() {
+    thread_local int depth = 0;
+    return depth;
+}
+
 std::string TakeFailureText() {
     std::string text;
     text.swap(t_failureText);

@@ -1,5 +1,7 @@
 #include "tmschannel/frame/ErrorFrame.h"
 
+#include "platform/com/ErrorInfo.h"
+
 #include <cstdio>
 
 void RaiseError(CEntryPoint& trace, HRESULT hr, const char* file, int line, const char* format,
@@ -18,7 +20,27 @@ void RaiseError(CEntryPoint& trace, HRESULT hr, const char* file, int line, cons
     throw static_cast<LONG>(trace.Result());
 }
 
+void CheckComCall(CEntryPoint& trace, HRESULT hr, const char* file, int line) {
+    if (FAILED(hr)) {
+        trace.SetLocation(file, line);
+        IErrorInfo* info = nullptr;
+        if (GetErrorInfo(0, &info) != S_OK) {
+            info = nullptr;
+        }
+        throw _com_error(hr, info);
+    }
+}
+
 namespace tmsframe {
+
+std::string ComErrorText(const _com_error& e) {
+    std::string text = e.ErrorMessage();
+    const std::string description = e.Description();
+    if (!description.empty() && description != text) {
+        text += ": " + description;
+    }
+    return text;
+}
 
 void LogCaught(CEntryPoint& trace, HRESULT hr, const char* file, int line, const char* message) {
     if (trace.Line() != -1) {

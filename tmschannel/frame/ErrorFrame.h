@@ -32,12 +32,9 @@ inline void CheckHr(CEntryPoint& trace, HRESULT hr) {
     }
 }
 
-inline void CheckComCall(CEntryPoint& trace, HRESULT hr, const char* file, int line) {
-    if (FAILED(hr)) {
-        trace.SetLocation(file, line);
-        throw _com_error(hr);
-    }
-}
+// The failing component's error info, when it left one, travels with the
+// error and its description is logged after the system's text.
+void CheckComCall(CEntryPoint& trace, HRESULT hr, const char* file, int line);
 
 #define TMS_CHECK_COM(trace, expr) ::CheckComCall((trace), (expr), __FILE__, __LINE__)
 
@@ -46,6 +43,8 @@ namespace tmsframe {
 // Logs a caught failure at the location the trace recorded, or at the
 // operation's own file and line when none was recorded.
 void LogCaught(CEntryPoint& trace, HRESULT hr, const char* file, int line, const char* message);
+// The system's text for the error, then the error info's description.
+std::string ComErrorText(const _com_error& e);
 
 }  // namespace tmsframe
 
@@ -60,7 +59,7 @@ HRESULT RunErrorFrame(CEntryPoint& trace, const char* file, int line, Body&& bod
             tmsframe::LogCaught(trace, h, file, line, "Unknown error");
         }
     } catch (const _com_error& e) {
-        tmsframe::LogCaught(trace, e.Error(), file, line, e.ErrorMessage().c_str());
+        tmsframe::LogCaught(trace, e.Error(), file, line, tmsframe::ComErrorText(e).c_str());
     } catch (const std::exception& e) {
         trace.Trace("%s: %s", typeid(e).name(), e.what());
         tmsframe::LogCaught(trace, E_FAIL, file, line, "Unknown error");

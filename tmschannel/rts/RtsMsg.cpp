@@ -39,6 +39,9 @@ HRESULT CRtsMsg::OpenRtsConnection(int port, const std::string& name) {
     CTmsEntryPoint trace("CRtsMsg::OpenRtsConnection %d '%s'", port, name.c_str());
     return TMS_ERROR_FRAME(trace, [&] {
         m_name = name;
+        // The lost flag belongs to one connection: a channel opened again
+        // after its RTS went away starts with a connection that is not lost.
+        m_lost = false;
         const std::string portName = PortName(port);
         m_ipm = std::make_unique<CIpmClient>(kIpmMaxMessage, kIpmQueueDepth, portName.c_str(),
                                              kIpmTimeoutMs);

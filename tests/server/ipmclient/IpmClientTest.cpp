@@ -74,8 +74,9 @@ TEST_F(IpmTest, OversizedMessagesAreRefusedNotCut) {
     });
     CIpmClient client(4096, 1, kPort, 5000);
     ASSERT_TRUE(client.IsOpen());
-    std::string big(4097, 'x');
-    EXPECT_EQ(client.Write(big.data(), 4097), -1);
+    const int tooBig = 4096 * CIpmClient::kBuffersPerMessage + 1;
+    std::string big(tooBig, 'x');
+    EXPECT_EQ(client.Write(big.data(), tooBig), -1);
     EXPECT_EQ(client.LastError(), EMSGSIZE);
     ASSERT_EQ(client.Write(big.data(), 1025), 1025);
     ASSERT_EQ(client.Write("req", 3), 3);

@@ -1,0 +1,269 @@
+#include "tmschannel/channel/Channel.h"
+
+#include "platform/com/CoCreateInstance.h"
+#include "platform/com/Utf.h"
+#include "platform/kernel/CriticalSectionLock.h"
+#include "platform/kernel/Ticks.h"
+#include "server/errorlog/ErrorLog.h"
+#include "tmschannel/channel/ChanAccessTable.h"
+#include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/frame/ComBoundary.h"
+#include "tmschannel/rts/RtsMessages.h"
+
+namespace {
+
+constexpr HRESULT kNoRtsShmem = HR(0x80043015);
+
+}  // namespace
+
+CChannel::CChannel() : m_creationTick(GetTickCount()) {
+    m_owner.channelIndex = -1;
+}
+
+CChannel::~CChannel() {
+    CTmsEntryPoint trace("CChannel::~CChannel");
+    Close();
+}
+
+HRESULT CChannel::InterfaceSupportsErrorInfo(const IID& iid) {
+    return iid == IID_ITmsChannel ? S_OK : S_FALSE;
+}
+
+rts::OwnerRecord CChannel::OwnerRecord() const {
+    CCriticalSectionLock lock(m_cs);
+    return m_owner;
+}
+
+ChannelConfig CChannel::Config() const {
+    CCriticalSectionLock lock(m_cs);
+    return m_config;
+}
+
+bool CChannel::IsOpened() const {
+    CCriticalSectionLock lock(m_cs);
+    return m_opened;
+}
+
+std::vector<std::shared_ptr<CTmsResource>> CChannel::Resources() const {
+    CCriticalSectionLock lock(m_sharedCs);
+    return m_resources;
+}
+
+CComPtr<IConfigMgr> CChannel::ConfigMgr() const {
+    CCriticalSectionLock lock(m_sharedCs);
+    return m_configMgr;
+}
+
+void CChannel::Send(CEntryPoint& trace, CMmioMsg& message) {
+    CheckHr(trace, m_rtsMsg.SendMsg(message, CRtsMsg::kSendTimeoutMs));
+}
+
+CComPtr<IXMLDOMDocument2> CChannel::NewDocument(CEntryPoint& trace) {
+    CComPtr<IXMLDOMDocument2> document;
+    CheckHr(trace, CoCreateInstance(CLSID_DOMDocument40, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IXMLDOMDocument2, reinterpret_cast<void**>(&document)));
+    return document;
+}
+
+std::string CChannel::ConfigTextWithoutBoards(CEntryPoint& trace, IXMLDOMDocument2* document) {
+    CComPtr<IXMLDOMDocument2> copy = NewDocument(trace);
+    CVariant source(static_cast<IDispatch*>(document));
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    TMS_CHECK_COM(trace, copy->load(source, &ok));
+    if (ok != VARIANT_TRUE) {
+        TMS_CHECK_COM(trace, E_FAIL);
+    }
+    CConfigReader read(trace);
+    CComPtr<IXMLDOMNode> config = read.Node(copy, "./Config");
+    if (config != nullptr) {
+        for (auto& board : read.All(read.Nodes(copy, "./Config/Board"))) {
+            CComPtr<IXMLDOMNode> removed;
+            TMS_CHECK_COM(trace, config->removeChild(board, &removed));
+        }
+    }
+    CBstr xml;
+    TMS_CHECK_COM(trace, copy->get_xml(&xml));
+    return xml.ToUtf8();
+}
+
+HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstrApp,
+                       BSTR bstrAppServerUuid) {
+    CCriticalSectionLock lock(m_cs);
+    CTmsEntryPoint trace("CChannel::Open");
+    return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
+        const CBstr app = CBstr::FromBstr(bstrApp);
+        const CBstr uuid = CBstr::FromBstr(bstrAppServerUuid);
+        m_application = app.ToUtf8();
+        rts::SetNarrow(m_owner.application, app.ToNarrow());
+        rts::SetNarrow(m_owner.appServerId, uuid.ToNarrow());
+        if (m_opened) {
+            trace.SetResult(S_OK);
+            return;
+        }
+        try {
+            CComPtr<IMovieBuilder> builder;
+            TMS_CHECK_COM(trace,
+                          CoCreateInstance(CLSID_MovieBuilder, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_IMovieBuilder, reinterpret_cast<void**>(&builder)));
+            CheckHr(trace, builder->SetSuite(bstrSuite));
+            m_movieBuilder = builder;
+
+            CComPtr<IConfigMgr> manager;
+            TMS_CHECK_COM(trace,
+                          CoCreateInstance(CLSID_ConfigMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_IConfigMgr, reinterpret_cast<void**>(&manager)));
+            {
+                CCriticalSectionLock shared(m_sharedCs);
+                m_configMgr = manager;
+            }
+
+            CComPtr<IXMLDOMDocument2> document = NewDocument(trace);
+            CVariant target(static_cast<IDispatch*>(document.Get()));
+            if (varChan.vt == VT_BSTR) {
+                TMS_CHECK_COM(
+                    trace, manager->LoadChannelConfigByName(
+                               varChan.bstrVal, bstrApp, bstrAppServerUuid, &target.GetVARIANT()));
+            } else {
+                const std::int32_t number = CVariant(varChan).ToInt32();
+                TMS_CHECK_COM(trace, manager->LoadChannelConfigByIndex(
+                                         number, bstrApp, bstrAppServerUuid, &target.GetVARIANT()));
+            }
+            CheckHr(trace, InitFromConfig("", document));
+            ErrorLogSetChannelUse(m_config.channelIndex, 1);
+            if (!m_rtsShmem.Open()) {
+                TMS_RAISE(trace, kNoRtsShmem, "Could not open RTS shared memory");
+            }
+            CheckHr(trace, m_rtsMsg.OpenRtsConnection(m_config.channelIndex, m_channelId));
+
+            const std::string text = ConfigTextWithoutBoards(trace, document);
+            CMmioMsg open(rts::kLargeMessageSize);
+            CheckHr(trace, rts::BuildOpenMessage(open, m_owner, text));
+            Send(trace, open);
+
+            CheckHr(trace, SetDefaultIdleMode(true, true));
+            CheckHr(trace, SetDefaultEndMode(m_config.defaultEndMode));
+            CheckHr(trace, m_chanAccess->SetChanOfflineEvent(false));
+            m_opened = true;
+            CheckHr(trace, HandleGpiInputInit(document));
+        } catch (...) {
+            // Nothing of a failed Open stays behind: a second Open starts clean.
+            ReleaseAll(trace);
+            throw;
+        }
+    });
+}
+
+HRESULT CChannel::ReleaseAll(CEntryPoint& trace) {
+    {
+        CCriticalSectionLock shared(m_sharedCs);
+        m_resources.clear();
+    }
+    m_rtsMsg.CloseRtsConnection();
+    m_rtsShmem.Close();
+    if (m_chanAccess) {
+        chan_access_table::Clear(m_config.channelIndex, m_chanAccess.get());
+        m_chanAccess->ClearChannelStatus();
+        m_chanAccess.reset();
+    }
+    CComPtr<IConfigMgr> manager;
+    {
+        CCriticalSectionLock shared(m_sharedCs);
+        manager = std::move(m_configMgr);
+    }
+    HRESULT released = S_OK;
+    if (manager != nullptr && m_config.channelIndex >= 0) {
+        released = manager->ReleaseChannelConfig(m_config.channelIndex);
+    }
+    manager.Release();
+    m_movieBuilder.Release();
+    if (m_config.channelIndex >= 0) {
+        ErrorLogSetChannelUse(m_config.channelIndex, 0);
+    }
+    m_config.channelIndex = -1;
+    m_owner.channelIndex = -1;
+    m_opened = false;
+    return released;
+}
+
+HRESULT CChannel::Close() {
+    CCriticalSectionLock lock(m_cs);
+    CTmsEntryPoint trace("CChannel::Close");
+    return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
+        if (!m_opened) {
+            trace.SetResult(S_OK);
+            return;
+        }
+        // A closing message the RTS cannot take must not keep the channel
+        // open: everything is released and the failure returned at the end.
+        CMmioMsg close(rts::kSmallMessageSize);
+        HRESULT sent = rts::BuildCloseMessage(close, m_owner);
+        if (SUCCEEDED(sent)) {
+            sent = m_rtsMsg.SendMsg(close, CRtsMsg::kSendTimeoutMs);
+        }
+        const HRESULT released = ReleaseAll(trace);
+        CheckHr(trace, sent);
+        TMS_CHECK_COM(trace, released);
+        trace.SetResult(S_OK);
+    });
+}
+
+HRESULT CChannel::NotYetAvailable(const char* operation) {
+    CTmsEntryPoint trace("%s", operation);
+    return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
+        TMS_RAISE(trace, E_NOTIMPL, "%s is not available in this version of the channel",
+                  operation);
+    });
+}
+
+HRESULT CChannel::AllocateContext(unsigned short, unsigned int* pnContextToken) {
+    return NotYetAvailable("CChannel::AllocateContext");
+}
+HRESULT CChannel::CloseTimeline(unsigned short) {
+    return NotYetAvailable("CChannel::CloseTimeline");
+}
+HRESULT CChannel::CreateTimeline(BSTR, BSTR, BSTR, long, int, unsigned short*, GUID*, void**) {
+    return NotYetAvailable("CChannel::CreateTimeline");
+}
+HRESULT CChannel::ExtendTimeline(IUnknown*, int, int) {
+    return NotYetAvailable("CChannel::ExtendTimeline");
+}
+HRESULT CChannel::FreeContext(unsigned int) {
+    return NotYetAvailable("CChannel::FreeContext");
+}
+HRESULT CChannel::GetChannelProperty(BSTR, VARIANT*) {
+    return NotYetAvailable("CChannel::GetChannelProperty");
+}
+HRESULT CChannel::GetMovieBuilder(GUID*, void**) {
+    return NotYetAvailable("CChannel::GetMovieBuilder");
+}
+HRESULT CChannel::GetStatus(unsigned int, BSTR, VARIANT*) {
+    return NotYetAvailable("CChannel::GetStatus");
+}
+HRESULT CChannel::GetStatusRange(unsigned int, BSTR, unsigned int*, unsigned int*, VARIANT*) {
+    return NotYetAvailable("CChannel::GetStatusRange");
+}
+HRESULT CChannel::GetStorage(BSTR, long*, long*, long*) {
+    return NotYetAvailable("CChannel::GetStorage");
+}
+HRESULT CChannel::OpenTimeline(BSTR, BSTR, BSTR, unsigned short*, GUID*, void**) {
+    return NotYetAvailable("CChannel::OpenTimeline");
+}
+HRESULT CChannel::SetChannelProperty(BSTR, VARIANT) {
+    return NotYetAvailable("CChannel::SetChannelProperty");
+}
+HRESULT CChannel::WaitForPortState(unsigned int, TmsPortState, int) {
+    return NotYetAvailable("CChannel::WaitForPortState");
+}
+HRESULT CChannel::ApplyContextChange(unsigned int, int, unsigned char*) {
+    return NotYetAvailable("CChannel::ApplyContextChange");
+}
+HRESULT CChannel::ApplyContextUpdate(unsigned int, int, unsigned char*) {
+    return NotYetAvailable("CChannel::ApplyContextUpdate");
+}
+HRESULT CChannel::ApplyScheduledChange(unsigned int, BSTR, TmsPortContextCondition, unsigned int,
+                                       long, int, unsigned char*) {
+    return NotYetAvailable("CChannel::ApplyScheduledChange");
+}
+HRESULT CChannel::IsPlaying(unsigned int, long*) {
+    return NotYetAvailable("CChannel::IsPlaying");
+}

@@ -1,0 +1,152 @@
+// CChannel, the object behind the TmsChannel class: one object controls one
+// channel of the server. Open reads the channel's configuration, creates its
+// resources, connects to the RTS and sends the "open" message and the
+// default modes; Close undoes all of it in reverse. The last release closes
+// the channel too.
+//
+// Locks, in the order they nest (members say which guards them; the error
+// frame's lambdas hide the locks from the static analysis, so there are no
+// annotations here):
+//   m_cs (the channel lock): held by Open, Close, RefreshConfig, the E-to-E
+//     and mode operations for their whole run;
+//   m_sharedCs: the resource list and the configuration manager pointer,
+//     which the resource calls read without the channel lock; held only to
+//     copy them out, never across a call;
+//   a resource's own locks (CTmsResource);
+//   the RTS connection's lock (CRtsMsg), inside any of the above;
+//   the status-file mutex (shared with other processes), at most 5000 ms.
+#pragma once
+
+#include "platform/com/ComObjectBase.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/ISupportErrorInfo.h"
+#include "platform/com/ModuleLock.h"
+#include "platform/kernel/CriticalSection.h"
+#include "platform/xml/IXMLDOMDocument2.h"
+#include "server/appserverutil/ChanAccess.h"
+#include "server/configmgr/IConfigMgr.h"
+#include "server/ipmclient/RtsShmem.h"
+#include "server/timeline/IMovieBuilder.h"
+#include "tmschannel/channel/ChannelConfig.h"
+#include "tmschannel/resources/TmsResource.h"
+#include "tmschannel/rts/RtsMessageFormat.h"
+#include "tmschannel/rts/RtsMsg.h"
+#include "tmschannel/tmschannel.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CEntryPoint;
+
+class CChannel : public CComObjectBase<ITmsChannel, ITmsContextBroker, ISupportErrorInfo> {
+public:
+    CChannel();
+    ~CChannel() override;
+
+    // ITmsChannel
+    HRESULT AllocateContext(unsigned short nTimelineCode, unsigned int* pnContextToken) override;
+    HRESULT Close() override;
+    HRESULT CloseTimeline(unsigned short nTimelineCode) override;
+    HRESULT CreateTimeline(BSTR bstrDataset, BSTR bstrGroup, BSTR bstrMovie, long bPopulateTracks,
+                           int iLength, unsigned short* pnTimelineCode, GUID* riid,
+                           void** ppvTimeline) override;
+    HRESULT ExtendTimeline(IUnknown* pTimelineUnk, int iStartPos, int iLength) override;
+    HRESULT FreeContext(unsigned int nContextToken) override;
+    HRESULT GetChannelProperty(BSTR bstrPropertyQuery, VARIANT* pvarProperty) override;
+    HRESULT GetEtoE(BOOL* pEtoE) override;
+    HRESULT GetMovieBuilder(GUID* riid, void** ppvMovieBuilder) override;
+    HRESULT GetResourceProperty(BSTR bstrResType, int iResNum, BSTR bstrPropertyQuery,
+                                VARIANT* pvarProperty) override;
+    HRESULT GetResourceStatus(BSTR bstrResType, int iResNum, BSTR bstrStatusQuery,
+                              VARIANT* pvarStatus) override;
+    HRESULT GetResourceStatusRange(BSTR bstrResType, int iResNum, BSTR bstrStatus,
+                                   unsigned int* pStartTick, unsigned int* pEndTick,
+                                   VARIANT* pvarStatus) override;
+    HRESULT GetStatus(unsigned int nContextToken, BSTR bstrStatusQuery,
+                      VARIANT* pvarStatus) override;
+    HRESULT GetStatusRange(unsigned int nContextToken, BSTR bstrStatus, unsigned int* pStartTick,
+                           unsigned int* pEndTick, VARIANT* pvarStatus) override;
+    HRESULT GetStorage(BSTR bstrVolume, long* pTotalStorage, long* pRemainingStorage,
+                       long* pRemainingFields) override;
+    HRESULT Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstrApp,
+                 BSTR bstrAppServerUuid) override;
+    HRESULT OpenTimeline(BSTR bstrDataset, BSTR bstrGroup, BSTR bstrMovie,
+                         unsigned short* pnTimelineCode, GUID* riid, void** ppvTimeline) override;
+    HRESULT RefreshConfig(BSTR bstrChangeHint) override;
+    HRESULT SetChannelProperty(BSTR bstrProperty, VARIANT varProperty) override;
+    HRESULT SetEtoE(BOOL bEtoE) override;
+    HRESULT SetResourceProperty(BSTR bstrResType, int iResNum, BSTR bstrProperty,
+                                VARIANT varProperty) override;
+    HRESULT WaitForPortState(unsigned int nContextToken, TmsPortState portState,
+                             int iTimeout) override;
+    HRESULT SetResourcePropertyEx(BSTR bstrResType, int iResNum, BSTR bstrProperty,
+                                  VARIANT varProperty, BOOL bPersist) override;
+
+    // ITmsContextBroker
+    HRESULT ApplyContextChange(unsigned int nContextToken, int iSize,
+                               unsigned char* pContextChange) override;
+    HRESULT ApplyContextUpdate(unsigned int nContextToken, int iSize,
+                               unsigned char* pContextUpdate) override;
+    HRESULT ApplyScheduledChange(unsigned int nContextToken, BSTR bstrName,
+                                 TmsPortContextCondition condition, unsigned int nTriggerValue,
+                                 long bCancel, int iSize, unsigned char* pContextChange) override;
+    HRESULT GetChannelCapabilities(unsigned int* capabilities1,
+                                   unsigned int* capabilities2) override;
+    HRESULT IsPlaying(unsigned int nContextToken, long* pbPlaying) override;
+
+    // ISupportErrorInfo
+    HRESULT InterfaceSupportsErrorInfo(const IID& iid) override;
+
+    // Channel operations that are not on the interfaces.
+    HRESULT InitFromConfig(const std::string& changeHint, IXMLDOMDocument2* document);
+    HRESULT SetDefaultIdleMode(bool useEtoE, bool force);
+    HRESULT SetDefaultEndMode(std::int32_t mode);
+    HRESULT HandleGpiInputInit(IXMLDOMDocument2* document);
+    HRESULT HandleGpiInputMsgSend(std::int32_t controlIndex, bool cancel,
+                                  rts::PortContextRecord* record);
+    // The resource of that type name (ignoring case) and number.
+    HRESULT FindTmsResource(const std::string& type, std::int32_t number,
+                            std::shared_ptr<CTmsResource>* resource);
+
+    // What a test or the status pass may look at.
+    rts::OwnerRecord OwnerRecord() const;
+    ChannelConfig Config() const;
+    bool IsOpened() const;
+    bool IsRtsConnected() const { return m_rtsMsg.IsConnected(); }
+
+private:
+    // Releases what a failed Open created, in the order Close does.
+    // The result of releasing the channel's configuration.
+    HRESULT ReleaseAll(CEntryPoint& trace);
+    // Sends a finished message with the standard time-out (HRESULT check).
+    void Send(CEntryPoint& trace, CMmioMsg& message);
+    CComPtr<IXMLDOMDocument2> NewDocument(CEntryPoint& trace);
+    // The document's XML text with every "./Config/Board" removed (on a copy).
+    std::string ConfigTextWithoutBoards(CEntryPoint& trace, IXMLDOMDocument2* document);
+    void ReadChannelSettings(CEntryPoint& trace, IXMLDOMDocument2* document);
+    void CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* document);
+    std::vector<std::shared_ptr<CTmsResource>> Resources() const;
+    CComPtr<IConfigMgr> ConfigMgr() const;
+    HRESULT NotYetAvailable(const char* operation);
+
+    CModuleLock m_moduleLock;
+    // Guarded by m_cs unless marked otherwise.
+    bool m_opened = false;
+    CComPtr<IConfigMgr> m_configMgr;  // m_sharedCs
+    CComPtr<IMovieBuilder> m_movieBuilder;
+    rts::OwnerRecord m_owner{};  // channel index, id, application, UUID
+    std::string m_channelId;
+    std::string m_channelType = "Unknown";
+    ChannelConfig m_config;
+    bool m_eeState = false;
+    bool m_idleModeEe = false;
+    std::string m_application;      // widened into the status block
+    mutable CCriticalSection m_cs;  // the channel lock
+    std::unique_ptr<CChanAccess> m_chanAccess;
+    CRtsShmem m_rtsShmem;  // opened and closed under m_cs; reads need no lock
+    CRtsMsg m_rtsMsg;      // locks itself
+    std::vector<std::shared_ptr<CTmsResource>> m_resources;  // m_sharedCs; video first
+    mutable CCriticalSection m_sharedCs;                     // inside m_cs, never around it
+    const DWORD m_creationTick;
+};

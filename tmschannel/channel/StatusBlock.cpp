@@ -1,0 +1,51 @@
+#include "tmschannel/channel/StatusBlock.h"
+
+#include "platform/com/Utf.h"
+#include "platform/kernel/Mutex.h"
+#include "platform/kernel/WaitFunctions.h"
+
+#include <cstring>
+
+CStatusFileLock::CStatusFileLock(const CChanAccess* access, DWORD timeoutMs) {
+    if (access == nullptr || access->MutexHandle() == nullptr) {
+        return;
+    }
+    m_mutex = access->MutexHandle();
+    m_block = access->StatusBlock();
+    const DWORD rc = WaitForSingleObject(m_mutex, timeoutMs);
+    m_held = rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED;
+}
+
+CStatusFileLock::~CStatusFileLock() {
+    if (m_held) {
+        ReleaseMutex(m_mutex);
+    }
+}
+
+void CStatusFileLock::Write32(std::size_t offset, std::uint32_t value) const {
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    std::memcpy(m_block + offset, bytes, sizeof bytes);
+}
+
+void CStatusFileLock::Write8(std::size_t offset, std::uint8_t value) const {
+    m_block[offset] = value;
+}
+
+void CStatusFileLock::WriteWide(std::size_t offset, std::size_t chars,
+                                std::string_view utf8) const {
+    const std::u16string wide = Utf8ToUtf16(utf8);
+    const std::size_t n = wide.size() < chars - 1 ? wide.size() : chars - 1;
+    std::memset(m_block + offset, 0, chars * 2);
+    for (std::size_t i = 0; i < n; ++i) {
+        m_block[offset + 2 * i] = static_cast<std::uint8_t>(wide[i]);
+        m_block[offset + 2 * i + 1] = static_cast<std::uint8_t>(wide[i] >> 8);
+    }
+}
+
+std::uint32_t CStatusFileLock::Read32(std::size_t offset) const {
+    const std::uint8_t* p = m_block + offset;
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+           std::uint32_t{p[3]} << 24;
+}

@@ -1,0 +1,35 @@
+// Writing the channel's status block: the status-file mutex that orders
+// every process writing it, and the typed writes (little-endian numbers,
+// wide text cut to its field with a terminator).
+#pragma once
+
+#include "server/appserverutil/ChanAccess.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// Holds the status-file mutex of the channel's block for its lifetime, when
+// it could be taken within the time-out (Acquired). A mutex its last holder
+// left by dying is taken over.
+class CStatusFileLock {
+public:
+    static constexpr DWORD kTimeoutMs = 5000;
+    explicit CStatusFileLock(const CChanAccess* access, DWORD timeoutMs = kTimeoutMs);
+    ~CStatusFileLock();
+    CStatusFileLock(const CStatusFileLock&) = delete;
+    CStatusFileLock& operator=(const CStatusFileLock&) = delete;
+    // True when the mutex is held and the block can be written.
+    bool Acquired() const { return m_held && m_block != nullptr; }
+    std::uint8_t* Block() const { return m_block; }
+
+    void Write32(std::size_t offset, std::uint32_t value) const;
+    void Write8(std::size_t offset, std::uint8_t value) const;
+    void WriteWide(std::size_t offset, std::size_t chars, std::string_view utf8) const;
+    std::uint32_t Read32(std::size_t offset) const;
+
+private:
+    HANDLE m_mutex = nullptr;
+    std::uint8_t* m_block = nullptr;
+    bool m_held = false;
+};

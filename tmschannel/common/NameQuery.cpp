@@ -1,0 +1,34 @@
+#include "tmschannel/common/NameQuery.h"
+
+#include <cctype>
+
+std::vector<std::string> SplitNameQuery(std::string_view query) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        std::size_t end = query.find_first_of("+|,", start);
+        if (end == std::string_view::npos) {
+            end = query.size();
+        }
+        std::string_view piece = query.substr(start, end - start);
+        while (!piece.empty() && std::isspace(static_cast<unsigned char>(piece.front()))) {
+            piece.remove_prefix(1);
+        }
+        while (!piece.empty() && std::isspace(static_cast<unsigned char>(piece.back()))) {
+            piece.remove_suffix(1);
+        }
+        if (!piece.empty()) {
+            names.emplace_back(piece);
+        }
+        start = end + 1;
+    }
+    return names;
+}
+
+std::string LowerName(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return lower;
+}

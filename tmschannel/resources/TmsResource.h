@@ -1,0 +1,114 @@
+// CTmsResource: the base of the channel's resources, one signal path each
+// (video, audio, timecode, ancillary data, GPI output). A resource names
+// itself by type name and number, reads its configuration, answers status
+// queries (live values copied from RTS shared memory by PutStatus) and
+// property queries (configured values) by name, and publishes its status.
+//
+// Locks: m_cs (the resource lock) guards the configured values; a derived
+// class's status lock is taken inside it, never the other way round. No
+// resource operation takes the channel lock.
+#pragma once
+
+#include "platform/com/Variant.h"
+#include "platform/kernel/CriticalSection.h"
+#include "platform/xml/IXMLDOMDocument2.h"
+#include "server/ipmclient/RtsStatusTypes.h"
+#include "tmschannel/rts/MmioMsg.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+class CChanAccess;
+class CRtsShmem;
+class CEntryPoint;
+struct IConfigMgr;
+struct IUnknown;
+
+class CTmsResource {
+public:
+    static constexpr std::size_t kMediaDataSize = 48;
+    static constexpr std::size_t kNameChars = 36;  // 35 characters and the terminator
+
+    explicit CTmsResource(std::int32_t resourceNumber);
+    virtual ~CTmsResource();
+    CTmsResource(const CTmsResource&) = delete;
+    CTmsResource& operator=(const CTmsResource&) = delete;
+
+    virtual std::int32_t GetFieldGranularity() { return 1; }
+    virtual void GetLabel(std::string* label) { label->clear(); }
+    // The media data block as a SAFEARRAY of 48 bytes (VT_ARRAY | VT_UI1).
+    virtual HRESULT GetMediaDataVariant(VARIANT* value);
+    // Fills block (48 bytes, zeroed by the caller): the base writes the video
+    // format at offset 44.
+    virtual BYTE* GetMediaData(BYTE* block);
+    virtual bool IsAssignedForRecord() { return m_assigned; }
+    // The movie side of a port-state change; the kinds that write to the
+    // movie override it.
+    virtual HRESULT HandlePortStateChange(IUnknown* movie, std::uint16_t cycle,
+                                          std::int32_t moviePosition, TmsPortState oldState,
+                                          TmsPortState newState) {
+        return S_OK;
+    }
+    virtual HRESULT PublishStatus(CChanAccess& access) = 0;
+    virtual HRESULT PutStatus(std::uint16_t cycle, const CRtsShmem& shmem,
+                              std::int32_t channelIndex) = 0;
+    virtual HRESULT GetProperty(const std::string& name, VARIANT* value);
+    virtual std::int32_t GetBytesPerSecond() { return 0; }
+    virtual std::int32_t GetVideoFormat() { return m_videoFormat; }
+    virtual HRESULT HandleRecordUpdate(IUnknown* movie, std::int32_t recordOrigin) { return S_OK; }
+    // Reads the configuration from the document and the resource's element;
+    // derived classes run the base part first.
+    virtual HRESULT InitFromConfig(IXMLDOMDocument2* document, IXMLDOMNode* element);
+    virtual bool IsMyXml(IXMLDOMNode* element);
+    virtual HRESULT RefreshProperties(IXMLDOMDocument2* document) { return S_OK; }
+    // Changes a configured value through the configuration manager; *refresh
+    // may be set when every resource must read the configuration again.
+    virtual HRESULT SetProperty(IConfigMgr* configMgr, const std::string& name,
+                                const VARIANT& value, bool persist, bool* refresh);
+    // S_FALSE, value untouched, for a name the resource does not have (names
+    // are matched exactly).
+    virtual HRESULT StringToStatus(const std::string& name, VARIANT* value);
+    virtual std::int32_t GetMediaFileType(std::int32_t fileType) { return 2; }
+
+    // Reads a "stat" message for this resource's "rsts" list; true with the
+    // reader inside that list.
+    bool FindResourceStatus(CMmioMsg& message, std::int32_t ignored, DWORD* size);
+
+    const std::u16string& TypeName() const { return m_typeName; }
+    std::string TypeNameUtf8() const;
+    const std::u16string& IndexText() const { return m_indexText; }
+    std::int32_t ResourceNumber() const { return m_resourceNumber; }
+    std::int32_t TrackType() const { return m_trackType; }
+    std::int32_t EncodeFileType() const { return m_encodeFileType; }
+    std::int32_t ChannelIndex() const { return m_channelIndex; }
+    // Under the resource lock: configuration may be read again meanwhile.
+    std::uint32_t CapabilityMask1() const;
+    std::uint32_t CapabilityMask2() const;
+    std::int32_t FieldsPerFrame() const { return m_fieldsPerFrame; }
+
+protected:
+    virtual HRESULT StringToVariant(std::int32_t token, VARIANT* value) { return S_FALSE; }
+    // The token of a property name; -1 when the name is not in the map.
+    std::int32_t PropertyToken(const std::string& name) const;
+    [[noreturn]] void RaiseNotAvailable(CEntryPoint& trace, const std::string& name);
+    [[noreturn]] void RaiseCannotSet(CEntryPoint& trace, const std::string& name);
+
+    // Set by the derived constructors.
+    std::u16string m_typeName = u"Unknown";
+    std::u16string m_indexText;
+    std::u16string m_boardId;
+    const std::int32_t m_resourceNumber;
+    std::int32_t m_trackType = 0;
+    std::int32_t m_encodeFileType = 0;
+    std::uint32_t m_capabilities1 = 0;
+    std::uint32_t m_capabilities2 = 0;
+    std::int32_t m_videoFormat = 255;
+    std::int32_t m_fieldsPerFrame = 0;
+    std::int32_t m_channelIndex = -1;
+    std::string m_channelId;
+    std::unordered_map<std::string, std::int32_t> m_statusNames;    // filled by the constructor
+    std::unordered_map<std::string, std::int32_t> m_propertyNames;  // filled by the constructor
+    bool m_assigned = false;
+    mutable CCriticalSection m_cs;  // the resource lock
+};

@@ -1,0 +1,6 @@
+#include "tmschannel/resources/TmsVfs.h"
+
+CVfsLibWrapper& TmsVfs() {
+    static CVfsLibWrapper vfs;
+    return vfs;
+}
