@@ -8,9 +8,10 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 BUILD      := build
 BUILD_SAN  := build-asan
+BUILD_TSAN := build-tsan
 CMAKE_GEN  := -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 
-.PHONY: all deps build build-san test test-plain test-san demo bench format clean
+.PHONY: all deps build build-san build-tsan test test-plain test-san test-tsan demo bench format clean
 
 all: build
 
@@ -22,6 +23,13 @@ $(BUILD)/build.ninja:
 
 $(BUILD_SAN)/build.ninja:
 	cmake -S . -B $(BUILD_SAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTMS_SANITIZE=ON -DTMS_BENCH=OFF
+
+$(BUILD_TSAN)/build.ninja:
+	cmake -S . -B $(BUILD_TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTMS_TSAN=ON -DTMS_BENCH=OFF
+
+# Only what the concurrency tests need is built with ThreadSanitizer.
+build-tsan: deps $(BUILD_TSAN)/build.ninja
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target channel_tests rts_tests
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -45,11 +53,17 @@ test-san: build-san
 	    -print_final_stats=0 $(BUILD_SAN)/fuzz/corpus; \
 	fi
 
-# Normal build first, then the whole suite again under AddressSanitizer + UBSan.
+test-tsan: build-tsan
+	cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	ctest --output-on-failure -j $(JOBS) --timeout 600 -R 'Concurrency|RtsMsgTest'
+
+# Normal build first, then the whole suite again under AddressSanitizer + UBSan,
+# then the concurrency tests under ThreadSanitizer.
 test:
 	$(MAKE) test-plain
 	$(MAKE) test-san
-	@echo "make test: all suites passed (plain and sanitized)"
+	$(MAKE) test-tsan
+	@echo "make test: all suites passed (plain, sanitized and thread-sanitized)"
 
 demo: build
 	./$(BUILD)/tools/tmsctl/tmsctl demo
@@ -61,4 +75,4 @@ format:
 	find platform server tmschannel tools tests bench fuzz -name '*.h' -o -name '*.cpp' 2>/dev/null | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN)

@@ -19,6 +19,15 @@
 #include <string>
 #include <vector>
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TMS_THREAD_SANITIZER 1
+#endif
+#endif
+#ifndef TMS_THREAD_SANITIZER
+#define TMS_THREAD_SANITIZER 0
+#endif
+
 namespace tmskernel {
 namespace {
 
@@ -164,7 +173,26 @@ public:
         }
         int rc;
         do {
+#if TMS_THREAD_SANITIZER
+            // ThreadSanitizer does not see pthread_mutex_clocklock; the
+            // sanitized build waits on the wall clock instead.
+            struct timespec now, wall;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            clock_gettime(CLOCK_REALTIME, &wall);
+            wall.tv_sec += deadline.tv_sec - now.tv_sec;
+            wall.tv_nsec += deadline.tv_nsec - now.tv_nsec;
+            while (wall.tv_nsec < 0) {
+                wall.tv_nsec += 1000000000L;
+                wall.tv_sec -= 1;
+            }
+            while (wall.tv_nsec >= 1000000000L) {
+                wall.tv_nsec -= 1000000000L;
+                wall.tv_sec += 1;
+            }
+            rc = pthread_mutex_timedlock(&m_block->mutex, &wall);
+#else
             rc = pthread_mutex_clocklock(&m_block->mutex, CLOCK_MONOTONIC, &deadline);
+#endif
         } while (rc == EINTR);
         return Result(rc);
     }
@@ -180,7 +208,9 @@ public:
     }
 
     // The lock taken by the constructing call for an initial owner.
-    void NoteInitialOwner() { m_held.fetch_add(1); }
+    void NoteInitialOwner() {
+        m_held.fetch_add(1);
+    }
 
 private:
     Acquired Result(int rc) {

@@ -3,7 +3,12 @@
 
 #include <array>
 #include <cstdio>
+#include <fstream>
 #include <string>
+
+#include "platform/kernel/NamedObjects.h"
+#include "tests/support/RtsSimProcess.h"
+#include "tests/support/TestRuntimeDir.h"
 
 namespace {
 
@@ -60,6 +65,61 @@ TEST(TmsctlTest, HelpListsTheSubcommands) {
     EXPECT_EQ(r.exit, 0);
     for (const char* name : {"timecode", "riff", "demo"}) {
         EXPECT_NE(r.out.find(name), std::string::npos) << name;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// tmsctl run against a simulator that tmsctl's own demo machinery does not
+// start: the script is the client, the registry and the RTS are the test's.
+class TmsctlRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(Tmsctl("register").exit, 0);
+        ASSERT_EQ(m_sim.Start(TMS_RTSSIM, m_dir.Path()), "");
+    }
+    void TearDown() override {
+        m_sim.Stop();
+        UnlinkNamedObject("StatusMemory");
+        UnlinkNamedObject("StatusMemoryMutex");
+    }
+    RunResult Script(const std::string& text) {
+        const std::string path = m_dir.Path() + "/script.txt";
+        std::ofstream(path, std::ios::trunc) << text;
+        return Tmsctl("run " + path);
+    }
+    tmstest::TestRuntimeDir m_dir;
+    tmstest::RtsSimProcess m_sim;
+};
+
+TEST_F(TmsctlRunTest, EachCallIsPrintedWithItsResultAndFailuresWithNameAndMessage) {
+    const RunResult r = Script(
+        "open 0\nee on\nee\nresprop video 0 compression\nresprop video 3 compression\nclose\n");
+    EXPECT_EQ(r.exit, 1) << r.out;  // one call failed
+    EXPECT_NE(r.out.find("> ee\n  S_OK  True\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  S_OK  \"Mpeg\"\n"), std::string::npos) << r.out;
+    EXPECT_NE(
+        r.out.find("  failed 0x80045224 RESOURCE_NOT_FOUND: Could not find resource video[3]"),
+        std::string::npos)
+        << r.out;
+}
+
+TEST_F(TmsctlRunTest, ABadLineStopsTheScriptWithUsage) {
+    struct Row {
+        const char* script;
+        const char* output;
+    } rows[] = {
+        {"frobnicate\n", "line 1: unknown command 'frobnicate'"},
+        {"# comment\n\nee maybe\n", "line 3: usage: ee [on|off]"},
+        {"resprop video x compression\n", "line 1: usage: resprop"},
+        {"sleep soon\n", "line 1: usage: sleep MILLISECONDS"},
+    };
+    for (const auto& row : rows) {
+        const RunResult r = Script(row.script);
+        EXPECT_EQ(r.exit, 2) << row.script;
+        EXPECT_NE(r.out.find(row.output), std::string::npos) << r.out;
     }
 }
 

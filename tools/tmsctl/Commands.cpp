@@ -8,6 +8,9 @@ const std::vector<Command>& AllCommands() {
          &RunTimecode},
         {"riff", "print RTS messages (RIFF files) as a tree with their bodies decoded", &RunRiff},
         {"rts", "drive the RTS simulator: GPI inputs, fault switches, status", &RunRts},
+        {"register", "register the component and its servers in the runtime folder", &RunRegister},
+        {"unregister", "remove them from the runtime folder's registry", &RunUnregister},
+        {"run", "run a channel script (a file, or - for standard input)", &RunScript},
         {"demo", "a short showcase of what the component does", &RunDemo},
     };
     return commands;

@@ -26,7 +26,11 @@ int RunTimecode(const Args& args);
 int RunRiff(const Args& args);
 int RunDemo(const Args& args);
 int RunRts(const Args& args);
-// The simulator part of the demo.
-int RunSimulatorDemo();
+int RunRegister(const Args& args);
+int RunUnregister(const Args& args);
+int RunScript(const Args& args);
+// The channel part of the demo: against an embedded simulator, or the
+// server of runtimeDir when given.
+int RunChannelDemo(const std::string& runtimeDir);
 
 }  // namespace tmsctl

@@ -1,18 +1,23 @@
-// tmsctl demo: until the channel runs end to end, a showcase of timecode
-// counting, of the RTS messages the component builds, and of the RTS
-// simulator answering them.
+// tmsctl demo: timecode counting, then a channel driven end to end through
+// the RTS simulator.
 #include "tmschannel/common/Timecode.h"
 #include "tmschannel/common/VideoFormat.h"
-#include "tmschannel/rts/RtsMessages.h"
 #include "tools/tmsctl/Commands.h"
-#include "tools/tmsctl/RiffPrinter.h"
 
 #include <cstdio>
-#include <iostream>
+#include <string>
 
 namespace tmsctl {
 
-int RunDemo(const Args&) {
+int RunDemo(const Args& args) {
+    std::string runtime;
+    if (args.size() == 2 && args[0] == "--runtime") {
+        runtime = args[1];
+    } else if (!args.empty()) {
+        std::fprintf(stderr,
+                     "usage: tmsctl demo [--runtime DIR]   (DIR: a running tms-rtssim's)\n");
+        return kExitUsage;
+    }
     std::printf(
         "Timecode of field positions in four formats (drop frame where the format has it)\n");
     const std::int32_t formats[] = {0, 1, 4, 2};
@@ -36,15 +41,7 @@ int RunDemo(const Args&) {
     std::printf("\n\"00:10:00;00\" in Format525_60Hz_2To1 is field %lld\n\n",
                 static_cast<long long>(parsed.ToFieldCount()));
 
-    std::printf("The default end mode message a channel sends the RTS when it opens:\n");
-    CMmioMsg msg(rts::kLargeMessageSize);
-    if (FAILED(rts::BuildPortContextMessage(msg, rts::DefaultEndModeContext(0)))) {
-        std::fprintf(stderr, "tmsctl demo: could not build the message\n");
-        return kExitFailed;
-    }
-    CRiffPrinter printer(std::cout);
-    printer.Print(msg.GetBuffer(), msg.GetMsgSize());
-    return RunSimulatorDemo();
+    return RunChannelDemo(runtime);
 }
 
 }  // namespace tmsctl

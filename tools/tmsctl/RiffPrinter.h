@@ -26,7 +26,9 @@ private:
     void PrintBody(std::uint32_t id, const std::uint8_t* body, std::size_t size, int depth);
     void PrintHex(const std::uint8_t* body, std::size_t size, int depth);
     void Fail(const std::string& what);
-    std::string Indent(int depth) const { return std::string(static_cast<std::size_t>(depth) * 2, ' '); }
+    std::string Indent(int depth) const {
+        return std::string(static_cast<std::size_t>(depth) * 2, ' ');
+    }
 
     std::ostream& m_out;
     std::string m_error;

@@ -1,42 +1,61 @@
-// The second half of tmsctl demo: the RTS simulator started on a private
-// runtime folder and driven as a channel drives it, message by message.
+// The channel part of tmsctl demo: the RTS simulator on a private runtime
+// folder (or a server already running on --runtime DIR), the component
+// registered there, and a built-in script run through the public interfaces;
+// then what the RTS received, message by message.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
 #include <string>
-#include <thread>
+#include <vector>
 
-#include "server/ipmclient/IpmClient.h"
-#include "server/ipmclient/RtsShmem.h"
-#include "tmschannel/rts/MmioMsg.h"
-#include "tmschannel/rts/RtsMessages.h"
+#include "tools/tmsctl/ChannelScript.h"
 #include "tools/tmsctl/Commands.h"
+#include "tools/tmsctl/RiffPrinter.h"
 
 namespace tmsctl {
 
 namespace {
 
-using namespace std::chrono_literals;
+const char kDemoScript[] = R"(# open channel 1 of the sample server, look at it, change it, close it
+open 1 tmsctl-demo
+ee
+ee on
+ee
+resprop video 0 compression+datarate+chroma+aspectratio
+resstatus video 0 videoformatstr
+setresprop video 0 aspectratio 16:9
+resprop video 0 nosuchproperty
+resprop audio 7 gain
+refresh gpin
+caps
+ee off
+close
+)";
 
 // The simulator process for the scope of the demo.
 class CSimulatorProcess {
 public:
-    bool Start(const std::string& runtime) {
+    bool Start(const std::string& runtime, const std::string& dump) {
         int out[2];
-        if (::pipe(out) != 0)
+        if (::pipe(out) != 0) {
             return false;
+        }
         m_pid = ::fork();
         if (m_pid == 0) {
             ::dup2(out[1], 1);
             ::close(out[0]);
-            ::execl(TMS_RTSSIM_PATH, TMS_RTSSIM_PATH, "--runtime", runtime.c_str(),
-                    static_cast<char*>(nullptr));
+            ::execl(TMS_RTSSIM_PATH, TMS_RTSSIM_PATH, "--runtime", runtime.c_str(), "--dump",
+                    dump.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         ::close(out[1]);
@@ -56,107 +75,77 @@ private:
     pid_t m_pid = -1;
 };
 
-// One exchange; prints what was sent and the answer.
-bool Send(CIpmClient& port, CMmioMsg& msg, const char* what) {
-    char reply[1024];
-    int n = -1;
-    if (port.Write(reinterpret_cast<const char*>(msg.GetBuffer()),
-                   static_cast<int>(msg.GetMsgSize())) > 0) {
-        n = port.Read(reply, sizeof reply);
+void PrintReceived(const std::string& dump) {
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(dump)) {
+        files.push_back(e.path().string());
     }
-    if (n <= 0) {
-        std::printf("  %-44s no answer (%s)\n", what, std::strerror(port.LastError()));
-        return false;
+    std::sort(files.begin(), files.end());
+    std::printf("\nWhat the RTS received (%zu messages):\n", files.size());
+    for (const auto& f : files) {
+        std::ifstream in(f, std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                      std::istreambuf_iterator<char>());
+        if (bytes.size() < 12) {
+            continue;
+        }
+        const std::string form(bytes.data() + 8, 4);
+        std::printf("\n-- %s (%zu bytes)\n", form.c_str(), bytes.size());
+        if (form == "open" || form == "rfsh") {
+            // The configuration text is long: the tree without it.
+            std::printf("   (owner record and the channel's configuration text)\n");
+            continue;
+        }
+        CRiffPrinter printer(std::cout);
+        printer.Print(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        std::cout.flush();
     }
-    CMmioMsg answer(rts::kSmallMessageSize);
-    std::memcpy(answer.GetBuffer(), reply, static_cast<std::size_t>(n));
-    bool found = false;
-    std::int32_t status = -1;
-    rts::ReadReply(answer, static_cast<DWORD>(n), &found, &status);
-    std::printf("  %-44s %5u bytes -> ack %d\n", what, msg.GetMsgSize(), status);
-    return true;
 }
 
-void ShowContext(const CRtsShmem& shmem, const char* when) {
-    TmsPortContextStatus s{};
-    unsigned ticks = 0, gpi = 0;
-    shmem.GetTickCount(0, &ticks);
-    shmem.GetGpiInputMask(0, &gpi);
-    shmem.GetContextStatus(0, 0, &s);
-    std::printf("  %-44s tick %5u  state %d  position %5d  speed %5.1f  gpi-in 0x%X\n", when, ticks,
-                s.portState, s.position, s.speed, gpi);
-}
-
-std::string Control(const std::string& command) {
-    CIpmClient control(512, 1, "rtssim/control", 5000);
-    char answer[512];
-    if (control.Write(command.data(), static_cast<int>(command.size())) < 0)
-        return "no answer";
-    const int n = control.Read(answer, sizeof answer);
-    return n > 0 ? std::string(answer, static_cast<std::size_t>(n)) : "no answer";
-}
-
-rts::PortContextRecord Play(std::int32_t position, float speed) {
-    rts::PortContextRecord c{};
-    c.contextIndex = 0;
-    c.flags = rts::kFlagPortState | rts::kFlagPosition | rts::kFlagSpeed | rts::kFlagMaxPos;
-    c.changeId = 1;
-    c.portState = 2;  // ShuttlePlay
-    c.position = position;
-    c.maxPosition = 600;
-    c.speed = speed;
-    return c;
+int RunScriptText() {
+    std::istringstream script(kDemoScript);
+    CChannelScript runner;
+    const int rc = runner.Run(script, std::cout);
+    std::cout.flush();
+    // Failures are part of the show (the two bad queries); only a broken
+    // script or a failed open is a failed demo.
+    return rc == kExitUsage ? kExitFailed : kExitOk;
 }
 
 }  // namespace
 
-int RunSimulatorDemo() {
+int RunChannelDemo(const std::string& runtimeDir) {
+    if (!runtimeDir.empty()) {
+        ::setenv("TMS_RUNTIME_DIR", runtimeDir.c_str(), 1);
+        std::printf("\nThe channel against the server on %s:\n", runtimeDir.c_str());
+        if (RegisterServers(false) != kExitOk) {
+            return kExitFailed;
+        }
+        return RunScriptText();
+    }
     std::string runtime = (std::filesystem::temp_directory_path() / "tms-demo-XXXXXX").string();
     if (::mkdtemp(runtime.data()) == nullptr) {
         std::fprintf(stderr, "tmsctl demo: cannot make a runtime folder\n");
         return kExitFailed;
     }
     ::setenv("TMS_RUNTIME_DIR", runtime.c_str(), 1);
+    const std::string dump = runtime + "/dump";
+    std::filesystem::create_directories(dump);
     int result = kExitOk;
     {
-        std::printf("\nThe RTS simulator on a private runtime folder (%s), driven as channel 0:\n",
-                    runtime.c_str());
+        std::printf(
+            "\nA channel opened through CoCreateInstance against the RTS simulator on a\n"
+            "private runtime folder (%s):\n\n",
+            runtime.c_str());
         CSimulatorProcess sim;
-        if (!sim.Start(runtime)) {
+        if (!sim.Start(runtime, dump)) {
             std::fprintf(stderr, "tmsctl demo: the RTS simulator did not start\n");
             result = kExitFailed;
+        } else if (RegisterServers(false) != kExitOk) {
+            result = kExitFailed;
         } else {
-            CIpmClient port(4096, 1, "rtp/TmsFore00", 60000);
-            CRtsShmem shmem;
-            shmem.Open();
-            rts::OwnerRecord owner{};
-            rts::SetNarrow(owner.channelId, "Chan1");
-            rts::SetNarrow(owner.application, "tmsctl demo");
-            CMmioMsg msg(rts::kLargeMessageSize);
-            rts::BuildOpenMessage(msg, owner, "<Config/>");
-            Send(port, msg, "\"open\" with the owner record");
-            rts::BuildPortContextMessage(msg, rts::DefaultEndModeContext(0));
-            Send(port, msg, "\"sbuf\" default end mode Freeze");
-            rts::BuildPortContextMessage(msg, rts::DefaultIdleModeContext(2));
-            Send(port, msg, "\"sbuf\" default idle mode Black");
-            rts::BuildPortContextMessage(msg, Play(100, 1.0f));
-            Send(port, msg, "\"sbuf\" context 0: play from 100, limit 600");
-            std::this_thread::sleep_for(20ms);
-            ShowContext(shmem, "20 ms later");
-            std::this_thread::sleep_for(1s);
-            ShowContext(shmem, "one second later (about 60 fields)");
-            rts::BuildPortContextMessage(msg, Play(400, 8.0f));
-            Send(port, msg, "\"sbuf\" context 0: shuttle x8 from 400");
-            std::this_thread::sleep_for(1s);
-            ShowContext(shmem, "one second later (held at the limit)");
-            std::printf("  %-44s %s\n", "control: gpi 0 3 on", Control("gpi 0 3 on").c_str());
-            std::this_thread::sleep_for(50ms);
-            ShowContext(shmem, "GPI input 3 seen in shared memory");
-            rts::BuildOpenMessage(msg, owner, "<Config/>");
-            msg.GetBuffer()[8] = 'x';  // not a form the RTS knows
-            Send(port, msg, "a corrupted message (refused)");
-            rts::BuildCloseMessage(msg, owner);
-            Send(port, msg, "\"clos\"");
+            result = RunScriptText();
+            PrintReceived(dump);
         }
     }
     std::error_code ec;

@@ -1,0 +1,21 @@
+// The script language of tmsctl run: one call on the channel's public
+// interfaces per line, each printed with its HRESULT (name and message on
+// failure). See docs/tmsctl.md for the commands.
+#pragma once
+
+#include <iosfwd>
+
+namespace tmsctl {
+
+class CChannelScript {
+public:
+    // 0 when every call succeeded, 1 when one failed, 2 for a bad line
+    // (the script stops there).
+    int Run(std::istream& in, std::ostream& out);
+};
+
+// Registers (or removes) the component and the servers it needs in the
+// runtime folder's class registry.
+int RegisterServers(bool unregister);
+
+}  // namespace tmsctl
