@@ -262,7 +262,7 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
 int RunScript(const Args& args) {
     if (args.size() != 1) {
         std::fprintf(stderr,
-                     "usage: tmsctl run SCRIPT|-   (one command a line; see docs/tmsctl.md)\n");
+                     "usage: tmsctl run SCRIPT|-   (one command a line; see README.md)\n");
         return kExitUsage;
     }
     CChannelScript script;
