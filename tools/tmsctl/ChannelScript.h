@@ -1,6 +1,6 @@
 // The script language of tmsctl run: one call on the channel's public
 // interfaces per line, each printed with its HRESULT (name and message on
-// failure). See docs/tmsctl.md for the commands.
+// failure). README.md lists the commands.
 #pragma once
 
 #include <iosfwd>
