@@ -291,15 +291,6 @@ TEST_F(ChannelTest, RefreshWithGpinSendsTheConfigurationAgainAndReinitialisesGpi
     EXPECT_EQ(static_cast<float>(Context(got[2]).speed), 32.0f);
 }
 
-TEST_F(ChannelTest, AnUnknownGpiActionIsSkipped) {
-    EditConfig("<GpiInput id=\"GpiInput1\" triggerAction=\"play\"",
-               "<GpiInput id=\"GpiInput1\" triggerAction=\"jump\"");
-    ASSERT_EQ(StartSimulator(), "");
-    m_channel = NewChannel();
-    ASSERT_EQ(OpenIndex(m_channel, 0), S_OK);
-    EXPECT_EQ(Forms(Received()), (std::vector<std::string>{"open", "sbuf", "sbuf", "schc"}));
-}
-
 TEST_F(ChannelTest, AFailedOpenLeavesNothingAndASecondOpenSucceeds) {
     m_channel = NewChannel();
     EXPECT_EQ(OpenIndex(m_channel, 0), HR(0x80043015)) << "no RTS is running";

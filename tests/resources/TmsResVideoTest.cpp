@@ -9,7 +9,6 @@
 #include "platform/xml/IXMLDOMDocument2.h"
 #include "tests/support/TestRuntimeDir.h"
 #include "tmschannel/common/ConfigReader.h"
-#include "tmschannel/common/NameQuery.h"
 #include "tmschannel/frame/ErrorFrame.h"
 #include "tmschannel/resources/TmsResVideo.h"
 
@@ -158,25 +157,6 @@ TEST_F(VideoConfigTest, MpegMediaDataBlockByteLayout) {
     EXPECT_EQ(video->CapabilityMask1(), 0x40u | 0x8000u | 0x800u | 0x200u);
 }
 
-TEST_F(VideoConfigTest, PropertyNamesAndFailures) {
-    auto video = Video("Format525_60Hz_2To1", "Format525_60Hz_2To1", "compressionFormat=\"Dv25\">");
-    CVariant v;
-    EXPECT_EQ(video->GetProperty("mediadata", v.GetAddress()), S_OK);
-    EXPECT_EQ(v.Type(), VT_ARRAY | VT_UI1);
-    EXPECT_EQ(video->GetProperty("hdinput", v.GetAddress()), S_OK);
-    EXPECT_FALSE(v.ToBool());
-    EXPECT_EQ(video->GetProperty("Compression", v.GetAddress()), HR(0x8004300E))
-        << "the channel lower-cases names; the resource matches exactly";
-    bool refresh = false;
-    EXPECT_EQ(video->SetProperty(nullptr, "datarate", CVariant(1.0f), true, &refresh),
-              HR(0x8004300F));
-    CVariant status(5);
-    EXPECT_EQ(video->StringToStatus("pixcoding", &status.GetVARIANT()), S_OK);
-    EXPECT_EQ(status.ToString(), "PixCodingNone");
-    EXPECT_EQ(video->StringToStatus("nosuch", &status.GetVARIANT()), S_FALSE);
-    EXPECT_EQ(status.ToString(), "PixCodingNone") << "untouched";
-}
-
 TEST_F(VideoConfigTest, TypedReadsKeepDefaultsAndNameTheXPathOnFailure) {
     auto doc = Load("<C a=\"TRUE\" b=\"0\" c=\"2.5\" d=\"x12\" e=\" -7 \" f=\"yes\"/>");
     CTmsEntryPoint trace("test");
@@ -203,20 +183,6 @@ TEST_F(VideoConfigTest, TypedReadsKeepDefaultsAndNameTheXPathOnFailure) {
     HRESULT hr = TMS_ERROR_FRAME(trace, [&] { read.Bool(doc, "/C/@f", &b); });
     EXPECT_TRUE(FAILED(hr));
     EXPECT_NE(tmsframe::TakeFailureText().find("'/C/@f'"), std::string::npos);
-}
-
-TEST(NameQueryTest, SplitsAtEverySeparatorAndTrims) {
-    struct Row {
-        const char* query;
-        std::vector<std::string> names;
-    } rows[] = {
-        {"a", {"a"}}, {" a + b |c,d ", {"a", "b", "c", "d"}}, {"a++b", {"a", "b"}}, {" + | , ", {}},
-        {"", {}},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(SplitNameQuery(row.query), row.names) << row.query;
-    }
-    EXPECT_EQ(LowerName("VideoFormatStr"), "videoformatstr");
 }
 
 }  // namespace

@@ -145,12 +145,6 @@ TEST_F(RtsMsgTest, APortClosedByTheRtsLosesTheConnectionAtOnce) {
     EXPECT_EQ(SendOpen(), kLost);
 }
 
-TEST_F(RtsMsgTest, NoRtsListeningFailsTheFirstSendAsLost) {
-    ASSERT_EQ(m_rts.OpenRtsConnection(2, "Chan3"), S_OK);
-    EXPECT_EQ(SendOpen(), kLost);
-    EXPECT_FALSE(m_rts.IsConnected());
-}
-
 TEST_F(RtsMsgTest, CloseWhileASendIsStuckWaitsForTheSendThenEnds) {
     StartSimulator();
     ASSERT_EQ(m_rts.OpenRtsConnection(0, "Chan1"), S_OK);

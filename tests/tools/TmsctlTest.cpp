@@ -106,21 +106,4 @@ TEST_F(TmsctlRunTest, EachCallIsPrintedWithItsResultAndFailuresWithNameAndMessag
         << r.out;
 }
 
-TEST_F(TmsctlRunTest, ABadLineStopsTheScriptWithUsage) {
-    struct Row {
-        const char* script;
-        const char* output;
-    } rows[] = {
-        {"frobnicate\n", "line 1: unknown command 'frobnicate'"},
-        {"# comment\n\nee maybe\n", "line 3: usage: ee [on|off]"},
-        {"resprop video x compression\n", "line 1: usage: resprop"},
-        {"sleep soon\n", "line 1: usage: sleep MILLISECONDS"},
-    };
-    for (const auto& row : rows) {
-        const RunResult r = Script(row.script);
-        EXPECT_EQ(r.exit, 2) << row.script;
-        EXPECT_NE(r.out.find(row.output), std::string::npos) << r.out;
-    }
-}
-
 }  // namespace

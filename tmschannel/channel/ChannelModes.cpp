@@ -6,6 +6,7 @@
 #include "tmschannel/channel/Channel.h"
 #include "tmschannel/channel/StatusBlock.h"
 #include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/common/NameQuery.h"
 #include "tmschannel/frame/ComBoundary.h"
 #include "tmschannel/rts/RtsMessages.h"
 
@@ -14,17 +15,6 @@
 namespace {
 
 namespace block = channel_block;
-
-bool EqualNoCase(const std::string& a, const char* b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i] != 0; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return i == a.size() && b[i] == 0;
-}
 
 const char* EndModeWord(std::int32_t mode) {
     switch (mode) {
@@ -145,21 +135,21 @@ HRESULT CChannel::HandleGpiInputInit(IXMLDOMDocument2* document) {
             read.Text(gpi, "@triggerAction", &action);
             read.Long(gpi, "@controlIndex", &controlIndex);
             rts::PortContextRecord record = rts::GpiInputContext();
-            if (EqualNoCase(action, "Play")) {
+            if (EqualsNoCase(action, "Play")) {
                 record.flags = rts::kFlagPortState | rts::kFlagSpeed;
                 record.portState = TmsShuttlePlay;
                 record.speed = 1.0f;
-            } else if (EqualNoCase(action, "Stop")) {
+            } else if (EqualsNoCase(action, "Stop")) {
                 record.flags = rts::kFlagStopAsIdle;
-            } else if (EqualNoCase(action, "Rewind")) {
+            } else if (EqualsNoCase(action, "Rewind")) {
                 record.flags = rts::kFlagPortState | rts::kFlagSpeed;
                 record.portState = TmsShuttlePlay;
                 record.speed = m_config.shuttleSpeedMin;
-            } else if (EqualNoCase(action, "FastForward")) {
+            } else if (EqualsNoCase(action, "FastForward")) {
                 record.flags = rts::kFlagPortState | rts::kFlagSpeed;
                 record.portState = TmsShuttlePlay;
                 record.speed = m_config.shuttleSpeedMax;
-            } else if (EqualNoCase(action, "Record")) {
+            } else if (EqualsNoCase(action, "Record")) {
                 record.flags = rts::kFlagPortState | rts::kFlagSpeed;
                 record.portState = TmsShuttleRecord;
                 record.speed = 1.0f;

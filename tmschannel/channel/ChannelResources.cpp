@@ -15,19 +15,6 @@ namespace {
 
 constexpr HRESULT kResourceNotFound = HR(0x80045224);
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 HRESULT CChannel::FindTmsResource(const std::string& type, std::int32_t number,
@@ -35,7 +22,7 @@ HRESULT CChannel::FindTmsResource(const std::string& type, std::int32_t number,
     CTmsEntryPoint trace("CChannel::FindTmsResource %s %d", type.c_str(), number);
     return TMS_ERROR_FRAME(trace, [&] {
         for (const auto& r : Resources()) {
-            if (r->ResourceNumber() == number && EqualNoCase(r->TypeNameUtf8(), type)) {
+            if (r->ResourceNumber() == number && EqualsNoCase(r->TypeNameUtf8(), type)) {
                 *resource = r;
                 return;
             }
@@ -106,7 +93,7 @@ HRESULT CChannel::SetResourcePropertyEx(BSTR bstrResType, int iResNum, BSTR bstr
     CTmsEntryPoint trace("CChannel::SetResourcePropertyEx %s %d %s %d", type.c_str(), iResNum,
                          spec.c_str(), bPersist);
     return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
-        if (EqualNoCase(type, "ctx")) {
+        if (EqualsNoCase(type, "ctx")) {
             TMS_RAISE(trace, E_NOTIMPL,
                       "Context properties are not available in this version of the channel");
         }
@@ -114,7 +101,7 @@ HRESULT CChannel::SetResourcePropertyEx(BSTR bstrResType, int iResNum, BSTR bstr
         CheckHr(trace, FindTmsResource(type, iResNum, &resource));
         const std::vector<std::string> names = SplitNameQuery(spec);
         if (names.empty()) {
-            TMS_RAISE(trace, E_INVALIDARG, "Property specification cannot be empty");
+            TMS_RAISE(trace, E_INVALIDARG, "A property change must name at least one property");
         }
         std::vector<CVariant> values;
         if (names.size() > 1) {

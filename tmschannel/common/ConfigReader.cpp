@@ -3,6 +3,7 @@
 #include "platform/com/ComError.h"
 #include "platform/com/ErrorInfo.h"
 #include "platform/com/Variant.h"
+#include "tmschannel/common/NameQuery.h"
 #include "tmschannel/frame/ErrorFrame.h"
 
 #include <cctype>
@@ -28,17 +29,6 @@ std::string FormatText(const char* format, ...) {
 }
 
 namespace {
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i] != 0; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return i == a.size() && b[i] == 0;
-}
 
 std::string Trimmed(const std::string& text) {
     std::size_t b = 0, e = text.size();

@@ -25,6 +25,19 @@ std::vector<std::string> SplitNameQuery(std::string_view query) {
     return names;
 }
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string LowerName(std::string_view name) {
     std::string lower(name);
     for (char& c : lower) {

@@ -10,3 +10,5 @@
 std::vector<std::string> SplitNameQuery(std::string_view query);
 // ASCII lower case (names are ASCII words).
 std::string LowerName(std::string_view name);
+// ASCII comparison ignoring letter case.
+bool EqualsNoCase(std::string_view a, std::string_view b);

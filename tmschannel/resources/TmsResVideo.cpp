@@ -6,6 +6,7 @@
 #include "server/configmgr/IConfigMgr.h"
 #include "server/ipmclient/RtsShmem.h"
 #include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/common/NameQuery.h"
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/frame/ErrorFrame.h"
 #include "tmschannel/resources/TmsVfs.h"
@@ -53,17 +54,6 @@ enum PropertyToken : std::int32_t {
     kDefaultAfd,
     kPropertyCount,
 };
-
-bool EqualNoCase(const std::string& a, const char* b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i] != 0; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return i == a.size() && b[i] == 0;
-}
 
 bool IsSdFormat(std::int32_t format) {
     return format == 0 || format == 1;
@@ -224,7 +214,7 @@ HRESULT CTmsResVideo::InitFromConfig(IXMLDOMDocument2* document, IXMLDOMNode* el
 
 std::int32_t CTmsResVideo::GetFieldGranularity() {
     CCriticalSectionLock lock(m_cs);
-    if (EqualNoCase(m_compression, "Mpeg") || m_compression == "Xdcam" ||
+    if (EqualsNoCase(m_compression, "Mpeg") || m_compression == "Xdcam" ||
         m_compression == "Xdcam422" || m_compression == "XdcamEx") {
         return (m_pPerI * (1 + m_bPerP) + 1 + m_bPerP) * 2;
     }
@@ -401,7 +391,7 @@ HRESULT CTmsResVideo::SetProperty(IConfigMgr* configMgr, const std::string& name
                                                                persist ? 1 : 0));
         };
         if (token == kAspectRatio) {
-            set("aspectRatio", EqualNoCase(text, "16:9") ? "16:9" : "4:3");
+            set("aspectRatio", EqualsNoCase(text, "16:9") ? "16:9" : "4:3");
         } else if (IsSdFormat(m_inputFormat)) {
             set("defaultAfd", text);
             set("aspectRatio",
