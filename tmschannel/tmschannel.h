@@ -12,16 +12,8 @@
 #include "platform/com/Bstr.h"
 #include "platform/com/IUnknown.h"
 #include "platform/com/Variant.h"
-#include "server/ipmclient/RtsStatusTypes.h"  // TmsPortState, TmsStopMode
-
-// When a scheduled context change fires (ApplyScheduledChange).
-enum TmsPortContextCondition : std::int32_t {
-    TmsCtxAtTickcount = 0,
-    TmsCtxAtGpi = 1,
-    TmsCtxDefaultAtGpi = 2,
-    TmsCtxAtClockWatcher = 3,
-    TmsCtxAtGangWatcher = 4,
-};
+#include "server/ipmclient/RtsStatusTypes.h"    // TmsPortState, TmsStopMode
+#include "server/timeline/ITmsContextBroker.h"  // ITmsContextBroker, TmsPortContextCondition
 
 struct ITmsChannel : IUnknown {
     static constexpr IID kIid = MakeGuid("{18981AE0-1606-4935-A3DD-D3AD5497686F}");
@@ -72,28 +64,8 @@ protected:
     ~ITmsChannel() override = default;
 };
 
-struct ITmsContextBroker : IUnknown {
-    static constexpr IID kIid = MakeGuid("{F6743DB8-1950-4739-AAA2-55DC581D210E}");
-
-    virtual HRESULT ApplyContextChange(unsigned int nContextToken, int iSize,
-                                       unsigned char* pContextChange) = 0;
-    virtual HRESULT ApplyContextUpdate(unsigned int nContextToken, int iSize,
-                                       unsigned char* pContextUpdate) = 0;
-    virtual HRESULT ApplyScheduledChange(unsigned int nContextToken, BSTR bstrName,
-                                         TmsPortContextCondition condition,
-                                         unsigned int nTriggerValue, long bCancel, int iSize,
-                                         unsigned char* pContextChange) = 0;
-    virtual HRESULT GetChannelCapabilities(unsigned int* capabilities1,
-                                           unsigned int* capabilities2) = 0;
-    virtual HRESULT IsPlaying(unsigned int nContextToken, long* pbPlaying) = 0;
-
-protected:
-    ~ITmsContextBroker() override = default;
-};
-
 inline constexpr CLSID CLSID_TmsChannel = MakeGuid("{96C46B5D-0362-4659-89FF-FE9ED68223EA}");
 inline constexpr IID IID_ITmsChannel = ITmsChannel::kIid;
-inline constexpr IID IID_ITmsContextBroker = ITmsContextBroker::kIid;
 inline constexpr GUID LIBID_TmsChannelLib = MakeGuid("{05049869-1713-485D-AB57-9214AD513E04}");
 inline constexpr const char kTmsChannelProgId[] = "Vandrel.TmsChannel.1";
 inline constexpr const char kTmsChannelVersionIndependentProgId[] = "Vandrel.TmsChannel";

@@ -4,6 +4,7 @@
 #include "platform/com/ComActivationCodes.h"
 #include "platform/com/ErrorInfo.h"
 #include "platform/kernel/RuntimeDir.h"
+#include "platform/kernel/UniqueFd.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -74,23 +75,6 @@ public:
 
 private:
     int m_fd = -1;
-};
-
-class CFd {
-public:
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return m_fd; }
-    int Release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
 };
 
 bool IsBlank(char c) {
@@ -293,7 +277,7 @@ private:
 };
 
 Contents ReadContents(const std::string& path) {
-    CFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         const int err = errno;
         if (err == ENOENT) {
@@ -380,7 +364,7 @@ std::string Format(const Contents& contents) {
 void WriteContents(const std::string& path, const Contents& contents) {
     const std::string text = Format(contents);
     const std::string temp = path + ".tmp";
-    CFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    CUniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     auto fail = [&](const char* what) {
         const int err = errno;
         ::unlink(temp.c_str());

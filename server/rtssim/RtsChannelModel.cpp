@@ -156,6 +156,21 @@ void CRtsChannelModel::Advance(std::uint32_t fields) {
     }
 }
 
+void CRtsChannelModel::SetContextState(int index, std::int32_t portState, std::int32_t trigger) {
+    if (index < 0 || index >= kRtsContexts)
+        return;
+    Context& c = m_contexts[index];
+    c.portState = portState;
+    c.trigger = trigger;
+    if (portState == TmsIdle) {
+        c.speed = 0;
+        if (m_active == index)
+            m_active = -1;
+    } else {
+        m_active = index;
+    }
+}
+
 void CRtsChannelModel::SetGpiInput(int input, bool on) {
     if (input < 0 || input > 31)
         return;

@@ -33,6 +33,10 @@ public:
     // Moves the clock on by fields (at most a few at a time).
     void Advance(std::uint32_t fields);
     void SetGpiInput(int input, bool on);
+    // As if the RTS had been told by another controller: the context takes
+    // the port state (any but idle makes it the active one) and reports the
+    // trigger status.
+    void SetContextState(int index, std::int32_t portState, std::int32_t trigger);
     void Publish(RtsChannelBlock& block) const;
 
     const std::set<std::uint16_t>& OpenFiles() const { return m_openFiles; }

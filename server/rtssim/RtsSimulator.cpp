@@ -303,6 +303,27 @@ std::string CRtsSimulator::Control(const std::string& command) {
         ch->model.SetGpiInput(static_cast<int>(input), state == "on");
         return "ok";
     }
+    if (verb == "context") {
+        long values[4] = {0, 0, 0, 0};
+        int count = 0;
+        for (std::string word; count < 5 && in >> word; ++count) {
+            char* end = nullptr;
+            const long v = std::strtol(word.c_str(), &end, 10);
+            if (count == 4 || *end != 0)
+                return "error usage: context CHANNEL INDEX PORTSTATE TRIGGERSTATUS";
+            values[count] = v;
+        }
+        if (count != 4 || values[1] < 0 || values[1] >= kRtsContexts || values[2] < 0 ||
+            values[2] > 4)
+            return "error usage: context CHANNEL INDEX(0-3) PORTSTATE(0-4) TRIGGERSTATUS";
+        Channel* ch = Find(static_cast<int>(values[0]));
+        if (ch == nullptr)
+            return "error no channel " + std::to_string(values[0]) + " in the configuration";
+        CCriticalSectionLock lock(ch->cs);
+        ch->model.SetContextState(static_cast<int>(values[1]), static_cast<std::int32_t>(values[2]),
+                                  static_cast<std::int32_t>(values[3]));
+        return "ok";
+    }
     if (verb == "fault") {
         std::string rest;
         std::getline(in, rest);
@@ -324,7 +345,7 @@ std::string CRtsSimulator::Control(const std::string& command) {
         m_quit = true;
         return "ok";
     }
-    return "error unknown command '" + verb + "' (gpi, fault, status, quit)";
+    return "error unknown command '" + verb + "' (gpi, context, fault, status, quit)";
 }
 
 void CRtsSimulator::ServeControl() {

@@ -50,7 +50,8 @@ public:
     // One pass of the clock: every channel moves on to the current field and
     // is published.
     void StepClock();
-    // A control command: "gpi CHANNEL INPUT on|off", "fault ...",
+    // A control command: "gpi CHANNEL INPUT on|off", "context CHANNEL INDEX
+    // PORTSTATE TRIGGERSTATUS", "fault ...",
     // "status CHANNEL", "quit". Answers "ok", a status line, or
     // "error <reason>".
     std::string Control(const std::string& command);

@@ -1,6 +1,8 @@
 // IMovieBuilder, the timeline component's entry object: the channel creates
-// one when it opens and keeps it until it closes. The suite names the group
-// of movies (the client's working set) that the builder works in.
+// one when it opens and keeps it until it closes. It creates, opens and
+// closes timelines: a timeline is one stored movie (dataset, group, movie
+// name) opened under a timeline code, 1 to 255, unique among the builder's
+// open timelines and reused after close.
 //
 // Thread safety: an object may be used by several threads at once.
 #pragma once
@@ -15,6 +17,22 @@ struct IMovieBuilder : IUnknown {
     virtual HRESULT SetSuite(BSTR suite) = 0;
     // The suite last set ("" before the first SetSuite).
     virtual HRESULT GetSuite(BSTR* suite) = 0;
+
+    // Closes the timeline opened under code for (dataset, group, movie);
+    // reserved is 0. The movie stays stored. Unknown code, or a code opened
+    // for another movie: failure, nothing closed.
+    virtual HRESULT CloseTimeline(BSTR dataset, BSTR group, BSTR movie, long reserved,
+                                  unsigned short code) = 0;
+    // Creates a new empty movie (no tracks, marks 0, maxLength 0), stores it,
+    // opens a timeline on it and hands out its interface iid. A movie of that
+    // name already stored: failure, the stored movie untouched.
+    virtual HRESULT CreateTimeline(BSTR dataset, BSTR group, BSTR movie, unsigned short* code,
+                                   const IID& iid, void** timeline) = 0;
+    // Opens a timeline on the stored movie; reserved is 0. A movie not
+    // stored, or a stored file that does not read back whole: failure naming
+    // the file.
+    virtual HRESULT OpenTimeline(BSTR dataset, BSTR group, BSTR movie, unsigned short* code,
+                                 long reserved, const IID& iid, void** timeline) = 0;
 
 protected:
     ~IMovieBuilder() override = default;

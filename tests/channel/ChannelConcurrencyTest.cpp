@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "server/timeline/ITimeline.h"
 #include "tests/channel/ChannelFixture.h"
 
 namespace {
@@ -78,6 +79,82 @@ TEST_F(ChannelConcurrencyTest, ClientsRacingOpenAndCloseGetOnlyExpectedAnswers) 
     EXPECT_EQ(unexpected.load(), 0);
     BOOL ee = 0;
     EXPECT_EQ(m_channel->GetEtoE(&ee), S_OK);
+}
+
+TEST_F(ChannelConcurrencyTest, ContextsAndTimelinesRacingWithTheTimelinesCallbacks) {
+    ASSERT_EQ(StartSimulator(), "");
+    m_channel = NewChannel();
+    ASSERT_EQ(OpenIndex(m_channel, 0), S_OK);
+    constexpr HRESULT kNotFound = HR(0x80045224);
+    std::atomic<bool> stop{false};
+    std::atomic<int> unexpected{0};
+    std::atomic<int> allocated{0};
+    auto check = [&](HRESULT hr, std::initializer_list<HRESULT> allowed) {
+        if (!OneOf(hr, allowed)) {
+            ++unexpected;
+            ADD_FAILURE() << std::hex << hr;
+        }
+    };
+    // One timeline stays; the status records its contexts report come back
+    // to the broker on the timeline component's own thread.
+    unsigned short kept = 0;
+    CComPtr<ITimeline> keptTimeline;
+    GUID iid = IID_ITimeline;
+    ASSERT_EQ(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("kept"), FALSE, 0, &kept,
+                                        &iid, reinterpret_cast<void**>(&keptTimeline)),
+              S_OK);
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 2; ++t) {
+        clients.emplace_back([&] {
+            for (int i = 0; i < 40; ++i) {
+                unsigned token = 0;
+                const HRESULT hr = m_channel->AllocateContext(kept, &token);
+                check(hr, {S_OK, kNotFound});
+                if (hr == S_OK) {
+                    ++allocated;
+                    unsigned char record[40] = {};
+                    check(keptTimeline->ContextStatus(token, 40, record), {S_OK, S_FALSE});
+                    CVariant v;
+                    check(
+                        m_channel->GetStatus(token, CBstr("assigned+ctxportstate"), v.GetAddress()),
+                        {S_OK, kNotFound});
+                    check(m_channel->FreeContext(token), {S_OK});
+                }
+            }
+        });
+    }
+    clients.emplace_back([&] {
+        // Timelines of their own, with a context each, opened and closed.
+        for (int i = 0; !stop && i < 30; ++i) {
+            unsigned short code = 0;
+            CComPtr<IUnknown> t;
+            GUID any = IID_IUnknown;
+            const std::string name = "churn" + std::to_string(i);
+            check(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr(name), FALSE, 0, &code,
+                                            &any, reinterpret_cast<void**>(&t)),
+                  {S_OK});
+            unsigned token = 0;
+            check(m_channel->AllocateContext(code, &token), {S_OK, kNotFound});
+            check(m_channel->CloseTimeline(code), {S_OK});
+        }
+    });
+    clients.emplace_back([&] {
+        while (!stop) {
+            CVariant v;
+            check(m_channel->GetStatus(0, CBstr("assigned"), v.GetAddress()), {S_OK});
+            unsigned char record[40] = {};
+            check(keptTimeline->ContextStatus(0x10101, 40, record), {S_OK, S_FALSE});
+        }
+    });
+    for (std::size_t i = 0; i + 1 < clients.size(); ++i) {
+        clients[i].join();
+    }
+    stop = true;
+    clients.back().join();
+    EXPECT_EQ(unexpected.load(), 0);
+    EXPECT_GT(allocated.load(), 0);
+    keptTimeline.Release();
+    EXPECT_EQ(m_channel->Close(), S_OK);
 }
 
 }  // namespace

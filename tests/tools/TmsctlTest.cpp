@@ -100,10 +100,32 @@ TEST_F(TmsctlRunTest, EachCallIsPrintedWithItsResultAndFailuresWithNameAndMessag
     EXPECT_EQ(r.exit, 1) << r.out;  // one call failed
     EXPECT_NE(r.out.find("> ee\n  S_OK  True\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("  S_OK  \"Mpeg\"\n"), std::string::npos) << r.out;
-    EXPECT_NE(
-        r.out.find("  failed 0x80045224 RESOURCE_NOT_FOUND: Could not find resource video[3]"),
-        std::string::npos)
+    EXPECT_NE(r.out.find("  failed 0x80045224 NOT_FOUND: Could not find resource video[3]"),
+              std::string::npos)
         << r.out;
+}
+
+TEST_F(TmsctlRunTest, TimelinesAndContextsByCodeAndTokenThenTheStoredMovies) {
+    const RunResult r = Script(
+        "open 0\ntimeline create ds grp clip 120 populate\nalloc .\nstatus . assigned\n"
+        "free .\ntimeline close .\ntimeline close .\nalloc 9\nclose\n");
+    EXPECT_EQ(r.exit, 1) << r.out;  // the second close and the last alloc fail
+    for (const char* expected :
+         {"> alloc .\n  S_OK  \"0x100\"\n", "> status . assigned\n  S_OK  True\n",
+          "failed 0x80045224 NOT_FOUND: Could not find timeline code 1 in "
+          "channel 'Chan1'",
+          "Could not find timeline code 9 in channel 'Chan1'"}) {
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    }
+    const RunResult usage = Script("timeline extend . x 5\n");
+    EXPECT_EQ(usage.exit, 2) << usage.out;
+
+    // The movie was stored; a file that is not a movie is named, not listed half.
+    std::ofstream(m_dir.Path() + "/movies/ds/grp/broken.movie") << "<movie";
+    const RunResult list = Tmsctl("movies --runtime " + m_dir.Path());
+    EXPECT_EQ(list.exit, 1) << list.out;
+    EXPECT_NE(list.out.find("clip"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("broken                   unreadable:"), std::string::npos) << list.out;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 namespace {
 
 constexpr HRESULT kNoRtsShmem = HR(0x80043015);
+constexpr std::int32_t kContexts = 4;
 
 }  // namespace
 
@@ -133,6 +134,15 @@ HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstr
             if (!m_rtsShmem.Open()) {
                 TMS_RAISE(trace, kNoRtsShmem, "Could not open RTS shared memory");
             }
+            {
+                CCriticalSectionLock shared(m_sharedCs);
+                m_contextChannelName = m_channelId;
+                m_contextChannelNumber = m_config.channelIndex;
+            }
+            for (std::int32_t index = 0; index < kContexts; ++index) {
+                m_contexts.push_back(
+                    std::make_unique<CTimelineContext>(index, static_cast<IContextOwner&>(*this)));
+            }
             CheckHr(trace, m_rtsMsg.OpenRtsConnection(m_config.channelIndex, m_channelId));
 
             const std::string text = ConfigTextWithoutBoards(trace, document);
@@ -154,6 +164,9 @@ HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstr
 }
 
 HRESULT CChannel::ReleaseAll(CEntryPoint& trace) {
+    // Contexts first: revoking sends on the RTS connection and uses the
+    // resources' view of the channel.
+    m_contexts.clear();
     {
         CCriticalSectionLock shared(m_sharedCs);
         m_resources.clear();
@@ -169,7 +182,9 @@ HRESULT CChannel::ReleaseAll(CEntryPoint& trace) {
     {
         CCriticalSectionLock shared(m_sharedCs);
         manager = std::move(m_configMgr);
+        m_contextChannelNumber = -1;
     }
+    m_timelines.clear();
     HRESULT released = S_OK;
     if (manager != nullptr && m_config.channelIndex >= 0) {
         released = manager->ReleaseChannelConfig(m_config.channelIndex);
@@ -193,14 +208,28 @@ HRESULT CChannel::Close() {
             trace.SetResult(S_OK);
             return;
         }
-        // A closing message the RTS cannot take must not keep the channel
-        // open: everything is released and the failure returned at the end.
+        // A timeline or a closing message the RTS cannot take must not keep
+        // the channel open: everything is released and the first failure
+        // returned at the end.
+        HRESULT removed = S_OK;
+        while (!m_timelines.empty()) {
+            const std::uint16_t code = m_timelines.begin()->first;
+            const HRESULT hr = RemoveTimeline(code);
+            if (FAILED(hr)) {
+                // Dropped all the same, so that Close always ends.
+                m_timelines.erase(code);
+                if (SUCCEEDED(removed)) {
+                    removed = hr;
+                }
+            }
+        }
         CMmioMsg close(rts::kSmallMessageSize);
         HRESULT sent = rts::BuildCloseMessage(close, m_owner);
         if (SUCCEEDED(sent)) {
             sent = m_rtsMsg.SendMsg(close, CRtsMsg::kSendTimeoutMs);
         }
         const HRESULT released = ReleaseAll(trace);
+        CheckHr(trace, removed);
         CheckHr(trace, sent);
         TMS_CHECK_COM(trace, released);
         trace.SetResult(S_OK);
@@ -215,55 +244,52 @@ HRESULT CChannel::NotYetAvailable(const char* operation) {
     });
 }
 
-HRESULT CChannel::AllocateContext(unsigned short, unsigned int* pnContextToken) {
-    return NotYetAvailable("CChannel::AllocateContext");
-}
-HRESULT CChannel::CloseTimeline(unsigned short) {
-    return NotYetAvailable("CChannel::CloseTimeline");
-}
-HRESULT CChannel::CreateTimeline(BSTR, BSTR, BSTR, long, int, unsigned short*, GUID*, void**) {
-    return NotYetAvailable("CChannel::CreateTimeline");
-}
-HRESULT CChannel::ExtendTimeline(IUnknown*, int, int) {
-    return NotYetAvailable("CChannel::ExtendTimeline");
-}
-HRESULT CChannel::FreeContext(unsigned int) {
-    return NotYetAvailable("CChannel::FreeContext");
-}
 HRESULT CChannel::GetChannelProperty(BSTR, VARIANT*) {
     return NotYetAvailable("CChannel::GetChannelProperty");
 }
-HRESULT CChannel::GetMovieBuilder(GUID*, void**) {
-    return NotYetAvailable("CChannel::GetMovieBuilder");
-}
-HRESULT CChannel::GetStatus(unsigned int, BSTR, VARIANT*) {
-    return NotYetAvailable("CChannel::GetStatus");
-}
 HRESULT CChannel::GetStatusRange(unsigned int, BSTR, unsigned int*, unsigned int*, VARIANT*) {
-    return NotYetAvailable("CChannel::GetStatusRange");
+    return E_NOTIMPL;
 }
 HRESULT CChannel::GetStorage(BSTR, long*, long*, long*) {
     return NotYetAvailable("CChannel::GetStorage");
 }
-HRESULT CChannel::OpenTimeline(BSTR, BSTR, BSTR, unsigned short*, GUID*, void**) {
-    return NotYetAvailable("CChannel::OpenTimeline");
-}
 HRESULT CChannel::SetChannelProperty(BSTR, VARIANT) {
     return NotYetAvailable("CChannel::SetChannelProperty");
-}
-HRESULT CChannel::WaitForPortState(unsigned int, TmsPortState, int) {
-    return NotYetAvailable("CChannel::WaitForPortState");
-}
-HRESULT CChannel::ApplyContextChange(unsigned int, int, unsigned char*) {
-    return NotYetAvailable("CChannel::ApplyContextChange");
-}
-HRESULT CChannel::ApplyContextUpdate(unsigned int, int, unsigned char*) {
-    return NotYetAvailable("CChannel::ApplyContextUpdate");
 }
 HRESULT CChannel::ApplyScheduledChange(unsigned int, BSTR, TmsPortContextCondition, unsigned int,
                                        long, int, unsigned char*) {
     return NotYetAvailable("CChannel::ApplyScheduledChange");
 }
-HRESULT CChannel::IsPlaying(unsigned int, long*) {
-    return NotYetAvailable("CChannel::IsPlaying");
+
+std::int32_t CChannel::ChannelNumber() const {
+    CCriticalSectionLock shared(m_sharedCs);
+    return m_contextChannelNumber;
+}
+
+std::string CChannel::ChannelName() const {
+    CCriticalSectionLock shared(m_sharedCs);
+    return m_contextChannelName;
+}
+
+CChanAccess* CChannel::ChanAccess() const {
+    // Created before the contexts and deleted after them.
+    return m_chanAccess.get();
+}
+
+HRESULT CChannel::SendRtsMsg(CMmioMsg& message, DWORD timeoutMs) {
+    return m_rtsMsg.SendMsg(message, timeoutMs);
+}
+
+CComPtr<IMovieBuilder> CChannel::MovieBuilder() const {
+    CCriticalSectionLock lock(m_cs);
+    return m_movieBuilder;
+}
+
+std::vector<CTimelineContext*> CChannel::Contexts() const {
+    std::vector<CTimelineContext*> contexts;
+    contexts.reserve(m_contexts.size());
+    for (const auto& c : m_contexts) {
+        contexts.push_back(c.get());
+    }
+    return contexts;
 }

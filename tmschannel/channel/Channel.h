@@ -9,6 +9,8 @@
 // annotations here):
 //   m_cs (the channel lock): held by Open, Close, RefreshConfig, the E-to-E
 //     and mode operations for their whole run;
+//   a context's lock (CTimelineContext): never taken with m_cs held, except
+//     to stamp a token in AllocateContext;
 //   m_sharedCs: the resource list and the configuration manager pointer,
 //     which the resource calls read without the channel lock; held only to
 //     copy them out, never across a call;
@@ -26,20 +28,26 @@
 #include "server/appserverutil/ChanAccess.h"
 #include "server/configmgr/IConfigMgr.h"
 #include "server/ipmclient/RtsShmem.h"
+#include "server/timeline/IMovie.h"
 #include "server/timeline/IMovieBuilder.h"
+#include "server/timeline/ITimeline.h"
 #include "tmschannel/channel/ChannelConfig.h"
+#include "tmschannel/context/ContextOwner.h"
+#include "tmschannel/context/TimelineContext.h"
 #include "tmschannel/resources/TmsResource.h"
 #include "tmschannel/rts/RtsMessageFormat.h"
 #include "tmschannel/rts/RtsMsg.h"
 #include "tmschannel/tmschannel.h"
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 class CEntryPoint;
 
-class CChannel : public CComObjectBase<ITmsChannel, ITmsContextBroker, ISupportErrorInfo> {
+class CChannel : public CComObjectBase<ITmsChannel, ITmsContextBroker, ISupportErrorInfo>,
+                 private IContextOwner {
 public:
     CChannel();
     ~CChannel() override;
@@ -115,6 +123,15 @@ public:
     bool IsOpened() const;
     bool IsRtsConnected() const { return m_rtsMsg.IsConnected(); }
 
+    // The context a token names; S_FALSE (context untouched) when none does.
+    // Takes no lock: the table does not change between Open and Close.
+    HRESULT FindTimelineContext(std::uint32_t token, CTimelineContext** context);
+    // The status dispatcher of GetStatus.
+    HRESULT StringToStatus(std::uint32_t token, BSTR query, VARIANT* status);
+    HRESULT RemoveTimeline(std::uint16_t code);
+    HRESULT AddTrackPadsAsNeeded(IMovie* movie, std::int32_t length, std::int32_t first,
+                                 std::int32_t end, std::int32_t trackType);
+
 private:
     // Releases what a failed Open created, in the order Close does.
     // The result of releasing the channel's configuration.
@@ -129,6 +146,22 @@ private:
     std::vector<std::shared_ptr<CTmsResource>> Resources() const;
     CComPtr<IConfigMgr> ConfigMgr() const;
     HRESULT NotYetAvailable(const char* operation);
+    // Appends a record segment for every record resource with a track (a new
+    // movie, an extension); the resource's media data goes with it.
+    void AppendRecordSegments(CEntryPoint& trace, IMovie* movie, std::int32_t length);
+    // Brings every record track of the movie up to position.
+    void CutOrPadRecordTracks(CEntryPoint& trace, IMovie* movie, std::int32_t position);
+    CComPtr<IMovieBuilder> MovieBuilder() const;
+    // The timeline under code; raises "Could not find timeline code".
+    CComPtr<ITimeline> FindTimeline(CEntryPoint& trace, std::uint16_t code);
+    std::vector<CTimelineContext*> Contexts() const;
+
+    // IContextOwner
+    std::int32_t ChannelNumber() const override;
+    std::string ChannelName() const override;
+    const CRtsShmem& RtsShmem() const override { return m_rtsShmem; }
+    CChanAccess* ChanAccess() const override;
+    HRESULT SendRtsMsg(CMmioMsg& message, DWORD timeoutMs) override;
 
     CModuleLock m_moduleLock;
     // Guarded by m_cs unless marked otherwise.
@@ -147,6 +180,13 @@ private:
     CRtsShmem m_rtsShmem;  // opened and closed under m_cs; reads need no lock
     CRtsMsg m_rtsMsg;      // locks itself
     std::vector<std::shared_ptr<CTmsResource>> m_resources;  // m_sharedCs; video first
-    mutable CCriticalSection m_sharedCs;                     // inside m_cs, never around it
+    // Created by Open after RTS shared memory, destroyed by Close; in index
+    // order, the order of every search.
+    std::vector<std::unique_ptr<CTimelineContext>> m_contexts;
+    // Timeline code -> the timeline's interface, one reference each.
+    std::map<std::uint16_t, CComPtr<ITimeline>> m_timelines;
+    std::string m_contextChannelName;          // m_sharedCs; for the contexts
+    std::int32_t m_contextChannelNumber = -1;  // m_sharedCs
+    mutable CCriticalSection m_sharedCs;       // inside m_cs, never around it
     const DWORD m_creationTick;
 };

@@ -10,6 +10,7 @@
 #include "platform/com/VariantArray.h"
 #include "tmschannel/tmschannel.h"
 #include "tools/tmsctl/Commands.h"
+#include "tools/tmsctl/TimelineScript.h"
 
 #include <chrono>
 #include <cstdio>
@@ -45,7 +46,10 @@ const char* HresultName(HRESULT hr) {
         {0x80043015, "NO_RTS_SHARED_MEMORY"},
         {0x8004300E, "PROPERTY_NOT_AVAILABLE"},
         {0x8004300F, "PROPERTY_NOT_SETTABLE"},
-        {0x80045224, "RESOURCE_NOT_FOUND"},
+        {0x80045224, "NOT_FOUND"},
+        {0x80045221, "STATUS_NOT_FOUND"},
+        {0x8004301A, "CHANNEL_OFFLINE"},
+        {0x80004002, "E_NOINTERFACE"},
         {0x80048007, "STATUS_MUTEX_TIMED_OUT"},
     };
     for (const auto& n : names) {
@@ -151,6 +155,7 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
         return kExitFailed;
     }
     int result = kExitOk;
+    CTimelineScript timelines(channel);
     std::string line;
     int number = 0;
     while (std::getline(in, line)) {
@@ -236,10 +241,15 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
         } else if (command == "echo") {
             out << line.substr(line.find("echo") + 4) << "\n";
             continue;
+        } else if (const char* text = nullptr;
+                   timelines.Run(command, a, out, &hr, &value, &showValue, &text)) {
+            if (text != nullptr) {
+                return usage(text);
+            }
         } else {
             out << "line " << number << ": unknown command '" << command
-                << "' (open, close, ee, refresh, resprop, resstatus, setresprop, caps, sleep, "
-                   "echo)\n";
+                << "' (open, close, ee, refresh, resprop, resstatus, setresprop, caps, "
+                << CTimelineScript::Names() << ", sleep, echo)\n";
             return kExitUsage;
         }
         char code[16];
@@ -261,8 +271,7 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
 
 int RunScript(const Args& args) {
     if (args.size() != 1) {
-        std::fprintf(stderr,
-                     "usage: tmsctl run SCRIPT|-   (one command a line; see README.md)\n");
+        std::fprintf(stderr, "usage: tmsctl run SCRIPT|-   (one command a line; see README.md)\n");
         return kExitUsage;
     }
     CChannelScript script;

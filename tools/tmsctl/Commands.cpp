@@ -11,6 +11,7 @@ const std::vector<Command>& AllCommands() {
         {"register", "register the component and its servers in the runtime folder", &RunRegister},
         {"unregister", "remove them from the runtime folder's registry", &RunUnregister},
         {"run", "run a channel script (a file, or - for standard input)", &RunScript},
+        {"movies", "list the movies stored in the runtime folder", &RunMovies},
         {"demo", "a short showcase of what the component does", &RunDemo},
     };
     return commands;

@@ -29,6 +29,7 @@ int RunRts(const Args& args);
 int RunRegister(const Args& args);
 int RunUnregister(const Args& args);
 int RunScript(const Args& args);
+int RunMovies(const Args& args);
 // The channel part of the demo: against an embedded simulator, or the
 // server of runtimeDir when given.
 int RunChannelDemo(const std::string& runtimeDir);

@@ -17,6 +17,7 @@ int RtsUsage() {
                  "usage: tmsctl rts [--runtime DIR] gpi CHANNEL INPUT on|off\n"
                  "       tmsctl rts [--runtime DIR] fault none|noreply|malformed|exit\n"
                  "       tmsctl rts [--runtime DIR] fault delay MS|ack STATUS|closeafter N\n"
+                 "       tmsctl rts [--runtime DIR] context CHANNEL INDEX PORTSTATE TRIGGERSTATUS\n"
                  "       tmsctl rts [--runtime DIR] status CHANNEL\n"
                  "       tmsctl rts [--runtime DIR] quit\n");
     return kExitUsage;
@@ -37,6 +38,7 @@ int RunRts(const Args& argsIn) {
     const std::string& verb = args[0];
     const bool known = (verb == "gpi" && args.size() == 4) ||
                        (verb == "fault" && (args.size() == 2 || args.size() == 3)) ||
+                       (verb == "context" && args.size() == 5) ||
                        (verb == "status" && args.size() == 2) ||
                        (verb == "quit" && args.size() == 1);
     if (!known) {

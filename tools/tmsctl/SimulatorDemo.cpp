@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -38,6 +39,17 @@ resprop video 0 nosuchproperty
 resprop audio 7 gain
 refresh gpin
 caps
+# a movie with the channel's record tracks, two contexts on it, extended
+timeline create demo reels MOVIE 600 populate
+timeline show .
+alloc .
+alloc . publish
+status . assigned+ctxportstate
+status 0 assigned
+free .
+timeline extend . 0 900
+timeline show .
+timeline close .
 ee off
 close
 )";
@@ -103,7 +115,13 @@ void PrintReceived(const std::string& dump) {
 }
 
 int RunScriptText() {
-    std::istringstream script(kDemoScript);
+    // Movies are kept in the runtime folder: each run makes a new one.
+    std::string text = kDemoScript;
+    char name[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(name, sizeof name, "demo-%Y%m%d-%H%M%S", std::localtime(&now));
+    text.replace(text.find("MOVIE"), 5, name);
+    std::istringstream script(text);
     CChannelScript runner;
     const int rc = runner.Run(script, std::cout);
     std::cout.flush();

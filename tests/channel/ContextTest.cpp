@@ -1,0 +1,439 @@
+// Contexts and timelines through the channel, against tms-rtssim and the
+// timeline component: tokens, allocation and freeing, the broker's answers
+// for tokens that match nothing, timelines created, opened, closed and
+// extended, and what the RTS is told when a context is revoked.
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/com/VariantArray.h"
+#include "server/appserverutil/ChanAccess.h"
+#include "server/ipmclient/RtsShmem.h"
+#include "server/timeline/IMovie.h"
+#include "server/timeline/IMovieBuilder.h"
+#include "server/timeline/ITimeline.h"
+#include "server/timeline/ITimelineControl.h"
+#include "tests/channel/ChannelFixture.h"
+#include "tests/frame/LogLines.h"
+
+namespace {
+
+using tmstest::DumpedMessage;
+
+constexpr HRESULT kNotFound = HR(0x80045224);
+constexpr HRESULT kOffline = HR(0x8004301a);
+constexpr HRESULT kStatusNotFound = HR(0x80045221);
+constexpr std::uint32_t kChannel = 1;  // Chan2
+
+class ContextTest : public tmstest::ChannelFixture {
+protected:
+    void SetUp() override {
+        ChannelFixture::SetUp();
+        ASSERT_EQ(StartSimulator(), "");
+        m_channel = NewChannel();
+        ASSERT_EQ(OpenIndex(m_channel, kChannel), S_OK) << LastErrorText();
+        ASSERT_EQ(
+            m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&m_broker)),
+            S_OK);
+    }
+    void TearDown() override {
+        m_broker.Release();
+        ChannelFixture::TearDown();
+    }
+
+    // A new movie "ds/grp/NAME" on the channel; its code.
+    std::uint16_t Create(const char* name, bool populate = false, int length = 300,
+                         IUnknown** timeline = nullptr) {
+        unsigned short code = 0;
+        CComPtr<IUnknown> t;
+        GUID iid = IID_IUnknown;
+        EXPECT_EQ(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr(name), populate,
+                                            length, &code, &iid, reinterpret_cast<void**>(&t)),
+                  S_OK)
+            << LastErrorText();
+        if (timeline != nullptr) {
+            *timeline = t.Detach();
+        }
+        return code;
+    }
+
+    unsigned Alloc(std::uint16_t code, HRESULT expect = S_OK) {
+        unsigned token = 0xDEAD;
+        EXPECT_EQ(m_channel->AllocateContext(code, &token), expect) << LastErrorText();
+        if (expect != S_OK) {
+            EXPECT_EQ(token, 0u);
+        }
+        return token;
+    }
+
+    std::vector<DumpedMessage> ReceivedForm(const char* form) const {
+        std::vector<DumpedMessage> out;
+        for (auto& m : Received()) {
+            if (m.FormName() == form) {
+                out.push_back(m);
+            }
+        }
+        return out;
+    }
+
+    static CComPtr<IMovie> MovieOf(IUnknown* timeline) {
+        CComPtr<IMovie> movie;
+        EXPECT_EQ(timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie)), S_OK);
+        return movie;
+    }
+
+    std::int32_t VideoTrackType() {
+        CVariant v;
+        EXPECT_EQ(
+            m_channel->GetResourceProperty(CBstr("video"), 0, CBstr("tracktype"), v.GetAddress()),
+            S_OK);
+        return v.ToInt32();
+    }
+
+    CComPtr<ITmsContextBroker> m_broker;
+};
+
+constexpr unsigned Token(std::uint16_t code, unsigned index) {
+    return (kChannel << 16) | (static_cast<unsigned>(code) << 8) | index;
+}
+
+TEST_F(ContextTest, TokensFollowIndexOrderAndAFifthAllocationIsRefused) {
+    const std::uint16_t code = Create("tokens");
+    ASSERT_GT(code, 0);
+    // Bit 15 only asks for the movie status: the code and token stay.
+    const std::uint16_t asked[] = {code, static_cast<std::uint16_t>(code | 0x8000), code, code};
+    for (unsigned i = 0; i < 4; ++i) {
+        EXPECT_EQ(Alloc(asked[i]), Token(code, i)) << "allocation " << i;
+    }
+    Alloc(code, kNotFound);
+    EXPECT_EQ(LastErrorText(), "Could not find an available context for channel 'Chan2'");
+
+    // The lowest free index is taken again.
+    ASSERT_EQ(m_channel->FreeContext(Token(code, 0)), S_OK);
+    EXPECT_EQ(Alloc(code), Token(code, 0));
+    ASSERT_EQ(m_channel->FreeContext(Token(code, 2)), S_OK);
+    EXPECT_EQ(Alloc(code), Token(code, 2));
+}
+
+TEST_F(ContextTest, TokensAndCodesThatMatchNothing) {
+    const std::uint16_t code = Create("nothing");
+    const unsigned token = Alloc(code);
+    const unsigned stranger = Token(code, 3);
+
+    Alloc(77, kNotFound);
+    EXPECT_EQ(LastErrorText(), "Could not find timeline code 77 in channel 'Chan2'");
+    EXPECT_EQ(m_channel->CloseTimeline(77), kNotFound);
+    EXPECT_EQ(LastErrorText(), "Could not find timeline code 77 in channel 'Chan2'");
+
+    unsigned char update[40] = {};
+    unsigned char change[124] = {};
+    long playing = 7;
+    struct Case {
+        const char* what;
+        HRESULT got;
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {"free unknown", m_channel->FreeContext(stranger), S_OK},
+        {"update unknown", m_broker->ApplyContextUpdate(stranger, 40, update), S_FALSE},
+        {"wait unknown", m_channel->WaitForPortState(stranger, TmsIdle, 100), S_FALSE},
+        {"change unknown", m_broker->ApplyContextChange(stranger, 124, change), kNotFound},
+        {"playing unknown", m_broker->IsPlaying(stranger, &playing), kNotFound},
+        {"update short", m_broker->ApplyContextUpdate(token, 39, update), E_INVALIDARG},
+        {"update null", m_broker->ApplyContextUpdate(token, 40, nullptr), E_INVALIDARG},
+        {"update long", m_broker->ApplyContextUpdate(token, 400, update), S_OK},
+        {"change short", m_broker->ApplyContextChange(token, 123, change), E_INVALIDARG},
+        {"change null", m_broker->ApplyContextChange(token, 124, nullptr), E_INVALIDARG},
+        {"free", m_channel->FreeContext(token), S_OK},
+        {"free twice", m_channel->FreeContext(token), S_OK},
+        {"free zero", m_channel->FreeContext(0), S_OK},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.got, c.expected) << c.what;
+    }
+    EXPECT_EQ(playing, 0);
+}
+
+TEST_F(ContextTest, AContextWithAPendingTriggerIsSkipped) {
+    const std::uint16_t code = Create("trigger");
+    ASSERT_EQ(SimControl("context 1 0 0 2"), "ok");
+    // Published with the simulator's next field.
+    CRtsShmem shmem;
+    ASSERT_TRUE(shmem.Open());
+    TmsPortContextTriggerStatus trigger{};
+    for (int i = 0; i < 200 && (!shmem.GetTriggerStatus(kChannel, 0, &trigger) || trigger != 2);
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(trigger, 2);
+    EXPECT_EQ(Alloc(code), Token(code, 1));
+    EXPECT_EQ(Alloc(code), Token(code, 2));
+}
+
+TEST_F(ContextTest, AnOfflineChannelRefusesAllocation) {
+    const std::uint16_t code = Create("offline");
+    CChanAccess access(kChannel);
+    BOOL created = FALSE;
+    ASSERT_TRUE(access.Open(&created));
+    ASSERT_EQ(access.SetSysOffline(true), S_OK);
+    Alloc(code, kOffline);
+    EXPECT_EQ(LastErrorText(), "Channel 1 is offline, cannot allocate context 0");
+    ASSERT_EQ(access.SetSysOffline(false), S_OK);
+    EXPECT_EQ(Alloc(code), Token(code, 0));
+    access.Close();
+}
+
+TEST_F(ContextTest, ClosingATimelineRevokesEveryContextOnItAndFreesTheCode) {
+    const std::uint16_t first = Create("shared");
+    const std::uint16_t other = Create("other");
+    const unsigned a = Alloc(first);
+    const unsigned b = Alloc(other);
+    const unsigned c = Alloc(first);
+    Forget();
+    ASSERT_EQ(m_channel->CloseTimeline(first), S_OK) << LastErrorText();
+
+    // Each revoked context is cleared on the RTS: "cctx" with one 56-byte
+    // "ctx " chunk naming the context, every other word 0.
+    const auto cleared = ReceivedForm("cctx");
+    ASSERT_EQ(cleared.size(), 2u);
+    for (std::size_t i = 0; i < cleared.size(); ++i) {
+        const auto body = cleared[i].Chunk(rts::kChunkContext);
+        ASSERT_EQ(body.size(), 56u);
+        std::vector<BYTE> expected(56, 0);
+        expected[0] = static_cast<BYTE>(i == 0 ? a & 0xFF : c & 0xFF);
+        EXPECT_EQ(body, expected);
+    }
+    CVariant v;
+    EXPECT_EQ(m_channel->GetStatus(a, CBstr("assigned"), v.GetAddress()), kNotFound);
+    EXPECT_EQ(m_channel->GetStatus(c, CBstr("assigned"), v.GetAddress()), kNotFound);
+    EXPECT_EQ(m_channel->GetStatus(b, CBstr("assigned"), v.GetAddress()), S_OK);
+    // The code is free again; the movie is closed once and opens again.
+    EXPECT_EQ(m_channel->CloseTimeline(first), kNotFound);
+    unsigned short code = 0;
+    CComPtr<IUnknown> t;
+    GUID iid = IID_IUnknown;
+    ASSERT_EQ(m_channel->OpenTimeline(CBstr("ds"), CBstr("grp"), CBstr("shared"), &code, &iid,
+                                      reinterpret_cast<void**>(&t)),
+              S_OK)
+        << LastErrorText();
+    EXPECT_EQ(code, first);
+}
+
+TEST_F(ContextTest, RevokingAnActiveContextStopsItBeforeTheTimelineIsTold) {
+    const std::uint16_t code = Create("active");
+    const unsigned token = Alloc(code);
+    long playing = 7;
+    EXPECT_EQ(m_broker->IsPlaying(token, &playing), S_OK);
+    EXPECT_EQ(playing, 0) << "allocated but not active on the RTS";
+
+    ASSERT_EQ(SimControl("context 1 0 2 3"), "ok");
+    ASSERT_EQ(m_channel->WaitForPortState(token, TmsShuttlePlay, 2000), S_OK);
+    Forget();
+    ASSERT_EQ(m_channel->FreeContext(token), S_OK) << LastErrorText();
+    const auto got = Received();
+    ASSERT_GE(got.size(), 2u);
+    EXPECT_EQ(got[0].FormName(), "sbuf");
+    rts::PortContextRecord idle{};
+    const auto body = got[0].Chunk(rts::kChunkContext);
+    ASSERT_EQ(body.size(), sizeof idle);
+    std::memcpy(&idle, body.data(), sizeof idle);
+    EXPECT_EQ(idle.contextIndex, 0);
+    EXPECT_EQ(idle.flags, 0x0004u);
+    EXPECT_EQ(idle.portState, TmsIdle);
+    EXPECT_EQ(idle.trigger, 1);
+    EXPECT_EQ(got.back().FormName(), "cctx");
+    EXPECT_EQ(m_channel->WaitForPortState(token, TmsIdle, 0), S_FALSE) << "token is free";
+}
+
+TEST_F(ContextTest, WaitTimesOutWithTheLoggedLine) {
+    const unsigned token = Alloc(Create("wait"));
+    EXPECT_EQ(m_channel->WaitForPortState(token, TmsIdle, 0), S_FALSE) << "0 times out at once";
+    EXPECT_EQ(m_channel->WaitForPortState(token, TmsCuePlay, 100), S_FALSE);
+    EXPECT_EQ(m_channel->WaitForPortState(token, TmsIdle, 1000), S_OK);
+    bool logged = false;
+    for (const auto& r : tmstest::ReadLog()) {
+        logged = logged || r.text.find(
+                               "Ch1,Cxt0:WaitForPortState timed out waiting for state to "
+                               "go from 0 to 1") != std::string::npos;
+    }
+    EXPECT_TRUE(logged);
+}
+
+TEST_F(ContextTest, StatusQueriesSplitLowerAndDispatch) {
+    const unsigned token = Alloc(Create("status"));
+    struct Case {
+        unsigned token;
+        const char* query;
+        HRESULT hr;
+        VARTYPE vt;
+        const char* error;
+    };
+    const Case cases[] = {
+        {token, "assigned", S_OK, VT_BOOL, ""},
+        {token, " Assigned ", S_OK, VT_BOOL, ""},
+        {token, "assigned+ctxportstate", S_OK, VT_ARRAY | VT_VARIANT, ""},
+        {token, "assigned|ctxportstate,assigned", S_OK, VT_ARRAY | VT_VARIANT, ""},
+        {0, "assigned", S_OK, VT_BOOL, ""},
+        {token, "", E_INVALIDARG, VT_EMPTY, "Status query cannot be empty"},
+        {token, " + ", E_INVALIDARG, VT_EMPTY, "Status query cannot be empty"},
+        {token, "assigned+NoSuch", kStatusNotFound, VT_EMPTY,
+         "Chan2: Could not find status 'nosuch'"},
+        {0x12345, "assigned", kNotFound, VT_EMPTY, "Chan2:Could not find context 0x12345"},
+    };
+    for (const auto& c : cases) {
+        CVariant v;
+        EXPECT_EQ(m_channel->GetStatus(c.token, CBstr(c.query), v.GetAddress()), c.hr) << c.query;
+        EXPECT_EQ(v.GetVARIANT().vt, c.vt) << c.query;
+        if (c.hr != S_OK) {
+            EXPECT_EQ(LastErrorText(), c.error) << c.query;
+        }
+    }
+    CVariant v;
+    ASSERT_EQ(m_channel->GetStatus(token, CBstr("assigned+assigned"), v.GetAddress()), S_OK);
+    const auto values = ReadVariantArray(v.GetVARIANT());
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(values[0].GetVARIANT().boolVal, VARIANT_TRUE);
+    CVariant free;
+    ASSERT_EQ(m_channel->GetStatus(0, CBstr("assigned"), free.GetAddress()), S_OK);
+    EXPECT_EQ(free.GetVARIANT().boolVal, VARIANT_FALSE) << "token 0 answers the defaults";
+}
+
+TEST_F(ContextTest, InterfacesTheTimelineOrBuilderDoNotOfferAreRefused) {
+    unsigned short code = 0;
+    void* out = reinterpret_cast<void*>(1);
+    GUID iid = IID_ITmsChannel;
+    EXPECT_EQ(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("refused"), FALSE, 0,
+                                        &code, &iid, &out),
+              E_NOINTERFACE);
+    EXPECT_EQ(LastErrorText(), "Timeline does not implement requested interface");
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(out, nullptr);
+    // The code the client never got was given back.
+    EXPECT_EQ(Create("accepted"), 1);
+    EXPECT_EQ(
+        m_channel->OpenTimeline(CBstr("ds"), CBstr("grp"), CBstr("accepted"), &code, &iid, &out),
+        E_NOINTERFACE);
+    EXPECT_EQ(Create("accepted-too"), 2);
+
+    EXPECT_EQ(m_channel->GetMovieBuilder(&iid, &out), E_NOINTERFACE);
+    EXPECT_EQ(LastErrorText(), "MovieBuilder does not implement requested interface");
+    GUID builderIid = IID_IMovieBuilder;
+    CComPtr<IMovieBuilder> builder;
+    EXPECT_EQ(m_channel->GetMovieBuilder(&builderIid, reinterpret_cast<void**>(&builder)), S_OK);
+    CBstr suite;
+    ASSERT_TRUE(builder);
+    EXPECT_EQ(builder->GetSuite(&suite), S_OK);
+}
+
+TEST_F(ContextTest, APopulatedMovieGetsTheRecordTracksWithTheirMediaData) {
+    CComPtr<IUnknown> timeline;
+    Create("populated", true, 600, &timeline);
+    CComPtr<IMovie> movie = MovieOf(timeline);
+    const std::int32_t type = VideoTrackType();
+    ASSERT_NE(type, 0);
+    unsigned short segment = 0;
+    ASSERT_EQ(movie->GetLastSegment(type, 0, 0, -1, &segment), S_OK);
+    long start = -1, natural = 0, duration = 0;
+    unsigned short flags = 0;
+    unsigned long user = 0;
+    ASSERT_EQ(
+        movie->GetSegmentPositions(type, 0, segment, &start, &natural, &duration, &flags, &user),
+        S_OK);
+    EXPECT_EQ(start, 0);
+    EXPECT_EQ(duration, 600);
+    BYTE block[48] = {};
+    ASSERT_EQ(movie->GetSegmentMediaData(type, 0, segment, 0, 48, block), S_OK);
+    CVariant expected;
+    ASSERT_EQ(m_channel->GetResourceProperty(CBstr("video"), 0, CBstr("mediadata"),
+                                             expected.GetAddress()),
+              S_OK);
+    EXPECT_EQ(std::vector<BYTE>(block, block + 48), ReadByteArray(expected.GetVARIANT()));
+    CVariant format;
+    ASSERT_EQ(movie->GetProperty(CBstr("videoFormat"), format.GetAddress()), S_OK);
+    EXPECT_EQ(format.ToString(), "Format525_60Hz_2To1");
+}
+
+TEST_F(ContextTest, ExtendingAFreshMovieReplacesTheRecordSegment) {
+    CComPtr<IUnknown> timeline;
+    Create("fresh", true, 10, &timeline);
+    ASSERT_EQ(m_channel->ExtendTimeline(timeline, 0, 900), S_OK) << LastErrorText();
+    CComPtr<IMovie> movie = MovieOf(timeline);
+    const std::int32_t type = VideoTrackType();
+    unsigned short segment = 0;
+    ASSERT_EQ(movie->GetLastSegment(type, 0, 0, -1, &segment), S_OK);
+    EXPECT_EQ(movie->GetLastSegment(type, 0, 0, -2, &segment), S_FALSE) << "one segment only";
+    ASSERT_EQ(movie->GetLastSegment(type, 0, 0, -1, &segment), S_OK);
+    long fileType = 0, in = 0, out = 0, duration = 0;
+    CBstr name;
+    ASSERT_EQ(
+        movie->GetSegmentDescription(type, 0, segment, &fileType, &name, &in, &out, &duration),
+        S_OK);
+    EXPECT_EQ(duration, 900);
+    EXPECT_NE(fileType, 0);
+    CVariant marks;
+    ASSERT_EQ(movie->GetProperties(CBstr("markIn+markOut+maxLength"), marks.GetAddress()), S_OK);
+    const auto m = ReadVariantArray(marks.GetVARIANT());
+    EXPECT_EQ(m[0].ToInt32(), 0);
+    EXPECT_EQ(m[1].ToInt32(), 0);
+    EXPECT_EQ(m[2].ToInt32(), 0);
+}
+
+TEST_F(ContextTest, ExtendingACrashedMovieRepairsItsMarksFirst) {
+    CComPtr<IUnknown> timeline;
+    Create("crashed", true, 100, &timeline);
+    CComPtr<ITimelineControl> control;
+    ASSERT_EQ(timeline->QueryInterface(IID_ITimelineControl, reinterpret_cast<void**>(&control)),
+              S_OK);
+    // A record that extended the movie and never set its marks.
+    ASSERT_EQ(control->Extend(0, 1000, 1000, 0), S_OK);
+    ASSERT_EQ(m_channel->ExtendTimeline(timeline, 0, 500), S_OK) << LastErrorText();
+    bool logged = false;
+    for (const auto& r : tmstest::ReadLog()) {
+        logged = logged || r.text.find(
+                               "Chan2: ExtendTimeline: repairing crashed movie, len=1000, "
+                               "len between marks=0") != std::string::npos;
+    }
+    EXPECT_TRUE(logged);
+    CComPtr<IMovie> movie = MovieOf(timeline);
+    CVariant props;
+    ASSERT_EQ(movie->GetProperties(CBstr("markIn+markOut+maxLength"), props.GetAddress()), S_OK);
+    const auto p = ReadVariantArray(props.GetVARIANT());
+    EXPECT_EQ(p[2].ToInt32(), 500) << "extended from the repaired length";
+    // The record track has its first segment and the new one.
+    const std::int32_t type = VideoTrackType();
+    unsigned short segment = 0;
+    EXPECT_EQ(movie->GetLastSegment(type, 0, 0, -2, &segment), S_OK);
+}
+
+TEST_F(ContextTest, MoviesOutliveTheChannel) {
+    CComPtr<IUnknown> timeline;
+    const std::uint16_t code = Create("kept", true, 250, &timeline);
+    timeline.Release();
+    ASSERT_EQ(m_channel->CloseTimeline(code), S_OK);
+    ASSERT_EQ(m_channel->Close(), S_OK);
+    m_channel = NewChannel();
+    ASSERT_EQ(OpenIndex(m_channel, kChannel), S_OK);
+    unsigned short again = 0;
+    GUID iid = IID_IUnknown;
+    ASSERT_EQ(m_channel->OpenTimeline(CBstr("ds"), CBstr("grp"), CBstr("kept"), &again, &iid,
+                                      reinterpret_cast<void**>(&timeline)),
+              S_OK)
+        << LastErrorText();
+    CComPtr<IMovie> movie = MovieOf(timeline);
+    unsigned short segment = 0;
+    long fileType = 0, in = 0, out = 0, duration = 0;
+    CBstr name;
+    ASSERT_EQ(movie->GetLastSegment(VideoTrackType(), 0, 0, -1, &segment), S_OK);
+    ASSERT_EQ(movie->GetSegmentDescription(VideoTrackType(), 0, segment, &fileType, &name, &in,
+                                           &out, &duration),
+              S_OK);
+    EXPECT_EQ(duration, 250);
+    // Creating a stored movie again is refused; the movie stays.
+    unsigned short code2 = 0;
+    CComPtr<IUnknown> t2;
+    EXPECT_TRUE(FAILED(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("kept"), FALSE, 0,
+                                                 &code2, &iid, reinterpret_cast<void**>(&t2))));
+    EXPECT_EQ(code2, 0);
+}
+
+}  // namespace

@@ -1,0 +1,256 @@
+// CChannel: the context table. Clients name a context by its token; these
+// calls resolve it and hand the work to the context, which serialises it
+// under its own lock. Only AllocateContext takes the channel lock, to choose
+// and stamp a free context.
+#include "platform/com/Utf.h"
+#include "platform/com/VariantArray.h"
+#include "platform/kernel/CriticalSectionLock.h"
+#include "tmschannel/channel/Channel.h"
+#include "tmschannel/common/NameQuery.h"
+#include "tmschannel/context/ContextToken.h"
+#include "tmschannel/frame/ComBoundary.h"
+
+namespace {
+
+constexpr HRESULT kNotFound = HR(0x80045224);
+constexpr HRESULT kChannelOffline = HR(0x8004301a);
+constexpr HRESULT kStatusNotFound = HR(0x80045221);
+constexpr int kStatusTick = 0x7FFFFFFF;
+
+}  // namespace
+
+HRESULT CChannel::FindTimelineContext(std::uint32_t token, CTimelineContext** context) {
+    CTmsEntryPoint trace("CChannel::FindTimelineContext 0x%x", token);
+    for (const auto& c : m_contexts) {
+        if (c->Token() == token) {
+            *context = c.get();
+            return S_OK;
+        }
+    }
+    return S_FALSE;
+}
+
+HRESULT CChannel::AllocateContext(unsigned short nTimelineCode, unsigned int* pnContextToken) {
+    CTmsEntryPoint trace("CChannel::AllocateContext %d", nTimelineCode);
+    return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
+        if (pnContextToken == nullptr) {
+            TMS_RAISE(trace, E_POINTER, "AllocateContext: no place for the token");
+        }
+        *pnContextToken = 0;
+        const bool publishAsked = (nTimelineCode & context_token::kPublishFlag) != 0;
+        const std::uint16_t code = nTimelineCode & context_token::kCodeMask;
+        CComPtr<ITimeline> timeline;
+        CTimelineContext* chosen = nullptr;
+        std::uint32_t token = 0;
+        bool anyActive = false;
+        {
+            CCriticalSectionLock lock(m_cs);
+            timeline = FindTimeline(trace, code);
+            for (const auto& c : m_contexts) {
+                anyActive = anyActive || c->IsActive();
+            }
+            for (const auto& c : m_contexts) {
+                if (c->IsFree(m_config.channelIndex)) {
+                    chosen = c.get();
+                    break;
+                }
+            }
+            if (chosen == nullptr) {
+                TMS_RAISE(trace, kNotFound, "Could not find an available context for channel '%s'",
+                          m_channelId.c_str());
+            }
+            bool chanOffline = false;
+            bool sysOffline = false;
+            CheckHr(trace, m_chanAccess->IsChanOffline(chanOffline));
+            CheckHr(trace, m_chanAccess->IsSysOffline(sysOffline));
+            if (chanOffline || sysOffline) {
+                TMS_RAISE(trace, kChannelOffline,
+                          "Channel %d is offline, cannot allocate context %d",
+                          m_config.channelIndex, chosen->Index());
+            }
+            token = context_token::Compose(m_config.channelIndex, code, chosen->Index());
+            // Stamped before the lock is left, so that a concurrent
+            // allocation cannot choose the same context.
+            if (!chosen->Reserve(token)) {
+                TMS_RAISE(trace, kNotFound, "Could not find an available context for channel '%s'",
+                          m_channelId.c_str());
+            }
+        }
+        CComPtr<ITmsContextBroker> broker;
+        HRESULT hr = QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker));
+        if (SUCCEEDED(hr)) {
+            hr = chosen->RegisterTimeline(token, broker, timeline, !anyActive || publishAsked);
+        }
+        if (FAILED(hr)) {
+            // A failed allocation leaves the context free.
+            chosen->Unreserve(token);
+            CheckHr(trace, hr);
+        }
+        *pnContextToken = token;
+    });
+}
+
+HRESULT CChannel::FreeContext(unsigned int nContextToken) {
+    CTmsEntryPoint trace("CChannel::FreeContext 0x%x", nContextToken);
+    return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
+        if (nContextToken == 0) {
+            return;
+        }
+        for (CTimelineContext* context : Contexts()) {
+            if (context->Token() == nContextToken) {
+                CheckHr(trace, context->RevokeTimeline());
+            }
+        }
+    });
+}
+
+HRESULT CChannel::ApplyContextChange(unsigned int nContextToken, int iSize,
+                                     unsigned char* pContextChange) {
+    CTmsEntryPoint trace("CChannel::ApplyContextChange ctxToken=0x%x", nContextToken);
+    return TMS_COM_BOUNDARY(trace, IID_ITmsContextBroker, [&] {
+        CTimelineContext* context = nullptr;
+        if (FindTimelineContext(nContextToken, &context) != S_OK) {
+            TMS_RAISE(trace, kNotFound, "%s:Could not find context 0x%x", ChannelName().c_str(),
+                      nContextToken);
+        }
+        // The record is read whole: a short one would be read past its end.
+        if (pContextChange == nullptr || iSize < CTimelineContext::kChangeRecordSize) {
+            TMS_RAISE(trace, E_INVALIDARG,
+                      "%s:Context change record for 0x%x must be at least %d bytes (got %d)",
+                      ChannelName().c_str(), nContextToken, CTimelineContext::kChangeRecordSize,
+                      pContextChange == nullptr ? 0 : iSize);
+        }
+        TMS_RAISE(trace, E_NOTIMPL, "%s:Ctx%d: context changes are not available yet",
+                  ChannelName().c_str(), context->Index());
+    });
+}
+
+HRESULT CChannel::ApplyContextUpdate(unsigned int nContextToken, int iSize,
+                                     unsigned char* pContextUpdate) {
+    CTmsEntryPoint trace("CChannel::ApplyContextUpdate 0x%x", nContextToken);
+    return TMS_COM_BOUNDARY(trace, IID_ITmsContextBroker, [&] {
+        CTimelineContext* context = nullptr;
+        if (FindTimelineContext(nContextToken, &context) != S_OK) {
+            trace.SetResult(S_FALSE);
+            return;
+        }
+        if (pContextUpdate == nullptr || iSize < CTimelineContext::kUpdateRecordSize) {
+            TMS_RAISE(trace, E_INVALIDARG,
+                      "%s:Context update record for 0x%x must be at least %d bytes (got %d)",
+                      ChannelName().c_str(), nContextToken, CTimelineContext::kUpdateRecordSize,
+                      pContextUpdate == nullptr ? 0 : iSize);
+        }
+        // Updates drive the state engine, which takes them up; until then an
+        // update for a known context is accepted and has no effect.
+        trace.SetResult(S_OK);
+    });
+}
+
+HRESULT CChannel::IsPlaying(unsigned int nContextToken, long* pbPlaying) {
+    CTmsEntryPoint trace("CChannel::IsPlaying 0x%x", nContextToken);
+    return TMS_COM_BOUNDARY(trace, IID_ITmsContextBroker, [&] {
+        if (pbPlaying == nullptr) {
+            TMS_RAISE(trace, E_POINTER, "IsPlaying: no place for the result");
+        }
+        *pbPlaying = 0;
+        CTimelineContext* context = nullptr;
+        if (FindTimelineContext(nContextToken, &context) != S_OK) {
+            TMS_RAISE(trace, kNotFound, "%s:Could not find context 0x%x", ChannelName().c_str(),
+                      nContextToken);
+        }
+        if (!context->IsActive() || ChanAccess() == nullptr) {
+            return;
+        }
+        CVariant state;
+        CVariant speed;
+        LONG start = kStatusTick;
+        LONG end = kStatusTick;
+        CheckHr(trace,
+                ChanAccess()->StringToStatus("portstate", false, &start, &end, state.GetAddress()));
+        start = end = kStatusTick;
+        CheckHr(trace, ChanAccess()->StringToStatus("shuttlespeed", false, &start, &end,
+                                                    speed.GetAddress()));
+        *pbPlaying = state.ToInt32() == TmsShuttlePlay && speed.ToFloat() != 0.0f ? 1 : 0;
+    });
+}
+
+HRESULT CChannel::WaitForPortState(unsigned int nContextToken, TmsPortState portState,
+                                   int iTimeout) {
+    CTmsEntryPoint trace("CChannel::WaitForPortState 0x%x %d %d", nContextToken,
+                         static_cast<int>(portState), iTimeout);
+    return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
+        CTimelineContext* context = nullptr;
+        if (FindTimelineContext(nContextToken, &context) != S_OK) {
+            trace.SetResult(S_FALSE);
+            return;
+        }
+        const HRESULT hr = context->WaitForPortState(nContextToken, portState,
+                                                     static_cast<std::uint32_t>(iTimeout));
+        CheckHr(trace, hr);
+        trace.SetResult(hr);
+    });
+}
+
+HRESULT CChannel::GetStatus(unsigned int nContextToken, BSTR bstrStatusQuery, VARIANT* pvarStatus) {
+    const std::string query = CBstr::FromBstr(bstrStatusQuery).ToUtf8();
+    CTmsEntryPoint trace("CChannel::GetStatus 0x%x %s", nContextToken, query.c_str());
+    return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
+        if (pvarStatus == nullptr) {
+            TMS_RAISE(trace, E_POINTER, "GetStatus: no place for the result");
+        }
+        VariantClear(pvarStatus);
+        CheckHr(trace, StringToStatus(nContextToken, bstrStatusQuery, pvarStatus));
+    });
+}
+
+HRESULT CChannel::StringToStatus(std::uint32_t token, BSTR query, VARIANT* status) {
+    CTmsEntryPoint trace("CChannel::StringToStatus");
+    return TMS_ERROR_FRAME(trace, [&] {
+        const std::vector<std::string> names = SplitNameQuery(CBstr::FromBstr(query).ToUtf8());
+        if (names.empty()) {
+            TMS_RAISE(trace, E_INVALIDARG, "Status query cannot be empty");
+        }
+        CTimelineContext* context = nullptr;
+        if (token != 0 && FindTimelineContext(token, &context) != S_OK) {
+            TMS_RAISE(trace, kNotFound, "%s:Could not find context 0x%x", ChannelName().c_str(),
+                      token);
+        }
+        std::shared_ptr<CTmsResource> video;
+        for (const auto& r : Resources()) {
+            if (EqualsNoCase(r->TypeNameUtf8(), "video")) {
+                video = r;
+                break;
+            }
+        }
+        // Asked in order until one answers (any success but S_FALSE).
+        auto answer = [&](const std::string& name, VARIANT* value) {
+            HRESULT hr = S_FALSE;
+            if (context != nullptr) {
+                hr = context->StringToStatus(name, value);
+                CheckHr(trace, hr);
+            }
+            if (hr == S_FALSE && video != nullptr) {
+                hr = video->StringToStatus(name, value);
+                CheckHr(trace, hr);
+            }
+            if (hr == S_FALSE && token == 0) {
+                hr = CTimelineContext::StringToDefaultStatus(name, value);
+                CheckHr(trace, hr);
+            }
+            if (hr == S_FALSE) {
+                TMS_RAISE(trace, kStatusNotFound, "%s: Could not find status '%s'",
+                          ChannelName().c_str(), name.c_str());
+            }
+        };
+        if (names.size() == 1) {
+            answer(LowerName(names[0]), status);
+            return;
+        }
+        std::vector<CVariant> values(names.size());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            answer(LowerName(names[i]), values[i].GetAddress());
+        }
+        CVariant array = MakeVariantArray(values, 0);
+        CheckHr(trace, array.CopyTo(status));
+    });
+}

@@ -1,0 +1,335 @@
+#include "tmschannel/context/TimelineContext.h"
+
+#include <chrono>
+#include <thread>
+
+#include "platform/kernel/CriticalSectionLock.h"
+#include "platform/kernel/Ticks.h"
+#include "server/appserverutil/ChanAccess.h"
+#include "server/ipmclient/RtsShmem.h"
+#include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/context/ContextToken.h"
+#include "tmschannel/frame/ErrorFrame.h"
+#include "tmschannel/resources/TmsVfs.h"
+#include "tmschannel/rts/RtsMessages.h"
+
+namespace {
+
+constexpr DWORD kSendTimeoutMs = 60000;
+constexpr DWORD kRevokeIdleWaitMs = 5000;
+constexpr DWORD kSlowCloseMs = 200;
+constexpr auto kPollInterval = std::chrono::milliseconds(32);
+// Change flags of an immediate state (the "ctx " chunk's flags word).
+constexpr std::uint32_t kFlagPortState = 0x0004;
+
+void SetI4(VARIANT* value, std::int32_t v) {
+    value->vt = VT_I4;
+    value->lVal = v;
+}
+
+void SetBool(VARIANT* value, bool v) {
+    value->vt = VT_BOOL;
+    value->boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+}  // namespace
+
+CTimelineContext::CTimelineContext(std::int32_t index, IContextOwner& owner)
+    : m_index(index), m_owner(owner) {
+    Reset();
+}
+
+CTimelineContext::~CTimelineContext() {
+    CTmsEntryPoint trace("CTimelineContext::~CTimelineContext");
+    RevokeTimeline();
+}
+
+void CTimelineContext::Reset() {
+    m_changeId = 0;
+    m_nextChangeId = 1;
+    m_portState = TmsIdle;
+    m_recordPhase = 0;
+}
+
+bool CTimelineContext::Reserve(std::uint32_t token) {
+    CCriticalSectionLock lock(m_cs);
+    std::uint32_t expected = 0;
+    return m_token.compare_exchange_strong(expected, token, std::memory_order_acq_rel);
+}
+
+void CTimelineContext::Unreserve(std::uint32_t token) {
+    CCriticalSectionLock lock(m_cs);
+    std::uint32_t expected = token;
+    if (m_token.compare_exchange_strong(expected, 0, std::memory_order_acq_rel)) {
+        m_timeline.Release();
+        m_assigned = false;
+        Reset();
+    }
+}
+
+bool CTimelineContext::IsActive() const {
+    const std::uint32_t token = Token();
+    return token != 0 && m_owner.RtsShmem().IsActiveContext(context_token::Channel(token),
+                                                            context_token::Index(token)) != FALSE;
+}
+
+bool CTimelineContext::IsFree(std::int32_t channel) const {
+    if (Token() != 0) {
+        return false;
+    }
+    TmsPortContextTriggerStatus trigger{};
+    return m_owner.RtsShmem().GetTriggerStatus(channel, m_index, &trigger) != FALSE && trigger == 0;
+}
+
+HRESULT CTimelineContext::RegisterTimeline(std::uint32_t token, ITmsContextBroker* broker,
+                                           ITimeline* timeline, bool publish) {
+    CTmsEntryPoint trace("CTimelineContext::RegisterTimeline 0x%x", token);
+    return TMS_ERROR_FRAME(trace, [&] {
+        if (timeline == nullptr || broker == nullptr) {
+            TMS_RAISE(trace, E_POINTER, "%s:Ctx%d: no timeline or broker to register",
+                      m_owner.ChannelName().c_str(), m_index);
+        }
+        CComPtr<ITimeline> registered(timeline);
+        {
+            CCriticalSectionLock lock(m_cs);
+            m_token.store(token, std::memory_order_release);
+            m_assigned = true;
+            m_timeline = registered;
+        }
+        TMS_CHECK_COM(trace, registered->RegisterContext(token, broker));
+        // The movie status is published by the status pass of the context;
+        // the flag only asks for it to happen at once.
+        (void)publish;
+    });
+}
+
+HRESULT CTimelineContext::RevokeTimeline() {
+    CTmsEntryPoint trace("CTimelineContext::RevokeTimeline");
+    return TMS_ERROR_FRAME(trace, [&] {
+        CComPtr<ITimeline> timeline;
+        std::uint32_t token = 0;
+        bool wasActive = false;
+        {
+            CCriticalSectionLock lock(m_cs);
+            if (m_timeline == nullptr) {
+                trace.SetResult(S_FALSE);
+                return;
+            }
+            m_assigned = false;
+            timeline = m_timeline;
+            token = Token();
+            wasActive = IsActive();
+        }
+        if (wasActive) {
+            rts::PortContextRecord idle{};
+            idle.flags = kFlagPortState;
+            idle.portState = TmsIdle;
+            CheckHr(trace, SendImmediateState(idle));
+            CheckHr(trace, WaitForPortState(token, TmsIdle, kRevokeIdleWaitMs));
+        }
+        TMS_CHECK_COM(trace, timeline->RevokeContext(token));
+
+        CCriticalSectionLock lock(m_cs);
+        m_timeline.Release();
+        m_token.store(0, std::memory_order_release);
+        Reset();
+        if (wasActive && m_owner.ChanAccess() != nullptr) {
+            m_owner.ChanAccess()->ClearPortStatus();
+        }
+        CloseMediaFiles(trace);
+        SendFileStates(false);
+        // Whatever the RTS did with the closes, the codes go back to the pool.
+        for (auto it = m_files.begin(); it != m_files.end();) {
+            const std::string name = it->first;
+            const std::uint32_t code = it->second->fileCode;
+            ++it;
+            if (code != 0) {
+                m_files.FreeFileCode(static_cast<std::uint16_t>(code));
+            }
+            m_files.Remove(name);
+        }
+        CMmioMsg& message = m_closeMessage;
+        CheckHr(trace, rts::BuildCloseContextMessage(message, m_index));
+        CheckHr(trace, m_owner.SendRtsMsg(message, kSendTimeoutMs));
+    });
+}
+
+void CTimelineContext::CloseMediaFiles(CEntryPoint& trace) {
+    for (const auto& [name, file] : m_files) {
+        if (file->fileState >= 3 || file->handleName.empty()) {
+            continue;
+        }
+        const DWORD start = GetTickCount();
+        TmsVfs().CloseMediaFileHandle(file->handleName.c_str());
+        const DWORD took = GetTickCount() - start;
+        if (took > kSlowCloseMs) {
+            trace.Trace("<Slow response: %dms> %s:Ctx%d: CloseMediaFileHandle '%s'",
+                        static_cast<int>(took), m_owner.ChannelName().c_str(), m_index,
+                        file->handleName.c_str());
+        }
+        // Closed here: the RTS is told with the next file message.
+        if (file->fileState < 2) {
+            file->fileState = 2;
+        }
+        file->refCount = 0;
+    }
+}
+
+HRESULT CTimelineContext::SendFileStates(bool keepOpen) {
+    CTmsEntryPoint trace("CTimelineContext::SendFileStates");
+    return TMS_ERROR_FRAME(trace, [&] {
+        rts::CFileStateMessageBuilder builder(
+            m_fileMessage, m_index, m_changeId,
+            [this](CMmioMsg& message) { return m_owner.SendRtsMsg(message, kSendTimeoutMs); });
+        for (auto it = m_files.begin(); it != m_files.end();) {
+            MediaFileInfo& file = *it->second;
+            const std::string name = it->first;
+            ++it;
+            rts::FileStateRecord record{};
+            record.fileCode = static_cast<std::uint16_t>(file.fileCode);
+            record.mediaFileType = file.mediaFileType;
+            rts::SetNarrow(record.handleName, file.handleName);
+            if (file.fileState == 0) {
+                CheckHr(trace, builder.Add(
+                                   file.writeFlag != 0 ? rts::kChunkFileWrite : rts::kChunkFileRead,
+                                   record));
+                file.fileState = 1;
+            } else if (file.fileState == 1) {
+                if (file.refCount < 1) {
+                    file.fileState = 2;
+                }
+            } else if (file.fileState == 2 && !keepOpen) {
+                CheckHr(trace, builder.Add(rts::kChunkFileClose, record));
+                m_files.FreeFileCode(static_cast<std::uint16_t>(file.fileCode));
+                m_files.Remove(name);
+            }
+        }
+        CheckHr(trace, builder.Finish());
+    });
+}
+
+std::int32_t CTimelineContext::TakeChangeId() {
+    m_changeId = m_nextChangeId;
+    m_nextChangeId = m_nextChangeId == -1 ? 1 : m_nextChangeId + 1;
+    if (m_nextChangeId == 0) {
+        m_nextChangeId = 1;
+    }
+    return m_changeId;
+}
+
+HRESULT CTimelineContext::SendImmediateState(rts::PortContextRecord record) {
+    CTmsEntryPoint trace("CTimelineContext::SendImmediateState");
+    return TMS_ERROR_FRAME(trace, [&] {
+        std::string line;
+        {
+            CCriticalSectionLock lock(m_cs);
+            if (m_timeline == nullptr) {
+                trace.SetResult(S_FALSE);
+                return;
+            }
+            record.changeId = TakeChangeId();
+            record.contextIndex = m_index;
+            record.trigger = rts::kTriggerAsap;
+            line = FormatText("    %s:Ctx%d: trig=Asap ", m_owner.ChannelName().c_str(), m_index);
+            if ((record.flags & kFlagPortState) != 0) {
+                const std::int32_t state = record.portState;
+                if (state != TmsIdle) {
+                    m_portState = state;
+                }
+                static const char* const kWords[] = {"portState=Idle ", "portState=Cue ",
+                                                     "portState=Play ", "portState=CueRecord ",
+                                                     "portState=Record "};
+                line += state >= 0 && state <= 4 ? kWords[state] : "portState=Idle ";
+            }
+        }
+        trace.Trace("%s", line.c_str());
+        CMmioMsg message(rts::kLargeMessageSize);
+        CheckHr(trace, rts::BuildPortContextMessage(message, record));
+        CheckHr(trace, m_owner.SendRtsMsg(message, kSendTimeoutMs));
+    });
+}
+
+TmsPortState CTimelineContext::ReportedPortState() const {
+    TmsPortState state = TmsIdle;
+    if (!m_owner.RtsShmem().GetPortState(m_owner.ChannelNumber(), m_index, &state)) {
+        return TmsIdle;
+    }
+    return state;
+}
+
+HRESULT CTimelineContext::WaitForPortState(std::uint32_t token, TmsPortState state,
+                                           std::uint32_t timeoutMs) {
+    CTmsEntryPoint trace("CTimelineContext::WaitForPortState");
+    return TMS_ERROR_FRAME(trace, [&] {
+        bool recordingAtStart = false;
+        {
+            CCriticalSectionLock lock(m_cs);
+            recordingAtStart = m_recordPhase == 1;
+            if (Token() != token) {
+                trace.SetResult(S_FALSE);
+                return;
+            }
+        }
+        const DWORD start = GetTickCount();
+        TmsPortState last = TmsIdle;
+        for (;;) {
+            if (GetTickCount() - start >= timeoutMs) {
+                break;
+            }
+            bool reached = false;
+            {
+                CCriticalSectionLock lock(m_cs);
+                last = ReportedPortState();
+                reached =
+                    last == state && (state != TmsIdle || !recordingAtStart || m_recordPhase != 1);
+            }
+            if (reached) {
+                trace.SetResult(S_OK);
+                return;
+            }
+            std::this_thread::sleep_for(kPollInterval);
+        }
+        trace.LogMsg("Ch%d,Cxt%d:WaitForPortState timed out waiting for state to go from %d to %d",
+                     context_token::Channel(token), context_token::Index(token),
+                     static_cast<int>(last), static_cast<int>(state));
+        trace.SetResult(S_FALSE);
+    });
+}
+
+HRESULT CTimelineContext::StringToStatus(const std::string& name, VARIANT* value) {
+    CCriticalSectionLock lock(m_cs);
+    if (name == "assigned") {
+        SetBool(value, m_assigned);
+        return S_OK;
+    }
+    if (name == "ctxportstate") {
+        SetI4(value, m_portState);
+        return S_OK;
+    }
+    return S_FALSE;
+}
+
+HRESULT CTimelineContext::StringToDefaultStatus(const std::string& name, VARIANT* value) {
+    if (name == "assigned") {
+        SetBool(value, false);
+        return S_OK;
+    }
+    if (name == "ctxportstate") {
+        SetI4(value, 0);
+        return S_OK;
+    }
+    return S_FALSE;
+}
+
+CComPtr<IMovie> CTimelineContext::Movie() {
+    CComPtr<ITimeline> timeline;
+    {
+        CCriticalSectionLock lock(m_cs);
+        timeline = m_timeline;
+    }
+    CComPtr<IMovie> movie;
+    if (timeline != nullptr) {
+        timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie));
+    }
+    return movie;
+}

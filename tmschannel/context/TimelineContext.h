@@ -1,0 +1,102 @@
+// CTimelineContext, one of the channel's four play/record contexts. A
+// client names it by its token once AllocateContext has registered a
+// timeline with it; RevokeTimeline (FreeContext, CloseTimeline, the
+// channel's Close) stops it, detaches the timeline and returns it to free.
+//
+// Locks: m_cs (the context lock) guards everything below unless a member
+// says otherwise; it is left around every call into the timeline component,
+// which may call back into the broker from its own threads. The token is
+// also an atomic so that the broker can resolve tokens without any lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/com/ComPtr.h"
+#include "platform/com/Variant.h"
+#include "platform/kernel/CriticalSection.h"
+#include "server/ipmclient/RtsStatusTypes.h"
+#include "server/timeline/IMovie.h"
+#include "server/timeline/ITimeline.h"
+#include "tmschannel/context/ContextOwner.h"
+#include "tmschannel/context/FileMap.h"
+#include "tmschannel/rts/MmioMsg.h"
+#include "tmschannel/rts/RtsMessageFormat.h"
+
+class CEntryPoint;
+
+class CTimelineContext {
+public:
+    // The client's context change record and the status record handed back
+    // through the broker.
+    static constexpr int kChangeRecordSize = 124;
+    static constexpr int kUpdateRecordSize = 40;
+
+    CTimelineContext(std::int32_t index, IContextOwner& owner);
+    ~CTimelineContext();
+    CTimelineContext(const CTimelineContext&) = delete;
+    CTimelineContext& operator=(const CTimelineContext&) = delete;
+
+    std::int32_t Index() const { return m_index; }
+    // 0 while free. Readable without any lock.
+    std::uint32_t Token() const { return m_token.load(std::memory_order_acquire); }
+
+    // Stamps the token of an allocation in progress, so that no other
+    // allocation takes this context; the caller holds the channel lock.
+    // False when the context is not free any more.
+    bool Reserve(std::uint32_t token);
+    // Undoes a Reserve whose registration failed.
+    void Unreserve(std::uint32_t token);
+
+    // Active: the token is set and the RTS reports this context active.
+    bool IsActive() const;
+    // Free for the channel: token 0 and the RTS holds no trigger for it.
+    bool IsFree(std::int32_t channel) const;
+
+    HRESULT RegisterTimeline(std::uint32_t token, ITmsContextBroker* broker, ITimeline* timeline,
+                             bool publish);
+    // S_FALSE when no timeline is registered.
+    HRESULT RevokeTimeline();
+
+    // S_OK when the port reached state within timeoutMs, S_FALSE when the
+    // wait timed out or the token is not this context's.
+    HRESULT WaitForPortState(std::uint32_t token, TmsPortState state, std::uint32_t timeoutMs);
+    // The port state last reported for this context.
+    TmsPortState ReportedPortState() const;
+
+    // Context status names this context answers; S_FALSE for any other name.
+    HRESULT StringToStatus(const std::string& name, VARIANT* value);
+    // The same names with the values of a free context.
+    static HRESULT StringToDefaultStatus(const std::string& name, VARIANT* value);
+
+    // The registered timeline's movie; null without a timeline or when the
+    // timeline has no movie.
+    CComPtr<IMovie> Movie();
+
+    // Sends one port context record at once (trigger Asap, a new change id).
+    // S_FALSE without a timeline.
+    HRESULT SendImmediateState(rts::PortContextRecord record);
+    // Opens on the RTS the media files new states use, or (keepOpen false)
+    // closes those no state uses any more. Caller holds m_cs.
+    HRESULT SendFileStates(bool keepOpen);
+
+private:
+    void Reset();
+    std::int32_t TakeChangeId();
+    void CloseMediaFiles(CEntryPoint& trace);
+
+    const std::int32_t m_index;
+    IContextOwner& m_owner;
+    std::atomic<std::uint32_t> m_token{0};  // written under m_cs or the channel lock
+    CComPtr<ITimeline> m_timeline;
+    bool m_assigned = false;
+    std::int32_t m_changeId = 0;
+    std::int32_t m_nextChangeId = 1;
+    std::int32_t m_portState = TmsIdle;
+    std::int32_t m_recordPhase = 0;
+    CFileMap m_files;
+    CMmioMsg m_fileMessage{rts::kLargeMessageSize};   // the second message buffer
+    CMmioMsg m_closeMessage{rts::kLargeMessageSize};  // the third message buffer
+    mutable CCriticalSection m_cs;
+};

@@ -1,0 +1,246 @@
+#include "tools/tmsctl/TimelineScript.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/com/VariantArray.h"
+#include "server/timeline/IMovie.h"
+#include "server/timeline/ITimelineControl.h"
+#include "server/timeline/TrackTypes.h"
+
+namespace tmsctl {
+namespace {
+
+bool ToLong(const std::string& s, long* value) {
+    if (s.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    *value = std::strtol(s.c_str(), &end, 0);
+    return *end == '\0';
+}
+
+std::string Hex(std::uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", v);
+    return text;
+}
+
+}  // namespace
+
+bool CTimelineScript::Code(const std::string& text, std::uint16_t* code) const {
+    if (text == ".") {
+        *code = m_lastCode;
+        return m_lastCode != 0;
+    }
+    long v = 0;
+    if (!ToLong(text, &v) || v < 0 || v > 0xFFFF) {
+        return false;
+    }
+    *code = static_cast<std::uint16_t>(v);
+    return true;
+}
+
+bool CTimelineScript::Token(const std::string& text, std::uint32_t* token) const {
+    if (text == ".") {
+        *token = m_lastToken;
+        return true;
+    }
+    long v = 0;
+    if (!ToLong(text, &v) || v < 0) {
+        return false;
+    }
+    *token = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+bool CTimelineScript::Run(const std::string& command, const std::vector<std::string>& a,
+                          std::ostream& out, HRESULT* hr, CVariant* value, bool* show,
+                          const char** usage) {
+    *usage = nullptr;
+    if (command == "timeline") {
+        *hr = Timeline(a, out, value, show, usage);
+        return true;
+    }
+    if (command == "alloc") {
+        std::uint16_t code = 0;
+        if (a.empty() || a.size() > 2 || !Code(a[0], &code) ||
+            (a.size() == 2 && a[1] != "publish")) {
+            *usage = "alloc CODE|. [publish]";
+            return true;
+        }
+        unsigned int token = 0;
+        *hr = m_channel->AllocateContext(a.size() == 2 ? code | 0x8000 : code, &token);
+        if (SUCCEEDED(*hr)) {
+            m_lastToken = token;
+            *value = CVariant(Hex(token));
+            *show = true;
+        }
+        return true;
+    }
+    if (command == "free") {
+        std::uint32_t token = 0;
+        if (a.size() != 1 || !Token(a[0], &token)) {
+            *usage = "free TOKEN|.";
+            return true;
+        }
+        *hr = m_channel->FreeContext(token);
+        return true;
+    }
+    if (command == "status") {
+        std::uint32_t token = 0;
+        if (a.size() != 2 || !Token(a[0], &token)) {
+            *usage = "status TOKEN|.|0 NAME[+NAME...]";
+            return true;
+        }
+        *hr = m_channel->GetStatus(token, CBstr(a[1]), &value->GetVARIANT());
+        *show = SUCCEEDED(*hr);
+        return true;
+    }
+    if (command == "wait") {
+        std::uint32_t token = 0;
+        long state = 0;
+        long timeout = 0;
+        if (a.size() != 3 || !Token(a[0], &token) || !ToLong(a[1], &state) ||
+            !ToLong(a[2], &timeout)) {
+            *usage = "wait TOKEN|. PORTSTATE MILLISECONDS";
+            return true;
+        }
+        *hr = m_channel->WaitForPortState(token, static_cast<TmsPortState>(state),
+                                          static_cast<int>(timeout));
+        return true;
+    }
+    return false;
+}
+
+HRESULT CTimelineScript::Timeline(const std::vector<std::string>& a, std::ostream& out,
+                                  CVariant* value, bool* show, const char** usage) {
+    const std::string verb = a.empty() ? "" : a[0];
+    if ((verb == "create" && (a.size() == 4 || a.size() == 5 || a.size() == 6)) ||
+        (verb == "open" && a.size() == 4)) {
+        long length = 0;
+        bool populate = false;
+        if (verb == "create") {
+            if (a.size() >= 5 && !ToLong(a[4], &length)) {
+                *usage = "timeline create DATASET GROUP MOVIE [LENGTH [populate]]";
+                return S_OK;
+            }
+            populate = a.size() == 6;
+            if (populate && a[5] != "populate") {
+                *usage = "timeline create DATASET GROUP MOVIE [LENGTH [populate]]";
+                return S_OK;
+            }
+        }
+        unsigned short code = 0;
+        CComPtr<IUnknown> timeline;
+        GUID iid = IID_IUnknown;
+        const HRESULT hr =
+            verb == "create"
+                ? m_channel->CreateTimeline(CBstr(a[1]), CBstr(a[2]), CBstr(a[3]),
+                                            populate ? TRUE : FALSE, static_cast<int>(length),
+                                            &code, &iid, reinterpret_cast<void**>(&timeline))
+                : m_channel->OpenTimeline(CBstr(a[1]), CBstr(a[2]), CBstr(a[3]), &code, &iid,
+                                          reinterpret_cast<void**>(&timeline));
+        if (SUCCEEDED(hr)) {
+            m_timelines[code] = timeline;
+            m_lastCode = code;
+            *value = CVariant(static_cast<std::int32_t>(code));
+            *show = true;
+        }
+        return hr;
+    }
+    std::uint16_t code = 0;
+    if (verb == "close" && a.size() == 2 && Code(a[1], &code)) {
+        const HRESULT hr = m_channel->CloseTimeline(code);
+        if (SUCCEEDED(hr)) {
+            m_timelines.erase(code);
+        }
+        return hr;
+    }
+    long start = 0;
+    long length = 0;
+    if (verb == "extend" && a.size() == 4 && Code(a[1], &code) && ToLong(a[2], &start) &&
+        ToLong(a[3], &length)) {
+        const auto found = m_timelines.find(code);
+        if (found == m_timelines.end()) {
+            out << "  no timeline " << code << " was created or opened by this script\n";
+            return E_INVALIDARG;
+        }
+        return m_channel->ExtendTimeline(found->second, static_cast<int>(start),
+                                         static_cast<int>(length));
+    }
+    if (verb == "show" && a.size() == 2 && Code(a[1], &code)) {
+        const auto found = m_timelines.find(code);
+        if (found == m_timelines.end()) {
+            out << "  no timeline " << code << " was created or opened by this script\n";
+            return E_INVALIDARG;
+        }
+        return Show(found->second, out);
+    }
+    *usage =
+        "timeline create DATASET GROUP MOVIE [LENGTH [populate]] | open DATASET GROUP MOVIE | "
+        "close CODE|. | extend CODE|. START LENGTH | show CODE|.";
+    return S_OK;
+}
+
+HRESULT CTimelineScript::Show(IUnknown* timeline, std::ostream& out) {
+    CComPtr<IMovie> movie;
+    HRESULT hr = timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie));
+    if (FAILED(hr)) {
+        return hr;
+    }
+    CVariant props;
+    hr = movie->GetProperties(CBstr("moviename+markIn+markOut+maxLength+length+videoFormat"),
+                              &props.GetVARIANT());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    const auto p = ReadVariantArray(props.GetVARIANT());
+    out << "  movie " << p[0].ToString() << ": marks " << p[1].ToString() << ".." << p[2].ToString()
+        << ", maxLength " << p[3].ToString() << ", length " << p[4].ToString() << ", format "
+        << p[5].ToString() << "\n";
+    static const long kTypes[] = {tmstrack::kAudio,         tmstrack::kTimecode, 4, 5, 6, 7,
+                                  tmstrack::kAncillaryData, tmstrack::kVideo};
+    for (const long type : kTypes) {
+        long count = 0;
+        if (FAILED(hr = movie->GetTrackCount(type, &count))) {
+            return hr;
+        }
+        for (long n = 0; n < count; ++n) {
+            std::vector<unsigned short> codes;
+            for (long fromEnd = -1;; --fromEnd) {
+                unsigned short code = 0;
+                hr = movie->GetLastSegment(type, n, 0, fromEnd, &code);
+                if (FAILED(hr)) {
+                    return hr;
+                }
+                if (hr == S_FALSE) {
+                    break;
+                }
+                codes.insert(codes.begin(), code);
+            }
+            out << "  track " << type << "." << n << ": " << codes.size() << " segment(s)\n";
+            for (const unsigned short code : codes) {
+                long start = 0, natural = 0, duration = 0, fileType = 0, in = 0, outMark = 0;
+                unsigned short flags = 0;
+                unsigned long user = 0;
+                CBstr name;
+                if (FAILED(hr = movie->GetSegmentPositions(type, n, code, &start, &natural,
+                                                           &duration, &flags, &user)) ||
+                    FAILED(hr = movie->GetSegmentDescription(type, n, code, &fileType, &name, &in,
+                                                             &outMark, &duration))) {
+                    return hr;
+                }
+                out << "    segment " << code << ": start " << start << ", duration " << duration
+                    << ", file type " << fileType << ", media " << in << ".." << outMark;
+                if (!name.IsEmpty()) {
+                    out << ", " << name.ToUtf8();
+                }
+                out << "\n";
+            }
+        }
+    }
+    return S_OK;
+}
+
+}  // namespace tmsctl

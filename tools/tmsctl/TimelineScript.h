@@ -1,0 +1,44 @@
+// The timeline and context commands of tmsctl run: timelines by code,
+// contexts by token; "." names the last timeline created or opened, or the
+// last context allocated.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/com/ComPtr.h"
+#include "platform/com/Variant.h"
+#include "tmschannel/tmschannel.h"
+
+namespace tmsctl {
+
+class CTimelineScript {
+public:
+    explicit CTimelineScript(ITmsChannel* channel) : m_channel(channel) {}
+
+    // False when command is not one of this class's; else the call's
+    // HRESULT in *hr, and a value to print in *value when *show is set.
+    // A bad line sets *usage to the command's usage text.
+    bool Run(const std::string& command, const std::vector<std::string>& args, std::ostream& out,
+             HRESULT* hr, CVariant* value, bool* show, const char** usage);
+
+    // The commands, for the list of an unknown command.
+    static const char* Names() { return "timeline, alloc, free, status, wait"; }
+
+private:
+    HRESULT Timeline(const std::vector<std::string>& a, std::ostream& out, CVariant* value,
+                     bool* show, const char** usage);
+    HRESULT Show(IUnknown* timeline, std::ostream& out);
+    bool Code(const std::string& text, std::uint16_t* code) const;
+    bool Token(const std::string& text, std::uint32_t* token) const;
+
+    ITmsChannel* m_channel;
+    std::map<std::uint16_t, CComPtr<IUnknown>> m_timelines;
+    std::uint16_t m_lastCode = 0;
+    std::uint32_t m_lastToken = 0;
+};
+
+}  // namespace tmsctl
