@@ -293,9 +293,24 @@ TEST_F(ContextTest, StatusQueriesSplitLowerAndDispatch) {
     const auto values = ReadVariantArray(v.GetVARIANT());
     ASSERT_EQ(values.size(), 2u);
     EXPECT_EQ(values[0].GetVARIANT().boolVal, VARIANT_TRUE);
-    CVariant free;
-    ASSERT_EQ(m_channel->GetStatus(0, CBstr("assigned"), free.GetAddress()), S_OK);
-    EXPECT_EQ(free.GetVARIANT().boolVal, VARIANT_FALSE) << "token 0 answers the defaults";
+    // Token 0 names no context: the values of a free one.
+    CVariant defaults;
+    ASSERT_EQ(m_channel->GetStatus(0,
+                                   CBstr("Assigned+position+endmode+startlimit+videoformatstr+"
+                                         "dropframe+positionstr+timecodestr+shuttlespeed"),
+                                   defaults.GetAddress()),
+              S_OK);
+    const auto d = ReadVariantArray(defaults.GetVARIANT());
+    ASSERT_EQ(d.size(), 9u);
+    EXPECT_EQ(d[0].GetVARIANT().boolVal, VARIANT_FALSE);
+    EXPECT_EQ(d[1].ToInt32(), 0);
+    EXPECT_EQ(d[2].ToInt32(), 3);
+    EXPECT_EQ(d[3].ToInt32(), -1);
+    EXPECT_EQ(d[4].ToString(), "Format525_60Hz_2To1") << "the video resource answers first";
+    EXPECT_EQ(d[5].GetVARIANT().boolVal, VARIANT_TRUE);
+    EXPECT_EQ(d[6].ToString(), "xx:xx:xx:xx");
+    EXPECT_EQ(d[7].ToString(), "00:00:00;00");
+    EXPECT_EQ(d[8].GetVARIANT().vt, VT_R4);
 }
 
 TEST_F(ContextTest, InterfacesTheTimelineOrBuilderDoNotOfferAreRefused) {

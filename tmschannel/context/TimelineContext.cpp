@@ -8,6 +8,7 @@
 #include "server/appserverutil/ChanAccess.h"
 #include "server/ipmclient/RtsShmem.h"
 #include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/context/ContextStatusNames.h"
 #include "tmschannel/context/ContextToken.h"
 #include "tmschannel/frame/ErrorFrame.h"
 #include "tmschannel/resources/TmsVfs.h"
@@ -297,28 +298,27 @@ HRESULT CTimelineContext::WaitForPortState(std::uint32_t token, TmsPortState sta
 }
 
 HRESULT CTimelineContext::StringToStatus(const std::string& name, VARIANT* value) {
+    CTmsEntryPoint trace("CTimelineContext::StringToStatus");
+    // Until the status pass keeps the RTS's view, a context answers the
+    // names it holds itself.
+    const std::int32_t code = context_status::CodeOf(name);
     CCriticalSectionLock lock(m_cs);
-    if (name == "assigned") {
-        SetBool(value, m_assigned);
-        return S_OK;
+    switch (code) {
+        case context_status::kAssigned:
+            SetBool(value, m_assigned);
+            return S_OK;
+        case context_status::kCtxPortState:
+            SetI4(value, m_portState);
+            return S_OK;
+        default:
+            return S_FALSE;
     }
-    if (name == "ctxportstate") {
-        SetI4(value, m_portState);
-        return S_OK;
-    }
-    return S_FALSE;
 }
 
 HRESULT CTimelineContext::StringToDefaultStatus(const std::string& name, VARIANT* value) {
-    if (name == "assigned") {
-        SetBool(value, false);
-        return S_OK;
-    }
-    if (name == "ctxportstate") {
-        SetI4(value, 0);
-        return S_OK;
-    }
-    return S_FALSE;
+    CTmsEntryPoint trace("CTimelineContext::StringToDefaultStatus");
+    const std::int32_t code = context_status::CodeOf(name);
+    return code < 0 ? S_FALSE : context_status::DefaultValue(code, value);
 }
 
 CComPtr<IMovie> CTimelineContext::Movie() {

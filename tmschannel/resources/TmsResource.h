@@ -13,13 +13,21 @@
 #include "platform/kernel/CriticalSection.h"
 #include "platform/xml/IXMLDOMDocument2.h"
 #include "server/ipmclient/RtsStatusTypes.h"
+#include "tmschannel/context/StateEntry.h"
+#include "tmschannel/resources/MediaSegmentInfo.h"
+#include "tmschannel/resources/StateWriteTarget.h"
 #include "tmschannel/rts/MmioMsg.h"
 
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 class CChanAccess;
+class CFileMap;
+class CTimelineContext;
+struct IMovie;
+struct MediaFileInfo;
 class CRtsShmem;
 class CEntryPoint;
 struct IConfigMgr;
@@ -42,6 +50,11 @@ public:
     // Fills block (48 bytes, zeroed by the caller): the base writes the video
     // format at offset 44.
     virtual BYTE* GetMediaData(BYTE* block);
+    // The movie track this resource plays or records for the context; the
+    // base takes the resource number.
+    virtual std::int32_t GetMappedTrackNum(CTimelineContext* context, IMovie* movie, bool record) {
+        return m_resourceNumber;
+    }
     virtual bool IsAssignedForRecord() { return m_assigned; }
     // The movie side of a port-state change; the kinds that write to the
     // movie override it.
@@ -53,6 +66,18 @@ public:
     virtual HRESULT PublishStatus(CChanAccess& access) = 0;
     virtual HRESULT PutStatus(std::uint16_t cycle, const CRtsShmem& shmem,
                               std::int32_t channelIndex) = 0;
+    // The states of a stretch without media, and of a segment: the kinds
+    // that play write their state chunks; the base writes nothing.
+    virtual HRESULT AddBlackState(IMovie* movie, std::int32_t moviePosition,
+                                  std::int32_t portPosition, CMmioMsg& message,
+                                  std::int32_t pastLastSegment, std::int32_t toWindowEnd) {
+        return S_OK;
+    }
+    virtual HRESULT AddState(IMovie* movie, std::int32_t moviePosition, std::int32_t portPosition,
+                             bool record, bool boundedRecord, const MediaSegmentInfo& segment,
+                             CMmioMsg& message) {
+        return S_OK;
+    }
     virtual HRESULT GetProperty(const std::string& name, VARIANT* value);
     virtual std::int32_t GetBytesPerSecond() { return 0; }
     virtual std::int32_t GetVideoFormat() { return m_videoFormat; }
@@ -69,11 +94,30 @@ public:
     // S_FALSE, value untouched, for a name the resource does not have (names
     // are matched exactly).
     virtual HRESULT StringToStatus(const std::string& name, VARIANT* value);
+    // This resource's LIST "rbuf" of the state message: one run of states
+    // per segment and offset, first and last state of each run written,
+    // black where no segment covers a state. trackNumber 0x7FFFFFFF: no
+    // track, every state black. The media files used are attached to the
+    // states and entered in the context's file map.
+    virtual HRESULT WriteStates(const StateWriteTarget& target, std::int32_t trackNumber,
+                                bool record, bool boundedRecord,
+                                const std::vector<StateEntry*>& states);
     virtual std::int32_t GetMediaFileType(std::int32_t fileType) { return 2; }
 
     // Reads a "stat" message for this resource's "rsts" list; true with the
     // reader inside that list.
     bool FindResourceStatus(CMmioMsg& message, std::int32_t ignored, DWORD* size);
+
+    // The segment (track type, number, code) of the movie, clipped to
+    // [windowStart, windowEnd].
+    HRESULT GetMediaSegmentInfo(IMovie* movie, std::int32_t trackType, std::int32_t trackNumber,
+                                std::uint16_t segmentCode, std::int32_t windowStart,
+                                std::int32_t windowEnd, MediaSegmentInfo* segment);
+    // Finds or opens the segment's media file in the file map (created for a
+    // record when it is not on disk yet) and gives the segment its file
+    // code; *file becomes the file's record. S_FALSE for a segment without
+    // media.
+    HRESULT UpdateFileState(CFileMap& files, MediaFileInfo** file, MediaSegmentInfo& segment);
 
     const std::u16string& TypeName() const { return m_typeName; }
     std::string TypeNameUtf8() const;
@@ -91,6 +135,10 @@ protected:
     virtual HRESULT StringToVariant(std::int32_t token, VARIANT* value) { return S_FALSE; }
     // The token of a property name; -1 when the name is not in the map.
     std::int32_t PropertyToken(const std::string& name) const;
+    // The end of the track's last segment clipped to the window; 0 when the
+    // track has none.
+    std::int32_t TrackEnd(CEntryPoint& trace, IMovie* movie, std::int32_t trackNumber,
+                          const StateWriteTarget& target);
     [[noreturn]] void RaiseNotAvailable(CEntryPoint& trace, const std::string& name);
     [[noreturn]] void RaiseCannotSet(CEntryPoint& trace, const std::string& name);
 

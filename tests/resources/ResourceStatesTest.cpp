@@ -1,0 +1,258 @@
+// What a resource writes into a state message for a state list, against a
+// real movie of the timeline component: runs of states per segment and
+// offset, black where no segment is, the segment clipped to the window, and
+// the media files entered in the context's file map.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "platform/com/CoCreateInstance.h"
+#include "platform/com/ComPtr.h"
+#include "server/timeline/IMovie.h"
+#include "server/timeline/IMovieBuilder.h"
+#include "server/timeline/ITimeline.h"
+#include "tests/support/TestRuntimeDir.h"
+#include "tmschannel/context/FileMap.h"
+#include "tmschannel/resources/TmsResource.h"
+#include "tmschannel/rts/RtsMessageFormat.h"
+
+namespace {
+
+constexpr long kTrack = 4;
+
+// Logs the state calls instead of writing state chunks.
+class CLoggingResource : public CTmsResource {
+public:
+    CLoggingResource() : CTmsResource(0) {
+        m_trackType = kTrack;
+        m_typeName = u"video";
+        m_indexText = u"0";
+    }
+    HRESULT PublishStatus(CChanAccess&) override { return S_OK; }
+    HRESULT PutStatus(std::uint16_t, const CRtsShmem&, std::int32_t) override { return S_OK; }
+    HRESULT AddBlackState(IMovie*, std::int32_t m, std::int32_t p, CMmioMsg&, std::int32_t past,
+                          std::int32_t toEnd) override {
+        calls.push_back({'B', m, p, past, toEnd, 0});
+        return S_OK;
+    }
+    HRESULT AddState(IMovie*, std::int32_t m, std::int32_t p, bool, bool,
+                     const MediaSegmentInfo& segment, CMmioMsg&) override {
+        calls.push_back({'S', m, p, segment.start, segment.duration, segment.fileCode});
+        return S_OK;
+    }
+
+    struct Call {
+        char kind;
+        std::int32_t m, p, a, b;  // black: past last, to end; state: segment start, duration
+        std::uint16_t fileCode;
+        bool operator==(const Call& o) const {
+            return kind == o.kind && m == o.m && p == o.p && a == o.a && b == o.b;
+        }
+    };
+    std::vector<Call> calls;
+};
+
+class ResourceStatesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(DllRegisterServerAt(TMS_TIMELINE_LIB), S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_MovieBuilder, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IMovieBuilder, reinterpret_cast<void**>(&m_builder)),
+                  S_OK);
+        unsigned short code = 0;
+        CComPtr<ITimeline> timeline;
+        ASSERT_EQ(m_builder->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("m"), &code,
+                                            IID_ITimeline, reinterpret_cast<void**>(&timeline)),
+                  S_OK);
+        ASSERT_EQ(timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&m_movie)), S_OK);
+        // [0,100) media, [100,150) an empty pad, [150,250) media.
+        for (auto [length, type] : {std::pair{100L, 4L}, {50L, 0L}, {100L, 4L}}) {
+            unsigned short segment = 0;
+            ASSERT_EQ(m_movie->AppendSegment(kTrack, 0, 0, length, type, nullptr, &segment), S_OK);
+            m_segments.push_back(segment);
+        }
+    }
+
+    // States at movie positions with the port offset given for each.
+    std::vector<StateEntry*> States(std::vector<std::pair<int, int>> positions) {
+        m_states.clear();
+        std::vector<StateEntry*> list;
+        for (auto [m, offset] : positions) {
+            m_states.push_back(std::make_unique<StateEntry>());
+            m_states.back()->position = {m, m + offset};
+            list.push_back(m_states.back().get());
+        }
+        return list;
+    }
+
+    std::vector<CLoggingResource::Call> Write(const std::vector<StateEntry*>& states,
+                                              std::int32_t track = 0, bool record = false,
+                                              std::vector<BYTE>* bytes = nullptr) {
+        CLoggingResource resource;
+        CMmioMsg message(rts::kLargeMessageSize);
+        StateWriteTarget target{m_movie, &message, &m_files, 0, 299};
+        EXPECT_EQ(resource.WriteStates(target, track, record, false, states), S_OK);
+        if (bytes != nullptr) {
+            const BYTE* b = message.GetBuffer();
+            bytes->assign(b, b + message.GetMsgSize());
+        }
+        return resource.calls;
+    }
+
+    tmstest::TestRuntimeDir m_dir;
+    CComPtr<IMovieBuilder> m_builder;
+    CComPtr<IMovie> m_movie;
+    std::vector<unsigned short> m_segments;
+    std::vector<std::unique_ptr<StateEntry>> m_states;
+    CFileMap m_files;
+};
+
+using Call = CLoggingResource::Call;
+
+TEST_F(ResourceStatesTest, RunsWriteTheirFirstAndLastStateOnly) {
+    std::vector<std::pair<int, int>> play;
+    for (int m = 0; m < 250; m += 10) {
+        play.push_back({m, 1000});
+    }
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int, int>> states;
+        std::int32_t track;
+        bool record;
+        std::vector<Call> expected;
+    };
+    const Case cases[] = {
+        {"play through media, pad, media",
+         play,
+         0,
+         false,
+         {{'S', 0, 1000, 0, 100, 0},
+          {'S', 90, 1090, 0, 100, 0},
+          {'S', 100, 1100, 100, 50, 0},
+          {'S', 140, 1140, 100, 50, 0},
+          {'S', 150, 1150, 150, 100, 0},
+          {'S', 240, 1240, 150, 100, 0}}},
+        {"an offset change starts a new run",
+         {{0, 1000}, {10, 1000}, {20, 1000}, {30, 2000}, {40, 2000}},
+         0,
+         false,
+         {{'S', 0, 1000, 0, 100, 0},
+          {'S', 20, 1020, 0, 100, 0},
+          {'S', 30, 2030, 0, 100, 0},
+          {'S', 40, 2040, 0, 100, 0}}},
+        {"one state alone", {{50, 7}}, 0, false, {{'S', 50, 57, 0, 100, 0}}},
+        {"past the track: black once",
+         {{260, 0}, {270, 0}, {280, 0}},
+         0,
+         false,
+         {{'B', 260, 260, 10, 39, 0}}},
+        {"no track: every state black, written once",
+         {{0, 0}, {10, 0}},
+         0x7FFFFFFF,
+         false,
+         {{'B', 0, 0, 0, 299, 0}}},
+        {"a track the movie does not have", {{0, 0}}, 5, false, {{'B', 0, 0, 0, 299, 0}}},
+        {"record past the end keeps to the last segment",
+         {{260, 0}, {270, 0}, {280, 0}},
+         0,
+         true,
+         {{'S', 260, 260, 150, 100, 0}, {'S', 280, 280, 150, 100, 0}}},
+        {"black, then media again",
+         {{260, 0}, {10, 0}, {20, 0}},
+         0,
+         false,
+         {{'B', 260, 260, 10, 39, 0}, {'S', 10, 10, 0, 100, 0}, {'S', 20, 20, 0, 100, 0}}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Write(States(c.states), c.track, c.record), c.expected) << c.what;
+    }
+}
+
+TEST_F(ResourceStatesTest, StatesHoldTheirMediaFilesAndEveryFileHasOneCode) {
+    const auto states = States({{0, 0}, {50, 0}, {120, 0}, {200, 0}});
+    std::vector<BYTE> bytes;
+    const auto calls = Write(states, 0, false, &bytes);
+    // LIST "rbuf" led by the 72-byte "res " chunk: index text, then type name.
+    ASSERT_EQ(bytes.size(), 12u + 8u + 72u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "LIST");
+    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "rbufres ");
+    EXPECT_EQ(bytes[16], 72);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[20])), "0");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[56])), "video");
+    // Two media segments, two files; the pad has none.
+    ASSERT_EQ(m_files.Size(), 2u);
+    EXPECT_EQ(states[0]->files.Files().size(), 1u);
+    EXPECT_EQ(states[1]->files.Files(), states[0]->files.Files());
+    EXPECT_TRUE(states[2]->files.Files().empty());
+    ASSERT_EQ(states[3]->files.Files().size(), 1u);
+    EXPECT_NE(states[3]->files.Files()[0], states[0]->files.Files()[0]);
+    EXPECT_EQ(states[0]->files.Files()[0]->refCount, 2);
+    for (const auto& call : calls) {
+        if (call.a == 100) {
+            EXPECT_EQ(call.fileCode, 0) << "the pad has no file";
+        } else {
+            EXPECT_NE(call.fileCode, 0);
+        }
+    }
+    // Writing the same list again finds the files in the map.
+    Write(States({{0, 0}}));
+    EXPECT_EQ(m_files.Size(), 2u);
+    std::uint16_t first = 0;
+    for (const auto& [name, info] : m_files) {
+        EXPECT_EQ(info->writeFlag, 1) << name << " was created for the states";
+        EXPECT_EQ(info->handleName.size(), 18u) << name;
+        EXPECT_NE(info->fileCode, first);
+        first = static_cast<std::uint16_t>(info->fileCode);
+    }
+    for (const auto& [name, info] : m_files) {
+        m_files.FreeFileCode(static_cast<std::uint16_t>(info->fileCode));
+    }
+}
+
+TEST_F(ResourceStatesTest, SegmentsAreClippedToTheWindowAndExistingFilesOpenedForRead) {
+    CLoggingResource resource;
+    struct Case {
+        std::int32_t windowStart, windowEnd;
+        int segment;
+        std::int32_t start, markIn, markOut, duration;
+    };
+    const Case cases[] = {
+        {0, 299, 0, 0, 0, 99, 100},  {20, 299, 0, 20, 20, 99, 80}, {0, 49, 0, 0, 0, 49, 50},
+        {20, 49, 0, 20, 20, 49, 30}, {0, 199, 2, 150, 0, 49, 50},  {99, 99, 0, 99, 99, 99, 1},
+    };
+    for (const auto& c : cases) {
+        MediaSegmentInfo info;
+        ASSERT_EQ(resource.GetMediaSegmentInfo(m_movie, kTrack, 0, m_segments[c.segment],
+                                               c.windowStart, c.windowEnd, &info),
+                  S_OK);
+        EXPECT_EQ(info.start, c.start) << c.windowStart << ".." << c.windowEnd;
+        EXPECT_EQ(info.markIn, c.markIn) << c.windowStart << ".." << c.windowEnd;
+        EXPECT_EQ(info.markOut, c.markOut) << c.windowStart << ".." << c.windowEnd;
+        EXPECT_EQ(info.duration, c.duration) << c.windowStart << ".." << c.windowEnd;
+        EXPECT_EQ(info.fileType, c.segment == 1 ? 0 : 4);
+    }
+    // Another context meets a file the first one created: opened for read.
+    MediaSegmentInfo info;
+    ASSERT_EQ(resource.GetMediaSegmentInfo(m_movie, kTrack, 0, m_segments[0], 0, 299, &info), S_OK);
+    MediaFileInfo* file = nullptr;
+    ASSERT_EQ(resource.UpdateFileState(m_files, &file, info), S_OK);
+    CFileMap other;
+    MediaFileInfo* otherFile = nullptr;
+    ASSERT_EQ(resource.UpdateFileState(other, &otherFile, info), S_OK);
+    EXPECT_EQ(file->writeFlag, 1);
+    EXPECT_EQ(otherFile->writeFlag, 0);
+    EXPECT_NE(file->fileCode, otherFile->fileCode) << "codes are unique across contexts";
+    EXPECT_EQ(info.fileCode, otherFile->fileCode);
+    MediaSegmentInfo pad;
+    ASSERT_EQ(resource.GetMediaSegmentInfo(m_movie, kTrack, 0, m_segments[1], 0, 299, &pad), S_OK);
+    MediaFileInfo* none = nullptr;
+    EXPECT_EQ(resource.UpdateFileState(m_files, &none, pad), S_FALSE);
+    EXPECT_EQ(none, nullptr);
+    m_files.FreeFileCode(static_cast<std::uint16_t>(file->fileCode));
+    other.FreeFileCode(static_cast<std::uint16_t>(otherFile->fileCode));
+}
+
+}  // namespace

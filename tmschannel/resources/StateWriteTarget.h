@@ -1,0 +1,18 @@
+// What a resource writes its states into: the context's movie, its state
+// message, its media files and the window its state lists run in.
+#pragma once
+
+#include <cstdint>
+
+class CFileMap;
+class CMmioMsg;
+struct IMovie;
+
+struct StateWriteTarget {
+    IMovie* movie = nullptr;
+    CMmioMsg* message = nullptr;
+    CFileMap* files = nullptr;
+    // Timeline minimum and maximum: the movie positions bounding the lists.
+    std::int32_t windowStart = 0;
+    std::int32_t windowEnd = 0;
+};

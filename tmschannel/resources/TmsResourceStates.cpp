@@ -1,0 +1,250 @@
+// CTmsResource: the resource's part of a state message, and the movie
+// segments and media files behind it.
+#include <cstring>
+
+#include "platform/com/Bstr.h"
+#include "platform/kernel/CriticalSectionLock.h"
+#include "platform/kernel/Ticks.h"
+#include "server/timeline/IMovie.h"
+#include "tmschannel/context/FileMap.h"
+#include "tmschannel/frame/ErrorFrame.h"
+#include "tmschannel/resources/TmsResource.h"
+#include "tmschannel/resources/TmsVfs.h"
+#include "tmschannel/rts/RtsMessageFormat.h"
+
+#include <filesystem>
+
+namespace {
+
+constexpr std::int32_t kNoTrack = 0x7FFFFFFF;
+constexpr DWORD kSlowCallMs = 200;
+constexpr DWORD kGenericRead = 0x80000000;
+constexpr int kHandleNameSize = 33;
+
+}  // namespace
+
+HRESULT CTmsResource::GetMediaSegmentInfo(IMovie* movie, std::int32_t trackType,
+                                          std::int32_t trackNumber, std::uint16_t segmentCode,
+                                          std::int32_t windowStart, std::int32_t windowEnd,
+                                          MediaSegmentInfo* segment) {
+    CTmsEntryPoint trace("CTmsResource::GetMediaSegmentInfo");
+    return TMS_ERROR_FRAME(trace, [&] {
+        MediaSegmentInfo s;
+        s.trackType = trackType;
+        s.trackNumber = trackNumber;
+        s.segmentCode = segmentCode;
+        long fileType = 0, markIn = 0, markOut = 0, duration = 0;
+        CBstr media;
+        TMS_CHECK_COM(trace,
+                      movie->GetSegmentDescription(trackType, trackNumber, segmentCode, &fileType,
+                                                   &media, &markIn, &markOut, &duration));
+        TMS_CHECK_COM(trace, movie->GetSegmentMediaData(trackType, trackNumber, segmentCode, 0,
+                                                        sizeof s.mediaData, s.mediaData));
+        long start = 0, natural = 0, positionsDuration = 0;
+        unsigned short flags = 0;
+        unsigned long user = 0;
+        TMS_CHECK_COM(
+            trace, movie->GetSegmentPositions(trackType, trackNumber, segmentCode, &start, &natural,
+                                              &positionsDuration, &flags, &user));
+        CBstr segmentUuid, editUuid, segmentName;
+        TMS_CHECK_COM(trace, movie->GetSegmentNames(trackType, trackNumber, segmentCode,
+                                                    &segmentUuid, &editUuid, &segmentName));
+        s.fileType = fileType;
+        s.complexMediaName = media.ToUtf8();
+        s.segmentUuid = segmentUuid.ToUtf8();
+        s.segmentName = segmentName.ToUtf8();
+        s.flags = flags;
+        s.userData = static_cast<std::uint32_t>(user);
+        s.start = start;
+        s.markIn = markIn;
+        s.markOut = markOut;
+        s.duration = duration;
+        // Clipped to the window the state lists run in.
+        const std::int32_t last = s.start + s.duration - 1;
+        if (last - windowEnd > 0) {
+            s.markOut -= last - windowEnd;
+            s.duration -= last - windowEnd;
+        }
+        if (windowStart - s.start > 0) {
+            const std::int32_t cut = windowStart - s.start;
+            s.markIn += cut;
+            s.start += cut;
+            s.duration -= cut;
+        }
+        *segment = std::move(s);
+    });
+}
+
+HRESULT CTmsResource::UpdateFileState(CFileMap& files, MediaFileInfo** file,
+                                      MediaSegmentInfo& segment) {
+    CTmsEntryPoint trace("CTmsResource::UpdateFileState");
+    return TMS_ERROR_FRAME(trace, [&] {
+        if (segment.complexMediaName.empty()) {
+            segment.fileCode = 0;
+            trace.SetResult(S_FALSE);
+            return;
+        }
+        MediaFileInfo* info = files.Lookup(segment.complexMediaName);
+        if (info == nullptr) {
+            auto created = std::make_unique<MediaFileInfo>();
+            created->segmentName = segment.segmentName;
+            created->mediaFileType = GetMediaFileType(segment.fileType);
+            const CBstr name(segment.complexMediaName);
+            std::string error;
+            const std::string path = TmsVfs().MediaPath(segment.complexMediaName, &error);
+            char handle[kHandleNameSize] = {};
+            const DWORD start = GetTickCount();
+            const bool onDisk = !path.empty() && std::filesystem::exists(path);
+            if (!onDisk) {
+                BYTE block[kMediaDataSize] = {};
+                GetMediaData(block);
+                std::int32_t videoFormat = 0;
+                std::memcpy(&videoFormat, block + 44, sizeof videoFormat);
+                created->writeFlag = 1;
+                CheckHr(trace, TmsVfs().CreateMediaFile(name.View().data(), segment.fileType,
+                                                        created->mediaFileType, videoFormat, handle,
+                                                        sizeof handle));
+            } else {
+                created->writeFlag = 0;
+                CheckHr(trace, TmsVfs().GetMediaFileHandle(name.View().data(), kGenericRead, handle,
+                                                           sizeof handle));
+            }
+            const DWORD took = GetTickCount() - start;
+            if (took > kSlowCallMs) {
+                trace.Trace("<Slow response: %dms> %s '%s'", static_cast<int>(took),
+                            onDisk ? "GetMediaFileHandle" : "CreateMediaFile",
+                            segment.complexMediaName.c_str());
+            }
+            created->handleName = handle;
+            created->wideHandleName = handle;
+            std::uint16_t code = 0;
+            CheckHr(trace, files.AllocateFileCode(&code));
+            created->fileCode = code;
+            info = files.Enter(segment.complexMediaName, std::move(created));
+        }
+        *file = info;
+        segment.fileCode = static_cast<std::uint16_t>(info->fileCode);
+    });
+}
+
+HRESULT CTmsResource::WriteStates(const StateWriteTarget& target, std::int32_t trackNumber,
+                                  bool record, bool boundedRecord,
+                                  const std::vector<StateEntry*>& states) {
+    CTmsEntryPoint trace("CTmsResource::WriteStates");
+    return TMS_ERROR_FRAME(trace, [&] {
+        CMmioMsg& message = *target.message;
+        IMovie* movie = target.movie;
+        MMCKINFO list{};
+        CheckHr(trace, message.CreateList(rts::kListResourceBuffer, &list));
+        rts::ResourceIdRecord id{};
+        {
+            CCriticalSectionLock lock(m_cs);
+            rts::SetNarrow(id.indexText, CBstr(m_indexText).ToNarrow());
+            rts::SetNarrow(id.typeName, CBstr(m_typeName).ToNarrow());
+        }
+        CheckHr(trace, message.CreateChunk(rts::kChunkResource, &id, sizeof id));
+
+        const bool hasTrack = trackNumber >= 0 && trackNumber < kNoTrack;
+        std::uint16_t code = 0;
+        MediaSegmentInfo segment;
+        MediaFileInfo* file = nullptr;
+        const StateEntry* pending = nullptr;
+        bool firstOfRun = true;
+        bool lastSegment = false;
+        bool blackWritten = false;
+        std::int32_t previousOffset = 0;
+        auto writePending = [&] {
+            if (pending != nullptr) {
+                CheckHr(trace, AddState(movie, pending->position.movie, pending->position.port,
+                                        record, boundedRecord, segment, message));
+                pending = nullptr;
+            }
+        };
+        for (std::size_t i = 0; i < states.size();) {
+            StateEntry& state = *states[i];
+            const std::int32_t m = state.position.movie;
+            const std::int32_t p = state.position.port;
+            const std::int32_t offset = state.position.Offset();
+            if (code == 0) {
+                firstOfRun = true;
+                if (hasTrack) {
+                    unsigned short found = 0;
+                    HRESULT hr = movie->GetSegmentAtPosition(m_trackType, trackNumber, m, &found);
+                    TMS_CHECK_COM(trace, hr);
+                    if (found == 0 && record) {
+                        long count = 0;
+                        TMS_CHECK_COM(trace, movie->GetTrackCount(m_trackType, &count));
+                        if (trackNumber < count) {
+                            hr = movie->GetLastSegment(m_trackType, trackNumber, 0, -1, &found);
+                            TMS_CHECK_COM(trace, hr);
+                            lastSegment = found != 0;
+                        }
+                    }
+                    code = found;
+                }
+                if (code != 0) {
+                    CheckHr(trace,
+                            GetMediaSegmentInfo(movie, m_trackType, trackNumber, code,
+                                                target.windowStart, target.windowEnd, &segment));
+                    file = nullptr;
+                    CheckHr(trace, UpdateFileState(*target.files, &file, segment));
+                } else {
+                    if (!blackWritten) {
+                        const std::int32_t end = TrackEnd(trace, movie, trackNumber, target);
+                        CheckHr(trace,
+                                AddBlackState(movie, m, p, message, m - end, target.windowEnd - m));
+                        blackWritten = true;
+                    }
+                    ++i;
+                    continue;
+                }
+            }
+            const bool inRun = (record && lastSegment) ||
+                               (m >= segment.start && m < segment.start + segment.duration &&
+                                offset == previousOffset);
+            if (inRun) {
+                if (file != nullptr) {
+                    state.files.Add(file);
+                }
+                if (firstOfRun) {
+                    firstOfRun = false;
+                    CheckHr(trace, AddState(movie, m, p, record, boundedRecord, segment, message));
+                    pending = nullptr;
+                    blackWritten = false;
+                } else {
+                    pending = &state;
+                }
+                previousOffset = offset;
+                ++i;
+                continue;
+            }
+            // The run ends here; the same state starts the next one.
+            writePending();
+            code = 0;
+            lastSegment = false;
+            file = nullptr;
+            previousOffset = offset;
+        }
+        writePending();
+        CheckHr(trace, message.Ascend(&list));
+    });
+}
+
+std::int32_t CTmsResource::TrackEnd(CEntryPoint& trace, IMovie* movie, std::int32_t trackNumber,
+                                    const StateWriteTarget& target) {
+    long count = 0;
+    TMS_CHECK_COM(trace, movie->GetTrackCount(m_trackType, &count));
+    if (trackNumber < 0 || trackNumber >= count) {
+        return 0;
+    }
+    unsigned short last = 0;
+    const HRESULT hr = movie->GetLastSegment(m_trackType, trackNumber, 0, -1, &last);
+    TMS_CHECK_COM(trace, hr);
+    if (hr == S_FALSE) {
+        return 0;
+    }
+    MediaSegmentInfo info;
+    CheckHr(trace, GetMediaSegmentInfo(movie, m_trackType, trackNumber, last, target.windowStart,
+                                       target.windowEnd, &info));
+    return info.start + info.duration;
+}
