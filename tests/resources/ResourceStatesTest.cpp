@@ -106,8 +106,9 @@ protected:
     CComPtr<IMovieBuilder> m_builder;
     CComPtr<IMovie> m_movie;
     std::vector<unsigned short> m_segments;
-    std::vector<std::unique_ptr<StateEntry>> m_states;
+    // Before the states: a state's references go before the records.
     CFileMap m_files;
+    std::vector<std::unique_ptr<StateEntry>> m_states;
 };
 
 using Call = CLoggingResource::Call;
