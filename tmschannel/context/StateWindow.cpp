@@ -1,0 +1,247 @@
+#include "tmschannel/context/StateWindow.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "server/ipmclient/RtsStatusTypes.h"
+
+namespace {
+
+bool Recording(std::int32_t state) {
+    return state == TmsCueRecord || state == TmsShuttleRecord;
+}
+
+bool SamePair(const PositionPair& a, const PositionPair& b) {
+    return a.movie == b.movie && a.port == b.port;
+}
+
+}  // namespace
+
+bool CStateWindow::Clear() {
+    const bool had = !m_entries.empty();
+    m_entries.clear();
+    return had;
+}
+
+int CStateWindow::FindPos(const PositionPair& p) const {
+    if (m_entries.empty()) {
+        return -1;
+    }
+    if (SamePair(First().position, p)) {
+        return 0;
+    }
+    if (p.port < First().position.port) {
+        return -1;
+    }
+    const int last = static_cast<int>(m_entries.size()) - 1;
+    if (SamePair(Last().position, p)) {
+        return last;
+    }
+    if (p.port > Last().position.port) {
+        return -1;
+    }
+    int nearest = 0;
+    std::int64_t distance = -1;
+    for (int i = 0; i <= last; ++i) {
+        const std::int64_t d =
+            std::llabs(static_cast<std::int64_t>(m_entries[i]->position.port) - p.port);
+        if (d == 0) {
+            return i;
+        }
+        if (distance < 0 || d < distance) {
+            distance = d;
+            nearest = i;
+        }
+    }
+    return nearest;
+}
+
+bool CStateWindow::IsPosIn(const PositionPair& p) const {
+    return !m_entries.empty() && First().position.port <= p.port && p.port <= Last().position.port;
+}
+
+int CStateWindow::FindNextLoop(std::size_t n) const {
+    if (m_entries.empty()) {
+        return -1;
+    }
+    std::size_t i = 0;
+    std::int32_t offset = m_entries.front()->position.movie - m_entries.front()->position.port;
+    for (; i < n && i < m_entries.size(); ++i) {
+        offset = m_entries[i]->position.movie - m_entries[i]->position.port;
+    }
+    for (; i < m_entries.size(); ++i) {
+        const std::int32_t o = m_entries[i]->position.movie - m_entries[i]->position.port;
+        if (o != offset) {
+            return static_cast<int>(i);
+        }
+        offset = o;
+    }
+    return -1;
+}
+
+void CStateWindow::ShiftMovie(std::int32_t delta) {
+    for (auto& e : m_entries) {
+        e->position.movie += delta;
+    }
+    std::erase_if(m_entries, [](const auto& e) { return e->position.movie < 0; });
+}
+
+bool CStateWindow::Builds(const ListContext& c) {
+    return c.portState != TmsIdle && (c.timelineLength != 0 || Recording(c.portState));
+}
+
+int CStateWindow::LoopsAllowed(const ListContext& c) {
+    const bool repeat = c.loopOn && !Recording(c.portState);
+    return repeat && c.speed >= -1.0f && c.speed <= 1.0f ? 10 : 1;
+}
+
+std::unique_ptr<StateEntry> CStateWindow::NewState(std::int32_t m, std::int32_t q, bool align,
+                                                   std::int32_t fieldsPerFrame) {
+    auto state = std::make_unique<StateEntry>();
+    // In formats of two fields a state starts on the frame's first field.
+    if (align && fieldsPerFrame == 2 && m % 2 != 0) {
+        --m;
+        --q;
+    }
+    state->position = {m, q};
+    return state;
+}
+
+CStateWindow::ListResult CStateWindow::CreateForward(const ListContext& c, const PositionPair& p,
+                                                     std::int32_t loopStart, std::int32_t loopEnd,
+                                                     double step, std::vector<StateEntry*>* out) {
+    ListResult result;
+    out->clear();
+    if (!Builds(c)) {
+        return result;
+    }
+    double m = p.movie;
+    double q = p.port;
+    int count = kStatesPerList;
+    const int found = FindPos(p);
+    // A record keeps its window: its states go on from where they were.
+    if (found < 0 && c.recordPhase == 0) {
+        result.purged = Clear();
+    }
+    if (!m_entries.empty() && found >= 0) {
+        count = found - static_cast<int>(m_entries.size()) + kStatesPerList;
+        if (Last().position.port < p.port) {
+            m = p.movie;
+            q = p.port;
+        } else {
+            m = Last().position.movie + step;
+            q = Last().position.port + step;
+        }
+    }
+    m_lastList = p;
+    const bool beyond = loopEnd < m;
+    const int loopsAllowed = LoopsAllowed(c);
+    int loops = 0;
+    std::vector<std::unique_ptr<StateEntry>> made;
+    while (static_cast<int>(made.size()) < count) {
+        if (loopEnd <= m) {
+            ++loops;
+            q -= m - loopEnd;
+            m = loopEnd;
+            if (!beyond) {
+                made.push_back(NewState(static_cast<std::int32_t>(m), static_cast<std::int32_t>(q),
+                                        false, c.fieldsPerFrame));
+            }
+            if (c.underConstruction || loops >= loopsAllowed) {
+                break;
+            }
+            m = loopStart;
+            q += c.fieldsPerFrame;
+            continue;
+        }
+        made.push_back(NewState(static_cast<std::int32_t>(std::floor(m)),
+                                static_cast<std::int32_t>(std::floor(q)), true, c.fieldsPerFrame));
+        m += step;
+        q += step;
+    }
+    result.count = static_cast<int>(made.size());
+    if (made.empty()) {
+        return result;
+    }
+    std::size_t excess = m_entries.size() + made.size();
+    excess = excess > kMaxStates ? excess - kMaxStates : 0;
+    for (; excess > 0 && !m_entries.empty(); --excess) {
+        m_entries.pop_front();
+    }
+    for (auto& s : made) {
+        out->push_back(s.get());
+        m_entries.push_back(std::move(s));
+    }
+    return result;
+}
+
+CStateWindow::ListResult CStateWindow::CreateReverse(const ListContext& c, const PositionPair& p,
+                                                     std::int32_t loopStart, std::int32_t loopEnd,
+                                                     double step, std::vector<StateEntry*>* out) {
+    ListResult result;
+    out->clear();
+    if (!Builds(c)) {
+        return result;
+    }
+    double m = p.movie;
+    double q = p.port;
+    int count = kStatesPerList;
+    const int found = FindPos(p);
+    if (found < 0) {
+        result.purged = Clear();
+    }
+    if (!m_entries.empty() && found >= 0) {
+        count = kStatesPerList - (found + 1);
+        if (First().position.port > p.port) {
+            m = p.movie;
+            q = p.port;
+        } else {
+            m = First().position.movie - step;
+            q = First().position.port - step;
+        }
+    }
+    m_lastList = p;
+    const bool before = loopStart > m;
+    const int loopsAllowed = LoopsAllowed(c);
+    int loops = 0;
+    // Built backwards: made[0] is the latest state.
+    std::vector<std::unique_ptr<StateEntry>> made;
+    while (static_cast<int>(made.size()) < count) {
+        if (m > loopStart) {
+            made.push_back(NewState(static_cast<std::int32_t>(std::floor(m)),
+                                    static_cast<std::int32_t>(std::floor(q)), true,
+                                    c.fieldsPerFrame));
+            m -= step;
+            q -= step;
+            continue;
+        }
+        ++loops;
+        q += loopStart - m;
+        m = loopStart;
+        if (!before) {
+            made.push_back(NewState(static_cast<std::int32_t>(m), static_cast<std::int32_t>(q),
+                                    false, c.fieldsPerFrame));
+        }
+        if (c.underConstruction || loops >= loopsAllowed) {
+            break;
+        }
+        m = loopEnd;
+        q -= c.fieldsPerFrame;
+    }
+    result.count = static_cast<int>(made.size());
+    if (made.empty()) {
+        return result;
+    }
+    std::size_t excess = m_entries.size() + made.size();
+    excess = excess > kMaxStates ? excess - kMaxStates : 0;
+    for (; excess > 0 && !m_entries.empty(); --excess) {
+        m_entries.pop_back();
+    }
+    for (auto& s : made) {
+        m_entries.push_front(std::move(s));
+    }
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        out->push_back(m_entries[i].get());
+    }
+    return result;
+}

@@ -1,0 +1,75 @@
+// CStateWindow: the states a context has sent that the RTS may still hold,
+// in ascending port order, at most 512; and the building of the next state
+// list forward or in reverse from a position, repeating between a loop
+// start and a loop end when the timeline repeats.
+//
+// Thread safety: owned by one context and used under its lock.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "tmschannel/context/StateEntry.h"
+
+class CStateWindow {
+public:
+    static constexpr int kMaxStates = 512;
+    static constexpr int kStatesPerList = 256;
+
+    // What the context tells a list builder about itself.
+    struct ListContext {
+        std::int32_t portState = 0;
+        std::int32_t timelineLength = 0;
+        std::int32_t recordPhase = 0;
+        std::int32_t fieldsPerFrame = 2;
+        float speed = 0.0f;
+        bool underConstruction = false;
+        // The channel's loop setting or the context's loop flag is on.
+        bool loopOn = false;
+    };
+    struct ListResult {
+        int count = 0;
+        // The window had to be cleared first and held states (the RTS must
+        // be told to purge them).
+        bool purged = false;
+    };
+
+    std::size_t Count() const { return m_entries.size(); }
+    bool Empty() const { return m_entries.empty(); }
+    const StateEntry& At(std::size_t i) const { return *m_entries[i]; }
+    const StateEntry& First() const { return *m_entries.front(); }
+    const StateEntry& Last() const { return *m_entries.back(); }
+
+    // Destroys every entry; true when there were any.
+    bool Clear();
+    // Index of p (see the algorithm in the source), -1 when outside.
+    int FindPos(const PositionPair& p) const;
+    bool IsPosIn(const PositionPair& p) const;
+    // The first entry after the first n whose movie-port offset changes; -1.
+    int FindNextLoop(std::size_t n) const;
+    // Adds delta to every entry's movie position; entries that become
+    // negative are destroyed.
+    void ShiftMovie(std::int32_t delta);
+
+    // Appends (forward) or prepends (reverse) the next list; *out refers to
+    // the new entries in ascending port order, which the window owns.
+    ListResult CreateForward(const ListContext& c, const PositionPair& p, std::int32_t loopStart,
+                             std::int32_t loopEnd, double step, std::vector<StateEntry*>* out);
+    ListResult CreateReverse(const ListContext& c, const PositionPair& p, std::int32_t loopStart,
+                             std::int32_t loopEnd, double step, std::vector<StateEntry*>* out);
+
+    // The position the last list was built from; both 0x80000000 before.
+    const PositionPair& LastListPosition() const { return m_lastList; }
+
+private:
+    static bool Builds(const ListContext& c);
+    static int LoopsAllowed(const ListContext& c);
+    static std::unique_ptr<StateEntry> NewState(std::int32_t m, std::int32_t q, bool align,
+                                                std::int32_t fieldsPerFrame);
+
+    std::deque<std::unique_ptr<StateEntry>> m_entries;
+    PositionPair m_lastList{static_cast<std::int32_t>(0x80000000u),
+                            static_cast<std::int32_t>(0x80000000u)};
+};
