@@ -11,11 +11,13 @@
 
 #include "platform/com/CoCreateInstance.h"
 #include "platform/com/ComPtr.h"
+#include "platform/xml/IXMLDOMDocument2.h"
 #include "server/timeline/IMovie.h"
 #include "server/timeline/IMovieBuilder.h"
 #include "server/timeline/ITimeline.h"
 #include "tests/support/TestRuntimeDir.h"
 #include "tmschannel/context/FileMap.h"
+#include "tmschannel/resources/TmsResVideo.h"
 #include "tmschannel/resources/TmsResource.h"
 #include "tmschannel/rts/RtsMessageFormat.h"
 
@@ -254,6 +256,47 @@ TEST_F(ResourceStatesTest, SegmentsAreClippedToTheWindowAndExistingFilesOpenedFo
     EXPECT_EQ(none, nullptr);
     m_files.FreeFileCode(static_cast<std::uint16_t>(file->fileCode));
     other.FreeFileCode(static_cast<std::uint16_t>(otherFile->fileCode));
+}
+
+TEST_F(ResourceStatesTest, AVideoRecordStartingWritesItsMediaDataToTheLastSegment) {
+    ASSERT_EQ(DllRegisterServerAt(TMS_XMLDOM_LIB), S_OK);
+    CComPtr<IXMLDOMDocument2> doc;
+    ASSERT_EQ(CoCreateInstance(CLSID_DOMDocument40, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IXMLDOMDocument2, reinterpret_cast<void**>(&doc)),
+              S_OK);
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(doc->loadXML(CBstr("<Config><System><SystemVideoReference referenceStandard="
+                                 "\"Format525_60Hz_2To1\"/></System><Board id=\"B0\"/>"
+                                 "<VideoInput id=\"In\" videoInputFormat=\"Format525_60Hz_2To1\"/>"
+                                 "<VideoCodec id=\"Co\" compressionFormat=\"Mpeg\"/>"
+                                 "<Channel id=\"Chan1\" channelIndex=\"0\"><Video index=\"0\" "
+                                 "assigned=\"true\"><VideoInputComponent id=\"In\"/>"
+                                 "<VideoCodecComponent id=\"Co\"/></Video></Channel></Config>"),
+                           &ok),
+              S_OK);
+    ASSERT_EQ(ok, VARIANT_TRUE);
+    CComPtr<IXMLDOMNode> element;
+    ASSERT_EQ(doc->selectSingleNode(CBstr("./Config/Channel/Video"), &element), S_OK);
+    CTmsResVideo video(0);
+    ASSERT_EQ(video.InitFromConfig(doc, element), S_OK);
+    ASSERT_EQ(video.TrackType(), kTrack);
+
+    BYTE before[48] = {};
+    ASSERT_EQ(m_movie->GetSegmentMediaData(kTrack, 0, m_segments[2], 0, 48, before), S_OK);
+    // Changes that do not start a record write nothing.
+    ASSERT_EQ(video.HandlePortStateChange(m_movie, 0, 0, TmsCuePlay, TmsShuttlePlay), S_OK);
+    ASSERT_EQ(video.HandlePortStateChange(m_movie, 0, 0, TmsShuttleRecord, TmsShuttleRecord), S_OK);
+    BYTE block[48] = {};
+    ASSERT_EQ(m_movie->GetSegmentMediaData(kTrack, 0, m_segments[2], 0, 48, block), S_OK);
+    EXPECT_EQ(std::memcmp(block, before, 48), 0);
+
+    ASSERT_EQ(video.HandlePortStateChange(m_movie, 0, 0, TmsCueRecord, TmsShuttleRecord), S_OK);
+    ASSERT_EQ(m_movie->GetSegmentMediaData(kTrack, 0, m_segments[2], 0, 48, block), S_OK);
+    BYTE expected[48] = {};
+    video.GetMediaData(expected);
+    EXPECT_EQ(std::memcmp(block, expected, 48), 0);
+    ASSERT_EQ(m_movie->GetSegmentMediaData(kTrack, 0, m_segments[0], 0, 48, block), S_OK);
+    EXPECT_NE(std::memcmp(block, expected, 48), 0) << "only the last segment";
 }
 
 }  // namespace

@@ -157,6 +157,68 @@ TEST_F(VideoConfigTest, MpegMediaDataBlockByteLayout) {
     EXPECT_EQ(video->CapabilityMask1(), 0x40u | 0x8000u | 0x800u | 0x200u);
 }
 
+TEST_F(VideoConfigTest, VideoStatesAre32ByteChunksOfTheSegmentOrOfBlack) {
+    auto video = Video("Format525_60Hz_2To1", "Format525_60Hz_2To1", "compressionFormat=\"Dv25\">");
+    MediaSegmentInfo segment;
+    segment.start = 100;
+    segment.markIn = 10;
+    segment.duration = 50;
+    segment.fileCode = 7;
+    segment.fileType = 4;
+    segment.mediaData[0] = 0x11;
+    segment.mediaData[24] = 0x34;
+    segment.mediaData[25] = 0x12;
+    struct Case {
+        const char* what;
+        bool black, record, bounded;
+        std::int32_t fileType;
+        // start, file code, media position, fields left, offset, flags
+        std::int32_t words[6];
+    };
+    const Case cases[] = {
+        {"play", false, false, false, 4, {1120, 7, 30, 29, 20, 0x1234}},
+        {"open record runs on", false, true, false, 4, {1120, 7, 30, 0x7FFFFFFF - 120, 20, 0x1234}},
+        {"bounded record", false, true, true, 4, {1120, 7, 30, 29, 20, 0x1234}},
+        {"flags of file types 5 and 6 come from offset 0",
+         false,
+         false,
+         false,
+         6,
+         {1120, 7, 30, 29, 20, 0x11}},
+        {"black", true, false, false, 4, {1120, 0, 0, 39, 10, 0}},
+    };
+    for (const auto& c : cases) {
+        segment.fileType = c.fileType;
+        CMmioMsg message(1024);
+        if (c.black) {
+            ASSERT_EQ(video->AddBlackState(nullptr, 120, 1120, message, 10, 39), S_OK);
+        } else {
+            ASSERT_EQ(video->AddState(nullptr, 120, 1120, c.record, c.bounded, segment, message),
+                      S_OK);
+        }
+        ASSERT_EQ(message.GetMsgSize(), 40u) << c.what;
+        const BYTE* b = message.GetBuffer();
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(b), 4), "vid ") << c.what;
+        EXPECT_EQ(b[4], 32) << c.what;
+        auto i32 = [&](int at) {
+            std::int32_t v = 0;
+            std::memcpy(&v, b + 8 + at, 4);
+            return v;
+        };
+        auto u16 = [&](int at) { return b[8 + at] | (b[9 + at] << 8); };
+        EXPECT_EQ(i32(0), c.words[0]) << c.what;
+        EXPECT_EQ(u16(4), c.words[1]) << c.what;
+        EXPECT_EQ(u16(6), 0) << c.what;
+        EXPECT_EQ(i32(8), c.words[2]) << c.what;
+        EXPECT_EQ(i32(12), 0) << c.what;
+        EXPECT_EQ(i32(16), c.words[3]) << c.what;
+        EXPECT_EQ(i32(20), c.words[4]) << c.what;
+        EXPECT_EQ(u16(24), 0) << c.what;
+        EXPECT_EQ(u16(26), c.words[5]) << c.what;
+        EXPECT_EQ(i32(28), 0) << c.what;
+    }
+}
+
 TEST_F(VideoConfigTest, TypedReadsKeepDefaultsAndNameTheXPathOnFailure) {
     auto doc = Load("<C a=\"TRUE\" b=\"0\" c=\"2.5\" d=\"x12\" e=\" -7 \" f=\"yes\"/>");
     CTmsEntryPoint trace("test");

@@ -29,6 +29,20 @@ public:
     HRESULT SetProperty(IConfigMgr* configMgr, const std::string& name, const VARIANT& value,
                         bool persist, bool* refresh) override;
     std::int32_t GetMediaFileType(std::int32_t fileType) override;
+    // One 32-byte "vid " chunk per state: the segment's media position and
+    // fields left, or black up to the window end.
+    HRESULT AddState(IMovie* movie, std::int32_t moviePosition, std::int32_t portPosition,
+                     bool record, bool boundedRecord, const MediaSegmentInfo& segment,
+                     CMmioMsg& message) override;
+    HRESULT AddBlackState(IMovie* movie, std::int32_t moviePosition, std::int32_t portPosition,
+                          CMmioMsg& message, std::int32_t pastLastSegment,
+                          std::int32_t toWindowEnd) override;
+    // A record starting writes the media data to its segment; one ending
+    // writes the AFD that arrived with it.
+    HRESULT HandlePortStateChange(IMovie* movie, std::uint16_t cycle, std::int32_t moviePosition,
+                                  TmsPortState oldState, TmsPortState newState) override;
+    // Writes a new AFD into the media data of the segment it arrived in.
+    HRESULT HandleRecordUpdate(IMovie* movie, std::int32_t recordOrigin) override;
     // The AFD code and widescreen flag of the configured default AFD text.
     virtual void GetDefaultAfd(std::uint8_t* code, bool* widescreen);
 
@@ -64,6 +78,7 @@ private:
     std::uint8_t m_afdCode GUARDED_BY(m_cs) = 0;
     std::int32_t m_afdPosition GUARDED_BY(m_cs) = -1;
     std::uint8_t m_lastWrittenAfdCode GUARDED_BY(m_cs) = 0;
+    std::int32_t m_lastWrittenAfdPosition GUARDED_BY(m_cs) = -1;
     bool m_widescreen GUARDED_BY(m_cs) = false;
     TmsAncillaryDataStatus m_ancDataStatus GUARDED_BY(m_cs){};
     std::string m_defaultAfd GUARDED_BY(m_cs);

@@ -58,7 +58,7 @@ public:
     virtual bool IsAssignedForRecord() { return m_assigned; }
     // The movie side of a port-state change; the kinds that write to the
     // movie override it.
-    virtual HRESULT HandlePortStateChange(IUnknown* movie, std::uint16_t cycle,
+    virtual HRESULT HandlePortStateChange(IMovie* movie, std::uint16_t cycle,
                                           std::int32_t moviePosition, TmsPortState oldState,
                                           TmsPortState newState) {
         return S_OK;
@@ -81,7 +81,7 @@ public:
     virtual HRESULT GetProperty(const std::string& name, VARIANT* value);
     virtual std::int32_t GetBytesPerSecond() { return 0; }
     virtual std::int32_t GetVideoFormat() { return m_videoFormat; }
-    virtual HRESULT HandleRecordUpdate(IUnknown* movie, std::int32_t recordOrigin) { return S_OK; }
+    virtual HRESULT HandleRecordUpdate(IMovie* movie, std::int32_t recordOrigin) { return S_OK; }
     // Reads the configuration from the document and the resource's element;
     // derived classes run the base part first.
     virtual HRESULT InitFromConfig(IXMLDOMDocument2* document, IXMLDOMNode* element);
