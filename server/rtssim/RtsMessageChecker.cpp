@@ -154,9 +154,9 @@ private:
             return false;
         if ((r.flags & kCtxPortState) && !Range(r.portState, 0, 4, "port state", b + 20))
             return false;
-        if ((r.flags & kCtxEndMode) && !Range(r.endMode, 0, 2, "end mode", b + 36))
+        if ((r.flags & kCtxEndMode) && !Range(r.endMode, 0, 3, "end mode", b + 36))
             return false;
-        if ((r.flags & kCtxIdleMode) && !Range(r.idleMode, 0, 2, "idle mode", b + 40))
+        if ((r.flags & kCtxIdleMode) && !Range(r.idleMode, 0, 3, "idle mode", b + 40))
             return false;
         if ((r.flags & kCtxSpeed) && !std::isfinite(r.speed)) {
             return Fail(kAckBadValue, "speed is not a finite number", b + 44);

@@ -451,4 +451,60 @@ TEST_F(ContextTest, MoviesOutliveTheChannel) {
     EXPECT_EQ(code2, 0);
 }
 
+// A client's change record: flags, trigger, port state, speed, position,
+// timeline length (the fields a cue and a play use).
+std::vector<unsigned char> Change(std::uint32_t flags, std::int32_t state, float speed,
+                                  std::int32_t position, std::int32_t length) {
+    std::vector<unsigned char> r(124, 0);
+    auto put = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            r[at + i] = static_cast<unsigned char>(v >> (8 * i));
+        }
+    };
+    put(0, flags);
+    put(24, 1);  // Asap
+    put(32, static_cast<std::uint32_t>(state));
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &speed, 4);
+    put(44, bits);
+    put(48, static_cast<std::uint32_t>(position));
+    put(96, static_cast<std::uint32_t>(length));
+    return r;
+}
+
+TEST_F(ContextTest, ACueThenAPlayReachTheRtsAsFileOpensAndStates) {
+    CComPtr<IUnknown> timeline;
+    const std::uint16_t code = Create("cueplay", true, 600, &timeline);
+    const unsigned token = Alloc(code);
+    Forget();
+    auto cue = Change(0x0004 | 0x0008, TmsCuePlay, 0.0f, 0, 600);
+    ASSERT_EQ(m_broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
+    auto got = Received();
+    ASSERT_EQ(got.size(), 2u);
+    // The media file is opened before the states that use it.
+    EXPECT_FALSE(got[0].Chunk(rts::kChunkFileWrite).empty() &&
+                 got[0].Chunk(rts::kChunkFileRead).empty());
+    const auto ctxBody = got[1].Chunk(rts::kChunkContext);
+    ASSERT_EQ(ctxBody.size(), sizeof(rts::PortContextRecord));
+    rts::PortContextRecord ctx{};
+    std::memcpy(&ctx, ctxBody.data(), sizeof ctx);
+    EXPECT_EQ(ctx.contextIndex, 0);
+    EXPECT_EQ(ctx.portState, TmsCuePlay);
+    EXPECT_EQ(ctx.changeId, 1);
+    // The first change sends Default end and idle modes.
+    EXPECT_EQ(ctx.flags & 0x00CCu, 0x00CCu);
+    EXPECT_EQ(ctx.endMode, TmsStopDefault);
+    EXPECT_FALSE(got[1].Chunk(rts::kChunkVideo).empty());
+    ASSERT_EQ(m_channel->WaitForPortState(token, TmsCuePlay, 2000), S_OK);
+
+    auto play = Change(0x0004 | 0x0100, TmsShuttlePlay, 1.0f, 0, 600);
+    ASSERT_EQ(m_broker->ApplyContextChange(token, 124, play.data()), S_OK) << LastErrorText();
+    ASSERT_EQ(m_channel->WaitForPortState(token, TmsShuttlePlay, 2000), S_OK);
+    // Recording from play is refused and changes nothing.
+    auto record = Change(0x0004, TmsShuttleRecord, 1.0f, 0, 600);
+    EXPECT_EQ(m_broker->ApplyContextChange(token, 124, record.data()), HR(0x80043003));
+    EXPECT_EQ(LastErrorText(), "Chan2:Ctx0: Cannot go from portState 2 to portState 4");
+    ASSERT_EQ(m_channel->FreeContext(token), S_OK) << LastErrorText();
+}
+
 }  // namespace

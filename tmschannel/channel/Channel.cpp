@@ -138,6 +138,10 @@ HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstr
                 CCriticalSectionLock shared(m_sharedCs);
                 m_contextChannelName = m_channelId;
                 m_contextChannelNumber = m_config.channelIndex;
+                m_contextVideoFormat = m_config.videoFormat;
+                m_contextLoop = m_config.loop;
+                m_contextEeBoard = m_config.eeAllowed;
+                m_contextChannelType = m_channelType;
             }
             for (std::int32_t index = 0; index < kContexts; ++index) {
                 m_contexts.push_back(
@@ -292,4 +296,24 @@ std::vector<CTimelineContext*> CChannel::Contexts() const {
         contexts.push_back(c.get());
     }
     return contexts;
+}
+
+std::int32_t CChannel::VideoFormat() const {
+    CCriticalSectionLock shared(m_sharedCs);
+    return m_contextVideoFormat;
+}
+
+bool CChannel::LoopPlayback() const {
+    CCriticalSectionLock shared(m_sharedCs);
+    return m_contextLoop;
+}
+
+bool CChannel::EeBoard() const {
+    CCriticalSectionLock shared(m_sharedCs);
+    return m_contextEeBoard;
+}
+
+std::string CChannel::ChannelType() const {
+    CCriticalSectionLock shared(m_sharedCs);
+    return m_contextChannelType;
 }

@@ -108,7 +108,7 @@ public:
 
     // Channel operations that are not on the interfaces.
     HRESULT InitFromConfig(const std::string& changeHint, IXMLDOMDocument2* document);
-    HRESULT SetDefaultIdleMode(bool useEtoE, bool force);
+    HRESULT SetDefaultIdleMode(bool useEtoE, bool force) override;
     HRESULT SetDefaultEndMode(std::int32_t mode);
     HRESULT HandleGpiInputInit(IXMLDOMDocument2* document);
     HRESULT HandleGpiInputMsgSend(std::int32_t controlIndex, bool cancel,
@@ -143,7 +143,7 @@ private:
     std::string ConfigTextWithoutBoards(CEntryPoint& trace, IXMLDOMDocument2* document);
     void ReadChannelSettings(CEntryPoint& trace, IXMLDOMDocument2* document);
     void CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* document);
-    std::vector<std::shared_ptr<CTmsResource>> Resources() const;
+    std::vector<std::shared_ptr<CTmsResource>> Resources() const override;
     CComPtr<IConfigMgr> ConfigMgr() const;
     HRESULT NotYetAvailable(const char* operation);
     // Appends a record segment for every record resource with a track (a new
@@ -162,6 +162,10 @@ private:
     const CRtsShmem& RtsShmem() const override { return m_rtsShmem; }
     CChanAccess* ChanAccess() const override;
     HRESULT SendRtsMsg(CMmioMsg& message, DWORD timeoutMs) override;
+    std::int32_t VideoFormat() const override;
+    bool LoopPlayback() const override;
+    bool EeBoard() const override;
+    std::string ChannelType() const override;
 
     CModuleLock m_moduleLock;
     // Guarded by m_cs unless marked otherwise.
@@ -187,6 +191,11 @@ private:
     std::map<std::uint16_t, CComPtr<ITimeline>> m_timelines;
     std::string m_contextChannelName;          // m_sharedCs; for the contexts
     std::int32_t m_contextChannelNumber = -1;  // m_sharedCs
+    // The settings contexts read without the channel lock (m_sharedCs).
+    std::int32_t m_contextVideoFormat = 255;
+    bool m_contextLoop = false;
+    bool m_contextEeBoard = true;
+    std::string m_contextChannelType;
     mutable CCriticalSection m_sharedCs;       // inside m_cs, never around it
     const DWORD m_creationTick;
 };

@@ -120,8 +120,9 @@ HRESULT CChannel::ApplyContextChange(unsigned int nContextToken, int iSize,
                       ChannelName().c_str(), nContextToken, CTimelineContext::kChangeRecordSize,
                       pContextChange == nullptr ? 0 : iSize);
         }
-        TMS_RAISE(trace, E_NOTIMPL, "%s:Ctx%d: context changes are not available yet",
-                  ChannelName().c_str(), context->Index());
+        const HRESULT hr = context->ApplyContextChange(nContextToken, pContextChange);
+        CheckHr(trace, hr);
+        trace.SetResult(hr);
     });
 }
 
@@ -140,9 +141,9 @@ HRESULT CChannel::ApplyContextUpdate(unsigned int nContextToken, int iSize,
                       ChannelName().c_str(), nContextToken, CTimelineContext::kUpdateRecordSize,
                       pContextUpdate == nullptr ? 0 : iSize);
         }
-        // Updates drive the state engine, which takes them up; until then an
-        // update for a known context is accepted and has no effect.
-        trace.SetResult(S_OK);
+        const HRESULT hr = context->ApplyContextUpdate(nContextToken, pContextUpdate);
+        CheckHr(trace, hr);
+        trace.SetResult(hr);
     });
 }
 

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/com/HResult.h"
 #include "platform/kernel/WinTypes.h"
@@ -14,6 +16,7 @@
 class CChanAccess;
 class CMmioMsg;
 class CRtsShmem;
+class CTmsResource;
 
 class IContextOwner {
 public:
@@ -26,6 +29,16 @@ public:
     virtual CChanAccess* ChanAccess() const = 0;
     // One exchange with the RTS (the channel's connection serialises them).
     virtual HRESULT SendRtsMsg(CMmioMsg& message, DWORD timeoutMs) = 0;
+    // The channel's resources, video first (a copy: they stay alive for the
+    // caller even when the channel closes meanwhile).
+    virtual std::vector<std::shared_ptr<CTmsResource>> Resources() const = 0;
+    // The channel's video format, its loop setting and its board's E-to-E.
+    virtual std::int32_t VideoFormat() const = 0;
+    virtual bool LoopPlayback() const = 0;
+    virtual bool EeBoard() const = 0;
+    virtual std::string ChannelType() const = 0;
+    // The channel's default idle mode (E-to-E or freeze).
+    virtual HRESULT SetDefaultIdleMode(bool useEtoE, bool force) = 0;
 
 protected:
     ~IContextOwner() = default;

@@ -11,7 +11,9 @@ HRESULT CFileMap::AllocateFileCode(std::uint16_t* code) {
     return CFileCodePool::Instance().Allocate(code);
 }
 
-HRESULT CFileMap::FreeFileCode(std::uint16_t code) { return CFileCodePool::Instance().Free(code); }
+HRESULT CFileMap::FreeFileCode(std::uint16_t code) {
+    return CFileCodePool::Instance().Free(code);
+}
 
 MediaFileInfo* CFileMap::Lookup(const std::string& name) const {
     auto it = m_files.find(name);
@@ -23,4 +25,6 @@ MediaFileInfo* CFileMap::Enter(const std::string& name, std::unique_ptr<MediaFil
     return it->second.get();
 }
 
-bool CFileMap::Remove(const std::string& name) { return m_files.erase(name) != 0; }
+bool CFileMap::Remove(const std::string& name) {
+    return m_files.erase(name) != 0;
+}

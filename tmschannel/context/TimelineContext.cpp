@@ -28,6 +28,38 @@ void SetI4(VARIANT* value, std::int32_t v) {
     value->lVal = v;
 }
 
+}  // namespace
+
+const char* PortStateWord(std::int32_t state) {
+    switch (state) {
+        case TmsCuePlay:
+            return "portState=Cue ";
+        case TmsShuttlePlay:
+            return "portState=Play ";
+        case TmsCueRecord:
+            return "portState=CueRecord ";
+        case TmsShuttleRecord:
+            return "portState=Record ";
+        default:
+            return "portState=Idle ";
+    }
+}
+
+const char* StopModeWord(std::int32_t mode) {
+    switch (mode) {
+        case TmsStopFreeze:
+            return "Freeze ";
+        case TmsStopEE:
+            return "EE ";
+        case TmsStopBlack:
+            return "Black ";
+        default:
+            return "Default ";
+    }
+}
+
+namespace {
+
 void SetBool(VARIANT* value, bool v) {
     value->vt = VT_BOOL;
     value->boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
@@ -46,10 +78,19 @@ CTimelineContext::~CTimelineContext() {
 }
 
 void CTimelineContext::Reset() {
-    m_changeId = 0;
-    m_nextChangeId = 1;
-    m_portState = TmsIdle;
+    m_rec = Current{};
     m_recordPhase = 0;
+    m_firstChangePending = true;
+    m_defaultIdleEe = m_owner.ChannelType() != "Player";
+    m_loop = false;
+    m_timelineMin = m_timelineMax = 0;
+    m_lastReportedPortState = TmsIdle;
+    m_window.Clear();
+}
+
+CTimelineContext::Current CTimelineContext::CurrentRecord() const {
+    CCriticalSectionLock lock(m_cs);
+    return m_rec;
 }
 
 bool CTimelineContext::Reserve(std::uint32_t token) {
@@ -180,7 +221,7 @@ HRESULT CTimelineContext::SendFileStates(bool keepOpen) {
     CTmsEntryPoint trace("CTimelineContext::SendFileStates");
     return TMS_ERROR_FRAME(trace, [&] {
         rts::CFileStateMessageBuilder builder(
-            m_fileMessage, m_index, m_changeId,
+            m_fileMessage, m_index, m_rec.changeId,
             [this](CMmioMsg& message) { return m_owner.SendRtsMsg(message, kSendTimeoutMs); });
         for (auto it = m_files.begin(); it != m_files.end();) {
             MediaFileInfo& file = *it->second;
@@ -210,12 +251,16 @@ HRESULT CTimelineContext::SendFileStates(bool keepOpen) {
 }
 
 std::int32_t CTimelineContext::TakeChangeId() {
-    m_changeId = m_nextChangeId;
-    m_nextChangeId = m_nextChangeId == -1 ? 1 : m_nextChangeId + 1;
-    if (m_nextChangeId == 0) {
-        m_nextChangeId = 1;
+    // A change the RTS has not reported yet keeps the one before as previous.
+    if (m_rec.reportedChangeId == m_rec.changeId) {
+        m_rec.previousChangeId = m_rec.changeId;
     }
-    return m_changeId;
+    m_rec.changeId = m_rec.nextChangeId;
+    ++m_rec.nextChangeId;
+    if (m_rec.nextChangeId <= 0) {
+        m_rec.nextChangeId = 1;
+    }
+    return m_rec.changeId;
 }
 
 HRESULT CTimelineContext::SendImmediateState(rts::PortContextRecord record) {
@@ -223,6 +268,8 @@ HRESULT CTimelineContext::SendImmediateState(rts::PortContextRecord record) {
     return TMS_ERROR_FRAME(trace, [&] {
         std::string line;
         {
+            // Taken here as well: the offline and full-volume stops call
+            // after leaving the context lock.
             CCriticalSectionLock lock(m_cs);
             if (m_timeline == nullptr) {
                 trace.SetResult(S_FALSE);
@@ -232,15 +279,51 @@ HRESULT CTimelineContext::SendImmediateState(rts::PortContextRecord record) {
             record.contextIndex = m_index;
             record.trigger = rts::kTriggerAsap;
             line = FormatText("    %s:Ctx%d: trig=Asap ", m_owner.ChannelName().c_str(), m_index);
-            if ((record.flags & kFlagPortState) != 0) {
+            const std::uint32_t flags = record.flags;
+            using namespace context_record;
+            if ((flags & kPortState) != 0) {
                 const std::int32_t state = record.portState;
                 if (state != TmsIdle) {
-                    m_portState = state;
+                    m_rec.portState = state;
                 }
-                static const char* const kWords[] = {"portState=Idle ", "portState=Cue ",
-                                                     "portState=Play ", "portState=CueRecord ",
-                                                     "portState=Record "};
-                line += state >= 0 && state <= 4 ? kWords[state] : "portState=Idle ";
+                line += PortStateWord(state);
+            }
+            if ((flags & kStopAsIdle) != 0) {
+                if (m_rec.portState == TmsCuePlay) {
+                    m_rec.portState = TmsShuttlePlay;
+                    m_rec.speed = 0.0f;
+                } else if (m_rec.portState == TmsShuttlePlay) {
+                    m_rec.speed = 0.0f;
+                }
+                line += "stopAsIdle ";
+            }
+            auto movePort = [](PositionPair& pair, std::int32_t port) {
+                pair.movie += port - pair.port;
+                pair.port = port;
+            };
+            if ((flags & kPosition) != 0) {
+                movePort(m_rec.position, record.position);
+                line += FormatText("pos=%d ", m_rec.position.movie);
+            }
+            if ((flags & kMinPosition) != 0) {
+                movePort(m_rec.minPosition, record.minPosition);
+                line += FormatText("minPos=%d ", m_rec.minPosition.movie);
+            }
+            if ((flags & kMaxPosition) != 0) {
+                movePort(m_rec.maxPosition, record.maxPosition);
+                line += FormatText("maxPos=%d ", m_rec.maxPosition.movie);
+            }
+            if ((flags & kEndMode) != 0) {
+                m_rec.endMode = record.endMode;
+                line += std::string("endMode=") + StopModeWord(m_rec.endMode);
+            }
+            if ((flags & kIdleMode) != 0) {
+                m_rec.idleMode = record.idleMode;
+                line += std::string("idleMode=") + StopModeWord(m_rec.idleMode);
+            }
+            if ((flags & kSpeed) != 0) {
+                m_rec.speed = record.speed;
+                line += FormatText("speed=%0.2f ", static_cast<double>(m_rec.speed));
             }
         }
         trace.Trace("%s", line.c_str());
@@ -308,7 +391,7 @@ HRESULT CTimelineContext::StringToStatus(const std::string& name, VARIANT* value
             SetBool(value, m_assigned);
             return S_OK;
         case context_status::kCtxPortState:
-            SetI4(value, m_portState);
+            SetI4(value, m_rec.portState);
             return S_OK;
         default:
             return S_FALSE;

@@ -20,11 +20,17 @@
 #include "server/timeline/IMovie.h"
 #include "server/timeline/ITimeline.h"
 #include "tmschannel/context/ContextOwner.h"
+#include "tmschannel/context/ContextRecord.h"
 #include "tmschannel/context/FileMap.h"
+#include "tmschannel/context/StateWindow.h"
 #include "tmschannel/rts/MmioMsg.h"
 #include "tmschannel/rts/RtsMessageFormat.h"
 
 class CEntryPoint;
+
+// The trace words of a port state ("portState=Play ") and a stop mode ("EE ").
+const char* PortStateWord(std::int32_t state);
+const char* StopModeWord(std::int32_t mode);
 
 class CTimelineContext {
 public:
@@ -74,6 +80,16 @@ public:
     // timeline has no movie.
     CComPtr<IMovie> Movie();
 
+    // A client's change (the 124-byte record): tested against the
+    // port-state machine, merged into the current record, traced in one
+    // line and sent to the RTS as states. S_FALSE on a token that is not
+    // this context's or without a timeline; a failure leaves the current
+    // record as it was.
+    HRESULT ApplyContextChange(std::uint32_t token, const unsigned char* change);
+    // A status record the timeline handed back: follows the RTS's change ids,
+    // position and port state.
+    HRESULT ApplyContextUpdate(std::uint32_t token, const unsigned char* update);
+
     // Sends one port context record at once (trigger Asap, a new change id).
     // S_FALSE without a timeline.
     HRESULT SendImmediateState(rts::PortContextRecord record);
@@ -81,21 +97,73 @@ public:
     // closes those no state uses any more. Caller holds m_cs.
     HRESULT SendFileStates(bool keepOpen);
 
+    // The current record's view for status and tests.
+    struct Current {
+        std::uint32_t flags = 0;
+        std::int32_t changeId = 0;
+        std::int32_t nextChangeId = 1;
+        std::int32_t nextScheduledId = -10;
+        std::int32_t previousChangeId = 0;
+        std::int32_t reportedChangeId = 0;
+        std::int32_t trigger = 0;
+        std::int32_t portState = TmsIdle;
+        std::int32_t endMode = 3;
+        std::int32_t idleMode = 3;
+        float speed = 0.0f;
+        PositionPair position, markIn, markOut, minPosition, maxPosition;
+        std::int32_t startLimit = -1;
+        std::int32_t endLimit = -1;
+        std::int32_t timelineLength = 0;
+        std::int32_t recordOffset = 0;
+        bool underConstruction = false;
+        bool readOnly = false;
+        bool remote = false;
+    };
+    Current CurrentRecord() const;
+
 private:
     void Reset();
     std::int32_t TakeChangeId();
     void CloseMediaFiles(CEntryPoint& trace);
+    // The steps of a change, under m_cs.
+    void ApplyPortStateChange(CEntryPoint& trace, std::int32_t requested);
+    void ApplyPositionChange(CEntryPoint& trace, std::int32_t moviePosition);
+    void ApplySpeedChange(CEntryPoint& trace, float speed, bool* deferred);
+    void ApplyStop();
+    bool LimitChangePurges() const;
+    void ClearStateWindow();
+    // An edit of the movie while the context plays it.
+    void ApplyEditChange(std::int32_t start, std::int32_t end, std::int32_t delta,
+                         std::int32_t options);
+    void ShiftForEdit(std::int32_t delta);
+    // Limits, the next state list, the port context and every resource's
+    // states, with the media files opened before and closed after.
+    HRESULT SendState();
+    void UpdateTimelineLimits(CEntryPoint& trace);
+    // S_FALSE when no change flag is set and nothing was written.
+    HRESULT WritePortContext(CMmioMsg& message);
+    void HandlePortStateChange(CEntryPoint& trace, std::int32_t moviePosition,
+                               std::int32_t oldState, std::int32_t newState);
+    std::int32_t FieldsPerSecond() const;
 
     const std::int32_t m_index;
     IContextOwner& m_owner;
     std::atomic<std::uint32_t> m_token{0};  // written under m_cs or the channel lock
     CComPtr<ITimeline> m_timeline;
     bool m_assigned = false;
-    std::int32_t m_changeId = 0;
-    std::int32_t m_nextChangeId = 1;
-    std::int32_t m_portState = TmsIdle;
+    Current m_rec;
     std::int32_t m_recordPhase = 0;
+    bool m_firstChangePending = true;
+    bool m_defaultIdleEe = false;
+    bool m_loop = false;
+    std::int32_t m_timelineMin = 0;
+    std::int32_t m_timelineMax = 0;
+    std::int32_t m_lastReportedPortState = TmsIdle;
+    std::uint32_t m_lastStateMessageTick = 0;
+    // Before the window: a state's file references go before the records.
     CFileMap m_files;
+    CStateWindow m_window;
+    CMmioMsg m_stateMessage{rts::kLargeMessageSize};  // the first message buffer
     CMmioMsg m_fileMessage{rts::kLargeMessageSize};   // the second message buffer
     CMmioMsg m_closeMessage{rts::kLargeMessageSize};  // the third message buffer
     mutable CCriticalSection m_cs;

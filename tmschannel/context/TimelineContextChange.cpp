@@ -1,0 +1,572 @@
+// CTimelineContext: a client's change and the RTS's updates, and the state
+// messages that follow from them.
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "platform/com/VariantArray.h"
+#include "platform/kernel/CriticalSectionLock.h"
+#include "platform/kernel/Ticks.h"
+#include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/common/VideoFormat.h"
+#include "tmschannel/context/PortStateMachine.h"
+#include "tmschannel/context/TimelineContext.h"
+#include "tmschannel/frame/ErrorFrame.h"
+#include "tmschannel/resources/TmsResource.h"
+#include "tmschannel/rts/RtsMessages.h"
+
+namespace {
+
+using namespace context_record;
+
+constexpr HRESULT kBadPortState = HR(0x80043003);
+constexpr DWORD kSendTimeoutMs = 60000;
+constexpr DWORD kStateRefreshMs = 1000;
+constexpr std::int32_t kUnboundedMin = static_cast<std::int32_t>(0x80000000u);
+constexpr std::int32_t kUnboundedMax = 0x7FFFFFFF;
+// Construction of a movie recorded by a context.
+constexpr long kConstructionFlags = 0x20000000;
+
+const char* TriggerWord(std::int32_t trigger) {
+    switch (trigger) {
+        case rts::kTriggerAsap:
+            return "trig=Asap ";
+        case 4:
+            return "trig=Now ";
+        case rts::kTriggerManual:
+            return "trig=Manual ";
+        case 3:
+            return "trig=Follow ";
+        default:
+            return "trig=None ";
+    }
+}
+
+bool Recording(std::int32_t state) {
+    return state == TmsCueRecord || state == TmsShuttleRecord;
+}
+
+}  // namespace
+
+std::int32_t CTimelineContext::FieldsPerSecond() const {
+    const std::int32_t format = m_owner.VideoFormat();
+    const std::int32_t perSecond = tmsvideo::FrameRate(format) * tmsvideo::FieldsPerFrame(format);
+    return perSecond > 0 ? perSecond : 60;
+}
+
+bool CTimelineContext::LimitChangePurges() const {
+    return (m_owner.LoopPlayback() || m_loop) && !Recording(m_rec.portState);
+}
+
+void CTimelineContext::ClearStateWindow() {
+    const bool had = m_window.Clear();
+    m_rec.markIn = m_rec.markOut = m_rec.position;
+    if (had) {
+        m_rec.flags |= kPurge;
+    }
+}
+
+void CTimelineContext::ApplyPortStateChange(CEntryPoint& trace, std::int32_t requested) {
+    CTmsEntryPoint step("CTimelineContext::ApplyPortStateChange %d", requested);
+    const std::int32_t current = m_rec.portState;
+    if (!port_state_machine::IsAllowed(current, requested)) {
+        TMS_RAISE(trace, kBadPortState, "%s:Ctx%d: Cannot go from portState %d to portState %d",
+                  m_owner.ChannelName().c_str(), m_index, current, requested);
+    }
+    if (requested == current) {
+        m_rec.flags &= ~static_cast<std::uint32_t>(kPortState);
+    } else {
+        m_rec.portState = requested;
+    }
+    if (!m_owner.EeBoard()) {
+        bool desired = m_defaultIdleEe;
+        if (Recording(m_rec.portState)) {
+            desired = true;
+        } else if (m_rec.portState == TmsCuePlay || m_rec.portState == TmsShuttlePlay) {
+            desired = false;
+        }
+        if (desired != m_defaultIdleEe) {
+            CheckHr(trace, m_owner.SetDefaultIdleMode(desired, false));
+            m_defaultIdleEe = desired;
+        }
+    }
+}
+
+void CTimelineContext::ApplyPositionChange(CEntryPoint& trace, std::int32_t moviePosition) {
+    CTmsEntryPoint step("CTimelineContext::ApplyPositionChange");
+    if (m_rec.portState == TmsIdle) {
+        TMS_RAISE(trace, kBadPortState, "%s:Ctx%d: Cannot change position while portState = %d",
+                  m_owner.ChannelName().c_str(), m_index, m_rec.portState);
+    }
+    m_rec.position.port += moviePosition - m_rec.position.movie;
+    m_rec.position.movie = moviePosition;
+}
+
+void CTimelineContext::ApplySpeedChange(CEntryPoint& trace, float speed, bool* deferred) {
+    CTmsEntryPoint step("CTimelineContext::ApplySpeedChange %0.2f", static_cast<double>(speed));
+    *deferred = false;
+    const float current = m_rec.speed;
+    if (speed == current) {
+        m_rec.flags &= ~static_cast<std::uint32_t>(kSpeed);
+        return;
+    }
+    const bool slowNow = std::fabs(current) <= 1.0f;
+    const bool slowNext = std::fabs(speed) <= 1.0f;
+    if (slowNow != slowNext || (current < 1.0f && speed > 1.0f) ||
+        (current > 1.0f && speed < 1.0f)) {
+        ClearStateWindow();
+    }
+    if (m_rec.portState == TmsShuttlePlay && current > 1.0f && slowNext &&
+        m_rec.underConstruction && m_recordPhase != 2) {
+        const std::int32_t offset = m_timelineMax - m_rec.position.movie;
+        const std::int32_t cueLatency = 2 * FieldsPerSecond();
+        if (offset >= cueLatency) {
+            trace.LogMsg("%s:Ctx%d: Speed change not too close to maxPos: offset = %d",
+                         m_owner.ChannelName().c_str(), m_index, offset);
+        } else {
+            trace.LogMsg("%s:Ctx%d: Speed change too close to maxPos: offset = %d",
+                         m_owner.ChannelName().c_str(), m_index, offset);
+            *deferred = true;
+            speed = 0.0f;
+        }
+    }
+    m_rec.speed = speed;
+}
+
+void CTimelineContext::ApplyStop() {
+    m_rec.flags |= kStopAsIdle;
+    if (m_rec.portState == TmsShuttlePlay) {
+        m_rec.speed = 0.0f;
+    } else if (m_rec.portState == TmsCuePlay) {
+        m_rec.portState = TmsShuttlePlay;
+        m_rec.speed = 0.0f;
+    }
+}
+
+HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned char* change) {
+    CTmsEntryPoint trace("CTimelineContext::ApplyContextChange");
+    return TMS_ERROR_FRAME(trace, [&] {
+        CCriticalSectionLock lock(m_cs);
+        if (Token() != token || m_timeline == nullptr) {
+            trace.SetResult(S_FALSE);
+            return;
+        }
+        ChangeRecord client{};
+        std::memcpy(&client, change, sizeof client);
+        const Current saved = m_rec;
+        try {
+            std::string line = FormatText("    %s:Ctx%d: ", m_owner.ChannelName().c_str(), m_index);
+            m_rec.flags = client.flags;
+            m_rec.timelineLength = client.timelineLength;
+            m_rec.recordOffset = client.recordOffset;
+            m_rec.underConstruction = client.underConstruction != 0;
+            m_rec.readOnly = client.readOnly != 0;
+            m_rec.remote = client.remote != 0;
+            const std::uint32_t flags = client.flags;
+            if (m_firstChangePending) {
+                m_rec.flags |= kEndMode | kIdleMode;
+                m_rec.endMode = m_rec.idleMode = TmsStopDefault;
+            }
+            if (client.trigger != 0) {
+                m_rec.flags |= kTrigger;
+                m_rec.trigger = client.trigger;
+                line += TriggerWord(client.trigger);
+            }
+            if ((flags & kPortState) != 0) {
+                ApplyPortStateChange(trace, client.portState);
+                line += PortStateWord(client.portState);
+            }
+            if ((flags & kStop) != 0) {
+                ApplyStop();
+                line += "stop ";
+            }
+            bool purge = false;
+            if ((flags & kStartLimit) != 0) {
+                m_rec.startLimit = client.startLimit;
+                purge = purge || LimitChangePurges();
+                line += FormatText("startLimit=%d ", m_rec.startLimit);
+            }
+            if ((flags & kEndLimit) != 0) {
+                m_rec.endLimit = client.endLimit;
+                purge = purge || LimitChangePurges();
+                line += m_rec.endLimit == kNoEndLimit ? std::string("endLimit=MAX ")
+                                                      : FormatText("endLimit=%d ", m_rec.endLimit);
+            }
+            bool deferred = false;
+            if ((flags & kSpeed) != 0) {
+                ApplySpeedChange(trace, client.speed, &deferred);
+                line += deferred ? std::string("speed=0.00 ")
+                                 : FormatText("speed=%0.2f ", static_cast<double>(client.speed));
+            }
+            if ((flags & kPosition) != 0) {
+                ApplyPositionChange(trace, client.position.movie);
+                line += FormatText("pos=%d ", m_rec.position.movie);
+            }
+            if ((flags & kConstruction) != 0) {
+                if (!saved.underConstruction && m_rec.underConstruction) {
+                    line += "Starting construction ";
+                } else if (saved.underConstruction && !m_rec.underConstruction) {
+                    line += "Ending construction ";
+                    purge = true;
+                } else {
+                    line += FormatText("readOnly=%d ", client.readOnly);
+                }
+            }
+            if ((flags & kPurge) != 0 || purge) {
+                ClearStateWindow();
+                line += "purge ";
+            }
+            bool thumbnail = false;
+            if ((flags & kEdit) != 0) {
+                if ((client.editOptions & kEditIsThumbnail) != 0) {
+                    thumbnail = true;
+                    line += FormatText("thumbnail=%d ", static_cast<int>(client.editStart));
+                } else {
+                    ApplyEditChange(client.editStart, client.editEnd, client.editDelta,
+                                    client.editOptions);
+                    line += FormatText(
+                        "editStart=%d editEnd=%d editDelta=%d ", static_cast<int>(client.editStart),
+                        static_cast<int>(client.editEnd), static_cast<int>(client.editDelta));
+                }
+            }
+            if (!(m_rec.underConstruction && flags == kEdit)) {
+                trace.Trace("%s", line.c_str());
+            }
+            if (!thumbnail) {
+                CheckHr(trace, SendState());
+                if (deferred) {
+                    // The record cue latency (in fields) times 16 ms.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(
+                        static_cast<std::int64_t>(2 * FieldsPerSecond()) * 16));
+                    rts::PortContextRecord speed{};
+                    speed.flags = kSpeed;
+                    speed.speed = client.speed;
+                    CheckHr(trace, SendImmediateState(speed));
+                }
+            }
+            m_firstChangePending = false;
+        } catch (...) {
+            m_rec = saved;
+            throw;
+        }
+    });
+}
+
+void CTimelineContext::ShiftForEdit(std::int32_t delta) {
+    m_window.ShiftMovie(delta);
+    m_rec.position.movie += delta;
+    m_rec.markIn = m_window.Empty() ? m_rec.position : m_window.First().position;
+    m_rec.markOut = m_window.Empty() ? m_rec.position : m_window.Last().position;
+}
+
+void CTimelineContext::ApplyEditChange(std::int32_t start, std::int32_t end, std::int32_t delta,
+                                       std::int32_t options) {
+    CTmsEntryPoint trace("CTimelineContext::ApplyEditChange");
+    if (m_rec.minPosition.movie == 0 && m_rec.maxPosition.movie == 0) {
+        return;
+    }
+    const PositionPair first = m_window.Empty() ? m_rec.position : m_window.First().position;
+    const PositionPair last = m_window.Empty() ? m_rec.position : m_window.Last().position;
+    const std::int32_t offset = m_rec.position.Offset();
+    const PositionPair editStart{start, start + offset};
+    const PositionPair editEnd{end, end + offset};
+    const bool playing = m_rec.portState == TmsCuePlay || m_rec.portState == TmsShuttlePlay;
+    bool clobbered = false;
+    if ((options & 0x1) == 0) {
+        const std::int32_t m = m_rec.position.movie;
+        if (delta >= 1 && playing) {
+            if (start <= m) {
+                ShiftForEdit(delta);
+            }
+        } else if (delta < 0) {
+            if (end < m) {
+                ShiftForEdit(delta);
+            } else if (m >= start && m <= end) {
+                clobbered = true;
+                std::int32_t to = start;
+                if (m_rec.underConstruction && m_rec.speed >= 1.0f) {
+                    to += 5 * FieldsPerSecond();
+                }
+                m_rec.position.port += to - m;
+                m_rec.position.movie = to;
+                m_rec.flags |= kPosition;
+            }
+        }
+    }
+    auto within = [&](const PositionPair& p) {
+        return first.port <= p.port && p.port <= last.port;
+    };
+    const bool overlap = (editStart.port < first.port && editEnd.port > last.port) ||
+                         within(editStart) || within(editEnd);
+    const bool stopped =
+        m_rec.portState == TmsCuePlay || (m_rec.portState == TmsShuttlePlay && m_rec.speed == 0.0f);
+    if (!overlap) {
+        if (stopped) {
+            ClearStateWindow();
+        }
+    } else if (m_rec.underConstruction) {
+        if ((m_rec.portState == TmsShuttlePlay && m_rec.speed < 1.0f) || clobbered) {
+            ClearStateWindow();
+        }
+    } else if (playing) {
+        ClearStateWindow();
+    }
+    if (m_rec.portState != TmsIdle && !Recording(m_rec.portState) &&
+        m_rec.position.movie > m_rec.timelineLength - 1) {
+        const std::int32_t to = m_rec.timelineLength - 1;
+        m_rec.position.port += to - m_rec.position.movie;
+        m_rec.position.movie = to;
+        m_rec.flags |= kPosition;
+    } else if (m_rec.position.movie < 0) {
+        m_rec.position.port -= m_rec.position.movie;
+        m_rec.position.movie = 0;
+        m_rec.flags |= kPosition;
+    }
+}
+
+void CTimelineContext::UpdateTimelineLimits(CEntryPoint& trace) {
+    // The movie's play list (sections, edits, pauses) is not read yet: the
+    // limits are the timeline and the client's start and end limits.
+    m_timelineMin = 0;
+    m_timelineMax = std::max(0, m_rec.timelineLength - 1);
+    if (m_rec.startLimit != -1 && m_rec.startLimit != kUnboundedMin) {
+        m_timelineMin = m_rec.startLimit;
+    }
+    if (m_rec.endLimit != -1 && m_rec.endLimit != kUnboundedMax) {
+        m_timelineMax = m_rec.endLimit;
+    }
+    const std::int32_t offset = m_rec.position.Offset();
+    PositionPair min{kUnboundedMin, kUnboundedMin};
+    PositionPair max{kUnboundedMax, kUnboundedMax};
+    const bool slow = m_rec.speed >= -1.0f && m_rec.speed <= 1.0f;
+    if (!(m_owner.LoopPlayback() && !m_rec.underConstruction && slow)) {
+        if (m_rec.startLimit != kUnboundedMin) {
+            min = {m_timelineMin, m_timelineMin + offset};
+        }
+        if (m_rec.endLimit != kUnboundedMax) {
+            max = {m_timelineMax, m_timelineMax + offset};
+        }
+    }
+    if (min.port != m_rec.minPosition.port) {
+        m_rec.flags |= kMinPosition;
+    }
+    if (max.port != m_rec.maxPosition.port) {
+        m_rec.flags |= kMaxPosition;
+    }
+    m_rec.minPosition = min;
+    m_rec.maxPosition = max;
+    if ((m_rec.flags & (kMinPosition | kMaxPosition)) != 0 && m_window.FindNextLoop(0) != -1) {
+        ClearStateWindow();
+    }
+    if ((m_rec.flags & kPosition) != 0) {
+        const std::int32_t m = m_rec.position.movie;
+        std::int32_t forced = m;
+        if (m < m_timelineMin) {
+            trace.Trace("    %s:Ctx%d: Forcing pos %d to minPos %d", m_owner.ChannelName().c_str(),
+                        m_index, m, m_timelineMin);
+            forced = m_timelineMin;
+        } else if (m > m_timelineMax) {
+            trace.Trace("    %s:Ctx%d: Forcing pos %d to maxCuePos %d",
+                        m_owner.ChannelName().c_str(), m_index, m, m_timelineMax);
+            forced = m_timelineMax;
+        }
+        m_rec.position.port += forced - m;
+        m_rec.position.movie = forced;
+        if (!m_window.IsPosIn(m_rec.position)) {
+            ClearStateWindow();
+        }
+    }
+    if (m_timelineMax < m_timelineMin) {
+        trace.LogMsg("Warning, state bounds are reversed: %d - %d", m_timelineMin, m_timelineMax);
+    }
+}
+
+HRESULT CTimelineContext::WritePortContext(CMmioMsg& message) {
+    CTmsEntryPoint trace("CTimelineContext::WritePortContext");
+    return TMS_ERROR_FRAME(trace, [&] {
+        const PositionPair first = m_window.Empty() ? m_rec.position : m_window.First().position;
+        const PositionPair last = m_window.Empty() ? m_rec.position : m_window.Last().position;
+        auto same = [](const PositionPair& a, const PositionPair& b) {
+            return a.movie == b.movie && a.port == b.port;
+        };
+        if (!same(first, m_rec.markIn) || !same(last, m_rec.markOut)) {
+            m_rec.flags |= kMarks;
+            m_rec.markIn = first;
+            m_rec.markOut = last;
+        }
+        const std::uint32_t low = m_rec.flags & kRtsFlagsMask;
+        if (low == 0) {
+            trace.SetResult(S_FALSE);
+            return;
+        }
+        if ((low & ~static_cast<std::uint32_t>(kMarks | kPurge)) != 0) {
+            TakeChangeId();
+        }
+        const std::int32_t fieldsPerFrame = tmsvideo::FieldsPerFrame(m_owner.VideoFormat());
+        rts::PortContextRecord ctx{};
+        ctx.contextIndex = m_index;
+        ctx.flags = low;
+        ctx.changeId = m_rec.changeId;
+        ctx.trigger = m_rec.trigger;
+        ctx.portState = m_rec.portState;
+        ctx.position = m_rec.position.port;
+        ctx.minPosition = m_rec.minPosition.port;
+        ctx.maxPosition = m_rec.maxPosition.port;
+        ctx.endMode = m_rec.endMode;
+        ctx.idleMode = m_rec.idleMode;
+        ctx.speed = m_rec.speed;
+        ctx.markIn = m_rec.markIn.port;
+        ctx.markOut = m_rec.markOut.port + (fieldsPerFrame == 2 ? 1 : 0);
+        CheckHr(trace, message.CreateChunk(rts::kChunkContext, &ctx, sizeof ctx));
+    });
+}
+
+HRESULT CTimelineContext::SendState() {
+    CTmsEntryPoint trace("CTimelineContext::SendState");
+    return TMS_ERROR_FRAME(trace, [&] {
+        if (m_timeline == nullptr) {
+            trace.SetResult(S_FALSE);
+            return;
+        }
+        UpdateTimelineLimits(trace);
+        CMmioMsg& message = m_stateMessage;
+        MMCKINFO form{};
+        CheckHr(trace, message.CreateRiff(rts::kFormStateBuffer, &form));
+        const std::int32_t fieldsPerFrame = tmsvideo::FieldsPerFrame(m_owner.VideoFormat());
+        const double step =
+            std::max<double>(fieldsPerFrame * std::fabs(m_rec.speed), fieldsPerFrame);
+        const std::int32_t loopStart = m_timelineMin;
+        const std::int32_t loopEnd = m_timelineMax - (fieldsPerFrame == 2 ? 1 : 0);
+        bool forward = m_rec.speed > 0.0f;
+        if (m_rec.speed == 0.0f) {
+            forward = m_rec.position.port >= m_window.LastListPosition().port;
+        }
+        PositionPair from = m_rec.position;
+        if (fieldsPerFrame == 2 && from.movie % 2 != 0) {
+            --from.movie;
+            --from.port;
+        }
+        CStateWindow::ListContext list;
+        list.portState = m_rec.portState;
+        list.timelineLength = m_rec.timelineLength;
+        list.recordPhase = m_recordPhase;
+        list.fieldsPerFrame = fieldsPerFrame;
+        list.speed = m_rec.speed;
+        list.underConstruction = m_rec.underConstruction;
+        list.loopOn = m_owner.LoopPlayback() || m_loop;
+        std::vector<StateEntry*> states;
+        const auto built =
+            m_rec.speed < 0.0f || !forward
+                ? m_window.CreateReverse(list, from, loopStart, loopEnd, step, &states)
+                : m_window.CreateForward(list, from, loopStart, loopEnd, step, &states);
+        if (built.purged) {
+            m_rec.flags |= kPurge;
+        }
+        const HRESULT wrote = WritePortContext(message);
+        CheckHr(trace, wrote);
+        if (wrote == S_OK) {
+            if (!states.empty()) {
+                CComPtr<IMovie> movie;
+                m_timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie));
+                const bool record = Recording(m_rec.portState) || m_rec.underConstruction;
+                StateWriteTarget target{movie, &message, &m_files, m_timelineMin, m_timelineMax};
+                for (const auto& resource : m_owner.Resources()) {
+                    if (record && !resource->IsAssignedForRecord()) {
+                        continue;
+                    }
+                    if (movie == nullptr) {
+                        break;
+                    }
+                    const std::int32_t track = resource->GetMappedTrackNum(this, movie, record);
+                    CheckHr(trace, resource->WriteStates(target, track, record, false, states));
+                }
+            }
+            CheckHr(trace, message.Ascend(&form));
+            CheckHr(trace, SendFileStates(true));
+            CheckHr(trace, m_owner.SendRtsMsg(message, kSendTimeoutMs));
+            CheckHr(trace, SendFileStates(false));
+        }
+        m_lastStateMessageTick = GetTickCount();
+    });
+}
+
+HRESULT CTimelineContext::ApplyContextUpdate(std::uint32_t token, const unsigned char* update) {
+    CTmsEntryPoint trace("CTimelineContext::ApplyContextUpdate");
+    return TMS_ERROR_FRAME(trace, [&] {
+        CCriticalSectionLock lock(m_cs);
+        if (Token() != token || m_timeline == nullptr) {
+            trace.SetResult(S_FALSE);
+            return;
+        }
+        StatusRecord u{};
+        std::memcpy(&u, update, sizeof u);
+        const std::int32_t changeId = u.changeId;
+        const bool accepted =
+            changeId == m_rec.changeId || (changeId < 0 && (changeId == -1 || changeId == -2 ||
+                                                            changeId != m_rec.previousChangeId));
+        const std::int32_t trigger = u.triggerStatus;
+        if (!accepted || trigger < 2 || trigger > 4) {
+            return;
+        }
+        m_rec.flags = 0;
+        const std::int32_t reported = u.portState;
+        const float speed = u.speed;
+        if (changeId < 0 && changeId != m_rec.changeId) {
+            const bool real = !(reported == TmsIdle &&
+                                (m_rec.portState == TmsCuePlay || m_rec.portState == TmsCueRecord ||
+                                 m_rec.portState == TmsShuttleRecord));
+            if (speed != m_rec.speed || (reported != m_rec.portState && real)) {
+                m_rec.portState = reported;
+                m_rec.speed = speed;
+                trace.Trace("    %s:Ctx%d: triggered %sspeed=%0.2f ", m_owner.ChannelName().c_str(),
+                            m_index, PortStateWord(reported), static_cast<double>(speed));
+            }
+            m_rec.previousChangeId = m_rec.changeId;
+            m_rec.changeId = changeId;
+        }
+        m_rec.position = {u.moviePosition, u.portPosition};
+        m_rec.reportedChangeId = changeId;
+        const std::int32_t previous = m_lastReportedPortState;
+        m_lastReportedPortState = reported;
+        HandlePortStateChange(trace, u.moviePosition, previous, reported);
+        if (GetTickCount() - m_lastStateMessageTick >= kStateRefreshMs) {
+            CheckHr(trace, SendState());
+        }
+    });
+}
+
+void CTimelineContext::HandlePortStateChange(CEntryPoint& trace, std::int32_t moviePosition,
+                                             std::int32_t oldState, std::int32_t newState) {
+    CTmsEntryPoint step("CTimelineContext::HandlePortStateChange");
+    CComPtr<IMovie> movie;
+    m_timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie));
+    if (movie == nullptr) {
+        return;
+    }
+    for (const auto& resource : m_owner.Resources()) {
+        CheckHr(trace, resource->HandlePortStateChange(movie, 0, moviePosition,
+                                                       static_cast<TmsPortState>(oldState),
+                                                       static_cast<TmsPortState>(newState)));
+    }
+    if (oldState == newState) {
+        return;
+    }
+    if (newState == TmsShuttleRecord) {
+        CVariant building;
+        TMS_CHECK_COM(trace, movie->GetProperty(CBstr("underConstruction"), building.GetAddress()));
+        if (!building.ToBool()) {
+            m_recordPhase = 1;
+            TMS_CHECK_COM(trace, movie->SetConstruction(kConstructionFlags, 0, TRUE));
+        }
+    }
+    if (oldState == TmsShuttleRecord && newState == TmsIdle) {
+        const std::int32_t end = m_rec.recordOffset + moviePosition + (moviePosition > 0 ? 1 : 0);
+        TMS_CHECK_COM(trace, movie->SetMarks(-1, end, 2, TRUE));
+        m_rec.portState = TmsIdle;
+        m_recordPhase = 2;
+        TMS_CHECK_COM(trace, movie->SetConstruction(kConstructionFlags, 0, FALSE));
+        m_rec.underConstruction = false;
+        m_recordPhase = 0;
+    }
+}
