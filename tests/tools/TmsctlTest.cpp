@@ -108,8 +108,9 @@ TEST_F(TmsctlRunTest, EachCallIsPrintedWithItsResultAndFailuresWithNameAndMessag
 TEST_F(TmsctlRunTest, TimelinesAndContextsByCodeAndTokenThenTheStoredMovies) {
     const RunResult r = Script(
         "open 0\ntimeline create ds grp clip 120 populate\nalloc .\nstatus . assigned\n"
+        "cue . 10\nwait . cue 2000\nplay .\nwait . play 2000\nchange . state=record\n"
         "free .\ntimeline close .\ntimeline close .\nalloc 9\nclose\n");
-    EXPECT_EQ(r.exit, 1) << r.out;  // the second close and the last alloc fail
+    EXPECT_EQ(r.exit, 1) << r.out;  // the record, the second close and the last alloc fail
     for (const char* expected :
          {"> alloc .\n  S_OK  \"0x100\"\n", "> status . assigned\n  S_OK  True\n",
           "failed 0x80045224 NOT_FOUND: Could not find timeline code 1 in "
@@ -117,8 +118,11 @@ TEST_F(TmsctlRunTest, TimelinesAndContextsByCodeAndTokenThenTheStoredMovies) {
           "Could not find timeline code 9 in channel 'Chan1'"}) {
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
     }
-    const RunResult usage = Script("timeline extend . x 5\n");
-    EXPECT_EQ(usage.exit, 2) << usage.out;
+    for (const char* bad :
+         {"timeline extend . x 5\n", "change . speed=fast\n", "cue\n", "wait . sideways 10\n"}) {
+        const RunResult usage = Script(bad);
+        EXPECT_EQ(usage.exit, 2) << bad << usage.out;
+    }
 
     // The movie was stored; a file that is not a movie is named, not listed half.
     std::ofstream(m_dir.Path() + "/movies/ds/grp/broken.movie") << "<movie";

@@ -16,19 +16,6 @@ namespace {
 
 namespace block = channel_block;
 
-const char* EndModeWord(std::int32_t mode) {
-    switch (mode) {
-        case TmsStopFreeze:
-            return "Freeze ";
-        case TmsStopEE:
-            return "EE ";
-        case TmsStopBlack:
-            return "Black ";
-        default:
-            return "Default ";
-    }
-}
-
 }  // namespace
 
 HRESULT CChannel::SetEtoE(BOOL bEtoE) {
@@ -95,7 +82,7 @@ HRESULT CChannel::SetDefaultEndMode(std::int32_t mode) {
     CTmsEntryPoint trace("CChannel::SetDefaultEndMode");
     return TMS_ERROR_FRAME(trace, [&] {
         m_config.defaultEndMode = mode;
-        trace.Trace("    %s:dftCtx: endMode=%s", m_channelId.c_str(), EndModeWord(mode));
+        trace.Trace("    %s:dftCtx: endMode=%s", m_channelId.c_str(), StopModeWord(mode));
         CMmioMsg message(rts::kLargeMessageSize);
         CheckHr(trace, rts::BuildPortContextMessage(message, rts::DefaultEndModeContext(mode)));
         Send(trace, message);

@@ -39,12 +39,20 @@ resprop video 0 nosuchproperty
 resprop audio 7 gain
 refresh gpin
 caps
-# a movie with the channel's record tracks, two contexts on it, extended
+# a movie with the channel's record tracks, a context cued and played on it
 timeline create demo reels MOVIE 600 populate
 timeline show .
 alloc .
-alloc . publish
+cue . 0
+wait . cue 2000
+play .
+wait . play 2000
+sleep 300
+shuttle . -2.0
+seek . 100
+stop .
 status . assigned+ctxportstate
+alloc . publish
 status 0 assigned
 free .
 timeline extend . 0 900

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/com/VariantArray.h"
 #include "server/timeline/IMovie.h"
@@ -18,6 +19,17 @@ bool ToLong(const std::string& s, long* value) {
     char* end = nullptr;
     *value = std::strtol(s.c_str(), &end, 0);
     return *end == '\0';
+}
+
+bool PortState(const std::string& s, long* state) {
+    static const char* const kNames[] = {"idle", "cue", "play", "cuerecord", "record"};
+    for (long i = 0; i < 5; ++i) {
+        if (s == kNames[i]) {
+            *state = i;
+            return true;
+        }
+    }
+    return ToLong(s, state) && *state >= 0 && *state <= 4;
 }
 
 std::string Hex(std::uint32_t v) {
@@ -101,16 +113,159 @@ bool CTimelineScript::Run(const std::string& command, const std::vector<std::str
         std::uint32_t token = 0;
         long state = 0;
         long timeout = 0;
-        if (a.size() != 3 || !Token(a[0], &token) || !ToLong(a[1], &state) ||
+        if (a.size() != 3 || !Token(a[0], &token) || !PortState(a[1], &state) ||
             !ToLong(a[2], &timeout)) {
-            *usage = "wait TOKEN|. PORTSTATE MILLISECONDS";
+            *usage = "wait TOKEN|. idle|cue|play|cuerecord|record|0-4 MILLISECONDS";
             return true;
         }
         *hr = m_channel->WaitForPortState(token, static_cast<TmsPortState>(state),
                                           static_cast<int>(timeout));
         return true;
     }
+    // The transport commands are changes with fixed fields.
+    static const struct {
+        const char* name;
+        std::size_t args;
+        const char* usage;
+        const char* fields;  // %s is the first argument after the token
+    } kTransport[] = {
+        {"cue", 1, "cue TOKEN|. [POSITION]", "state=cue pos=%s"},
+        {"play", 0, "play TOKEN|.", "state=play speed=1.0"},
+        {"shuttle", 1, "shuttle TOKEN|. SPEED", "state=play speed=%s"},
+        {"stop", 0, "stop TOKEN|.", "stop"},
+        {"seek", 1, "seek TOKEN|. POSITION", "pos=%s"},
+    };
+    for (const auto& t : kTransport) {
+        if (command != t.name) {
+            continue;
+        }
+        std::uint32_t token = 0;
+        const bool optional = command == "cue";
+        if (a.empty() || !Token(a[0], &token) || a.size() > 1 + t.args ||
+            (!optional && a.size() != 1 + t.args)) {
+            *usage = t.usage;
+            return true;
+        }
+        std::string text = t.fields;
+        if (const auto at = text.find("%s"); at != std::string::npos) {
+            text.replace(at, 2, a.size() > 1 ? a[1] : "0");
+        }
+        std::vector<std::string> fields;
+        for (std::size_t start = 0; start < text.size();) {
+            const std::size_t end = std::min(text.find(' ', start), text.size());
+            fields.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        *hr = Change(token, fields, usage);
+        return true;
+    }
+    if (command == "change" || command == "limits") {
+        std::uint32_t token = 0;
+        if (a.size() < 2 || !Token(a[0], &token) || (command == "limits" && a.size() != 3)) {
+            *usage = command == "change" ? "change TOKEN|. FIELD=VALUE... (state, pos, speed, "
+                                           "trigger, start, end, length, stop, purge)"
+                                         : "limits TOKEN|. IN OUT|max";
+            return true;
+        }
+        std::vector<std::string> fields(a.begin() + 1, a.end());
+        if (command == "limits") {
+            fields = {"start=" + a[1], "end=" + a[2]};
+        }
+        *hr = Change(token, fields, usage);
+        return true;
+    }
     return false;
+}
+
+std::int32_t CTimelineScript::MovieLength(std::uint32_t token) const {
+    const auto found = m_timelines.find(static_cast<std::uint16_t>((token >> 8) & 0xFF));
+    if (found == m_timelines.end()) {
+        return 0;
+    }
+    CComPtr<IMovie> movie;
+    if (FAILED(found->second->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie)))) {
+        return 0;
+    }
+    CVariant length;
+    if (FAILED(movie->GetProperty(CBstr("length"), &length.GetVARIANT()))) {
+        return 0;
+    }
+    return length.ToInt32();
+}
+
+HRESULT CTimelineScript::Change(std::uint32_t token, const std::vector<std::string>& fields,
+                                const char** usage) {
+    unsigned char record[124] = {};
+    auto put = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            record[at + i] = static_cast<unsigned char>(v >> (8 * i));
+        }
+    };
+    std::uint32_t flags = 0;
+    std::int32_t trigger = 1;  // Asap unless told otherwise
+    std::int32_t length = MovieLength(token);
+    for (const std::string& f : fields) {
+        const std::size_t eq = f.find('=');
+        const std::string key = f.substr(0, eq);
+        const std::string value = eq == std::string::npos ? "" : f.substr(eq + 1);
+        long number = 0;
+        char* end = nullptr;
+        const double real = std::strtod(value.c_str(), &end);
+        const bool isReal = !value.empty() && *end == '\0';
+        if (key == "state" && PortState(value, &number)) {
+            flags |= 0x0004;
+            put(32, static_cast<std::uint32_t>(number));
+        } else if (key == "pos" && ToLong(value, &number)) {
+            flags |= 0x0008;
+            put(48, static_cast<std::uint32_t>(number));
+        } else if (key == "speed" && isReal) {
+            const float speed = static_cast<float>(real);
+            std::uint32_t bits = 0;
+            std::memcpy(&bits, &speed, sizeof bits);
+            flags |= 0x0100;
+            put(44, bits);
+        } else if (key == "trigger") {
+            static const char* const kTriggers[] = {"none", "asap", "manual", "follow", "now"};
+            trigger = -1;
+            for (int i = 0; i < 5; ++i) {
+                trigger = value == kTriggers[i] ? i : trigger;
+            }
+            if (trigger < 0) {
+                *usage = "change: trigger=none|asap|manual|follow|now";
+                return S_OK;
+            }
+        } else if (key == "start" && ToLong(value, &number)) {
+            flags |= 0x200000;
+            put(88, static_cast<std::uint32_t>(number));
+        } else if (key == "end" && (value == "max" || ToLong(value, &number))) {
+            flags |= 0x400000;
+            put(92, value == "max" ? 0x7FFFFFFFu : static_cast<std::uint32_t>(number));
+        } else if (key == "length" && ToLong(value, &number)) {
+            length = static_cast<std::int32_t>(number);
+        } else if (key == "stop" && value.empty()) {
+            flags |= 0x10000;
+        } else if (key == "purge" && value.empty()) {
+            flags |= 0x0400;
+        } else if (key == "flags" && ToLong(value, &number)) {
+            flags |= static_cast<std::uint32_t>(number);
+        } else {
+            *usage =
+                "change TOKEN|. FIELD=VALUE... (state=idle|cue|play|cuerecord|record, pos=N, "
+                "speed=F, trigger=asap|now|..., start=N, end=N|max, length=N, stop, purge, "
+                "flags=N)";
+            return S_OK;
+        }
+    }
+    put(0, flags);
+    put(24, static_cast<std::uint32_t>(trigger));
+    put(96, static_cast<std::uint32_t>(length));
+    CComPtr<ITmsContextBroker> broker;
+    HRESULT hr =
+        m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker));
+    if (SUCCEEDED(hr)) {
+        hr = broker->ApplyContextChange(token, sizeof record, record);
+    }
+    return hr;
 }
 
 HRESULT CTimelineScript::Timeline(const std::vector<std::string>& a, std::ostream& out,

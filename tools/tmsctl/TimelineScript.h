@@ -26,7 +26,10 @@ public:
              HRESULT* hr, CVariant* value, bool* show, const char** usage);
 
     // The commands, for the list of an unknown command.
-    static const char* Names() { return "timeline, alloc, free, status, wait"; }
+    static const char* Names() {
+        return "timeline, alloc, free, status, wait, change, cue, play, shuttle, stop, seek, "
+               "limits";
+    }
 
 private:
     HRESULT Timeline(const std::vector<std::string>& a, std::ostream& out, CVariant* value,
@@ -34,6 +37,11 @@ private:
     HRESULT Show(IUnknown* timeline, std::ostream& out);
     bool Code(const std::string& text, std::uint16_t* code) const;
     bool Token(const std::string& text, std::uint32_t* token) const;
+    // A context change from "field=value" words; false with *usage set for
+    // a word it does not know.
+    HRESULT Change(std::uint32_t token, const std::vector<std::string>& fields, const char** usage);
+    // The length of the movie the token's timeline holds (0 when unknown).
+    std::int32_t MovieLength(std::uint32_t token) const;
 
     ITmsChannel* m_channel;
     std::map<std::uint16_t, CComPtr<IUnknown>> m_timelines;
