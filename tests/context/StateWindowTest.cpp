@@ -152,4 +152,30 @@ TEST(StateWindowTest, SearchesAndShifts) {
     EXPECT_EQ(window.FindNextLoop(0), -1);
 }
 
+TEST(StateWindowTest, PortPositionsTakeTheOffsetOfTheirState) {
+    CStateWindow window;
+    std::vector<StateEntry*> list;
+    const PositionPair current{7, 1007};
+    EXPECT_EQ(window.PortToMovie(50, current, 2).movie, 50 - 1000) << "empty: the current offset";
+    // Offset 100 up to the loop point at movie 20, then offset 102 from
+    // movie 0: states 10(110) 12(112) ... 20(120) 0(122) 2(124) ...
+    ListContext c = Playing(1.0f, true);
+    window.CreateForward(c, {10, 110}, 0, 20, 2.0, &list);
+    struct Case {
+        std::int32_t port, movie;
+    };
+    const Case cases[] = {
+        {100, 0},                                    // before the first state: its offset
+        {110, 10}, {115, 15}, {120, 20}, {121, 21},  // aligned down to the loop point's field
+        {122, 0},  {123, 1},
+    };
+    for (const auto& k : cases) {
+        const PositionPair got = window.PortToMovie(k.port, current, 2);
+        EXPECT_EQ(got.port, k.port);
+        EXPECT_EQ(got.movie, k.movie) << k.port;
+    }
+    EXPECT_EQ(window.PortToMovie(100000, current, 2).Offset(), window.Last().position.Offset())
+        << "after the last state: its offset";
+}
+
 }  // namespace

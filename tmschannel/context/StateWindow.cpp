@@ -86,6 +86,36 @@ void CStateWindow::ShiftMovie(std::int32_t delta) {
     std::erase_if(m_entries, [](const auto& e) { return e->position.movie < 0; });
 }
 
+PositionPair CStateWindow::PortToMovie(std::int32_t p, const PositionPair& current,
+                                       std::int32_t fieldsPerFrame) const {
+    auto with = [p](std::int32_t offset) { return PositionPair{p - offset, p}; };
+    if (m_entries.empty()) {
+        return with(current.Offset());
+    }
+    if (p <= First().position.port) {
+        return with(First().position.Offset());
+    }
+    if (p >= Last().position.port) {
+        return with(Last().position.Offset());
+    }
+    std::int32_t aligned = p;
+    if (fieldsPerFrame == 2 && aligned % 2 != 0) {
+        --aligned;  // down, also below 0
+    }
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        const PositionPair& e = m_entries[i]->position;
+        if (e.port < aligned) {
+            continue;
+        }
+        if (e.port == aligned || p - e.Offset() >= 0 || i == 0) {
+            return with(e.Offset());
+        }
+        // The later state's offset would put the movie before its start.
+        return with(m_entries[i - 1]->position.Offset());
+    }
+    return with(Last().position.Offset());
+}
+
 bool CStateWindow::Builds(const ListContext& c) {
     return c.portState != TmsIdle && (c.timelineLength != 0 || Recording(c.portState));
 }

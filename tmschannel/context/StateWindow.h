@@ -60,6 +60,11 @@ public:
     ListResult CreateReverse(const ListContext& c, const PositionPair& p, std::int32_t loopStart,
                              std::int32_t loopEnd, double step, std::vector<StateEntry*>* out);
 
+    // The position pair of port position p: the offset of the state that
+    // applies there (of current when the window is empty).
+    PositionPair PortToMovie(std::int32_t p, const PositionPair& current,
+                             std::int32_t fieldsPerFrame) const;
+
     // The position the last list was built from; both 0x80000000 before.
     const PositionPair& LastListPosition() const { return m_lastList; }
 

@@ -1,0 +1,182 @@
+// The state messages of a known movie, byte for byte: the expectations are
+// worked out by hand from the record layouts and the state-list rules.
+// Channel 1 (Chan2): one Mpeg video resource (index text "1", track type 4,
+// media data word at offset 24 = 2 + 64 for 4:3), 2 fields a frame; the
+// movie is one 600-field media segment.
+#include <cstring>
+
+#include "server/timeline/IMovie.h"
+#include "tests/channel/ChannelFixture.h"
+#include "tests/rts/Golden.h"
+
+namespace {
+
+using tmstest::Golden;
+
+std::vector<unsigned char> Change(std::uint32_t flags, std::int32_t state, float speed) {
+    Golden g(124);
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &speed, 4);
+    g.U32(0, flags).U32(24, 1).U32(32, static_cast<std::uint32_t>(state)).U32(44, bits);
+    g.U32(96, 600);
+    return g.Bytes();
+}
+
+// The "ctx " chunk at offset 12 of an "sbuf".
+void PortContext(Golden& g, std::uint32_t flags, std::int32_t changeId, std::int32_t state,
+                 float speed, std::int32_t markOut) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &speed, 4);
+    g.Text(12, "ctx ").U32(16, 56);
+    g.U32(20, 0).U32(24, flags).U32(28, static_cast<std::uint32_t>(changeId)).U32(32, 1);
+    g.U32(40, static_cast<std::uint32_t>(state)).U32(44, 0).U32(48, 0).U32(52, 599);
+    g.U32(56, 3).U32(60, 3).U32(64, bits).U32(68, 0).U32(72, static_cast<std::uint32_t>(markOut));
+}
+
+// A 'vid ' chunk at offset at: start, file code, media position, fields
+// left, offset into the segment, flags.
+void Video(Golden& g, std::size_t at, std::int32_t start, std::uint16_t code, std::int32_t left) {
+    g.Text(at, "vid ").U32(at + 4, 32);
+    g.U32(at + 8, static_cast<std::uint32_t>(start)).U16(at + 12, code);
+    g.U32(at + 16, static_cast<std::uint32_t>(start))
+        .U32(at + 24, static_cast<std::uint32_t>(left));
+    g.U32(at + 28, static_cast<std::uint32_t>(start)).U16(at + 34, 2 + 64);
+}
+
+void ResourceList(Golden& g, std::size_t listSize) {
+    g.Text(76, "LIST").U32(80, static_cast<std::uint32_t>(listSize)).Text(84, "rbuf");
+    g.Text(88, "res ").U32(92, 72).Text(96, "1").Text(132, "video");
+}
+
+class ContextGoldenTest : public tmstest::ChannelFixture {};
+
+TEST_F(ContextGoldenTest, CuePlayAndReverseOfAKnownMovie) {
+    ASSERT_EQ(StartSimulator(), "");
+    m_channel = NewChannel();
+    ASSERT_EQ(OpenIndex(m_channel, 1), S_OK) << LastErrorText();
+    CComPtr<ITmsContextBroker> broker;
+    ASSERT_EQ(m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker)),
+              S_OK);
+    unsigned short code = 0;
+    CComPtr<IUnknown> timeline;
+    GUID iid = IID_IUnknown;
+    ASSERT_EQ(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("golden"), TRUE, 600,
+                                        &code, &iid, reinterpret_cast<void**>(&timeline)),
+              S_OK);
+    unsigned token = 0;
+    ASSERT_EQ(m_channel->AllocateContext(code, &token), S_OK);
+
+    // Cue at 0: the first change adds end and idle mode Default (0xC0); the
+    // maximum becomes the timeline's last field (0x20); 256 states from 0
+    // step 2 make the window 0..510 (0x200, mark out + 1 for two fields a
+    // frame); the one run of states writes its first and last state.
+    Forget();
+    auto cue = Change(0x000C, TmsCuePlay, 0.0f);
+    ASSERT_EQ(broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
+    auto got = Received();
+    ASSERT_EQ(got.size(), 2u);
+    // The file open comes first: "ctx " with flags 0 and the new change id.
+    const auto& files = got[0].bytes;
+    ASSERT_EQ(files.size(), 12u + 64u + 12u + 8u + 264u);
+    Golden fileHead(88);
+    fileHead.Text(0, "RIFF").U32(4, static_cast<std::uint32_t>(files.size() - 8)).Text(8, "sbuf");
+    fileHead.Text(12, "ctx ").U32(16, 56).U32(20, 0).U32(24, 0).U32(28, 1);
+    fileHead.Text(76, "LIST").U32(80, 4 + 8 + 264).Text(84, "file");
+    EXPECT_EQ(std::vector<BYTE>(files.begin(), files.begin() + 88), fileHead.Bytes());
+    EXPECT_EQ(std::string(files.begin() + 88, files.begin() + 92), "fw  ");
+    EXPECT_EQ(files[96], 1) << "file code";
+    EXPECT_EQ(files[100], 11) << "media file type of an Mpeg file in 525 lines";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&files[104])).size(), 18u);
+
+    Golden cueMessage(248);
+    cueMessage.Text(0, "RIFF").U32(4, 240).Text(8, "sbuf");
+    PortContext(cueMessage, 0x2ED, 1, TmsCuePlay, 0.0f, 511);
+    ResourceList(cueMessage, 164);
+    Video(cueMessage, 168, 0, 1, 599);
+    Video(cueMessage, 208, 510, 1, 89);
+    EXPECT_EQ(got[1].bytes, cueMessage.Bytes())
+        << tmstest::Hex(got[1].bytes.data(), got[1].bytes.size());
+
+    // Play at 1x from the same position: the window already reaches 256
+    // states past it, so only the port context goes.
+    Forget();
+    auto play = Change(0x0104, TmsShuttlePlay, 1.0f);
+    ASSERT_EQ(broker->ApplyContextChange(token, 124, play.data()), S_OK) << LastErrorText();
+    got = Received();
+    ASSERT_EQ(got.size(), 1u);
+    Golden playMessage(76);
+    playMessage.Text(0, "RIFF").U32(4, 68).Text(8, "sbuf");
+    PortContext(playMessage, 0x105, 2, TmsShuttlePlay, 1.0f, 511);
+    EXPECT_EQ(got[0].bytes, playMessage.Bytes());
+
+    // Reverse at -2x: the port state stays Play, so its flag goes (0x004
+    // cleared); crossing 1x purges the window (0x400); the reverse list from
+    // 0 is its loop point alone.
+    Forget();
+    auto reverse = Change(0x0104, TmsShuttlePlay, -2.0f);
+    ASSERT_EQ(broker->ApplyContextChange(token, 124, reverse.data()), S_OK) << LastErrorText();
+    got = Received();
+    ASSERT_EQ(got.size(), 1u);
+    Golden reverseMessage(208);
+    reverseMessage.Text(0, "RIFF").U32(4, 200).Text(8, "sbuf");
+    PortContext(reverseMessage, 0x501, 3, TmsShuttlePlay, -2.0f, 1);
+    ResourceList(reverseMessage, 124);
+    Video(reverseMessage, 168, 0, 1, 599);
+    EXPECT_EQ(got[0].bytes, reverseMessage.Bytes())
+        << tmstest::Hex(got[0].bytes.data(), got[0].bytes.size());
+    ASSERT_EQ(m_channel->FreeContext(token), S_OK);
+}
+
+int ChunksOf(const tmstest::DumpedMessage& m, std::uint32_t id) {
+    int n = 0;
+    while (!m.Chunk(id, n).empty()) {
+        ++n;
+    }
+    return n;
+}
+
+TEST_F(ContextGoldenTest, NinetyMediaFilesOpenInThreeMessagesBeforeTheStatesAndCloseAfter) {
+    ASSERT_EQ(StartSimulator(), "");
+    m_channel = NewChannel();
+    ASSERT_EQ(OpenIndex(m_channel, 1), S_OK) << LastErrorText();
+    CComPtr<ITmsContextBroker> broker;
+    ASSERT_EQ(m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker)),
+              S_OK);
+    unsigned short code = 0;
+    CComPtr<IMovie> movie;
+    GUID iid = IID_IMovie;
+    ASSERT_EQ(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("ninety"), FALSE, 0, &code,
+                                        &iid, reinterpret_cast<void**>(&movie)),
+              S_OK);
+    // Ninety one-frame clips, each its own media file.
+    for (int i = 0; i < 90; ++i) {
+        unsigned short segment = 0;
+        ASSERT_EQ(movie->AppendSegment(4, 0, 0, 2, 4, nullptr, &segment), S_OK);
+    }
+    unsigned token = 0;
+    ASSERT_EQ(m_channel->AllocateContext(code, &token), S_OK);
+    Forget();
+    auto cue = Change(0x000C, TmsCuePlay, 0.0f);
+    // The timeline is the ninety clips long.
+    cue[96] = 180;
+    cue[97] = 0;
+    ASSERT_EQ(broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
+    auto got = Received();
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(ChunksOf(got[0], rts::kChunkFileWrite), 36);
+    EXPECT_EQ(ChunksOf(got[1], rts::kChunkFileWrite), 36);
+    EXPECT_EQ(ChunksOf(got[2], rts::kChunkFileWrite), 18);
+    // 0 to 176 and the loop point at 178: one state a clip.
+    EXPECT_EQ(ChunksOf(got[3], rts::kChunkVideo), 90);
+
+    Forget();
+    ASSERT_EQ(m_channel->FreeContext(token), S_OK) << LastErrorText();
+    got = Received();
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(ChunksOf(got[0], rts::kChunkFileClose), 36);
+    EXPECT_EQ(ChunksOf(got[1], rts::kChunkFileClose), 36);
+    EXPECT_EQ(ChunksOf(got[2], rts::kChunkFileClose), 18);
+    EXPECT_EQ(got[3].FormName(), "cctx");
+}
+
+}  // namespace
