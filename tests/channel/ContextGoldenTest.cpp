@@ -169,14 +169,17 @@ TEST_F(ContextGoldenTest, NinetyMediaFilesOpenInThreeMessagesBeforeTheStatesAndC
     // 0 to 176 and the loop point at 178: one state a clip.
     EXPECT_EQ(ChunksOf(got[3], rts::kChunkVideo), 90);
 
+    // Cued, the context is the RTS's active one: freeing it stops it first.
+    ASSERT_EQ(m_channel->WaitForPortState(token, TmsCuePlay, 2000), S_OK);
     Forget();
     ASSERT_EQ(m_channel->FreeContext(token), S_OK) << LastErrorText();
     got = Received();
-    ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(ChunksOf(got[0], rts::kChunkFileClose), 36);
+    ASSERT_EQ(got.size(), 5u);
+    EXPECT_EQ(got[0].FormName(), "sbuf");
     EXPECT_EQ(ChunksOf(got[1], rts::kChunkFileClose), 36);
-    EXPECT_EQ(ChunksOf(got[2], rts::kChunkFileClose), 18);
-    EXPECT_EQ(got[3].FormName(), "cctx");
+    EXPECT_EQ(ChunksOf(got[2], rts::kChunkFileClose), 36);
+    EXPECT_EQ(ChunksOf(got[3], rts::kChunkFileClose), 18);
+    EXPECT_EQ(got[4].FormName(), "cctx");
 }
 
 }  // namespace

@@ -507,4 +507,34 @@ TEST_F(ContextTest, ACueThenAPlayReachTheRtsAsFileOpensAndStates) {
     ASSERT_EQ(m_channel->FreeContext(token), S_OK) << LastErrorText();
 }
 
+TEST_F(ContextTest, APausedContextShowsEtoEAtOnce) {
+    const unsigned token = Alloc(Create("ee", true, 600));
+    auto cue = Change(0x0004 | 0x0008, TmsCuePlay, 0.0f, 40, 600);
+    ASSERT_EQ(m_broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
+    struct Case {
+        BOOL on;
+        std::uint32_t flags;
+    };
+    for (const Case c : {Case{TRUE, 0x0900}, Case{FALSE, 0x0008}}) {
+        Forget();
+        ASSERT_EQ(m_channel->SetEtoE(c.on), S_OK) << LastErrorText();
+        const auto sent = ReceivedForm("sbuf");
+        ASSERT_EQ(sent.size(), 1u) << c.on;
+        rts::PortContextRecord ctx{};
+        const auto body = sent[0].Chunk(rts::kChunkContext);
+        ASSERT_EQ(body.size(), sizeof ctx);
+        std::memcpy(&ctx, body.data(), sizeof ctx);
+        EXPECT_EQ(ctx.flags, c.flags) << c.on;
+        EXPECT_EQ(ctx.trigger, 1);
+        EXPECT_EQ(static_cast<float>(ctx.speed), 0.0f);
+        if (!c.on) {
+            EXPECT_EQ(ctx.position, 40) << "the context's port position";
+        }
+    }
+    // The stop left the cue as a play at speed 0.
+    CVariant state;
+    ASSERT_EQ(m_channel->GetStatus(token, CBstr("ctxportstate"), state.GetAddress()), S_OK);
+    EXPECT_EQ(state.ToInt32(), TmsShuttlePlay);
+}
+
 }  // namespace

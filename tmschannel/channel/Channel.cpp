@@ -134,15 +134,6 @@ HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstr
             if (!m_rtsShmem.Open()) {
                 TMS_RAISE(trace, kNoRtsShmem, "Could not open RTS shared memory");
             }
-            {
-                CCriticalSectionLock shared(m_sharedCs);
-                m_contextChannelName = m_channelId;
-                m_contextChannelNumber = m_config.channelIndex;
-                m_contextVideoFormat = m_config.videoFormat;
-                m_contextLoop = m_config.loop;
-                m_contextEeBoard = m_config.eeAllowed;
-                m_contextChannelType = m_channelType;
-            }
             for (std::int32_t index = 0; index < kContexts; ++index) {
                 m_contexts.push_back(
                     std::make_unique<CTimelineContext>(index, static_cast<IContextOwner&>(*this)));
@@ -316,4 +307,14 @@ bool CChannel::EeBoard() const {
 std::string CChannel::ChannelType() const {
     CCriticalSectionLock shared(m_sharedCs);
     return m_contextChannelType;
+}
+
+void CChannel::ShareContextSettings() {
+    CCriticalSectionLock shared(m_sharedCs);
+    m_contextChannelName = m_channelId;
+    m_contextChannelNumber = m_config.channelIndex;
+    m_contextVideoFormat = m_config.videoFormat;
+    m_contextLoop = m_config.loop;
+    m_contextEeBoard = m_config.eeAllowed;
+    m_contextChannelType = m_channelType;
 }

@@ -39,6 +39,7 @@
 #include "tmschannel/rts/RtsMsg.h"
 #include "tmschannel/tmschannel.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -152,6 +153,8 @@ private:
     // Brings every record track of the movie up to position.
     void CutOrPadRecordTracks(CEntryPoint& trace, IMovie* movie, std::int32_t position);
     CComPtr<IMovieBuilder> MovieBuilder() const;
+    // Copies what the contexts read into m_sharedCs's members.
+    void ShareContextSettings();
     // The timeline under code; raises "Could not find timeline code".
     CComPtr<ITimeline> FindTimeline(CEntryPoint& trace, std::uint16_t code);
     std::vector<CTimelineContext*> Contexts() const;
@@ -176,10 +179,10 @@ private:
     std::string m_channelId;
     std::string m_channelType = "Unknown";
     ChannelConfig m_config;
-    bool m_eeState = false;
-    bool m_idleModeEe = false;
-    std::string m_application;      // widened into the status block
-    mutable CCriticalSection m_cs;  // the channel lock
+    std::atomic<bool> m_eeState{false};  // written under m_cs, read by the idle mode
+    bool m_idleModeEe = false;           // m_idleModeCs
+    std::string m_application;           // widened into the status block
+    mutable CCriticalSection m_cs;       // the channel lock
     std::unique_ptr<CChanAccess> m_chanAccess;
     CRtsShmem m_rtsShmem;  // opened and closed under m_cs; reads need no lock
     CRtsMsg m_rtsMsg;      // locks itself
@@ -196,6 +199,9 @@ private:
     bool m_contextLoop = false;
     bool m_contextEeBoard = true;
     std::string m_contextChannelType;
-    mutable CCriticalSection m_sharedCs;       // inside m_cs, never around it
+    // The default idle mode: contexts set it under their own lock, so it
+    // takes no channel lock (inside context locks and m_cs, around the RTS).
+    CCriticalSection m_idleModeCs;
+    mutable CCriticalSection m_sharedCs;  // inside m_cs, never around it
     const DWORD m_creationTick;
 };

@@ -206,9 +206,17 @@ HRESULT CChannel::InitFromConfig(const std::string& changeHint, IXMLDOMDocument2
             c.stopMode = stopMode;
             CheckHr(trace, SetDefaultEndMode(DefaultEndModeFor(stopMode, c.eeAllowed)));
         }
-        // A new loop setting purges every context's states; the contexts come
-        // with the timeline contexts, so there is nothing to purge yet.
+        // A new loop setting purges every context's states.
+        const bool loopChanged = c.loop != loop;
         c.loop = loop;
+        ShareContextSettings();
+        if (loopChanged) {
+            for (CTimelineContext* context : Contexts()) {
+                if (const HRESULT hr = context->PurgeAllStates(); FAILED(hr)) {
+                    CheckHr(trace, hr);
+                }
+            }
+        }
 
         CreateOrRefreshResources(trace, document);
         const auto resources = Resources();

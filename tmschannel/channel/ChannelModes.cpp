@@ -23,9 +23,14 @@ HRESULT CChannel::SetEtoE(BOOL bEtoE) {
     CTmsEntryPoint trace("CChannel::SetEtoE %d", bEtoE);
     return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
         const bool value = bEtoE != FALSE;
-        // Contexts take up an E-to-E change with the timeline contexts; the
-        // channel keeps and publishes the state.
         m_eeState = value;
+        // Paused contexts show the new state at once.
+        for (CTimelineContext* context : Contexts()) {
+            // S_FALSE from a free context is no failure of the channel's.
+            if (const HRESULT hr = context->ApplyEtoEChange(value); FAILED(hr)) {
+                CheckHr(trace, hr);
+            }
+        }
         if (CComPtr<IConfigMgr> manager = ConfigMgr(); manager != nullptr) {
             const CBstr path(
                 FormatText("//Channel[@channelIndex=\"%d\"]/Monitor", m_config.channelIndex));
@@ -53,14 +58,15 @@ HRESULT CChannel::GetEtoE(BOOL* pEtoE) {
 }
 
 HRESULT CChannel::SetDefaultIdleMode(bool useEtoE, bool force) {
-    CCriticalSectionLock lock(m_cs);
+    CCriticalSectionLock lock(m_idleModeCs);
     CTmsEntryPoint trace("CChannel::SetDefaultIdleMode");
     return TMS_ERROR_FRAME(trace, [&] {
-        bool mode = useEtoE ? m_eeState : false;
-        if (!m_config.eeAllowed) {
-            if (m_channelType == "Player") {
+        bool mode = useEtoE ? m_eeState.load() : false;
+        if (!EeBoard()) {
+            const std::string type = ChannelType();
+            if (type == "Player") {
                 mode = false;
-            } else if (m_channelType == "Recorder") {
+            } else if (type == "Recorder") {
                 mode = true;
             }
         }
@@ -69,7 +75,7 @@ HRESULT CChannel::SetDefaultIdleMode(bool useEtoE, bool force) {
             return;
         }
         m_idleModeEe = mode;
-        trace.Trace("    %s:dftCtx: idleMode=%s", m_channelId.c_str(), mode ? "EE" : "Freeze");
+        trace.Trace("    %s:dftCtx: idleMode=%s", ChannelName().c_str(), mode ? "EE" : "Freeze");
         CMmioMsg message(rts::kLargeMessageSize);
         CheckHr(trace, rts::BuildPortContextMessage(
                            message, rts::DefaultIdleModeContext(mode ? TmsStopEE : TmsStopFreeze)));

@@ -94,7 +94,8 @@ CTimelineContext::Current CTimelineContext::CurrentRecord() const {
 }
 
 bool CTimelineContext::Reserve(std::uint32_t token) {
-    CCriticalSectionLock lock(m_cs);
+    // No context lock: the caller holds the channel lock, and the token is
+    // an atomic that nothing else sets while it is 0.
     std::uint32_t expected = 0;
     return m_token.compare_exchange_strong(expected, token, std::memory_order_acq_rel);
 }
@@ -104,6 +105,7 @@ void CTimelineContext::Unreserve(std::uint32_t token) {
     std::uint32_t expected = token;
     if (m_token.compare_exchange_strong(expected, 0, std::memory_order_acq_rel)) {
         m_timeline.Release();
+        m_broker.Release();
         m_assigned = false;
         Reset();
     }
@@ -137,6 +139,7 @@ HRESULT CTimelineContext::RegisterTimeline(std::uint32_t token, ITmsContextBroke
             m_token.store(token, std::memory_order_release);
             m_assigned = true;
             m_timeline = registered;
+            m_broker = broker;
         }
         TMS_CHECK_COM(trace, registered->RegisterContext(token, broker));
         // The movie status is published by the status pass of the context;
@@ -173,6 +176,7 @@ HRESULT CTimelineContext::RevokeTimeline() {
 
         CCriticalSectionLock lock(m_cs);
         m_timeline.Release();
+        m_broker.Release();
         m_token.store(0, std::memory_order_release);
         Reset();
         if (wasActive && m_owner.ChanAccess() != nullptr) {
@@ -330,6 +334,67 @@ HRESULT CTimelineContext::SendImmediateState(rts::PortContextRecord record) {
         CMmioMsg message(rts::kLargeMessageSize);
         CheckHr(trace, rts::BuildPortContextMessage(message, record));
         CheckHr(trace, m_owner.SendRtsMsg(message, kSendTimeoutMs));
+    });
+}
+
+HRESULT CTimelineContext::ApplyEtoEChange(bool on) {
+    CTmsEntryPoint trace("CTimelineContext::ApplyEtoEChange");
+    return TMS_ERROR_FRAME(trace, [&] {
+        CCriticalSectionLock lock(m_cs);
+        if (Token() == 0) {
+            trace.SetResult(S_FALSE);
+            return;
+        }
+        const bool paused = m_rec.portState == TmsCuePlay ||
+                            (m_rec.portState == TmsShuttlePlay && m_rec.speed == 0.0f);
+        if (!m_owner.EeBoard() || !paused) {
+            return;
+        }
+        rts::PortContextRecord record{};
+        if (on) {
+            record.flags = context_record::kStopAsIdle | context_record::kSpeed;
+            record.speed = 0.0f;
+        } else {
+            record.flags = context_record::kPosition;
+            record.position = m_rec.position.port;
+        }
+        CheckHr(trace, SendImmediateState(record));
+    });
+}
+
+HRESULT CTimelineContext::PurgeAllStates() {
+    CTmsEntryPoint trace("CTimelineContext::PurgeAllStates");
+    return TMS_ERROR_FRAME(trace, [&] {
+        CComPtr<ITmsContextBroker> broker;
+        std::uint32_t token = 0;
+        // The current record with its position pairs 0 and only the purge
+        // flag: the fields a change always takes keep their values.
+        context_record::ChangeRecord record{};
+        {
+            CCriticalSectionLock lock(m_cs);
+            if (m_timeline == nullptr) {
+                trace.SetResult(S_FALSE);
+                return;
+            }
+            if (m_firstChangePending) {
+                return;
+            }
+            broker = m_broker;
+            token = Token();
+            record.flags = context_record::kPurge;
+            record.portState = m_rec.portState;
+            record.speed = m_rec.speed;
+            record.startLimit = m_rec.startLimit;
+            record.endLimit = m_rec.endLimit;
+            record.timelineLength = m_rec.timelineLength;
+            record.recordOffset = m_rec.recordOffset;
+            record.underConstruction = m_rec.underConstruction ? 1 : 0;
+            record.readOnly = m_rec.readOnly ? 1 : 0;
+            record.remote = m_rec.remote ? 1 : 0;
+        }
+        // The broker takes this context's lock again.
+        TMS_CHECK_COM(trace, broker->ApplyContextChange(token, sizeof record,
+                                                        reinterpret_cast<unsigned char*>(&record)));
     });
 }
 

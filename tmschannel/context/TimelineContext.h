@@ -90,6 +90,14 @@ public:
     // position and port state.
     HRESULT ApplyContextUpdate(std::uint32_t token, const unsigned char* update);
 
+    // The channel's E-to-E changed: a paused context on an E-to-E board
+    // shows it at once. S_FALSE for a free context.
+    HRESULT ApplyEtoEChange(bool on);
+    // Has the RTS drop every queued state of the context, through the broker
+    // like a client's change (the channel's settings changed). S_FALSE
+    // without a timeline.
+    HRESULT PurgeAllStates();
+
     // Sends one port context record at once (trigger Asap, a new change id).
     // S_FALSE without a timeline.
     HRESULT SendImmediateState(rts::PortContextRecord record);
@@ -150,6 +158,7 @@ private:
     IContextOwner& m_owner;
     std::atomic<std::uint32_t> m_token{0};  // written under m_cs or the channel lock
     CComPtr<ITimeline> m_timeline;
+    CComPtr<ITmsContextBroker> m_broker;  // the channel's, given with the timeline
     bool m_assigned = false;
     Current m_rec;
     std::int32_t m_recordPhase = 0;
