@@ -50,7 +50,7 @@ void ResourceList(Golden& g, std::size_t listSize) {
 
 class ContextGoldenTest : public tmstest::ChannelFixture {};
 
-TEST_F(ContextGoldenTest, CuePlayAndReverseOfAKnownMovie) {
+TEST_F(ContextGoldenTest, CuePlaySeekStopAndReverseOfAKnownMovie) {
     ASSERT_EQ(StartSimulator(), "");
     m_channel = NewChannel();
     ASSERT_EQ(OpenIndex(m_channel, 1), S_OK) << LastErrorText();
@@ -109,19 +109,53 @@ TEST_F(ContextGoldenTest, CuePlayAndReverseOfAKnownMovie) {
     PortContext(playMessage, 0x105, 2, TmsShuttlePlay, 1.0f, 511);
     EXPECT_EQ(got[0].bytes, playMessage.Bytes());
 
-    // Reverse at -2x: the port state stays Play, so its flag goes (0x004
-    // cleared); crossing 1x purges the window (0x400); the reverse list from
-    // 0 is its loop point alone.
+    // Position to 100 while playing: inside the window, so the list goes on
+    // after its last state, 512 to 596 and the loop point at 598; the
+    // window's end moved (0x200).
+    Forget();
+    auto seek = Change(0x0008, 0, 1.0f);
+    seek[48] = 100;
+    ASSERT_EQ(broker->ApplyContextChange(token, 124, seek.data()), S_OK) << LastErrorText();
+    got = Received();
+    ASSERT_EQ(got.size(), 1u);
+    Golden seekMessage(248);
+    seekMessage.Text(0, "RIFF").U32(4, 240).Text(8, "sbuf");
+    PortContext(seekMessage, 0x209, 3, TmsShuttlePlay, 1.0f, 599);
+    seekMessage.U32(44, 100);
+    ResourceList(seekMessage, 164);
+    Video(seekMessage, 168, 512, 1, 87);
+    Video(seekMessage, 208, 598, 1, 1);
+    EXPECT_EQ(got[0].bytes, seekMessage.Bytes())
+        << tmstest::Hex(got[0].bytes.data(), got[0].bytes.size());
+
+    // Stop: a play stops as idle at speed 0 (0x800, the 0x10000 stays the
+    // context's); the window already reaches the end.
+    Forget();
+    auto stop = Change(0x10000, 0, 0.0f);
+    ASSERT_EQ(broker->ApplyContextChange(token, 124, stop.data()), S_OK) << LastErrorText();
+    got = Received();
+    ASSERT_EQ(got.size(), 1u);
+    Golden stopMessage(76);
+    stopMessage.Text(0, "RIFF").U32(4, 68).Text(8, "sbuf");
+    PortContext(stopMessage, 0x801, 4, TmsShuttlePlay, 0.0f, 599);
+    stopMessage.U32(44, 100);
+    EXPECT_EQ(got[0].bytes, stopMessage.Bytes());
+
+    // Reverse at -2x from 100: the port state stays Play, so its flag goes
+    // (0x004 cleared); leaving 1x purges the window (0x400); the list runs
+    // 100, 96 ... 4 and the loop point at 0, one run.
     Forget();
     auto reverse = Change(0x0104, TmsShuttlePlay, -2.0f);
     ASSERT_EQ(broker->ApplyContextChange(token, 124, reverse.data()), S_OK) << LastErrorText();
     got = Received();
     ASSERT_EQ(got.size(), 1u);
-    Golden reverseMessage(208);
-    reverseMessage.Text(0, "RIFF").U32(4, 200).Text(8, "sbuf");
-    PortContext(reverseMessage, 0x501, 3, TmsShuttlePlay, -2.0f, 1);
-    ResourceList(reverseMessage, 124);
+    Golden reverseMessage(248);
+    reverseMessage.Text(0, "RIFF").U32(4, 240).Text(8, "sbuf");
+    PortContext(reverseMessage, 0x701, 5, TmsShuttlePlay, -2.0f, 101);
+    reverseMessage.U32(44, 100);
+    ResourceList(reverseMessage, 164);
     Video(reverseMessage, 168, 0, 1, 599);
+    Video(reverseMessage, 208, 100, 1, 499);
     EXPECT_EQ(got[0].bytes, reverseMessage.Bytes())
         << tmstest::Hex(got[0].bytes.data(), got[0].bytes.size());
     ASSERT_EQ(m_channel->FreeContext(token), S_OK);
