@@ -137,31 +137,40 @@ TEST_F(RtsShmemTest, AnotherVersionIsNotRead) {
 TEST_F(RtsShmemTest, TornReadsAreNeverAccepted) {
     ASSERT_EQ(m_writer.Create(1), 0u);
     ASSERT_TRUE(m_reader.Open());
-    std::atomic<bool> stop{false};
+    // A fixed number of writes back to back, read all the while: every copy
+    // accepted must be whole. How many reads land between writes depends on
+    // the scheduler, so the count is only checked after the writer stopped.
+    std::atomic<bool> done{false};
     std::thread writer([&] {
-        for (std::uint32_t n = 1; !stop.load(std::memory_order_relaxed); ++n) {
+        for (std::uint32_t n = 1; n <= 200000; ++n) {
             CRtsChannelWrite w(m_writer, 0);
             auto* words = reinterpret_cast<std::uint32_t*>(&w->timecode);
             for (std::size_t i = 0; i < sizeof(TmsTimecodeStatus) / 4; ++i) {
                 words[i] = n;
             }
         }
+        done = true;
     });
-    int accepted = 0;
-    for (int i = 0; i < 200000; ++i) {
-        TmsTimecodeStatus tc;
-        if (!m_reader.GetTimecodeStatus(0, &tc)) {
-            continue;
-        }
-        ++accepted;
+    auto check = [&](const TmsTimecodeStatus& tc) {
         const auto* words = reinterpret_cast<const std::uint32_t*>(&tc);
         for (std::size_t k = 1; k < sizeof tc / 4; ++k) {
             ASSERT_EQ(words[k], words[0]) << "torn copy accepted at word " << k;
         }
+    };
+    int accepted = 0;
+    while (!done.load()) {
+        TmsTimecodeStatus tc;
+        if (m_reader.GetTimecodeStatus(0, &tc)) {
+            ++accepted;
+            check(tc);
+        }
     }
-    stop = true;
     writer.join();
-    EXPECT_GT(accepted, 0);
+    TmsTimecodeStatus last;
+    ASSERT_TRUE(m_reader.GetTimecodeStatus(0, &last)) << "a quiet block always reads";
+    check(last);
+    EXPECT_EQ(reinterpret_cast<const std::uint32_t*>(&last)[0], 200000u);
+    RecordProperty("acceptedWhileWriting", accepted);
 }
 
 TEST_F(RtsShmemTest, WriterKilledMidWriteMakesQueriesFalseNotHang) {
