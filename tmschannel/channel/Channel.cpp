@@ -280,15 +280,6 @@ CComPtr<IMovieBuilder> CChannel::MovieBuilder() const {
     return m_movieBuilder;
 }
 
-std::vector<CTimelineContext*> CChannel::Contexts() const {
-    std::vector<CTimelineContext*> contexts;
-    contexts.reserve(m_contexts.size());
-    for (const auto& c : m_contexts) {
-        contexts.push_back(c.get());
-    }
-    return contexts;
-}
-
 std::int32_t CChannel::VideoFormat() const {
     CCriticalSectionLock shared(m_sharedCs);
     return m_contextVideoFormat;

@@ -153,11 +153,17 @@ private:
     // Brings every record track of the movie up to position.
     void CutOrPadRecordTracks(CEntryPoint& trace, IMovie* movie, std::int32_t position);
     CComPtr<IMovieBuilder> MovieBuilder() const;
+    // Starts CreateTimeline and OpenTimeline: clears the [out] arguments
+    // (E_POINTER without them) and gives the builder of the open channel.
+    CComPtr<IMovieBuilder> BeginTimelineCall(CEntryPoint& trace, const char* operation,
+                                             unsigned short* code, GUID* riid, void** timeline);
+    // E_INVALIDARG for a null record or one shorter than minimum bytes.
+    void RequireRecord(CEntryPoint& trace, const char* kind, std::uint32_t token,
+                       const unsigned char* record, int size, int minimum);
     // Copies what the contexts read into m_sharedCs's members.
     void ShareContextSettings();
     // The timeline under code; raises "Could not find timeline code".
     CComPtr<ITimeline> FindTimeline(CEntryPoint& trace, std::uint16_t code);
-    std::vector<CTimelineContext*> Contexts() const;
 
     // IContextOwner
     std::int32_t ChannelNumber() const override;

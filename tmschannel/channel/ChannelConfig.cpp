@@ -211,7 +211,7 @@ HRESULT CChannel::InitFromConfig(const std::string& changeHint, IXMLDOMDocument2
         c.loop = loop;
         ShareContextSettings();
         if (loopChanged) {
-            for (CTimelineContext* context : Contexts()) {
+            for (const auto& context : m_contexts) {
                 if (const HRESULT hr = context->PurgeAllStates(); FAILED(hr)) {
                     CheckHr(trace, hr);
                 }

@@ -19,6 +19,16 @@ constexpr int kStatusTick = 0x7FFFFFFF;
 
 }  // namespace
 
+void CChannel::RequireRecord(CEntryPoint& trace, const char* kind, std::uint32_t token,
+                             const unsigned char* record, int size, int minimum) {
+    // The record is read whole: a short one would be read past its end.
+    if (record == nullptr || size < minimum) {
+        TMS_RAISE(trace, E_INVALIDARG,
+                  "%s:Context %s record for 0x%x must be at least %d bytes (got %d)",
+                  ChannelName().c_str(), kind, token, minimum, record == nullptr ? 0 : size);
+    }
+}
+
 HRESULT CChannel::FindTimelineContext(std::uint32_t token, CTimelineContext** context) {
     CTmsEntryPoint trace("CChannel::FindTimelineContext 0x%x", token);
     for (const auto& c : m_contexts) {
@@ -96,7 +106,7 @@ HRESULT CChannel::FreeContext(unsigned int nContextToken) {
         if (nContextToken == 0) {
             return;
         }
-        for (CTimelineContext* context : Contexts()) {
+        for (const auto& context : m_contexts) {
             if (context->Token() == nContextToken) {
                 CheckHr(trace, context->RevokeTimeline());
             }
@@ -113,13 +123,8 @@ HRESULT CChannel::ApplyContextChange(unsigned int nContextToken, int iSize,
             TMS_RAISE(trace, kNotFound, "%s:Could not find context 0x%x", ChannelName().c_str(),
                       nContextToken);
         }
-        // The record is read whole: a short one would be read past its end.
-        if (pContextChange == nullptr || iSize < CTimelineContext::kChangeRecordSize) {
-            TMS_RAISE(trace, E_INVALIDARG,
-                      "%s:Context change record for 0x%x must be at least %d bytes (got %d)",
-                      ChannelName().c_str(), nContextToken, CTimelineContext::kChangeRecordSize,
-                      pContextChange == nullptr ? 0 : iSize);
-        }
+        RequireRecord(trace, "change", nContextToken, pContextChange, iSize,
+                      CTimelineContext::kChangeRecordSize);
         const HRESULT hr = context->ApplyContextChange(nContextToken, pContextChange);
         CheckHr(trace, hr);
         trace.SetResult(hr);
@@ -135,12 +140,8 @@ HRESULT CChannel::ApplyContextUpdate(unsigned int nContextToken, int iSize,
             trace.SetResult(S_FALSE);
             return;
         }
-        if (pContextUpdate == nullptr || iSize < CTimelineContext::kUpdateRecordSize) {
-            TMS_RAISE(trace, E_INVALIDARG,
-                      "%s:Context update record for 0x%x must be at least %d bytes (got %d)",
-                      ChannelName().c_str(), nContextToken, CTimelineContext::kUpdateRecordSize,
-                      pContextUpdate == nullptr ? 0 : iSize);
-        }
+        RequireRecord(trace, "update", nContextToken, pContextUpdate, iSize,
+                      CTimelineContext::kUpdateRecordSize);
         const HRESULT hr = context->ApplyContextUpdate(nContextToken, pContextUpdate);
         CheckHr(trace, hr);
         trace.SetResult(hr);

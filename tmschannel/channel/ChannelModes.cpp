@@ -25,7 +25,7 @@ HRESULT CChannel::SetEtoE(BOOL bEtoE) {
         const bool value = bEtoE != FALSE;
         m_eeState = value;
         // Paused contexts show the new state at once.
-        for (CTimelineContext* context : Contexts()) {
+        for (const auto& context : m_contexts) {
             // S_FALSE from a free context is no failure of the channel's.
             if (const HRESULT hr = context->ApplyEtoEChange(value); FAILED(hr)) {
                 CheckHr(trace, hr);

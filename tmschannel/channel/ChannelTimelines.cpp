@@ -52,6 +52,21 @@ std::int32_t LastSegmentEnd(CEntryPoint& trace, IMovie* movie, long type, long t
 
 }  // namespace
 
+CComPtr<IMovieBuilder> CChannel::BeginTimelineCall(CEntryPoint& trace, const char* operation,
+                                                   unsigned short* code, GUID* riid,
+                                                   void** timeline) {
+    if (code == nullptr || riid == nullptr || timeline == nullptr) {
+        TMS_RAISE(trace, E_POINTER, "%s: no place for the code or the timeline", operation);
+    }
+    *code = 0;
+    *timeline = nullptr;
+    CComPtr<IMovieBuilder> builder = MovieBuilder();
+    if (builder == nullptr) {
+        TMS_RAISE(trace, E_UNEXPECTED, "%s: the channel is not open", operation);
+    }
+    return builder;
+}
+
 HRESULT CChannel::CreateTimeline(BSTR bstrDataset, BSTR bstrGroup, BSTR bstrMovie,
                                  long bPopulateTracks, int iLength, unsigned short* pnTimelineCode,
                                  GUID* riid, void** ppvTimeline) {
@@ -61,15 +76,8 @@ HRESULT CChannel::CreateTimeline(BSTR bstrDataset, BSTR bstrGroup, BSTR bstrMovi
     CTmsEntryPoint trace("CChannel::CreateTimeline %s %s %s %d %d", dataset.c_str(), group.c_str(),
                          movieName.c_str(), static_cast<int>(bPopulateTracks), iLength);
     return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
-        if (pnTimelineCode == nullptr || riid == nullptr || ppvTimeline == nullptr) {
-            TMS_RAISE(trace, E_POINTER, "CreateTimeline: no place for the code or the timeline");
-        }
-        *pnTimelineCode = 0;
-        *ppvTimeline = nullptr;
-        CComPtr<IMovieBuilder> builder = MovieBuilder();
-        if (builder == nullptr) {
-            TMS_RAISE(trace, E_UNEXPECTED, "CreateTimeline: the channel is not open");
-        }
+        CComPtr<IMovieBuilder> builder =
+            BeginTimelineCall(trace, "CreateTimeline", pnTimelineCode, riid, ppvTimeline);
         unsigned short code = 0;
         CComPtr<ITimeline> timeline;
         TMS_CHECK_COM(
@@ -131,15 +139,8 @@ HRESULT CChannel::OpenTimeline(BSTR bstrDataset, BSTR bstrGroup, BSTR bstrMovie,
     CTmsEntryPoint trace("CChannel::OpenTimeline %s %s %s", dataset.c_str(), group.c_str(),
                          movieName.c_str());
     return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
-        if (pnTimelineCode == nullptr || riid == nullptr || ppvTimeline == nullptr) {
-            TMS_RAISE(trace, E_POINTER, "OpenTimeline: no place for the code or the timeline");
-        }
-        *pnTimelineCode = 0;
-        *ppvTimeline = nullptr;
-        CComPtr<IMovieBuilder> builder = MovieBuilder();
-        if (builder == nullptr) {
-            TMS_RAISE(trace, E_UNEXPECTED, "OpenTimeline: the channel is not open");
-        }
+        CComPtr<IMovieBuilder> builder =
+            BeginTimelineCall(trace, "OpenTimeline", pnTimelineCode, riid, ppvTimeline);
         unsigned short code = 0;
         CComPtr<ITimelineControl> control;
         try {
@@ -184,7 +185,7 @@ HRESULT CChannel::RemoveTimeline(std::uint16_t code) {
             timeline = FindTimeline(trace, code);
             builder = m_movieBuilder;
         }
-        for (CTimelineContext* context : Contexts()) {
+        for (const auto& context : m_contexts) {
             const std::uint32_t token = context->Token();
             if (token != 0 && context_token::TimelineCode(token) == code) {
                 CheckHr(trace, context->RevokeTimeline());

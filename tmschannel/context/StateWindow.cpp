@@ -125,16 +125,33 @@ int CStateWindow::LoopsAllowed(const ListContext& c) {
     return repeat && c.speed >= -1.0f && c.speed <= 1.0f ? 10 : 1;
 }
 
-std::unique_ptr<StateEntry> CStateWindow::NewState(std::int32_t m, std::int32_t q, bool align,
+std::unique_ptr<StateEntry> CStateWindow::NewState(double m, double q,
                                                    std::int32_t fieldsPerFrame) {
-    auto state = std::make_unique<StateEntry>();
+    auto state = LoopPoint(std::floor(m), std::floor(q));
     // In formats of two fields a state starts on the frame's first field.
-    if (align && fieldsPerFrame == 2 && m % 2 != 0) {
-        --m;
-        --q;
+    if (fieldsPerFrame == 2 && state->position.movie % 2 != 0) {
+        --state->position.movie;
+        --state->position.port;
     }
-    state->position = {m, q};
     return state;
+}
+
+std::unique_ptr<StateEntry> CStateWindow::LoopPoint(double m, double q) {
+    auto state = std::make_unique<StateEntry>();
+    state->position = {static_cast<std::int32_t>(m), static_cast<std::int32_t>(q)};
+    return state;
+}
+
+void CStateWindow::MakeRoom(std::size_t added, bool fromFront) {
+    const std::size_t total = m_entries.size() + added;
+    for (std::size_t excess = total > kMaxStates ? total - kMaxStates : 0;
+         excess > 0 && !m_entries.empty(); --excess) {
+        if (fromFront) {
+            m_entries.pop_front();
+        } else {
+            m_entries.pop_back();
+        }
+    }
 }
 
 CStateWindow::ListResult CStateWindow::CreateForward(const ListContext& c, const PositionPair& p,
@@ -174,8 +191,7 @@ CStateWindow::ListResult CStateWindow::CreateForward(const ListContext& c, const
             q -= m - loopEnd;
             m = loopEnd;
             if (!beyond) {
-                made.push_back(NewState(static_cast<std::int32_t>(m), static_cast<std::int32_t>(q),
-                                        false, c.fieldsPerFrame));
+                made.push_back(LoopPoint(m, q));
             }
             if (c.underConstruction || loops >= loopsAllowed) {
                 break;
@@ -184,8 +200,7 @@ CStateWindow::ListResult CStateWindow::CreateForward(const ListContext& c, const
             q += c.fieldsPerFrame;
             continue;
         }
-        made.push_back(NewState(static_cast<std::int32_t>(std::floor(m)),
-                                static_cast<std::int32_t>(std::floor(q)), true, c.fieldsPerFrame));
+        made.push_back(NewState(m, q, c.fieldsPerFrame));
         m += step;
         q += step;
     }
@@ -193,11 +208,7 @@ CStateWindow::ListResult CStateWindow::CreateForward(const ListContext& c, const
     if (made.empty()) {
         return result;
     }
-    std::size_t excess = m_entries.size() + made.size();
-    excess = excess > kMaxStates ? excess - kMaxStates : 0;
-    for (; excess > 0 && !m_entries.empty(); --excess) {
-        m_entries.pop_front();
-    }
+    MakeRoom(made.size(), true);
     for (auto& s : made) {
         out->push_back(s.get());
         m_entries.push_back(std::move(s));
@@ -238,9 +249,7 @@ CStateWindow::ListResult CStateWindow::CreateReverse(const ListContext& c, const
     std::vector<std::unique_ptr<StateEntry>> made;
     while (static_cast<int>(made.size()) < count) {
         if (m > loopStart) {
-            made.push_back(NewState(static_cast<std::int32_t>(std::floor(m)),
-                                    static_cast<std::int32_t>(std::floor(q)), true,
-                                    c.fieldsPerFrame));
+            made.push_back(NewState(m, q, c.fieldsPerFrame));
             m -= step;
             q -= step;
             continue;
@@ -249,8 +258,7 @@ CStateWindow::ListResult CStateWindow::CreateReverse(const ListContext& c, const
         q += loopStart - m;
         m = loopStart;
         if (!before) {
-            made.push_back(NewState(static_cast<std::int32_t>(m), static_cast<std::int32_t>(q),
-                                    false, c.fieldsPerFrame));
+            made.push_back(LoopPoint(m, q));
         }
         if (c.underConstruction || loops >= loopsAllowed) {
             break;
@@ -262,11 +270,7 @@ CStateWindow::ListResult CStateWindow::CreateReverse(const ListContext& c, const
     if (made.empty()) {
         return result;
     }
-    std::size_t excess = m_entries.size() + made.size();
-    excess = excess > kMaxStates ? excess - kMaxStates : 0;
-    for (; excess > 0 && !m_entries.empty(); --excess) {
-        m_entries.pop_back();
-    }
+    MakeRoom(made.size(), false);
     for (auto& s : made) {
         m_entries.push_front(std::move(s));
     }

@@ -38,7 +38,6 @@ public:
 
     std::size_t Count() const { return m_entries.size(); }
     bool Empty() const { return m_entries.empty(); }
-    const StateEntry& At(std::size_t i) const { return *m_entries[i]; }
     const StateEntry& First() const { return *m_entries.front(); }
     const StateEntry& Last() const { return *m_entries.back(); }
 
@@ -71,8 +70,13 @@ public:
 private:
     static bool Builds(const ListContext& c);
     static int LoopsAllowed(const ListContext& c);
-    static std::unique_ptr<StateEntry> NewState(std::int32_t m, std::int32_t q, bool align,
-                                                std::int32_t fieldsPerFrame);
+    // A list state at (floor m, floor q), frame-aligned; a loop point at
+    // (m, q) truncated, never aligned.
+    static std::unique_ptr<StateEntry> NewState(double m, double q, std::int32_t fieldsPerFrame);
+    static std::unique_ptr<StateEntry> LoopPoint(double m, double q);
+    // Destroys the oldest (fromFront) or the newest entries so that added
+    // more fit in kMaxStates.
+    void MakeRoom(std::size_t added, bool fromFront);
 
     std::deque<std::unique_ptr<StateEntry>> m_entries;
     PositionPair m_lastList{static_cast<std::int32_t>(0x80000000u),

@@ -88,11 +88,6 @@ void CTimelineContext::Reset() {
     m_window.Clear();
 }
 
-CTimelineContext::Current CTimelineContext::CurrentRecord() const {
-    CCriticalSectionLock lock(m_cs);
-    return m_rec;
-}
-
 bool CTimelineContext::Reserve(std::uint32_t token) {
     // No context lock: the caller holds the channel lock, and the token is
     // an atomic that nothing else sets while it is 0.

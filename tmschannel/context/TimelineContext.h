@@ -105,7 +105,7 @@ public:
     // closes those no state uses any more. Caller holds m_cs.
     HRESULT SendFileStates(bool keepOpen);
 
-    // The current record's view for status and tests.
+    // The current record, in host form.
     struct Current {
         std::uint32_t flags = 0;
         std::int32_t changeId = 0;
@@ -127,7 +127,6 @@ public:
         bool readOnly = false;
         bool remote = false;
     };
-    Current CurrentRecord() const;
 
 private:
     void Reset();

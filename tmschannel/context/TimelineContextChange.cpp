@@ -467,8 +467,7 @@ HRESULT CTimelineContext::SendState() {
         CheckHr(trace, wrote);
         if (wrote == S_OK) {
             if (!states.empty()) {
-                CComPtr<IMovie> movie;
-                m_timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie));
+                CComPtr<IMovie> movie = Movie();
                 const bool record = Recording(m_rec.portState) || m_rec.underConstruction;
                 StateWriteTarget target{movie, &message, &m_files, m_timelineMin, m_timelineMax};
                 for (const auto& resource : m_owner.Resources()) {
@@ -539,8 +538,7 @@ HRESULT CTimelineContext::ApplyContextUpdate(std::uint32_t token, const unsigned
 void CTimelineContext::HandlePortStateChange(CEntryPoint& trace, std::int32_t moviePosition,
                                              std::int32_t oldState, std::int32_t newState) {
     CTmsEntryPoint step("CTimelineContext::HandlePortStateChange");
-    CComPtr<IMovie> movie;
-    m_timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie));
+    CComPtr<IMovie> movie = Movie();
     if (movie == nullptr) {
         return;
     }
