@@ -19,7 +19,7 @@
 #include "tmschannel/context/FileMap.h"
 #include "tmschannel/resources/TmsResVideo.h"
 #include "tmschannel/resources/TmsResource.h"
-#include "tmschannel/rts/RtsMessageFormat.h"
+#include "tmschannel/rts/RtsMessages.h"
 
 namespace {
 
@@ -35,13 +35,13 @@ public:
     }
     HRESULT PublishStatus(CChanAccess&) override { return S_OK; }
     HRESULT PutStatus(std::uint16_t, const CRtsShmem&, std::int32_t) override { return S_OK; }
-    HRESULT AddBlackState(IMovie*, std::int32_t m, std::int32_t p, CMmioMsg&, std::int32_t past,
-                          std::int32_t toEnd) override {
+    HRESULT AddBlackState(IMovie*, std::int32_t m, std::int32_t p, rts::CStateMessageBuilder&,
+                          std::int32_t past, std::int32_t toEnd) override {
         calls.push_back({'B', m, p, past, toEnd, 0});
         return S_OK;
     }
     HRESULT AddState(IMovie*, std::int32_t m, std::int32_t p, bool, bool,
-                     const MediaSegmentInfo& segment, CMmioMsg&) override {
+                     const MediaSegmentInfo& segment, rts::CStateMessageBuilder&) override {
         calls.push_back({'S', m, p, segment.start, segment.duration, segment.fileCode});
         return S_OK;
     }
@@ -95,7 +95,8 @@ protected:
                                               std::vector<BYTE>* bytes = nullptr) {
         CLoggingResource resource;
         CMmioMsg message(rts::kLargeMessageSize);
-        StateWriteTarget target{m_movie, &message, &m_files, 0, 299};
+        rts::CStateMessageBuilder builder(message);
+        StateWriteTarget target{m_movie, &builder, &m_files, 0, 299};
         EXPECT_EQ(resource.WriteStates(target, track, record, false, states), S_OK);
         if (bytes != nullptr) {
             const BYTE* b = message.GetBuffer();

@@ -11,6 +11,7 @@
 #include "tmschannel/common/ConfigReader.h"
 #include "tmschannel/frame/ErrorFrame.h"
 #include "tmschannel/resources/TmsResVideo.h"
+#include "tmschannel/rts/RtsMessages.h"
 
 namespace {
 
@@ -190,10 +191,11 @@ TEST_F(VideoConfigTest, VideoStatesAre32ByteChunksOfTheSegmentOrOfBlack) {
     for (const auto& c : cases) {
         segment.fileType = c.fileType;
         CMmioMsg message(1024);
+        rts::CStateMessageBuilder builder(message);
         if (c.black) {
-            ASSERT_EQ(video->AddBlackState(nullptr, 120, 1120, message, 10, 39), S_OK);
+            ASSERT_EQ(video->AddBlackState(nullptr, 120, 1120, builder, 10, 39), S_OK);
         } else {
-            ASSERT_EQ(video->AddState(nullptr, 120, 1120, c.record, c.bounded, segment, message),
+            ASSERT_EQ(video->AddState(nullptr, 120, 1120, c.record, c.bounded, segment, builder),
                       S_OK);
         }
         ASSERT_EQ(message.GetMsgSize(), 40u) << c.what;

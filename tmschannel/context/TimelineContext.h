@@ -147,8 +147,9 @@ private:
     // states, with the media files opened before and closed after.
     HRESULT SendState();
     void UpdateTimelineLimits(CEntryPoint& trace);
-    // S_FALSE when no change flag is set and nothing was written.
-    HRESULT WritePortContext(CMmioMsg& message);
+    // The "ctx " record of the next state message; S_FALSE when no change
+    // flag is set and nothing is to be sent.
+    HRESULT WritePortContext(rts::PortContextRecord* ctx);
     void HandlePortStateChange(CEntryPoint& trace, std::int32_t moviePosition,
                                std::int32_t oldState, std::int32_t newState);
     std::int32_t FieldsPerSecond() const;

@@ -382,7 +382,7 @@ void CTimelineContext::UpdateTimelineLimits(CEntryPoint& trace) {
     }
 }
 
-HRESULT CTimelineContext::WritePortContext(CMmioMsg& message) {
+HRESULT CTimelineContext::WritePortContext(rts::PortContextRecord* ctx) {
     CTmsEntryPoint trace("CTimelineContext::WritePortContext");
     return TMS_ERROR_FRAME(trace, [&] {
         const PositionPair first = m_window.Empty() ? m_rec.position : m_window.First().position;
@@ -404,21 +404,20 @@ HRESULT CTimelineContext::WritePortContext(CMmioMsg& message) {
             TakeChangeId();
         }
         const std::int32_t fieldsPerFrame = tmsvideo::FieldsPerFrame(m_owner.VideoFormat());
-        rts::PortContextRecord ctx{};
-        ctx.contextIndex = m_index;
-        ctx.flags = low;
-        ctx.changeId = m_rec.changeId;
-        ctx.trigger = m_rec.trigger;
-        ctx.portState = m_rec.portState;
-        ctx.position = m_rec.position.port;
-        ctx.minPosition = m_rec.minPosition.port;
-        ctx.maxPosition = m_rec.maxPosition.port;
-        ctx.endMode = m_rec.endMode;
-        ctx.idleMode = m_rec.idleMode;
-        ctx.speed = m_rec.speed;
-        ctx.markIn = m_rec.markIn.port;
-        ctx.markOut = m_rec.markOut.port + (fieldsPerFrame == 2 ? 1 : 0);
-        CheckHr(trace, message.CreateChunk(rts::kChunkContext, &ctx, sizeof ctx));
+        *ctx = {};
+        ctx->contextIndex = m_index;
+        ctx->flags = low;
+        ctx->changeId = m_rec.changeId;
+        ctx->trigger = m_rec.trigger;
+        ctx->portState = m_rec.portState;
+        ctx->position = m_rec.position.port;
+        ctx->minPosition = m_rec.minPosition.port;
+        ctx->maxPosition = m_rec.maxPosition.port;
+        ctx->endMode = m_rec.endMode;
+        ctx->idleMode = m_rec.idleMode;
+        ctx->speed = m_rec.speed;
+        ctx->markIn = m_rec.markIn.port;
+        ctx->markOut = m_rec.markOut.port + (fieldsPerFrame == 2 ? 1 : 0);
     });
 }
 
@@ -430,9 +429,6 @@ HRESULT CTimelineContext::SendState() {
             return;
         }
         UpdateTimelineLimits(trace);
-        CMmioMsg& message = m_stateMessage;
-        MMCKINFO form{};
-        CheckHr(trace, message.CreateRiff(rts::kFormStateBuffer, &form));
         const std::int32_t fieldsPerFrame = tmsvideo::FieldsPerFrame(m_owner.VideoFormat());
         const double step =
             std::max<double>(fieldsPerFrame * std::fabs(m_rec.speed), fieldsPerFrame);
@@ -463,9 +459,12 @@ HRESULT CTimelineContext::SendState() {
         if (built.purged) {
             m_rec.flags |= kPurge;
         }
-        const HRESULT wrote = WritePortContext(message);
+        rts::PortContextRecord ctx{};
+        const HRESULT wrote = WritePortContext(&ctx);
         CheckHr(trace, wrote);
         if (wrote == S_OK) {
+            rts::CStateMessageBuilder message(m_stateMessage);
+            CheckHr(trace, message.Begin(ctx));
             if (!states.empty()) {
                 CComPtr<IMovie> movie = Movie();
                 const bool record = Recording(m_rec.portState) || m_rec.underConstruction;
@@ -481,9 +480,9 @@ HRESULT CTimelineContext::SendState() {
                     CheckHr(trace, resource->WriteStates(target, track, record, false, states));
                 }
             }
-            CheckHr(trace, message.Ascend(&form));
+            CheckHr(trace, message.Finish());
             CheckHr(trace, SendFileStates(true));
-            CheckHr(trace, m_owner.SendRtsMsg(message, kSendTimeoutMs));
+            CheckHr(trace, m_owner.SendRtsMsg(m_stateMessage, kSendTimeoutMs));
             CheckHr(trace, SendFileStates(false));
         }
         m_lastStateMessageTick = GetTickCount();

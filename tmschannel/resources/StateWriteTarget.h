@@ -5,12 +5,14 @@
 #include <cstdint>
 
 class CFileMap;
-class CMmioMsg;
 struct IMovie;
+namespace rts {
+class CStateMessageBuilder;
+}
 
 struct StateWriteTarget {
     IMovie* movie = nullptr;
-    CMmioMsg* message = nullptr;
+    rts::CStateMessageBuilder* message = nullptr;
     CFileMap* files = nullptr;
     // Timeline minimum and maximum: the movie positions bounding the lists.
     std::int32_t windowStart = 0;

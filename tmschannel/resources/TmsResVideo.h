@@ -33,9 +33,9 @@ public:
     // fields left, or black up to the window end.
     HRESULT AddState(IMovie* movie, std::int32_t moviePosition, std::int32_t portPosition,
                      bool record, bool boundedRecord, const MediaSegmentInfo& segment,
-                     CMmioMsg& message) override;
+                     rts::CStateMessageBuilder& message) override;
     HRESULT AddBlackState(IMovie* movie, std::int32_t moviePosition, std::int32_t portPosition,
-                          CMmioMsg& message, std::int32_t pastLastSegment,
+                          rts::CStateMessageBuilder& message, std::int32_t pastLastSegment,
                           std::int32_t toWindowEnd) override;
     // A record starting writes the media data to its segment; one ending
     // writes the AFD that arrived with it.

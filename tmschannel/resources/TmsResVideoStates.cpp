@@ -6,7 +6,7 @@
 #include "server/timeline/IMovie.h"
 #include "tmschannel/frame/ErrorFrame.h"
 #include "tmschannel/resources/TmsResVideo.h"
-#include "tmschannel/rts/RtsMessageFormat.h"
+#include "tmschannel/rts/RtsMessages.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ void PutWord16(BYTE* block, std::size_t at, std::uint16_t v) {
 
 HRESULT CTmsResVideo::AddState(IMovie*, std::int32_t m, std::int32_t p, bool record,
                                bool boundedRecord, const MediaSegmentInfo& segment,
-                               CMmioMsg& message) {
+                               rts::CStateMessageBuilder& message) {
     rts::VideoStateRecord state{};
     state.start = p;
     state.fileCode = segment.fileCode;
@@ -37,16 +37,17 @@ HRESULT CTmsResVideo::AddState(IMovie*, std::int32_t m, std::int32_t p, bool rec
     state.videoFlags = segment.fileType == 5 || segment.fileType == 6
                            ? Word16(segment.mediaData, 0)
                            : Word16(segment.mediaData, 24);
-    return message.CreateChunk(rts::kChunkVideo, &state, sizeof state);
+    return message.AddVideoState(state);
 }
 
-HRESULT CTmsResVideo::AddBlackState(IMovie*, std::int32_t m, std::int32_t p, CMmioMsg& message,
+HRESULT CTmsResVideo::AddBlackState(IMovie*, std::int32_t m, std::int32_t p,
+                                    rts::CStateMessageBuilder& message,
                                     std::int32_t pastLastSegment, std::int32_t toWindowEnd) {
     rts::VideoStateRecord state{};
     state.start = p;
     state.remaining = toWindowEnd;
     state.offset = pastLastSegment;
-    return message.CreateChunk(rts::kChunkVideo, &state, sizeof state);
+    return message.AddVideoState(state);
 }
 
 HRESULT CTmsResVideo::HandlePortStateChange(IMovie* movie, std::uint16_t, std::int32_t,

@@ -69,13 +69,13 @@ public:
     // The states of a stretch without media, and of a segment: the kinds
     // that play write their state chunks; the base writes nothing.
     virtual HRESULT AddBlackState(IMovie* movie, std::int32_t moviePosition,
-                                  std::int32_t portPosition, CMmioMsg& message,
+                                  std::int32_t portPosition, rts::CStateMessageBuilder& message,
                                   std::int32_t pastLastSegment, std::int32_t toWindowEnd) {
         return S_OK;
     }
     virtual HRESULT AddState(IMovie* movie, std::int32_t moviePosition, std::int32_t portPosition,
                              bool record, bool boundedRecord, const MediaSegmentInfo& segment,
-                             CMmioMsg& message) {
+                             rts::CStateMessageBuilder& message) {
         return S_OK;
     }
     virtual HRESULT GetProperty(const std::string& name, VARIANT* value);

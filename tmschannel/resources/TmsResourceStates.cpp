@@ -10,7 +10,7 @@
 #include "tmschannel/frame/ErrorFrame.h"
 #include "tmschannel/resources/TmsResource.h"
 #include "tmschannel/resources/TmsVfs.h"
-#include "tmschannel/rts/RtsMessageFormat.h"
+#include "tmschannel/rts/RtsMessages.h"
 
 #include <filesystem>
 
@@ -132,17 +132,15 @@ HRESULT CTmsResource::WriteStates(const StateWriteTarget& target, std::int32_t t
                                   const std::vector<StateEntry*>& states) {
     CTmsEntryPoint trace("CTmsResource::WriteStates");
     return TMS_ERROR_FRAME(trace, [&] {
-        CMmioMsg& message = *target.message;
+        rts::CStateMessageBuilder& message = *target.message;
         IMovie* movie = target.movie;
-        MMCKINFO list{};
-        CheckHr(trace, message.CreateList(rts::kListResourceBuffer, &list));
         rts::ResourceIdRecord id{};
         {
             CCriticalSectionLock lock(m_cs);
             rts::SetNarrow(id.indexText, CBstr(m_indexText).ToNarrow());
             rts::SetNarrow(id.typeName, CBstr(m_typeName).ToNarrow());
         }
-        CheckHr(trace, message.CreateChunk(rts::kChunkResource, &id, sizeof id));
+        CheckHr(trace, message.BeginResource(id));
 
         const bool hasTrack = trackNumber >= 0 && trackNumber < kNoTrack;
         std::uint16_t code = 0;
@@ -226,7 +224,7 @@ HRESULT CTmsResource::WriteStates(const StateWriteTarget& target, std::int32_t t
             previousOffset = offset;
         }
         writePending();
-        CheckHr(trace, message.Ascend(&list));
+        CheckHr(trace, message.EndResource());
     });
 }
 
