@@ -11,30 +11,32 @@
 
 namespace {
 
-class ChannelConcurrencyTest : public tmstest::ChannelFixture {};
+constexpr HRESULT kNotFound = HR(0x80045224);
 
-bool OneOf(HRESULT hr, std::initializer_list<HRESULT> allowed) {
-    for (HRESULT a : allowed) {
-        if (hr == a) {
-            return true;
-        }
+class ChannelConcurrencyTest : public tmstest::ChannelFixture {
+protected:
+    void SetUp() override {
+        ChannelFixture::SetUp();
+        ASSERT_EQ(StartSimulator(), "");
+        m_channel = NewChannel();
+        ASSERT_EQ(OpenIndex(m_channel, 0), S_OK);
     }
-    return false;
-}
+    // Counts, and reports, an answer no client may get.
+    void Check(HRESULT hr, std::initializer_list<HRESULT> allowed) {
+        for (HRESULT a : allowed) {
+            if (hr == a) {
+                return;
+            }
+        }
+        ++m_unexpected;
+        ADD_FAILURE() << std::hex << hr;
+    }
+    std::atomic<int> m_unexpected{0};
+};
 
 TEST_F(ChannelConcurrencyTest, ClientsRacingOpenAndCloseGetOnlyExpectedAnswers) {
-    ASSERT_EQ(StartSimulator(), "");
-    m_channel = NewChannel();
-    ASSERT_EQ(OpenIndex(m_channel, 0), S_OK);
-    constexpr HRESULT kNotFound = HR(0x80045224);
     std::atomic<bool> stop{false};
-    std::atomic<int> unexpected{0};
-    auto check = [&](HRESULT hr, std::initializer_list<HRESULT> allowed) {
-        if (!OneOf(hr, allowed)) {
-            ++unexpected;
-            ADD_FAILURE() << std::hex << hr;
-        }
-    };
+    auto check = [this](HRESULT hr, std::initializer_list<HRESULT> allowed) { Check(hr, allowed); };
     std::vector<std::thread> clients;
     clients.emplace_back([&] {
         for (int i = 0; i < 15; ++i) {
@@ -76,25 +78,15 @@ TEST_F(ChannelConcurrencyTest, ClientsRacingOpenAndCloseGetOnlyExpectedAnswers) 
     for (auto& t : clients) {
         t.join();
     }
-    EXPECT_EQ(unexpected.load(), 0);
+    EXPECT_EQ(m_unexpected.load(), 0);
     BOOL ee = 0;
     EXPECT_EQ(m_channel->GetEtoE(&ee), S_OK);
 }
 
 TEST_F(ChannelConcurrencyTest, ContextsAndTimelinesRacingWithTheTimelinesCallbacks) {
-    ASSERT_EQ(StartSimulator(), "");
-    m_channel = NewChannel();
-    ASSERT_EQ(OpenIndex(m_channel, 0), S_OK);
-    constexpr HRESULT kNotFound = HR(0x80045224);
     std::atomic<bool> stop{false};
-    std::atomic<int> unexpected{0};
     std::atomic<int> allocated{0};
-    auto check = [&](HRESULT hr, std::initializer_list<HRESULT> allowed) {
-        if (!OneOf(hr, allowed)) {
-            ++unexpected;
-            ADD_FAILURE() << std::hex << hr;
-        }
-    };
+    auto check = [this](HRESULT hr, std::initializer_list<HRESULT> allowed) { Check(hr, allowed); };
     // One timeline stays; the status records its contexts report come back
     // to the broker on the timeline component's own thread.
     unsigned short kept = 0;
@@ -151,7 +143,7 @@ TEST_F(ChannelConcurrencyTest, ContextsAndTimelinesRacingWithTheTimelinesCallbac
     }
     stop = true;
     clients.back().join();
-    EXPECT_EQ(unexpected.load(), 0);
+    EXPECT_EQ(m_unexpected.load(), 0);
     EXPECT_GT(allocated.load(), 0);
     keptTimeline.Release();
     EXPECT_EQ(m_channel->Close(), S_OK);

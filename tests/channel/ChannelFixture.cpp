@@ -1,7 +1,5 @@
 #include "tests/channel/ChannelFixture.h"
 
-#include "server/ipmclient/IpmClient.h"
-
 #include "platform/com/ComError.h"
 #include "platform/kernel/NamedObjects.h"
 #include "platform/mmio/Mmio.h"
@@ -69,16 +67,6 @@ void ChannelFixture::TearDown() {
     UnlinkNamedObject("StatusMemoryMutex");
     const auto left = NamedObjectsLeft();
     EXPECT_TRUE(left.empty()) << left.front();
-}
-
-std::string ChannelFixture::SimControl(const std::string& command) {
-    CIpmClient control(512, 1, "rtssim/control", 5000);
-    if (control.Write(command.data(), static_cast<int>(command.size())) < 0) {
-        return "";
-    }
-    char answer[512];
-    const int n = control.Read(answer, sizeof answer);
-    return n > 0 ? std::string(answer, static_cast<std::size_t>(n)) : "";
 }
 
 std::string ChannelFixture::StartSimulator(const std::vector<std::string>& extra) {

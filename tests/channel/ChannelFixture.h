@@ -42,8 +42,6 @@ protected:
 
     // Starts the simulator (dumping into DumpDir()); "" on success.
     std::string StartSimulator(const std::vector<std::string>& extra = {});
-    // A command on the simulator's control port; its answer ("" when none).
-    static std::string SimControl(const std::string& command);
     // Replaces text in the runtime folder's system configuration.
     void EditConfig(const std::string& from, const std::string& to);
     std::string ConfigText() const;

@@ -5,22 +5,11 @@
 // movie is one 600-field media segment.
 #include <cstring>
 
-#include "server/timeline/IMovie.h"
-#include "tests/channel/ChannelFixture.h"
-#include "tests/rts/Golden.h"
+#include "tests/channel/ContextFixture.h"
 
 namespace {
 
 using tmstest::Golden;
-
-std::vector<unsigned char> Change(std::uint32_t flags, std::int32_t state, float speed) {
-    Golden g(124);
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, &speed, 4);
-    g.U32(0, flags).U32(24, 1).U32(32, static_cast<std::uint32_t>(state)).U32(44, bits);
-    g.U32(96, 600);
-    return g.Bytes();
-}
 
 // The "ctx " chunk at offset 12 of an "sbuf".
 void PortContext(Golden& g, std::uint32_t flags, std::int32_t changeId, std::int32_t state,
@@ -48,23 +37,11 @@ void ResourceList(Golden& g, std::size_t listSize) {
     g.Text(88, "res ").U32(92, 72).Text(96, "1").Text(132, "video");
 }
 
-class ContextGoldenTest : public tmstest::ChannelFixture {};
+using ContextGoldenTest = tmstest::ContextFixture;
 
 TEST_F(ContextGoldenTest, CuePlaySeekStopAndReverseOfAKnownMovie) {
-    ASSERT_EQ(StartSimulator(), "");
-    m_channel = NewChannel();
-    ASSERT_EQ(OpenIndex(m_channel, 1), S_OK) << LastErrorText();
-    CComPtr<ITmsContextBroker> broker;
-    ASSERT_EQ(m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker)),
-              S_OK);
-    unsigned short code = 0;
-    CComPtr<IUnknown> timeline;
-    GUID iid = IID_IUnknown;
-    ASSERT_EQ(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("golden"), TRUE, 600,
-                                        &code, &iid, reinterpret_cast<void**>(&timeline)),
-              S_OK);
-    unsigned token = 0;
-    ASSERT_EQ(m_channel->AllocateContext(code, &token), S_OK);
+    const unsigned token = Alloc(Create("golden", true, 600));
+    ITmsContextBroker* broker = m_broker;
 
     // Cue at 0: the first change adds end and idle mode Default (0xC0); the
     // maximum becomes the timeline's last field (0x20); 256 states from 0
@@ -113,8 +90,7 @@ TEST_F(ContextGoldenTest, CuePlaySeekStopAndReverseOfAKnownMovie) {
     // after its last state, 512 to 596 and the loop point at 598; the
     // window's end moved (0x200).
     Forget();
-    auto seek = Change(0x0008, 0, 1.0f);
-    seek[48] = 100;
+    auto seek = Change(0x0008, 0, 1.0f, 100);
     ASSERT_EQ(broker->ApplyContextChange(token, 124, seek.data()), S_OK) << LastErrorText();
     got = Received();
     ASSERT_EQ(got.size(), 1u);
@@ -158,6 +134,13 @@ TEST_F(ContextGoldenTest, CuePlaySeekStopAndReverseOfAKnownMovie) {
     Video(reverseMessage, 208, 100, 1, 499);
     EXPECT_EQ(got[0].bytes, reverseMessage.Bytes())
         << tmstest::Hex(got[0].bytes.data(), got[0].bytes.size());
+
+    // Recording from play is refused and sends nothing.
+    Forget();
+    auto record = Change(0x0004, TmsShuttleRecord, 1.0f);
+    EXPECT_EQ(broker->ApplyContextChange(token, 124, record.data()), HR(0x80043003));
+    EXPECT_EQ(LastErrorText(), "Chan2:Ctx0: Cannot go from portState 2 to portState 4");
+    EXPECT_TRUE(Received().empty());
     ASSERT_EQ(m_channel->FreeContext(token), S_OK);
 }
 
@@ -170,30 +153,19 @@ int ChunksOf(const tmstest::DumpedMessage& m, std::uint32_t id) {
 }
 
 TEST_F(ContextGoldenTest, NinetyMediaFilesOpenInThreeMessagesBeforeTheStatesAndCloseAfter) {
-    ASSERT_EQ(StartSimulator(), "");
-    m_channel = NewChannel();
-    ASSERT_EQ(OpenIndex(m_channel, 1), S_OK) << LastErrorText();
-    CComPtr<ITmsContextBroker> broker;
-    ASSERT_EQ(m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker)),
-              S_OK);
-    unsigned short code = 0;
-    CComPtr<IMovie> movie;
-    GUID iid = IID_IMovie;
-    ASSERT_EQ(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("ninety"), FALSE, 0, &code,
-                                        &iid, reinterpret_cast<void**>(&movie)),
-              S_OK);
+    CComPtr<IUnknown> timeline;
+    const std::uint16_t code = Create("ninety", false, 0, &timeline);
+    CComPtr<IMovie> movie = MovieOf(timeline);
+    ITmsContextBroker* broker = m_broker;
     // Ninety one-frame clips, each its own media file.
     for (int i = 0; i < 90; ++i) {
         unsigned short segment = 0;
         ASSERT_EQ(movie->AppendSegment(4, 0, 0, 2, 4, nullptr, &segment), S_OK);
     }
-    unsigned token = 0;
-    ASSERT_EQ(m_channel->AllocateContext(code, &token), S_OK);
+    const unsigned token = Alloc(code);
     Forget();
-    auto cue = Change(0x000C, TmsCuePlay, 0.0f);
     // The timeline is the ninety clips long.
-    cue[96] = 180;
-    cue[97] = 0;
+    auto cue = Change(0x000C, TmsCuePlay, 0.0f, 0, 180);
     ASSERT_EQ(broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
     auto got = Received();
     ASSERT_EQ(got.size(), 4u);

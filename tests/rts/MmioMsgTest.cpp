@@ -11,7 +11,9 @@
 
 namespace {
 
-constexpr FOURCC Id(const char (&s)[5]) { return mmioFOURCC(s[0], s[1], s[2], s[3]); }
+constexpr FOURCC Id(const char (&s)[5]) {
+    return mmioFOURCC(s[0], s[1], s[2], s[3]);
+}
 
 class MmioMsgTest : public ::testing::Test {
 protected:
@@ -53,10 +55,25 @@ TEST_F(MmioMsgTest, GoldenBytesOfASmallMessage) {
     ASSERT_EQ(msg.Ascend(&form), S_OK);
     // RIFF(4 + 16 + 24) = 44; "ctx " 8 (5 + 3 pad); LIST(4 + 12) = 16.
     auto g = tmstest::Golden(52)
-                 .Text(0, "RIFF").U32(4, 44).Text(8, "sbuf")
-                 .Text(12, "ctx ").U32(16, 8).U8(20, 1).U8(21, 2).U8(22, 3).U8(23, 4).U8(24, 5)
-                 .Text(28, "LIST").U32(32, 16).Text(36, "rbuf")
-                 .Text(40, "gpi ").U32(44, 4).U8(48, 1).U8(49, 2).U8(50, 3).U8(51, 4);
+                 .Text(0, "RIFF")
+                 .U32(4, 44)
+                 .Text(8, "sbuf")
+                 .Text(12, "ctx ")
+                 .U32(16, 8)
+                 .U8(20, 1)
+                 .U8(21, 2)
+                 .U8(22, 3)
+                 .U8(23, 4)
+                 .U8(24, 5)
+                 .Text(28, "LIST")
+                 .U32(32, 16)
+                 .Text(36, "rbuf")
+                 .Text(40, "gpi ")
+                 .U32(44, 4)
+                 .U8(48, 1)
+                 .U8(49, 2)
+                 .U8(50, 3)
+                 .U8(51, 4);
     ASSERT_EQ(msg.GetMsgSize(), 52u);
     EXPECT_EQ(tmstest::Hex(msg.GetBuffer(), 52), tmstest::Hex(g.Bytes().data(), 52));
 }

@@ -131,40 +131,6 @@ TEST_F(RtsMessagesTest, CloseContextNamesOnlyTheIndex) {
     ExpectBytes(msg, g);
 }
 
-TEST_F(RtsMessagesTest, StateMessageWithResourceLists) {
-    CMmioMsg msg(kLargeMessageSize);
-    CStateMessageBuilder b(msg);
-    PortContextRecord ctx{};
-    ctx.contextIndex = 0;
-    ctx.flags = kFlagPortState | kFlagSpeed;
-    ctx.speed = 1.0f;
-    ASSERT_EQ(b.Begin(ctx), S_OK);
-    ResourceIdRecord id{};
-    SetNarrow(id.indexText, "0");
-    SetNarrow(id.typeName, "video");
-    ASSERT_EQ(b.BeginResource(id), S_OK);
-    VideoStateRecord v{};
-    v.start = 10;
-    v.fileCode = 3;
-    v.mediaPosition = 40;
-    v.remaining = 99;
-    v.offset = 4;
-    v.videoFlags = 0x8001;
-    ASSERT_EQ(b.AddVideoState(v), S_OK);
-    ASSERT_EQ(b.AddGpiState(GpiStateRecord{}), S_OK);  // mask 0: not written
-    ASSERT_EQ(b.EndResource(), S_OK);
-    ASSERT_EQ(b.Finish(), S_OK);
-    // ctx 64 bytes; LIST = 12 + "res " 80 + "vid " 40 = 132; RIFF 4 + 64 + 132 = 200.
-    Golden g(208);
-    g.Text(0, "RIFF").U32(4, 200).Text(8, "sbuf").Text(12, "ctx ").U32(16, 56);
-    g.U32(24, 0x104).U32(64, 0x3F800000);
-    g.Text(76, "LIST").U32(80, 124).Text(84, "rbuf").Text(88, "res ").U32(92, 72);
-    g.Text(96, "0").Text(132, "video");
-    g.Text(168, "vid ").U32(172, 32).U32(176, 10).U16(180, 3).U32(184, 40).U32(192, 99);
-    g.U32(196, 4).U16(202, 0x8001);
-    ExpectBytes(msg, g);
-}
-
 TEST_F(RtsMessagesTest, StateMessageWithoutFlagsHasNoContextChunk) {
     CMmioMsg msg(kLargeMessageSize);
     CStateMessageBuilder b(msg);
@@ -174,39 +140,6 @@ TEST_F(RtsMessagesTest, StateMessageWithoutFlagsHasNoContextChunk) {
     EXPECT_FALSE(b.HasContext());
     ASSERT_EQ(b.Finish(), S_OK);
     EXPECT_EQ(msg.GetMsgSize(), 12u);
-}
-
-TEST_F(RtsMessagesTest, FileStatesAreSplitAtThirtySix) {
-    struct Row {
-        int files;
-        std::vector<int> perMessage;
-    } rows[] = {{0, {}}, {1, {1}}, {36, {36}}, {37, {36, 1}}, {40, {36, 4}}, {72, {36, 36}}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.files);
-        CMmioMsg msg(kLargeMessageSize);
-        std::vector<int> sent;
-        CFileStateMessageBuilder b(msg, 1, 12, [&](CMmioMsg& m) {
-            // Count the file chunks of the message being sent, and check its ctx.
-            MMCKINFO form{}, list{};
-            bool found = false;
-            EXPECT_EQ(m.FindRiff(kFormStateBuffer, &form, &found), S_OK);
-            const BYTE* data = nullptr;
-            EXPECT_EQ(m.FindChunkDataPtr(kChunkContext, &form, &data, 56, &found), S_OK);
-            EXPECT_EQ(riff::LoadLe32(data + 4), 0u);   // flags
-            EXPECT_EQ(riff::LoadLe32(data + 8), 12u);  // current change id
-            EXPECT_EQ(m.FindList(kListFile, &form, &list, &found), S_OK);
-            EXPECT_EQ(list.cksize % 272, 4u);
-            sent.push_back(static_cast<int>(list.cksize / 272));
-            return S_OK;
-        });
-        for (int i = 0; i < row.files; ++i) {
-            FileStateRecord f{};
-            f.fileCode = static_cast<std::uint16_t>(i + 1);
-            ASSERT_EQ(b.Add(kChunkFileRead, f), S_OK);
-        }
-        ASSERT_EQ(b.Finish(), S_OK);
-        EXPECT_EQ(sent, row.perMessage);
-    }
 }
 
 TEST_F(RtsMessagesTest, FileStateRecordLayout) {

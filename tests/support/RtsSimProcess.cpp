@@ -1,5 +1,7 @@
 #include "tests/support/RtsSimProcess.h"
 
+#include "server/ipmclient/IpmClient.h"
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,6 +72,16 @@ int RtsSimProcess::Wait() {
     }
     m_pid = -1;
     return status;
+}
+
+std::string SimControl(const std::string& command) {
+    CIpmClient control(512, 1, "rtssim/control", 5000);
+    if (control.Write(command.data(), static_cast<int>(command.size())) < 0) {
+        return "";
+    }
+    char answer[512];
+    const int n = control.Read(answer, sizeof answer);
+    return n > 0 ? std::string(answer, static_cast<std::size_t>(n)) : "";
 }
 
 }  // namespace tmstest

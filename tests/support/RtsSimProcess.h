@@ -31,4 +31,8 @@ private:
     pid_t m_pid = -1;
 };
 
+// A command on the control port of the simulator of the current runtime
+// folder; its answer ("" when none came).
+std::string SimControl(const std::string& command);
+
 }  // namespace tmstest

@@ -34,51 +34,6 @@ CRtsChannelModel OpenModel() {
     return model;
 }
 
-TEST(RtsChannelModelTest, MovesAtSpeedAndStopsAtTheFirstLimit) {
-    struct Case {
-        const char* name;
-        float speed;
-        bool hasMax;
-        std::int32_t max;
-        bool hasListEnd;
-        std::int32_t listEnd;
-        std::uint32_t fields;
-        std::int32_t expected;
-        bool stopped;
-    } cases[] = {
-        {"plays one field per field", 1.0f, false, 0, false, 0, 30, 130, false},
-        {"half speed keeps the fraction", 0.5f, false, 0, false, 0, 31, 115, false},
-        {"fast forward to the maximum", 8.0f, true, 140, false, 0, 30, 140, true},
-        {"list end before the maximum", 2.0f, true, 500, true, 120, 30, 120, true},
-        {"maximum before the list end", 2.0f, true, 110, true, 500, 30, 110, true},
-        {"reverse to the minimum", -4.0f, false, 0, false, 0, 30, 50, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        CRtsChannelModel model = OpenModel();
-        RtsMessage m = State(1, TmsShuttlePlay, 100, c.speed);
-        m.ctx.flags |= kCtxMinPosition;
-        m.ctx.minPosition = 50;
-        if (c.hasMax) {
-            m.ctx.flags |= kCtxMaxPosition;
-            m.ctx.maxPosition = c.max;
-        }
-        m.hasListEnd = c.hasListEnd;
-        m.listEnd = c.listEnd;
-        model.Apply(m);
-        // Field by field, as the clock runs.
-        for (std::uint32_t i = 0; i < c.fields; ++i)
-            model.Advance(1);
-        RtsChannelBlock block{};
-        model.Publish(block);
-        EXPECT_EQ(block.contexts[1].position, c.expected);
-        EXPECT_EQ(block.activeContext, 1);
-        EXPECT_EQ(block.contexts[1].speed == 0.0f, c.stopped);
-        EXPECT_EQ(block.contexts[1].triggerStatus, c.stopped ? TmsTriggerEnded : TmsTriggerRunning);
-        EXPECT_EQ(block.tickCount, c.fields);
-    }
-}
-
 TEST(RtsChannelModelTest, CueHoldsIdleReleasesAndDefaultsApply) {
     CRtsChannelModel model = OpenModel();
     model.Apply(State(0, TmsCuePlay, 300, 1.0f));

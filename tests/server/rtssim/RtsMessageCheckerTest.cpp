@@ -104,68 +104,6 @@ std::vector<Bytes> FileMessages(int n, bool close) {
     return sent;
 }
 
-TEST(RtsMessageCheckerTest, AcceptsEveryMessageTheComponentBuilds) {
-    std::set<std::uint16_t> open = {5};
-    std::vector<std::pair<const char*, Bytes>> messages;
-    messages.emplace_back("open", OpenMessage());
-    {
-        CMmioMsg m(rts::kLargeMessageSize);
-        ASSERT_EQ(rts::BuildRefreshMessage(m, "<Config><Channel/></Config>"), S_OK);
-        messages.emplace_back("rfsh", Take(m));
-    }
-    {
-        CMmioMsg m(rts::kSmallMessageSize);
-        ASSERT_EQ(rts::BuildCloseMessage(m, Owner()), S_OK);
-        messages.emplace_back("clos", Take(m));
-    }
-    for (auto ctx : {rts::DefaultEndModeContext(2), rts::DefaultIdleModeContext(1)}) {
-        CMmioMsg m(rts::kLargeMessageSize);
-        ASSERT_EQ(rts::BuildPortContextMessage(m, ctx), S_OK);
-        messages.emplace_back("default mode", Take(m));
-    }
-    {
-        CMmioMsg m(rts::kSmallMessageSize);
-        ASSERT_EQ(
-            rts::BuildScheduleMessage(m, rts::GpiInputSchedule(3, false), rts::GpiInputContext()),
-            S_OK);
-        messages.emplace_back("schc", Take(m));
-    }
-    {
-        CMmioMsg m(rts::kLargeMessageSize);
-        ASSERT_EQ(rts::BuildCloseContextMessage(m, 3), S_OK);
-        messages.emplace_back("cctx", Take(m));
-    }
-    messages.emplace_back("states", StateMessage(5));
-    for (const auto& [name, bytes] : messages) {
-        SCOPED_TRACE(name);
-        RtsCheckResult r = CheckRtsMessage(bytes.data(), bytes.size(), open);
-        EXPECT_EQ(r.status, kAckOk) << r.problem;
-    }
-    RtsCheckResult states =
-        CheckRtsMessage(messages.back().second.data(), messages.back().second.size(), open);
-    EXPECT_EQ(states.message.resources, 3);
-    EXPECT_EQ(states.message.states, 3);
-    EXPECT_EQ(states.message.listEnd, 1300);  // timecode state: 100 + 1200
-    ASSERT_EQ(states.message.gpiStates.size(), 1u);
-    EXPECT_EQ(states.message.ctx.context, 2);
-    EXPECT_FLOAT_EQ(states.message.ctx.speed, 1.0f);
-
-    // 37 file states go out as two messages (36 + 1), both accepted; the
-    // closes are accepted once the opens were taken.
-    std::vector<Bytes> opens = FileMessages(37, false);
-    ASSERT_EQ(opens.size(), 2u);
-    std::set<std::uint16_t> files;
-    for (const Bytes& b : opens) {
-        RtsCheckResult r = CheckRtsMessage(b.data(), b.size(), files);
-        ASSERT_EQ(r.status, kAckOk) << r.problem;
-        files.insert(r.message.filesOpened.begin(), r.message.filesOpened.end());
-    }
-    EXPECT_EQ(files.size(), 37u);
-    for (const Bytes& b : FileMessages(37, true)) {
-        EXPECT_EQ(CheckRtsMessage(b.data(), b.size(), files).status, kAckOk);
-    }
-}
-
 TEST(RtsMessageCheckerTest, RefusesCorruptions) {
     struct Case {
         const char* name;

@@ -79,148 +79,16 @@ protected:
         return status;
     }
 
-    // One exchange; returns the ack status, or -1 when there was no valid reply.
-    static std::int64_t Exchange(CIpmClient& port, CMmioMsg& msg, HRESULT* readResult = nullptr) {
-        if (port.Write(reinterpret_cast<const char*>(msg.GetBuffer()),
-                       static_cast<int>(msg.GetMsgSize())) < 0) {
-            return -1;
-        }
-        CMmioMsg reply(rts::kSmallMessageSize);
-        int n = port.Read(reinterpret_cast<char*>(reply.GetBuffer()), 1024);
-        if (n <= 0)
-            return -1;
-        bool found = false;
-        std::int32_t status = -1;
-        HRESULT hr = rts::ReadReply(reply, static_cast<DWORD>(n), &found, &status);
-        if (readResult)
-            *readResult = hr;
-        return SUCCEEDED(hr) && found ? status : -1;
-    }
-
     static void BuildOpen(CMmioMsg& msg) {
         rts::OwnerRecord owner{};
         std::strcpy(owner.channelId, "Chan1");
         ASSERT_EQ(rts::BuildOpenMessage(msg, owner, "<Config/>"), S_OK);
     }
 
-    static std::string Control(const std::string& command) {
-        CIpmClient control(512, 1, "rtssim/control", 5000);
-        if (control.Write(command.data(), static_cast<int>(command.size())) < 0)
-            return "";
-        char answer[512];
-        int n = control.Read(answer, sizeof answer);
-        return n > 0 ? std::string(answer, n) : "";
-    }
-
     tmstest::TestRuntimeDir m_dir;
     pid_t m_pid = -1;
     bool m_leftBehind = false;
 };
-
-TEST_F(RtsSimProcessTest, AnswersOpenChecksMessagesAndDumpsThem) {
-    const std::string dump = m_dir.Path() + "/dump";
-    Start({"--dump", dump});
-    CIpmClient port(4096, 1, "rtp/TmsFore00", 5000);
-    ASSERT_TRUE(port.IsOpen()) << std::strerror(port.LastError());
-
-    CMmioMsg state(rts::kLargeMessageSize);
-    ASSERT_EQ(rts::BuildPortContextMessage(state, rts::DefaultEndModeContext(0)), S_OK);
-    EXPECT_EQ(Exchange(port, state), kAckNotOpen);
-
-    CMmioMsg open(rts::kLargeMessageSize);
-    BuildOpen(open);
-    EXPECT_EQ(Exchange(port, open), kAckOk);
-    EXPECT_EQ(Exchange(port, state), kAckOk);
-
-    CMmioMsg bad(rts::kLargeMessageSize);
-    BuildOpen(bad);
-    bad.GetBuffer()[8] = 'X';  // unknown form
-    EXPECT_EQ(Exchange(port, bad), kAckUnknownForm);
-
-    // Every received message, as sent, in order.
-    EXPECT_EQ(tmstest::ReadFileText(dump + "/000002.riff"),
-              std::string(reinterpret_cast<const char*>(open.GetBuffer()), open.GetMsgSize()));
-    EXPECT_TRUE(std::filesystem::exists(dump + "/000004.riff"));
-}
-
-TEST_F(RtsSimProcessTest, TicksAdvanceAtTheFieldRate) {
-    Start({});
-    CRtsShmem shmem;
-    ASSERT_TRUE(shmem.Open());
-    unsigned t0 = 0, t1 = 0;
-    ASSERT_TRUE(shmem.GetTickCount(0, &t0));
-    const auto begin = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(500ms);
-    ASSERT_TRUE(shmem.GetTickCount(0, &t1));
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    // 59.94 fields a second; loosely, as the machine may be busy.
-    const double rate = (t1 - t0) / seconds;
-    EXPECT_GT(rate, 20.0);
-    EXPECT_LT(rate, 180.0);
-    unsigned tod = 0;
-    EXPECT_TRUE(shmem.GetTimeOfDay(&tod));
-    EXPECT_EQ(tod & 0x80000000u, 0u);
-}
-
-TEST_F(RtsSimProcessTest, FaultSwitchesSeenFromTheClient) {
-    Start({});
-    CMmioMsg open(rts::kLargeMessageSize);
-    BuildOpen(open);
-    {
-        SCOPED_TRACE("ack 9");
-        ASSERT_EQ(Control("fault ack 9"), "ok");
-        CIpmClient port(4096, 1, "rtp/TmsFore00", 5000);
-        EXPECT_EQ(Exchange(port, open), 9);
-    }
-    {
-        SCOPED_TRACE("malformed");
-        ASSERT_EQ(Control("fault none"), "ok");
-        ASSERT_EQ(Control("fault malformed"), "ok");
-        CIpmClient port(4096, 1, "rtp/TmsFore00", 5000);
-        HRESULT hr = S_OK;
-        EXPECT_EQ(Exchange(port, open, &hr), -1);
-        EXPECT_EQ(hr, static_cast<HRESULT>(0x80043006));
-    }
-    {
-        SCOPED_TRACE("noreply");
-        ASSERT_EQ(Control("fault none"), "ok");
-        ASSERT_EQ(Control("fault noreply"), "ok");
-        CIpmClient port(4096, 1, "rtp/TmsFore00", 200);
-        EXPECT_EQ(Exchange(port, open), -1);
-        EXPECT_EQ(port.LastError(), ETIMEDOUT);
-    }
-    {
-        SCOPED_TRACE("delay");
-        ASSERT_EQ(Control("fault none"), "ok");
-        ASSERT_EQ(Control("fault delay 300"), "ok");
-        CIpmClient port(4096, 1, "rtp/TmsFore00", 5000);
-        const auto begin = std::chrono::steady_clock::now();
-        EXPECT_EQ(Exchange(port, open), kAckOk);
-        EXPECT_GE(std::chrono::steady_clock::now() - begin, 300ms);
-    }
-    {
-        SCOPED_TRACE("closeafter");
-        ASSERT_EQ(Control("fault none"), "ok");
-        ASSERT_EQ(Control("fault closeafter 2"), "ok");
-        CIpmClient port(4096, 1, "rtp/TmsFore00", 5000);
-        EXPECT_EQ(Exchange(port, open), kAckOk);
-        EXPECT_EQ(Exchange(port, open), kAckOk);
-        EXPECT_EQ(Exchange(port, open), -1);
-    }
-    EXPECT_EQ(Control("fault bogus").rfind("error unknown fault", 0), 0u);
-    EXPECT_EQ(Control("fault delay -1").rfind("error ", 0), 0u);
-    {
-        SCOPED_TRACE("exit");
-        ASSERT_EQ(Control("fault none"), "ok");
-        ASSERT_EQ(Control("fault exit"), "ok");
-        CIpmClient port(4096, 1, "rtp/TmsFore00", 5000);
-        EXPECT_EQ(Exchange(port, open), -1);
-        int status = Wait();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
-        m_leftBehind = true;
-    }
-}
 
 TEST_F(RtsSimProcessTest, KilledMidExchangeFailsTheReadInsteadOfHanging) {
     Start({"--no-reply"});

@@ -113,28 +113,5 @@ TEST_F(TimelineBuilderTest, FailuresNameTheMovieAndTakeNoCode) {
     EXPECT_EQ(IntProperty(reopened, "length"), 100);
 }
 
-TEST_F(TimelineBuilderTest, ATimelineOutlivesItsBuilderAndAnswersForAllItsInterfaces) {
-    CComPtr<IMovie> movie = Create("outlives");
-    m_builder = nullptr;
-    EXPECT_EQ(Append(movie, 10, 0, 50), 1);
-
-    CComPtr<ITimelineNames> names = movie.QueryInterface<ITimelineNames>();
-    CComPtr<ITimelineControl> control = movie.QueryInterface<ITimelineControl>();
-    CComPtr<ITimeline> timeline = control.QueryInterface<ITimeline>();
-    ASSERT_TRUE(names && control && timeline);
-    EXPECT_EQ(timeline.QueryInterface<IMovie>().Get(), movie.Get());
-    BSTR d = nullptr, g = nullptr, m = nullptr;
-    ASSERT_EQ(names->GetNames(&d, &g, &m), S_OK);
-    EXPECT_EQ(tmstest::TakeBstr(d) + "|" + tmstest::TakeBstr(g) + "|" + tmstest::TakeBstr(m),
-              "ds|grp|outlives");
-    unsigned int c1 = 1, c2 = 1;
-    EXPECT_EQ(control->GetChannelCapabilities(&c1, &c2), S_OK);
-    EXPECT_EQ(c1 + c2, 0u);
-    control->SetChannelCapabilities(0x40, 0x8);
-    control->GetChannelCapabilities(&c1, &c2);
-    EXPECT_EQ(c1, 0x40u);
-    EXPECT_EQ(c2, 0x8u);
-}
-
 }  // namespace
 }  // namespace tltest

@@ -167,24 +167,6 @@ TEST_F(TimelineStorageTest, DamagedFilesAreRefusedNamingTheFileAndNotLoadedHalf)
     EXPECT_EQ(IntProperty(whole, "length"), 150);
 }
 
-TEST_F(TimelineStorageTest, AWriteRefusedByTheFolderLeavesTheMovieAsItWas) {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "root writes into read-only folders";
-    }
-    CComPtr<IMovie> movie = Create("readonly");
-    ASSERT_EQ(movie->SetMarks(5, 20, 3, TRUE), S_OK);
-    const std::string path = MoviePath("readonly");
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    const std::string before = tmstest::ReadFileText(path);
-    ASSERT_EQ(chmod(folder.c_str(), 0500), 0);
-    EXPECT_EQ(movie->SetMarks(-1, 40, 2, TRUE), E_ACCESSDENIED);
-    EXPECT_NE(LastError().find(path), std::string::npos);
-    chmod(folder.c_str(), 0700);
-    EXPECT_EQ(tmstest::ReadFileText(path), before);
-    EXPECT_EQ(IntProperty(movie, "markOut"), 20);
-    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"readonly.movie"});
-}
-
 // Fails the n-th disk call with EIO; counts them.
 class CCountdownDisk : public IMovieDisk {
 public:
