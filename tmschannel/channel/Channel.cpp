@@ -135,8 +135,8 @@ HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstr
                 TMS_RAISE(trace, kNoRtsShmem, "Could not open RTS shared memory");
             }
             for (std::int32_t index = 0; index < kContexts; ++index) {
-                m_contexts.push_back(
-                    std::make_unique<CTimelineContext>(index, static_cast<IContextOwner&>(*this)));
+                m_contexts.push_back(std::make_unique<CTimelineContext>(
+                    index, document, static_cast<IContextOwner&>(*this)));
             }
             CheckHr(trace, m_rtsMsg.OpenRtsConnection(m_config.channelIndex, m_channelId));
 
@@ -308,4 +308,16 @@ void CChannel::ShareContextSettings() {
     m_contextLoop = m_config.loop;
     m_contextEeBoard = m_config.eeAllowed;
     m_contextChannelType = m_channelType;
+    m_contextGanged = m_config.gangIndex >= 0;
+    m_contextContinuousRecordFields = m_config.continuousRecordFields;
+}
+
+bool CChannel::Ganged() const {
+    CCriticalSectionLock shared(m_sharedCs);
+    return m_contextGanged;
+}
+
+std::int32_t CChannel::ContinuousRecordFields() const {
+    CCriticalSectionLock shared(m_sharedCs);
+    return m_contextContinuousRecordFields;
 }

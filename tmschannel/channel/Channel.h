@@ -175,6 +175,8 @@ private:
     bool LoopPlayback() const override;
     bool EeBoard() const override;
     std::string ChannelType() const override;
+    bool Ganged() const override;
+    std::int32_t ContinuousRecordFields() const override;
 
     CModuleLock m_moduleLock;
     // Guarded by m_cs unless marked otherwise.
@@ -205,6 +207,8 @@ private:
     bool m_contextLoop = false;
     bool m_contextEeBoard = true;
     std::string m_contextChannelType;
+    bool m_contextGanged = false;
+    std::int32_t m_contextContinuousRecordFields = 0;
     // The default idle mode: contexts set it under their own lock, so it
     // takes no channel lock (inside context locks and m_cs, around the RTS).
     CCriticalSection m_idleModeCs;

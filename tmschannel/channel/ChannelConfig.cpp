@@ -4,8 +4,8 @@
 #include "platform/kernel/CriticalSectionLock.h"
 #include "tmschannel/channel/ChanAccessTable.h"
 #include "tmschannel/channel/Channel.h"
-#include "tmschannel/channel/StatusBlock.h"
 #include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/common/StatusBlock.h"
 #include "tmschannel/common/Timecode.h"
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/frame/ComBoundary.h"
@@ -232,6 +232,13 @@ HRESULT CChannel::InitFromConfig(const std::string& changeHint, IXMLDOMDocument2
             status.Write32(block::kVideoFormat, static_cast<std::uint32_t>(c.videoFormat));
             status.Write32(block::kFieldsPerFrame, static_cast<std::uint32_t>(c.fieldsPerFrame));
             status.Write32(block::kAudioResources, static_cast<std::uint32_t>(audio));
+        }
+
+        // A changed GPI output map changes what queued states do: the RTS
+        // drops those of every allocated context.
+        const bool gpoutChanged = changeHint.find("gpout") != std::string::npos;
+        for (const auto& context : m_contexts) {
+            CheckHr(trace, context->InitFromConfig(document, gpoutChanged));
         }
 
         unsigned int capabilities1 = 0, capabilities2 = 0;

@@ -4,9 +4,9 @@
 #include "platform/kernel/CriticalSectionLock.h"
 #include "platform/kernel/Ticks.h"
 #include "tmschannel/channel/Channel.h"
-#include "tmschannel/channel/StatusBlock.h"
 #include "tmschannel/common/ConfigReader.h"
 #include "tmschannel/common/NameQuery.h"
+#include "tmschannel/common/StatusBlock.h"
 #include "tmschannel/frame/ComBoundary.h"
 #include "tmschannel/rts/RtsMessages.h"
 

@@ -7,6 +7,7 @@
 #include "platform/kernel/CriticalSectionLock.h"
 #include "tmschannel/channel/Channel.h"
 #include "tmschannel/common/NameQuery.h"
+#include "tmschannel/context/TimelineContext.h"
 #include "tmschannel/frame/ComBoundary.h"
 
 #include <cctype>
@@ -93,12 +94,18 @@ HRESULT CChannel::SetResourcePropertyEx(BSTR bstrResType, int iResNum, BSTR bstr
     CTmsEntryPoint trace("CChannel::SetResourcePropertyEx %s %d %s %d", type.c_str(), iResNum,
                          spec.c_str(), bPersist);
     return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
-        if (EqualsNoCase(type, "ctx")) {
-            TMS_RAISE(trace, E_NOTIMPL,
-                      "Context properties are not available in this version of the channel");
-        }
+        // "ctx": the number is a context token.
+        CTimelineContext* context = nullptr;
         std::shared_ptr<CTmsResource> resource;
-        CheckHr(trace, FindTmsResource(type, iResNum, &resource));
+        if (EqualsNoCase(type, "ctx")) {
+            const auto token = static_cast<std::uint32_t>(iResNum);
+            if (token == 0 || FindTimelineContext(token, &context) != S_OK) {
+                TMS_RAISE(trace, HR(0x80045224), "%s:Could not find context 0x%x",
+                          ChannelName().c_str(), token);
+            }
+        } else {
+            CheckHr(trace, FindTmsResource(type, iResNum, &resource));
+        }
         const std::vector<std::string> names = SplitNameQuery(spec);
         if (names.empty()) {
             TMS_RAISE(trace, E_INVALIDARG, "A property change must name at least one property");
@@ -122,8 +129,12 @@ HRESULT CChannel::SetResourcePropertyEx(BSTR bstrResType, int iResNum, BSTR bstr
                           names[i].c_str(), static_cast<int>(i));
             }
             const VARIANT& value = names.size() == 1 ? varProperty : values[i].GetVARIANT();
-            CheckHr(trace, resource->SetProperty(manager, LowerName(names[i]), value,
-                                                 bPersist != FALSE, &refresh));
+            if (context != nullptr) {
+                CheckHr(trace, context->SetProperty(LowerName(names[i]), value));
+            } else {
+                CheckHr(trace, resource->SetProperty(manager, LowerName(names[i]), value,
+                                                     bPersist != FALSE, &refresh));
+            }
         }
         if (refresh && manager != nullptr) {
             CComPtr<IXMLDOMDocument2> document = NewDocument(trace);

@@ -37,6 +37,10 @@ public:
     virtual bool LoopPlayback() const = 0;
     virtual bool EeBoard() const = 0;
     virtual std::string ChannelType() const = 0;
+    // The channel belongs to a gang (its gang index is 0 or more).
+    virtual bool Ganged() const = 0;
+    // The length of one continuous-record segment, in fields.
+    virtual std::int32_t ContinuousRecordFields() const = 0;
     // The channel's default idle mode (E-to-E or freeze).
     virtual HRESULT SetDefaultIdleMode(bool useEtoE, bool force) = 0;
 

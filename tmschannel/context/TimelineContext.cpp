@@ -8,6 +8,8 @@
 #include "server/appserverutil/ChanAccess.h"
 #include "server/ipmclient/RtsShmem.h"
 #include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/common/Timecode.h"
+#include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/context/ContextStatusNames.h"
 #include "tmschannel/context/ContextToken.h"
 #include "tmschannel/frame/ErrorFrame.h"
@@ -17,6 +19,7 @@
 namespace {
 
 constexpr DWORD kSendTimeoutMs = 60000;
+constexpr HRESULT kUnknownProperty = HR(0x8004300f);
 constexpr DWORD kRevokeIdleWaitMs = 5000;
 constexpr DWORD kSlowCloseMs = 200;
 constexpr auto kPollInterval = std::chrono::milliseconds(32);
@@ -67,9 +70,157 @@ void SetBool(VARIANT* value, bool v) {
 
 }  // namespace
 
-CTimelineContext::CTimelineContext(std::int32_t index, IContextOwner& owner)
+CTimelineContext::CTimelineContext(std::int32_t index, IXMLDOMNode* config, IContextOwner& owner)
     : m_index(index), m_owner(owner) {
+    CTmsEntryPoint trace("CTimelineContext::CTimelineContext %d", index);
+    CheckHr(trace, InitFromConfig(config, false));
     Reset();
+}
+
+HRESULT CTimelineContext::InitFromConfig(IXMLDOMNode* config, bool refresh) {
+    CTmsEntryPoint trace("CTimelineContext::InitFromConfig");
+    return TMS_ERROR_FRAME(trace, [&] {
+        bool purge = false;
+        {
+            CCriticalSectionLock lock(m_cs);
+            CConfigReader reader(trace);
+            m_sharedStorage = reader.Node(config, "./Config/System/SharedStorage") != nullptr;
+            std::int32_t order = -1;
+            const std::string gang = FormatText("//Channel[@id=\"%s\"]/Ganging/@gangOrder",
+                                                m_owner.ChannelName().c_str());
+            if (!reader.Long(config, gang, &order)) {
+                order = -1;
+            }
+            m_gangOrder = order;
+            if (m_gangOrder == -1) {
+                m_ganged = false;
+                m_mappedAudioOffset = m_mappedVideoOffset = 0;
+            }
+            const std::uint16_t rate = tmsvideo::TimecodeFormatCode(m_owner.VideoFormat(), false);
+            auto fields = [rate](int seconds) {
+                return static_cast<std::int32_t>(CTimecode(0, 0, seconds, 0, rate).ToFieldCount());
+            };
+            m_latency.oneSecond = fields(1);
+            m_latency.record = fields(3);
+            m_latency.recordCue = fields(2);
+            m_latency.sharedRecord = fields(7);
+            m_latency.sharedRecordCue = fields(2);
+            m_latency.remoteRecord = fields(15);
+            m_latency.remoteRecordCue = fields(4);
+            purge = refresh && Token() != 0;
+        }
+        if (purge) {
+            CheckHr(trace, PurgeAllStates());
+        }
+    });
+}
+
+std::int32_t CTimelineContext::RecordLatency() const {
+    CCriticalSectionLock lock(m_cs);
+    if (m_rec.remote) {
+        return m_latency.remoteRecord;
+    }
+    return m_sharedStorage ? m_latency.sharedRecord : m_latency.record;
+}
+
+std::int32_t CTimelineContext::RecordCueLatency() const {
+    CCriticalSectionLock lock(m_cs);
+    if (m_rec.remote) {
+        return m_latency.remoteRecordCue;
+    }
+    return m_sharedStorage ? m_latency.sharedRecordCue : m_latency.recordCue;
+}
+
+HRESULT CTimelineContext::SetProperty(const std::string& name, const VARIANT& value) {
+    CTmsEntryPoint trace("CTimelineContext::SetProperty %s", name.c_str());
+    return TMS_ERROR_FRAME(trace, [&] {
+        CCriticalSectionLock lock(m_cs);
+        const CVariant v(value);
+        if (name == "gangedctx") {
+            m_ganged = v.ToBool();
+        } else if (name == "mappedaudiooffset") {
+            m_mappedAudioOffset = v.ToInt32();
+        } else if (name == "mappedvideooffset") {
+            m_mappedVideoOffset = v.ToInt32();
+        } else {
+            TMS_RAISE(trace, kUnknownProperty, "%s:Ctx%d: Unknown context property '%s'",
+                      m_owner.ChannelName().c_str(), m_index, name.c_str());
+        }
+    });
+}
+
+std::int32_t CTimelineContext::MappedVideoOffset() const {
+    CCriticalSectionLock lock(m_cs);
+    return m_mappedVideoOffset;
+}
+
+std::int32_t CTimelineContext::MappedAudioOffset() const {
+    CCriticalSectionLock lock(m_cs);
+    return m_mappedAudioOffset;
+}
+
+std::string CTimelineContext::AssetUri() {
+    CComPtr<IMovie> movie = Movie();
+    if (movie == nullptr) {
+        return {};
+    }
+    CVariant uri;
+    if (FAILED(movie->GetProperty(CBstr("uri"), uri.GetAddress())) || uri.Type() != VT_BSTR) {
+        return {};
+    }
+    return uri.ToString();
+}
+
+void CTimelineContext::SetMarks(CEntryPoint& trace, IMovie* movie, std::int32_t markIn,
+                                std::int32_t markOut, std::int32_t mode, bool final) {
+    CTmsEntryPoint step("CTimelineContext::SetMarks");
+    // In a gang the first context speaks for the movie.
+    if (m_ganged && m_gangOrder != 0) {
+        return;
+    }
+    TMS_CHECK_COM(trace, movie->SetMarks(markIn, markOut, mode, final ? TRUE : FALSE));
+}
+
+HRESULT CTimelineContext::HandleOfflineEvent(TmsPortState portState) {
+    CTmsEntryPoint trace("CTimelineContext::HandleOfflineEvent");
+    return TMS_ERROR_FRAME(trace, [&] {
+        std::string uri;
+        bool force = false;
+        {
+            CCriticalSectionLock lock(m_cs);
+            CChanAccess* access = m_owner.ChanAccess();
+            if (access == nullptr) {
+                return;
+            }
+            bool channelOffline = false;
+            bool systemOffline = false;
+            access->IsChanOffline(channelOffline);
+            access->IsSysOffline(systemOffline);
+            const bool offline = channelOffline || systemOffline;
+            if (offline == m_offline) {
+                return;
+            }
+            m_offline = offline;
+            const std::uint32_t token = Token();
+            if (!offline) {
+                trace.LogMsg("Ch%d,Cxt%d: back online", context_token::Channel(token),
+                             context_token::Index(token));
+                return;
+            }
+            force = portState != TmsIdle;
+            uri = force ? AssetUri() : std::string();
+            if (force) {
+                trace.LogMsg("Ch%d,Cxt%d: taken offline. Forcing '%s' to idle",
+                             context_token::Channel(token), context_token::Index(token),
+                             uri.c_str());
+            }
+        }
+        if (force) {
+            rts::PortContextRecord stop{};
+            stop.flags = context_record::kStopAsIdle;
+            CheckHr(trace, SendImmediateState(stop));
+        }
+    });
 }
 
 CTimelineContext::~CTimelineContext() {

@@ -16,6 +16,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/com/Variant.h"
 #include "platform/kernel/CriticalSection.h"
+#include "platform/xml/IXMLDOMDocument2.h"
 #include "server/ipmclient/RtsStatusTypes.h"
 #include "server/timeline/IMovie.h"
 #include "server/timeline/ITimeline.h"
@@ -23,28 +24,46 @@
 #include "tmschannel/context/ContextRecord.h"
 #include "tmschannel/context/FileMap.h"
 #include "tmschannel/context/StateWindow.h"
+#include "tmschannel/context/TrackMapping.h"
 #include "tmschannel/rts/MmioMsg.h"
 #include "tmschannel/rts/RtsMessageFormat.h"
 
 class CEntryPoint;
+class CTmsResource;
 
 // The trace words of a port state ("portState=Play ") and a stop mode ("EE ").
 const char* PortStateWord(std::int32_t state);
 const char* StopModeWord(std::int32_t mode);
 
-class CTimelineContext {
+class CTimelineContext final : public ITrackMapping {
 public:
     // The client's context change record and the status record handed back
     // through the broker.
     static constexpr int kChangeRecordSize = 124;
     static constexpr int kUpdateRecordSize = 40;
 
-    CTimelineContext(std::int32_t index, IContextOwner& owner);
+    // Reads the context's settings from the channel's configuration
+    // document (InitFromConfig); a failure is raised.
+    CTimelineContext(std::int32_t index, IXMLDOMNode* config, IContextOwner& owner);
     ~CTimelineContext();
     CTimelineContext(const CTimelineContext&) = delete;
     CTimelineContext& operator=(const CTimelineContext&) = delete;
 
     std::int32_t Index() const { return m_index; }
+
+    // Shared storage, the gang order and the record latencies. With refresh,
+    // an allocated context has the RTS drop its queued states.
+    HRESULT InitFromConfig(IXMLDOMNode* config, bool refresh);
+    // "gangedctx" (boolean), "mappedaudiooffset", "mappedvideooffset"
+    // (integers); other names fail with 0x8004300f.
+    HRESULT SetProperty(const std::string& name, const VARIANT& value);
+    // Added to a resource number to give the movie track it plays.
+    std::int32_t MappedVideoOffset() const override;
+    std::int32_t MappedAudioOffset() const override;
+    // The record latencies, in fields, that apply to the current record:
+    // longer with shared storage, longest for a remote movie.
+    std::int32_t RecordLatency() const;
+    std::int32_t RecordCueLatency() const;
     // 0 while free. Readable without any lock.
     std::uint32_t Token() const { return m_token.load(std::memory_order_acquire); }
 
@@ -98,6 +117,10 @@ public:
     // without a timeline.
     HRESULT PurgeAllStates();
 
+    // The channel's offline state, as the status pass read it: going offline
+    // forces a context that is not idle to stop; coming back is logged.
+    HRESULT HandleOfflineEvent(TmsPortState portState);
+
     // Sends one port context record at once (trigger Asap, a new change id).
     // S_FALSE without a timeline.
     HRESULT SendImmediateState(rts::PortContextRecord record);
@@ -137,6 +160,16 @@ private:
     void ApplyPositionChange(CEntryPoint& trace, std::int32_t moviePosition);
     void ApplySpeedChange(CEntryPoint& trace, float speed, bool* deferred);
     void ApplyStop();
+    // Outside m_cs: the movie's thumbnail mark into the status block and its
+    // image into the thumbnail slot.
+    HRESULT ApplyThumbnailChange();
+    // The movie's record marks, unless a ganged context other than the
+    // first of the gang sets them.
+    void SetMarks(CEntryPoint& trace, IMovie* movie, std::int32_t markIn, std::int32_t markOut,
+                  std::int32_t mode, bool final);
+    std::string AssetUri();
+    // A follower of a gang leaves some resources to the gang's leader.
+    bool IsRedundantGangResource(CTmsResource& resource) const;
     bool LimitChangePurges() const;
     void ClearStateWindow();
     // An edit of the movie while the context plays it.
@@ -154,8 +187,26 @@ private:
                                std::int32_t oldState, std::int32_t newState);
     std::int32_t FieldsPerSecond() const;
 
+    // Durations in fields, fixed by the configuration.
+    struct Latencies {
+        std::int32_t oneSecond = 0;
+        std::int32_t record = 0;
+        std::int32_t recordCue = 0;
+        std::int32_t sharedRecord = 0;
+        std::int32_t sharedRecordCue = 0;
+        std::int32_t remoteRecord = 0;
+        std::int32_t remoteRecordCue = 0;
+    };
+
     const std::int32_t m_index;
     IContextOwner& m_owner;
+    bool m_sharedStorage = false;
+    std::int32_t m_gangOrder = -1;
+    Latencies m_latency;
+    bool m_ganged = false;
+    std::int32_t m_mappedAudioOffset = 0;
+    std::int32_t m_mappedVideoOffset = 0;
+    bool m_offline = false;                 // the latch of HandleOfflineEvent
     std::atomic<std::uint32_t> m_token{0};  // written under m_cs or the channel lock
     CComPtr<ITimeline> m_timeline;
     CComPtr<ITmsContextBroker> m_broker;  // the channel's, given with the timeline

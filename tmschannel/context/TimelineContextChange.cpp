@@ -8,7 +8,9 @@
 #include "platform/com/VariantArray.h"
 #include "platform/kernel/CriticalSectionLock.h"
 #include "platform/kernel/Ticks.h"
+#include "server/appserverutil/ChanAccess.h"
 #include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/common/StatusBlock.h"
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/context/PortStateMachine.h"
 #include "tmschannel/context/TimelineContext.h"
@@ -27,6 +29,11 @@ constexpr std::int32_t kUnboundedMin = static_cast<std::int32_t>(0x80000000u);
 constexpr std::int32_t kUnboundedMax = 0x7FFFFFFF;
 // Construction of a movie recorded by a context.
 constexpr long kConstructionFlags = 0x20000000;
+constexpr long kGangedConstruction = 0x10000;
+// The track of a resource that plays black throughout.
+constexpr std::int32_t kNoTrack = 0x7FFFFFFF;
+// The thumbnail mark of the context region of the channel's status block.
+constexpr std::size_t kStatusThumbnailMark = 0x155C4;
 
 const char* TriggerWord(std::int32_t trigger) {
     switch (trigger) {
@@ -120,7 +127,7 @@ void CTimelineContext::ApplySpeedChange(CEntryPoint& trace, float speed, bool* d
     if (m_rec.portState == TmsShuttlePlay && current > 1.0f && slowNext &&
         m_rec.underConstruction && m_recordPhase != 2) {
         const std::int32_t offset = m_timelineMax - m_rec.position.movie;
-        const std::int32_t cueLatency = 2 * FieldsPerSecond();
+        const std::int32_t cueLatency = RecordCueLatency();
         if (offset >= cueLatency) {
             trace.LogMsg("%s:Ctx%d: Speed change not too close to maxPos: offset = %d",
                          m_owner.ChannelName().c_str(), m_index, offset);
@@ -146,7 +153,8 @@ void CTimelineContext::ApplyStop() {
 
 HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned char* change) {
     CTmsEntryPoint trace("CTimelineContext::ApplyContextChange");
-    return TMS_ERROR_FRAME(trace, [&] {
+    bool applyThumbnail = false;
+    const HRESULT hr = TMS_ERROR_FRAME(trace, [&] {
         CCriticalSectionLock lock(m_cs);
         if (Token() != token || m_timeline == nullptr) {
             trace.SetResult(S_FALSE);
@@ -164,9 +172,12 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
             m_rec.readOnly = client.readOnly != 0;
             m_rec.remote = client.remote != 0;
             const std::uint32_t flags = client.flags;
+            bool thumbnail = false;
             if (m_firstChangePending) {
+                // The movie and preview status are saved by the status pass.
                 m_rec.flags |= kEndMode | kIdleMode;
                 m_rec.endMode = m_rec.idleMode = TmsStopDefault;
+                thumbnail = true;
             }
             if (client.trigger != 0) {
                 m_rec.flags |= kTrigger;
@@ -205,9 +216,9 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
             }
             if ((flags & kConstruction) != 0) {
                 if (!saved.underConstruction && m_rec.underConstruction) {
-                    line += "Starting construction ";
+                    line += FormatText("Starting construction for '%s' ", AssetUri().c_str());
                 } else if (saved.underConstruction && !m_rec.underConstruction) {
-                    line += "Ending construction ";
+                    line += FormatText("Ending construction for '%s' ", AssetUri().c_str());
                     purge = true;
                 } else {
                     line += FormatText("readOnly=%d ", client.readOnly);
@@ -217,10 +228,10 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
                 ClearStateWindow();
                 line += "purge ";
             }
-            bool thumbnail = false;
+            bool thumbnailMark = false;
             if ((flags & kEdit) != 0) {
                 if ((client.editOptions & kEditIsThumbnail) != 0) {
-                    thumbnail = true;
+                    thumbnailMark = thumbnail = true;
                     line += FormatText("thumbnail=%d ", static_cast<int>(client.editStart));
                 } else {
                     ApplyEditChange(client.editStart, client.editEnd, client.editDelta,
@@ -233,12 +244,12 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
             if (!(m_rec.underConstruction && flags == kEdit)) {
                 trace.Trace("%s", line.c_str());
             }
-            if (!thumbnail) {
+            if (!thumbnailMark) {
                 CheckHr(trace, SendState());
                 if (deferred) {
                     // The record cue latency (in fields) times 16 ms.
                     std::this_thread::sleep_for(std::chrono::milliseconds(
-                        static_cast<std::int64_t>(2 * FieldsPerSecond()) * 16));
+                        static_cast<std::int64_t>(RecordCueLatency()) * 16));
                     rts::PortContextRecord speed{};
                     speed.flags = kSpeed;
                     speed.speed = client.speed;
@@ -246,10 +257,45 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
                 }
             }
             m_firstChangePending = false;
+            applyThumbnail = thumbnail;
         } catch (...) {
             m_rec = saved;
             throw;
         }
+    });
+    // Outside the context lock: it waits for the status file's mutex.
+    if (SUCCEEDED(hr) && applyThumbnail) {
+        ApplyThumbnailChange();
+    }
+    return hr;
+}
+
+HRESULT CTimelineContext::ApplyThumbnailChange() {
+    CTmsEntryPoint trace("CTimelineContext::ApplyThumbnailChange");
+    return TMS_ERROR_FRAME(trace, [&] {
+        CComPtr<IMovie> movie = Movie();
+        CChanAccess* access = m_owner.ChanAccess();
+        if (movie == nullptr || access == nullptr) {
+            trace.SetResult(S_FALSE);
+            return;
+        }
+        CVariant read;
+        TMS_CHECK_COM(trace,
+                      movie->GetProperty(CBstr("thumbnailMark+thumbnailImage"), read.GetAddress()));
+        const std::vector<CVariant> values = ReadVariantArray(read.GetVARIANT());
+        if (values.size() < 2) {
+            TMS_RAISE(trace, E_UNEXPECTED, "%s:Ctx%d: the movie gave %d thumbnail values, not 2",
+                      m_owner.ChannelName().c_str(), m_index, static_cast<int>(values.size()));
+        }
+        const std::int32_t mark = values[0].ToInt32();
+        if (mark == -1) {
+            CheckHr(trace, access->ClearThumbnail());
+            return;
+        }
+        if (CStatusFileLock status(access); status.Acquired()) {
+            status.Write32(kStatusThumbnailMark, static_cast<std::uint32_t>(mark));
+        }
+        CheckHr(trace, access->SetThumbnail(values[1].GetVARIANT()));
     });
 }
 
@@ -465,19 +511,25 @@ HRESULT CTimelineContext::SendState() {
         if (wrote == S_OK) {
             rts::CStateMessageBuilder message(m_stateMessage);
             CheckHr(trace, message.Begin(ctx));
-            if (!states.empty()) {
-                CComPtr<IMovie> movie = Movie();
+            CComPtr<IMovie> movie = Movie();
+            if (!states.empty() && movie != nullptr) {
                 const bool record = Recording(m_rec.portState) || m_rec.underConstruction;
+                CVariant continuous;
+                TMS_CHECK_COM(
+                    trace, movie->GetProperty(CBstr("continuousRecord"), continuous.GetAddress()));
+                const bool bounded = continuous.ToBool();
                 StateWriteTarget target{movie, &message, &m_files, m_timelineMin, m_timelineMax};
                 for (const auto& resource : m_owner.Resources()) {
                     if (record && !resource->IsAssignedForRecord()) {
                         continue;
                     }
-                    if (movie == nullptr) {
-                        break;
-                    }
-                    const std::int32_t track = resource->GetMappedTrackNum(this, movie, record);
-                    CheckHr(trace, resource->WriteStates(target, track, record, false, states));
+                    // A follower of a gang plays black where the leader's
+                    // tracks already carry the material.
+                    const std::int32_t track =
+                        IsRedundantGangResource(*resource)
+                            ? kNoTrack
+                            : resource->GetMappedTrackNum(this, movie, record);
+                    CheckHr(trace, resource->WriteStates(target, track, record, bounded, states));
                 }
             }
             CheckHr(trace, message.Finish());
@@ -541,7 +593,11 @@ void CTimelineContext::HandlePortStateChange(CEntryPoint& trace, std::int32_t mo
     if (movie == nullptr) {
         return;
     }
-    for (const auto& resource : m_owner.Resources()) {
+    const auto resources = m_owner.Resources();
+    for (const auto& resource : resources) {
+        if (IsRedundantGangResource(*resource)) {
+            continue;
+        }
         CheckHr(trace, resource->HandlePortStateChange(movie, 0, moviePosition,
                                                        static_cast<TmsPortState>(oldState),
                                                        static_cast<TmsPortState>(newState)));
@@ -549,21 +605,65 @@ void CTimelineContext::HandlePortStateChange(CEntryPoint& trace, std::int32_t mo
     if (oldState == newState) {
         return;
     }
+    const bool ganged = m_owner.Ganged();
+    const long construction = kConstructionFlags | (ganged ? kGangedConstruction : 0);
     if (newState == TmsShuttleRecord) {
         CVariant building;
         TMS_CHECK_COM(trace, movie->GetProperty(CBstr("underConstruction"), building.GetAddress()));
         if (!building.ToBool()) {
             m_recordPhase = 1;
-            TMS_CHECK_COM(trace, movie->SetConstruction(kConstructionFlags, 0, TRUE));
+            TMS_CHECK_COM(trace, movie->SetConstruction(construction, 0, TRUE));
+        }
+        if (ganged) {
+            // Every gang member's record segment reaches one continuous-record
+            // segment ahead, so the gang's tracks end together.
+            const std::int32_t ahead = m_owner.ContinuousRecordFields();
+            for (const auto& resource : resources) {
+                const std::int32_t type = resource->TrackType();
+                if (type == 0 || !resource->IsAssignedForRecord() ||
+                    IsRedundantGangResource(*resource)) {
+                    continue;
+                }
+                const std::int32_t track = resource->GetMappedTrackNum(this, movie, true);
+                unsigned short code = 0;
+                TMS_CHECK_COM(trace, movie->GetLastSegment(type, track, 0, -1, &code));
+                if (code == 0) {
+                    continue;
+                }
+                long fileType = 0, mediaIn = 0, mediaOut = 0, duration = 0;
+                CBstr name;
+                TMS_CHECK_COM(trace,
+                              movie->GetSegmentDescription(type, track, code, &fileType, &name,
+                                                           &mediaIn, &mediaOut, &duration));
+                TMS_CHECK_COM(trace,
+                              movie->UpdateSegment(type, track, code, -1, mediaIn + ahead, 2));
+            }
         }
     }
     if (oldState == TmsShuttleRecord && newState == TmsIdle) {
         const std::int32_t end = m_rec.recordOffset + moviePosition + (moviePosition > 0 ? 1 : 0);
-        TMS_CHECK_COM(trace, movie->SetMarks(-1, end, 2, TRUE));
+        SetMarks(trace, movie, -1, end, 2, true);
         m_rec.portState = TmsIdle;
         m_recordPhase = 2;
-        TMS_CHECK_COM(trace, movie->SetConstruction(kConstructionFlags, 0, FALSE));
+        TMS_CHECK_COM(trace, movie->SetConstruction(construction, 0, FALSE));
         m_rec.underConstruction = false;
         m_recordPhase = 0;
     }
+}
+
+bool CTimelineContext::IsRedundantGangResource(CTmsResource& resource) const {
+    if (!m_ganged || m_gangOrder <= 0) {
+        return false;
+    }
+    if (m_mappedAudioOffset == 0 && m_mappedVideoOffset == 0) {
+        return false;
+    }
+    const std::u16string& type = resource.TypeName();
+    if (m_mappedAudioOffset > 0 && m_mappedVideoOffset == 0) {
+        return type != u"audio";
+    }
+    if (m_mappedAudioOffset == 0 && m_mappedVideoOffset > 0) {
+        return type != u"video";
+    }
+    return type != u"audio" && type != u"video";
 }

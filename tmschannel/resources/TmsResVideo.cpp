@@ -1,5 +1,7 @@
 #include "tmschannel/resources/TmsResVideo.h"
 
+#include "tmschannel/context/TrackMapping.h"
+
 #include "platform/com/Utf.h"
 #include "platform/kernel/CriticalSectionLock.h"
 #include "server/appserverutil/ChanAccess.h"
@@ -8,6 +10,7 @@
 #include "tmschannel/common/ConfigReader.h"
 #include "tmschannel/common/NameQuery.h"
 #include "tmschannel/common/VideoFormat.h"
+#include "tmschannel/context/TrackMapping.h"
 #include "tmschannel/frame/ErrorFrame.h"
 #include "tmschannel/resources/TmsVfs.h"
 
@@ -247,6 +250,10 @@ std::int32_t CTmsResVideo::GetMediaFileType(std::int32_t fileType) {
         default:
             return 2;
     }
+}
+
+std::int32_t CTmsResVideo::GetMappedTrackNum(const ITrackMapping* context, IMovie*, bool) {
+    return (context != nullptr ? context->MappedVideoOffset() : 0) + ResourceNumber();
 }
 
 BYTE* CTmsResVideo::GetMediaData(BYTE* block) {

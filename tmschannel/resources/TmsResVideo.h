@@ -20,6 +20,9 @@ public:
 
     std::int32_t GetFieldGranularity() override;
     BYTE* GetMediaData(BYTE* block) override;
+    // The context's mapped video offset plus the resource number.
+    std::int32_t GetMappedTrackNum(const ITrackMapping* context, IMovie* movie,
+                                   bool record) override;
     HRESULT PublishStatus(CChanAccess& access) override;
     HRESULT PutStatus(std::uint16_t cycle, const CRtsShmem& shmem,
                       std::int32_t channelIndex) override;

@@ -25,7 +25,7 @@
 
 class CChanAccess;
 class CFileMap;
-class CTimelineContext;
+class ITrackMapping;
 struct IMovie;
 struct MediaFileInfo;
 class CRtsShmem;
@@ -52,7 +52,8 @@ public:
     virtual BYTE* GetMediaData(BYTE* block);
     // The movie track this resource plays or records for the context; the
     // base takes the resource number.
-    virtual std::int32_t GetMappedTrackNum(CTimelineContext* context, IMovie* movie, bool record) {
+    virtual std::int32_t GetMappedTrackNum(const ITrackMapping* context, IMovie* movie,
+                                           bool record) {
         return m_resourceNumber;
     }
     virtual bool IsAssignedForRecord() { return m_assigned; }

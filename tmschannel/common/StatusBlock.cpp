@@ -1,4 +1,4 @@
-#include "tmschannel/channel/StatusBlock.h"
+#include "tmschannel/common/StatusBlock.h"
 
 #include "platform/com/Utf.h"
 #include "platform/kernel/Mutex.h"
