@@ -22,14 +22,20 @@ void PortContext(Golden& g, std::uint32_t flags, std::int32_t changeId, std::int
     g.U32(56, 3).U32(60, 3).U32(64, bits).U32(68, 0).U32(72, static_cast<std::uint32_t>(markOut));
 }
 
-// A 'vid ' chunk at offset at: start, file code, media position, fields
-// left, offset into the segment, flags.
-void Video(Golden& g, std::size_t at, std::int32_t start, std::uint16_t code, std::int32_t left) {
+// A 'vid ' chunk at offset at: port position, file code, media position,
+// fields left, movie position less the (clipped) segment start, flags.
+void VideoState(Golden& g, std::size_t at, std::int32_t port, std::uint16_t code,
+                std::int32_t media, std::int32_t left, std::int32_t intoSegment) {
     g.Text(at, "vid ").U32(at + 4, 32);
-    g.U32(at + 8, static_cast<std::uint32_t>(start)).U16(at + 12, code);
-    g.U32(at + 16, static_cast<std::uint32_t>(start))
+    g.U32(at + 8, static_cast<std::uint32_t>(port)).U16(at + 12, code);
+    g.U32(at + 16, static_cast<std::uint32_t>(media))
         .U32(at + 24, static_cast<std::uint32_t>(left));
-    g.U32(at + 28, static_cast<std::uint32_t>(start)).U16(at + 34, 2 + 64);
+    g.U32(at + 28, static_cast<std::uint32_t>(intoSegment)).U16(at + 34, 2 + 64);
+}
+
+// The same where movie and port positions agree and the segment starts at 0.
+void Video(Golden& g, std::size_t at, std::int32_t start, std::uint16_t code, std::int32_t left) {
+    VideoState(g, at, start, code, start, left, start);
 }
 
 void ResourceList(Golden& g, std::size_t listSize) {
@@ -61,7 +67,9 @@ TEST_F(ContextGoldenTest, CuePlaySeekStopAndReverseOfAKnownMovie) {
     fileHead.Text(76, "LIST").U32(80, 4 + 8 + 264).Text(84, "file");
     EXPECT_EQ(std::vector<BYTE>(files.begin(), files.begin() + 88), fileHead.Bytes());
     EXPECT_EQ(std::string(files.begin() + 88, files.begin() + 92), "fw  ");
-    EXPECT_EQ(files[96], 1) << "file code";
+    // The file code comes from the process's pool; the states name it.
+    const std::uint16_t code = static_cast<std::uint16_t>(files[96] | files[97] << 8);
+    EXPECT_NE(code, 0) << "file code";
     EXPECT_EQ(files[100], 11) << "media file type of an Mpeg file in 525 lines";
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&files[104])).size(), 18u);
 
@@ -69,8 +77,8 @@ TEST_F(ContextGoldenTest, CuePlaySeekStopAndReverseOfAKnownMovie) {
     cueMessage.Text(0, "RIFF").U32(4, 240).Text(8, "sbuf");
     PortContext(cueMessage, 0x2ED, 1, TmsCuePlay, 0.0f, 511);
     ResourceList(cueMessage, 164);
-    Video(cueMessage, 168, 0, 1, 599);
-    Video(cueMessage, 208, 510, 1, 89);
+    Video(cueMessage, 168, 0, code, 599);
+    Video(cueMessage, 208, 510, code, 89);
     EXPECT_EQ(got[1].bytes, cueMessage.Bytes())
         << tmstest::Hex(got[1].bytes.data(), got[1].bytes.size());
 
@@ -99,8 +107,8 @@ TEST_F(ContextGoldenTest, CuePlaySeekStopAndReverseOfAKnownMovie) {
     PortContext(seekMessage, 0x209, 3, TmsShuttlePlay, 1.0f, 599);
     seekMessage.U32(44, 100);
     ResourceList(seekMessage, 164);
-    Video(seekMessage, 168, 512, 1, 87);
-    Video(seekMessage, 208, 598, 1, 1);
+    Video(seekMessage, 168, 512, code, 87);
+    Video(seekMessage, 208, 598, code, 1);
     EXPECT_EQ(got[0].bytes, seekMessage.Bytes())
         << tmstest::Hex(got[0].bytes.data(), got[0].bytes.size());
 
@@ -130,8 +138,8 @@ TEST_F(ContextGoldenTest, CuePlaySeekStopAndReverseOfAKnownMovie) {
     PortContext(reverseMessage, 0x701, 5, TmsShuttlePlay, -2.0f, 101);
     reverseMessage.U32(44, 100);
     ResourceList(reverseMessage, 164);
-    Video(reverseMessage, 168, 0, 1, 599);
-    Video(reverseMessage, 208, 100, 1, 499);
+    Video(reverseMessage, 168, 0, code, 599);
+    Video(reverseMessage, 208, 100, code, 499);
     EXPECT_EQ(got[0].bytes, reverseMessage.Bytes())
         << tmstest::Hex(got[0].bytes.data(), got[0].bytes.size());
 
@@ -141,6 +149,113 @@ TEST_F(ContextGoldenTest, CuePlaySeekStopAndReverseOfAKnownMovie) {
     EXPECT_EQ(broker->ApplyContextChange(token, 124, record.data()), HR(0x80043003));
     EXPECT_EQ(LastErrorText(), "Chan2:Ctx0: Cannot go from portState 2 to portState 4");
     EXPECT_TRUE(Received().empty());
+    ASSERT_EQ(m_channel->FreeContext(token), S_OK);
+}
+
+// The channel loops, and the limits 100 to 139 bound the lists: they run
+// 100 to 138 (the last even field below the end limit) and come back to
+// 100 two fields of port time after each loop point. The play limits go
+// unbounded, since the lists themselves repeat.
+TEST_F(ContextGoldenTest, LimitsWithLoopRepeatBetweenThem) {
+    EditConfig(R"(<Channel id="Chan2" channelIndex="1" channelType="Player" loop="false")",
+               R"(<Channel id="Chan2" channelIndex="1" channelType="Player" loop="true")");
+    ASSERT_EQ(m_channel->RefreshConfig(CBstr("")), S_OK) << LastErrorText();
+    const unsigned token = Alloc(Create("loop", true, 600));
+    ITmsContextBroker* broker = m_broker;
+
+    // Cue at 120 with both limits: 120 ... 136 and the loop point at 138
+    // (10 states), then nine loops of 100 ... 138 at ports 140 + 40k (20
+    // each); the tenth loop point (port 498) ends the list. Each loop is
+    // a run of its own offset: its first and last state go.
+    Forget();
+    auto cue = Change(0x60000C, TmsCuePlay, 0.0f, 120);
+    Golden limits(cue);
+    limits.U32(88, 100).U32(92, 139);
+    cue = limits.Bytes();
+    ASSERT_EQ(broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
+    auto got = Received();
+    ASSERT_EQ(got.size(), 2u);
+    ASSERT_GE(got[0].bytes.size(), 98u);
+    const std::uint16_t code = static_cast<std::uint16_t>(got[0].bytes[96] | got[0].bytes[97] << 8);
+    Golden cueMessage(968);
+    cueMessage.Text(0, "RIFF").U32(4, 960).Text(8, "sbuf");
+    PortContext(cueMessage, 0x2FD, 1, TmsCuePlay, 0.0f, 499);
+    cueMessage.U32(44, 120).U32(48, 0x80000000u).U32(52, 0x7FFFFFFF).U32(68, 120);
+    ResourceList(cueMessage, 884);
+    // The segment clipped to the limits: it starts at 100, 40 fields long.
+    auto loopRun = [code](Golden& g, std::size_t at, std::int32_t first, std::int32_t port) {
+        VideoState(g, at, port, code, first, 139 - first, first - 100);
+        VideoState(g, at + 40, port + 138 - first, code, 138, 1, 38);
+    };
+    loopRun(cueMessage, 168, 120, 120);
+    for (int k = 0; k < 9; ++k) {
+        loopRun(cueMessage, 248 + 80 * k, 100, 140 + 40 * k);
+    }
+    EXPECT_EQ(got[1].bytes, cueMessage.Bytes())
+        << tmstest::Hex(got[1].bytes.data(), got[1].bytes.size());
+
+    // Play at 1x: the window goes on to 256 states past the position, 66
+    // more. The first would be 140, past the loop end: the list loops at
+    // once without a second loop point at 138, then three whole loops with
+    // theirs from port 500, then 100 ... 110 at ports 620 ... 630.
+    Forget();
+    auto play = Change(0x0104, TmsShuttlePlay, 1.0f, 0, 600);
+    ASSERT_EQ(broker->ApplyContextChange(token, 124, play.data()), S_OK) << LastErrorText();
+    got = Received();
+    ASSERT_EQ(got.size(), 1u);
+    Golden playMessage(488);
+    playMessage.Text(0, "RIFF").U32(4, 480).Text(8, "sbuf");
+    PortContext(playMessage, 0x305, 2, TmsShuttlePlay, 1.0f, 631);
+    playMessage.U32(44, 120).U32(48, 0x80000000u).U32(52, 0x7FFFFFFF).U32(68, 120);
+    ResourceList(playMessage, 404);
+    for (int k = 0; k < 3; ++k) {
+        loopRun(playMessage, 168 + 80 * k, 100, 500 + 40 * k);
+    }
+    VideoState(playMessage, 408, 620, code, 100, 39, 0);
+    VideoState(playMessage, 448, 630, code, 110, 29, 10);
+    EXPECT_EQ(got[0].bytes, playMessage.Bytes())
+        << tmstest::Hex(got[0].bytes.data(), got[0].bytes.size());
+    ASSERT_EQ(m_channel->FreeContext(token), S_OK);
+}
+
+// A delete of 50 fields before the cued position moves the movie position
+// back by 50 and keeps the port position; a cued context then starts its
+// list again from there, on the shortened timeline.
+TEST_F(ContextGoldenTest, AnEditBeforeTheCuedPositionShiftsTheMovieAgainstThePort) {
+    const unsigned token = Alloc(Create("edit", true, 600));
+    ITmsContextBroker* broker = m_broker;
+    // 300 ... 596 and the loop point at 598.
+    auto cue = Change(0x000C, TmsCuePlay, 0.0f, 300);
+    ASSERT_EQ(broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
+
+    Forget();
+    auto edit = Change(0x800000, TmsCuePlay, 0.0f, 0, 550);
+    Golden fields(edit);
+    fields.U32(108, 100).U32(112, 149).U32(116, static_cast<std::uint32_t>(-50));
+    edit = fields.Bytes();
+    ASSERT_EQ(broker->ApplyContextChange(token, 124, edit.data()), S_OK) << LastErrorText();
+    auto got = Received();
+    ASSERT_EQ(got.size(), 1u);
+    // Purged (0x400): the edit missed the window of a cued context. The
+    // offset is now 50: the minimum moves to port 50 (0x10); the maximum,
+    // 549 on the shorter timeline, lands on port 599 as before. The list
+    // runs 250 ... 546 at ports 300 ... 596 and loops at 548 (port 598);
+    // the segment is clipped to the timeline's 550 fields.
+    ASSERT_EQ(got[0].bytes.size(), 248u);
+    // The segment's file code, as the pool handed it out (the pool is the
+    // process's, shared with the tests before).
+    const std::uint16_t code =
+        static_cast<std::uint16_t>(got[0].bytes[180] | got[0].bytes[181] << 8);
+    EXPECT_NE(code, 0);
+    Golden editMessage(248);
+    editMessage.Text(0, "RIFF").U32(4, 240).Text(8, "sbuf");
+    PortContext(editMessage, 0x611, 2, TmsCuePlay, 0.0f, 599);
+    editMessage.U32(44, 300).U32(48, 50).U32(52, 599).U32(68, 300);
+    ResourceList(editMessage, 164);
+    VideoState(editMessage, 168, 300, code, 250, 299, 250);
+    VideoState(editMessage, 208, 598, code, 548, 1, 548);
+    EXPECT_EQ(got[0].bytes, editMessage.Bytes())
+        << tmstest::Hex(got[0].bytes.data(), got[0].bytes.size());
     ASSERT_EQ(m_channel->FreeContext(token), S_OK);
 }
 

@@ -12,6 +12,8 @@ namespace tmstest {
 class Golden {
 public:
     explicit Golden(std::size_t size) : m_bytes(size, 0) {}
+    // Further fields written over bytes made elsewhere.
+    explicit Golden(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
     Golden& Text(std::size_t at, const char* s) {
         std::memcpy(m_bytes.data() + at, s, std::strlen(s));
         return *this;

@@ -181,7 +181,10 @@ CStateWindow::ListResult CStateWindow::CreateForward(const ListContext& c, const
         }
     }
     m_lastList = p;
-    const bool beyond = loopEnd < m;
+    // A list that starts past the loop end continues after a loop point the
+    // window already holds: its first loop adds none. Later loops reach the
+    // loop end from inside and add theirs.
+    bool beyond = loopEnd < m;
     const int loopsAllowed = LoopsAllowed(c);
     int loops = 0;
     std::vector<std::unique_ptr<StateEntry>> made;
@@ -193,6 +196,7 @@ CStateWindow::ListResult CStateWindow::CreateForward(const ListContext& c, const
             if (!beyond) {
                 made.push_back(LoopPoint(m, q));
             }
+            beyond = false;
             if (c.underConstruction || loops >= loopsAllowed) {
                 break;
             }
@@ -242,7 +246,9 @@ CStateWindow::ListResult CStateWindow::CreateReverse(const ListContext& c, const
         }
     }
     m_lastList = p;
-    const bool before = loopStart > m;
+    // As forward: only the first loop of a list that starts before the loop
+    // start leaves out its loop point.
+    bool before = loopStart > m;
     const int loopsAllowed = LoopsAllowed(c);
     int loops = 0;
     // Built backwards: made[0] is the latest state.
@@ -260,6 +266,7 @@ CStateWindow::ListResult CStateWindow::CreateReverse(const ListContext& c, const
         if (!before) {
             made.push_back(LoopPoint(m, q));
         }
+        before = false;
         if (c.underConstruction || loops >= loopsAllowed) {
             break;
         }
