@@ -17,6 +17,11 @@ bool SamePair(const PositionPair& a, const PositionPair& b) {
 
 }  // namespace
 
+void CStateWindow::Reset() {
+    Clear();
+    m_lastList = {static_cast<std::int32_t>(0x80000000u), static_cast<std::int32_t>(0x80000000u)};
+}
+
 bool CStateWindow::Clear() {
     const bool had = !m_entries.empty();
     m_entries.clear();

@@ -43,6 +43,9 @@ public:
 
     // Destroys every entry; true when there were any.
     bool Clear();
+    // Clears the window and forgets the last list position, as for a new
+    // timeline: a speed-0 list is then built forward whatever went before.
+    void Reset();
     // Index of p (see the algorithm in the source), -1 when outside.
     int FindPos(const PositionPair& p) const;
     bool IsPosIn(const PositionPair& p) const;

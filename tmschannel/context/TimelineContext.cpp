@@ -236,7 +236,8 @@ void CTimelineContext::Reset() {
     m_loop = false;
     m_timelineMin = m_timelineMax = 0;
     m_lastReportedPortState = TmsIdle;
-    m_window.Clear();
+    // A new allocation's first cue must not follow the last one's list.
+    m_window.Reset();
 }
 
 bool CTimelineContext::Reserve(std::uint32_t token) {

@@ -280,8 +280,8 @@ HRESULT CTimelineContext::ApplyThumbnailChange() {
             return;
         }
         CVariant read;
-        TMS_CHECK_COM(trace,
-                      movie->GetProperty(CBstr("thumbnailMark+thumbnailImage"), read.GetAddress()));
+        TMS_CHECK_COM(
+            trace, movie->GetProperties(CBstr("thumbnailMark+thumbnailImage"), read.GetAddress()));
         const std::vector<CVariant> values = ReadVariantArray(read.GetVARIANT());
         if (values.size() < 2) {
             TMS_RAISE(trace, E_UNEXPECTED, "%s:Ctx%d: the movie gave %d thumbnail values, not 2",

@@ -1,0 +1,327 @@
+// A timeline context on its own: a stand-in channel that captures (or
+// refuses) every RTS message, a real movie of the timeline component, and
+// resources made for the case. What the channel tests cannot reach from
+// outside: the state message overflowing its buffer, file codes after sends
+// that fail, the channel going offline, and the thumbnail.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "platform/com/CoCreateInstance.h"
+#include "platform/com/ComObjectBase.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/VariantArray.h"
+#include "platform/xml/IXMLDOMDocument2.h"
+#include "server/appserverutil/ChanAccess.h"
+#include "server/appserverutil/StatusMemoryLayout.h"
+#include "server/ipmclient/RtsShmem.h"
+#include "server/timeline/IMovie.h"
+#include "server/timeline/IMovieBuilder.h"
+#include "server/timeline/ITimeline.h"
+#include "tests/frame/LogLines.h"
+#include "tests/rts/Golden.h"
+#include "tests/support/TestRuntimeDir.h"
+#include "tmschannel/common/VideoFormat.h"
+#include "tmschannel/context/ContextOwner.h"
+#include "tmschannel/context/FileCodePool.h"
+#include "tmschannel/context/TimelineContext.h"
+#include "tmschannel/resources/TmsResource.h"
+#include "tmschannel/rts/RtsMessages.h"
+
+namespace {
+
+using tmstest::Golden;
+
+constexpr std::uint32_t kToken = 0x00010100;  // channel 1, code 1, context 0
+constexpr HRESULT kSendFailed = HR(0x80048010);
+
+// The channel as a context sees it. Messages are kept as sent; the one
+// numbered failAt (counting from 0) is refused.
+class CStandInChannel final : public IContextOwner {
+public:
+    std::int32_t ChannelNumber() const override { return 1; }
+    std::string ChannelName() const override { return "Chan2"; }
+    const CRtsShmem& RtsShmem() const override { return m_shmem; }
+    CChanAccess* ChanAccess() const override { return access; }
+    HRESULT SendRtsMsg(CMmioMsg& message, DWORD) override {
+        if (sent++ == failAt) {
+            return kSendFailed;
+        }
+        const BYTE* b = message.GetBuffer();
+        messages.emplace_back(b, b + message.GetMsgSize());
+        return S_OK;
+    }
+    std::vector<std::shared_ptr<CTmsResource>> Resources() const override { return resources; }
+    std::int32_t VideoFormat() const override {
+        return tmsvideo::FormatFromName("Format525_60Hz_2To1", tmsvideo::kFormatInvalid);
+    }
+    bool LoopPlayback() const override { return false; }
+    bool EeBoard() const override { return true; }
+    std::string ChannelType() const override { return "Player"; }
+    HRESULT SetDefaultIdleMode(bool, bool) override { return S_OK; }
+    bool Ganged() const override { return false; }
+    std::int32_t ContinuousRecordFields() const override { return 0; }
+
+    std::vector<std::shared_ptr<CTmsResource>> resources;
+    CChanAccess* access = nullptr;
+    int failAt = -1;
+    int sent = 0;
+    std::vector<std::vector<BYTE>> messages;
+
+private:
+    CRtsShmem m_shmem;  // never opened: no context is ever active
+};
+
+// A video track whose states are plain 'vid ' chunks, copies of each when
+// heavy, so that a list can be made larger than the message buffer.
+class CPlainVideo : public CTmsResource {
+public:
+    CPlainVideo() : CTmsResource(0) {
+        m_trackType = 4;
+        m_typeName = u"video";
+        m_indexText = u"1";
+    }
+    HRESULT PublishStatus(CChanAccess&) override { return S_OK; }
+    HRESULT PutStatus(std::uint16_t, const CRtsShmem&, std::int32_t) override { return S_OK; }
+    HRESULT AddBlackState(IMovie*, std::int32_t, std::int32_t, rts::CStateMessageBuilder&,
+                          std::int32_t, std::int32_t) override {
+        return S_OK;
+    }
+    HRESULT AddState(IMovie*, std::int32_t, std::int32_t p, bool, bool, const MediaSegmentInfo&,
+                     rts::CStateMessageBuilder& message) override {
+        rts::VideoStateRecord state{};
+        state.start = p;
+        for (int i = 0; i < copies; ++i) {
+            if (const HRESULT hr = message.AddVideoState(state); FAILED(hr)) {
+                return hr;
+            }
+        }
+        return S_OK;
+    }
+    int copies = 1;
+};
+
+// Hands a purge back to the context, as the channel's broker does.
+class CLoopBackBroker : public CComObjectBase<ITmsContextBroker> {
+public:
+    HRESULT ApplyContextChange(unsigned int token, int, unsigned char* change) override {
+        return context->ApplyContextChange(token, change);
+    }
+    HRESULT ApplyContextUpdate(unsigned int token, int, unsigned char* update) override {
+        return context->ApplyContextUpdate(token, update);
+    }
+    HRESULT ApplyScheduledChange(unsigned int, BSTR, TmsPortContextCondition, unsigned int, long,
+                                 int, unsigned char*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT GetChannelCapabilities(unsigned int*, unsigned int*) override { return E_NOTIMPL; }
+    HRESULT IsPlaying(unsigned int, long*) override { return E_NOTIMPL; }
+    CTimelineContext* context = nullptr;
+};
+
+std::vector<unsigned char> Change(std::uint32_t flags, std::int32_t state, float speed,
+                                  std::int32_t position, std::int32_t length) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &speed, 4);
+    Golden g(124);
+    g.U32(0, flags).U32(24, 1).U32(32, static_cast<std::uint32_t>(state)).U32(44, bits);
+    g.U32(48, static_cast<std::uint32_t>(position)).U32(96, static_cast<std::uint32_t>(length));
+    return g.Bytes();
+}
+
+std::uint32_t Word(const std::vector<BYTE>& m, std::size_t at) {
+    return m[at] | m[at + 1] << 8 | m[at + 2] << 16 | static_cast<std::uint32_t>(m[at + 3]) << 24;
+}
+
+class TimelineContextTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(DllRegisterServerAt(TMS_XMLDOM_LIB), S_OK);
+        ASSERT_EQ(DllRegisterServerAt(TMS_TIMELINE_LIB), S_OK);
+        CFileCodePool::Instance().ResetForTest();
+        ASSERT_EQ(CoCreateInstance(CLSID_DOMDocument40, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IXMLDOMDocument2, reinterpret_cast<void**>(&m_config)),
+                  S_OK);
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        ASSERT_EQ(m_config->loadXML(CBstr("<Config><System/></Config>"), &ok), S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_MovieBuilder, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IMovieBuilder, reinterpret_cast<void**>(&m_builder)),
+                  S_OK);
+        unsigned short code = 0;
+        ASSERT_EQ(m_builder->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("m"), &code,
+                                            IID_ITimeline, reinterpret_cast<void**>(&m_timeline)),
+                  S_OK);
+        ASSERT_EQ(m_timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&m_movie)), S_OK);
+        m_video = std::make_shared<CPlainVideo>();
+        m_channel.resources = {m_video};
+        m_context = std::make_unique<CTimelineContext>(0, m_config, m_channel);
+        m_broker = MakeComObject<CLoopBackBroker>();
+        m_broker->context = m_context.get();
+        ASSERT_EQ(m_context->RegisterTimeline(kToken, m_broker, m_timeline, false), S_OK);
+    }
+    void TearDown() override {
+        m_context.reset();
+        m_broker.Release();
+    }
+
+    // Clips of one frame, each its own media file.
+    void AppendClips(int count) {
+        for (int i = 0; i < count; ++i) {
+            unsigned short segment = 0;
+            ASSERT_EQ(m_movie->AppendSegment(4, 0, 0, 2, 4, nullptr, &segment), S_OK);
+        }
+    }
+    HRESULT Apply(std::vector<unsigned char> change) {
+        return m_context->ApplyContextChange(kToken, change.data());
+    }
+
+    tmstest::TestRuntimeDir m_dir;
+    CComPtr<IXMLDOMDocument2> m_config;
+    CComPtr<IMovieBuilder> m_builder;
+    CComPtr<ITimeline> m_timeline;
+    CComPtr<IMovie> m_movie;
+    std::shared_ptr<CPlainVideo> m_video;
+    CStandInChannel m_channel;
+    CComPtr<CLoopBackBroker> m_broker;
+    std::unique_ptr<CTimelineContext> m_context;
+};
+
+TEST_F(TimelineContextTest, AListTooLargeForTheBufferFailsAndTheRecordStaysAsItWas) {
+    AppendClips(1);
+    unsigned short rest = 0;
+    ASSERT_EQ(m_movie->AppendSegment(4, 0, 0, 598, 4, nullptr, &rest), S_OK);
+    ASSERT_EQ(Apply(Change(0x000C, TmsCuePlay, 0.0f, 100, 600)), S_OK);
+    const std::size_t before = m_channel.messages.size();
+
+    // 256 new states of a run write two chunks; 600 copies of each overflow
+    // the 40960-byte buffer.
+    m_video->copies = 600;
+    const HRESULT hr = Apply(Change(0x010C, TmsShuttlePlay, 1.0f, 0, 600));
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ(m_channel.messages.size(), before) << "nothing of the failed change is sent";
+
+    // The same play again: still a move from Cue (port-state flag 0x0004 and
+    // state 2) under the change id the failed change did not keep.
+    m_video->copies = 1;
+    ASSERT_EQ(Apply(Change(0x0104, TmsShuttlePlay, 1.0f, 0, 600)), S_OK);
+    const auto& last = m_channel.messages.back();
+    EXPECT_EQ(Word(last, 24) & 0x0104u, 0x0104u);
+    EXPECT_EQ(Word(last, 28), 2u) << "change id";
+    EXPECT_EQ(Word(last, 40), static_cast<std::uint32_t>(TmsShuttlePlay));
+}
+
+// Every send that can fail on the way, and the revoke's closing sends: the
+// codes of the files a context opened all go back to the pool.
+TEST_F(TimelineContextTest, FileCodesComeBackWhateverSendFails) {
+    AppendClips(40);
+    struct Row {
+        const char* what;
+        int failAt;
+    };
+    // Cue: file opens in messages 0 (36 files) and 1 (4), states in 2.
+    // Seek to 40 frames in: states 3, closes 4. Revoke: closes 5 and 6.
+    const Row rows[] = {{"first file message", 0},    {"second file message", 1},
+                        {"state message", 2},         {"seek's state message", 3},
+                        {"seek's close message", 4},  {"revoke's first close", 5},
+                        {"revoke's second close", 6}, {"none", -1}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        m_channel.failAt = row.failAt;
+        m_channel.sent = 0;
+        Apply(Change(0x000C, TmsCuePlay, 0.0f, 0, 80));
+        Apply(Change(0x0008, TmsCuePlay, 0.0f, 78, 80));
+        EXPECT_GT(CFileCodePool::Instance().UsedCount(), 0u);
+        m_context->RevokeTimeline();
+        EXPECT_EQ(CFileCodePool::Instance().UsedCount(), 0u);
+        ASSERT_EQ(m_context->RegisterTimeline(kToken, m_broker, m_timeline, false), S_OK);
+    }
+}
+
+TEST_F(TimelineContextTest, GoingOfflineStopsAContextThatIsNotIdleAndComingBackIsLogged) {
+    CChanAccess access(1);
+    BOOL created = FALSE;
+    ASSERT_TRUE(access.Open(&created));
+    m_channel.access = &access;
+    AppendClips(4);
+    ASSERT_EQ(Apply(Change(0x000C, TmsCuePlay, 0.0f, 0, 8)), S_OK);
+    auto logged = [](const std::string& text) {
+        for (const auto& r : tmstest::ReadLog()) {
+            if (r.kind == "MSG" && r.text == text) {
+                return true;
+            }
+        }
+        return false;
+    };
+
+    m_channel.messages.clear();
+    ASSERT_EQ(access.SetChanOfflineEvent(true), S_OK);
+    ASSERT_EQ(m_context->HandleOfflineEvent(TmsCuePlay), S_OK);
+    ASSERT_EQ(m_context->HandleOfflineEvent(TmsCuePlay), S_OK) << "latched: said once";
+    ASSERT_EQ(m_channel.messages.size(), 1u);
+    const auto& stop = m_channel.messages[0];
+    EXPECT_EQ(stop.size(), 76u) << "the port context alone";
+    EXPECT_EQ(Word(stop, 24), 0x0800u);
+    EXPECT_EQ(Word(stop, 32), 1u) << "trigger Asap";
+    EXPECT_TRUE(logged("Ch1,Cxt0: taken offline. Forcing 'movie:///ds/grp/m' to idle"));
+
+    ASSERT_EQ(access.SetChanOfflineEvent(false), S_OK);
+    ASSERT_EQ(m_context->HandleOfflineEvent(TmsShuttlePlay), S_OK);
+    EXPECT_TRUE(logged("Ch1,Cxt0: back online"));
+
+    // Idle: the latch moves without a stop; the way back is logged again.
+    m_channel.messages.clear();
+    ASSERT_EQ(access.SetSysOffline(true), S_OK);
+    ASSERT_EQ(m_context->HandleOfflineEvent(TmsIdle), S_OK);
+    EXPECT_TRUE(m_channel.messages.empty());
+    ASSERT_EQ(access.SetSysOffline(false), S_OK);
+    ASSERT_EQ(m_context->HandleOfflineEvent(TmsIdle), S_OK);
+    int backs = 0;
+    for (const auto& r : tmstest::ReadLog()) {
+        backs += r.kind == "MSG" && r.text == "Ch1,Cxt0: back online" ? 1 : 0;
+    }
+    EXPECT_EQ(backs, 2);
+    m_channel.access = nullptr;
+}
+
+TEST_F(TimelineContextTest, AThumbnailMarkIsPublishedWithoutAStateMessage) {
+    CChanAccess access(1);
+    BOOL created = FALSE;
+    ASSERT_TRUE(access.Open(&created));
+    m_channel.access = &access;
+    AppendClips(4);
+    const BYTE image[] = {0x89, 'P', 'N', 'G', 7};
+    ASSERT_EQ(m_movie->SetProperty(CBstr("thumbnailImage"), MakeByteArray(image, sizeof image)),
+              S_OK);
+    ASSERT_EQ(m_movie->SetProperty(CBstr("thumbnailMark"), CVariant(std::int32_t{6})), S_OK);
+
+    Golden mark(Change(0x800000, TmsIdle, 0.0f, 0, 8));
+    mark.U32(108, 6).U32(120, 0x4);
+    ASSERT_EQ(Apply(mark.Bytes()), S_OK);
+    EXPECT_TRUE(m_channel.messages.empty());
+    const std::uint8_t* block = access.StatusBlock();
+    std::uint32_t stored = 0, size = 0;
+    std::memcpy(&stored, block + 0x155C4, 4);
+    std::memcpy(&size, block + statusmem::kThumbnail, 4);
+    EXPECT_EQ(stored, 6u);
+    ASSERT_EQ(size, sizeof image);
+    EXPECT_EQ(std::memcmp(block + statusmem::kThumbnail + 4, image, sizeof image), 0);
+
+    // Without a mark the slot is emptied.
+    ASSERT_EQ(m_movie->SetProperty(CBstr("thumbnailMark"), CVariant(std::int32_t{-1})), S_OK);
+    ASSERT_EQ(Apply(mark.Bytes()), S_OK);
+    std::memcpy(&size, block + statusmem::kThumbnail, 4);
+    EXPECT_EQ(size, 0u);
+    m_channel.access = nullptr;
+}
+
+TEST_F(TimelineContextTest, UnknownContextPropertiesAreRefusedByName) {
+    EXPECT_EQ(m_context->SetProperty("mappedvideooffset", CVariant(std::int32_t{2})), S_OK);
+    EXPECT_EQ(m_context->MappedVideoOffset(), 2);
+    EXPECT_EQ(m_context->SetProperty("gangedctx", CVariant(true)), S_OK);
+    EXPECT_EQ(m_context->SetProperty("mappedtimecodeoffset", CVariant(std::int32_t{1})),
+              HR(0x8004300f));
+}
+
+}  // namespace
