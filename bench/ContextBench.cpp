@@ -1,0 +1,673 @@
+// Context changes through the channel component, against the RTS simulator
+// run in this process.
+//
+// BM_ContextChangeRoundTrip: ApplyContextChange of a play change (speed
+// 1.0 and 0.5 alternately, each a real "sbuf" the simulator checks and
+// acknowledges) against a bare SOCK_SEQPACKET request/reply of the same byte
+// counts, measured alternately, every thread pinned to one CPU (Arg 1) or
+// two (Arg 2). The request size is taken from a first run with the
+// simulator dumping what it receives. Target: ours within 2x of bare at the
+// median and at p99.
+//
+// BM_StateListMovieLength: a position change with a purge, so that each
+// change builds a fresh list of 256 states, on a movie of 10,000 segments
+// against the same on a movie of 10 segments; both windows cover the same
+// nine segments of the same length, so only the movie's length differs.
+// Target: within 2x at the median.
+#include <benchmark/benchmark.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/com/Bstr.h"
+#include "platform/com/CoCreateInstance.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/Variant.h"
+#include "platform/kernel/NamedObjects.h"
+#include "server/configmgr/SystemConfigFile.h"
+#include "server/rtssim/RtsSimulator.h"
+#include "server/timeline/IMovie.h"
+#include "server/timeline/MovieFile.h"
+#include "server/timeline/MovieName.h"
+#include "tmschannel/context/ContextRecord.h"
+#include "tmschannel/tmschannel.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace context_record;
+
+constexpr std::uint32_t kChannel = 1;  // Chan2: one video resource, two fields a frame
+
+double Micros(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::micro>(to - from).count();
+}
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(p * (v.size() - 1))];
+}
+
+// Pins the calling thread, and every thread it starts from then on, to the
+// first cpus CPUs; the old mask comes back on destruction.
+class CCpuPin {
+public:
+    explicit CCpuPin(int cpus) {
+        sched_getaffinity(0, sizeof m_saved, &m_saved);
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        for (int c = 0; c < cpus; ++c) {
+            CPU_SET(c, &set);
+        }
+        m_ok = static_cast<int>(std::thread::hardware_concurrency()) >= cpus &&
+               sched_setaffinity(0, sizeof set, &set) == 0;
+    }
+    ~CCpuPin() { sched_setaffinity(0, sizeof m_saved, &m_saved); }
+    CCpuPin(const CCpuPin&) = delete;
+    CCpuPin& operator=(const CCpuPin&) = delete;
+    bool Ok() const { return m_ok; }
+
+private:
+    cpu_set_t m_saved;
+    bool m_ok = false;
+};
+
+// A private runtime folder (TMS_RUNTIME_DIR) with the channel's servers
+// registered and the system configuration in place; on destruction the
+// servers are unloaded, the server-wide status memory unlinked (this
+// process is the server here) and the folder removed.
+class CBenchRuntime {
+public:
+    CBenchRuntime() {
+        std::string folder = (std::filesystem::temp_directory_path() / "tms-bench-XXXXXX").string();
+        if (::mkdtemp(folder.data()) == nullptr) {
+            m_error = "mkdtemp failed";
+            return;
+        }
+        m_path = folder;
+        ::setenv("TMS_RUNTIME_DIR", m_path.c_str(), 1);
+        for (const char* lib :
+             {TMS_CHANNEL_LIB, TMS_CONFIGMGR_LIB, TMS_XMLDOM_LIB, TMS_TIMELINE_LIB}) {
+            if (DllRegisterServerAt(lib) != S_OK) {
+                m_error = std::string("cannot register ") + lib;
+                return;
+            }
+        }
+        if (EnsureSystemConfig(&m_error).empty()) {
+            return;
+        }
+        m_error.clear();
+    }
+    ~CBenchRuntime() {
+        if (m_path.empty()) {
+            return;
+        }
+        CoFreeUnusedLibrariesEx(0, 0);
+        UnlinkNamedObject("StatusMemory");
+        UnlinkNamedObject("StatusMemoryMutex");
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+        ::unsetenv("TMS_RUNTIME_DIR");
+    }
+    CBenchRuntime(const CBenchRuntime&) = delete;
+    CBenchRuntime& operator=(const CBenchRuntime&) = delete;
+
+    const std::string& Error() const { return m_error; }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::string m_error;
+};
+
+// The RTS simulator of the runtime folder, in this process, its clock
+// stopped so that no status pass runs between the measured calls. With a
+// dump folder it writes every message it receives there.
+class CInProcessRts {
+public:
+    explicit CInProcessRts(const std::string& dumpDir) : m_sim(Options(dumpDir)) {
+        m_started = m_sim.Start(&m_error);
+    }
+    ~CInProcessRts() {
+        if (m_started) {
+            m_sim.Stop();
+        }
+    }
+    CInProcessRts(const CInProcessRts&) = delete;
+    CInProcessRts& operator=(const CInProcessRts&) = delete;
+
+    const std::string& Error() const { return m_error; }
+    std::string Status() { return m_sim.Control("status " + std::to_string(kChannel)); }
+
+private:
+    static RtsSimOptions Options(const std::string& dumpDir) {
+        RtsSimOptions options;
+        options.configPath = SystemConfigPath();
+        options.dumpDir = dumpDir;
+        options.runClockThread = false;
+        return options;
+    }
+
+    CRtsSimulator m_sim;
+    std::string m_error;
+    bool m_started = false;
+};
+
+// Channel 1 opened through the component, and its context broker; closed
+// on destruction.
+class COpenChannel {
+public:
+    COpenChannel() {
+        if (CoCreateInstance(CLSID_TmsChannel, nullptr, CLSCTX_INPROC_SERVER, IID_ITmsChannel,
+                             reinterpret_cast<void**>(&m_channel)) != S_OK) {
+            m_error = "cannot create the channel";
+            return;
+        }
+        if (m_channel->Open(CVariant(static_cast<std::int32_t>(kChannel)), CBstr("suite"),
+                            CBstr("user"), CBstr("bench"), CBstr("uuid-1234")) != S_OK) {
+            m_error = "cannot open channel " + std::to_string(kChannel);
+            m_channel.Release();
+            return;
+        }
+        m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&m_broker));
+        if (m_broker == nullptr) {
+            m_error = "the channel has no context broker";
+        }
+    }
+    ~COpenChannel() {
+        m_broker.Release();
+        if (m_channel != nullptr) {
+            m_channel->Close();
+        }
+    }
+    COpenChannel(const COpenChannel&) = delete;
+    COpenChannel& operator=(const COpenChannel&) = delete;
+
+    const std::string& Error() const { return m_error; }
+    ITmsChannel* Channel() const { return m_channel; }
+    ITmsContextBroker* Broker() const { return m_broker; }
+
+private:
+    CComPtr<ITmsChannel> m_channel;
+    CComPtr<ITmsContextBroker> m_broker;
+    std::string m_error;
+};
+
+// A client's change record: the given flags, trigger Asap, the timeline's
+// length.
+struct ChangeArgs {
+    std::uint32_t flags = 0;
+    std::int32_t portState = 0;
+    float speed = 0.0f;
+    std::int32_t position = 0;
+    std::int32_t length = 0;
+};
+
+ChangeRecord MakeChange(const ChangeArgs& a) {
+    ChangeRecord r{};
+    r.flags = a.flags;
+    r.trigger = 1;
+    r.portState = a.portState;
+    r.speed = a.speed;
+    r.position.movie = a.position;
+    r.timelineLength = a.length;
+    return r;
+}
+
+HRESULT Apply(ITmsContextBroker* broker, unsigned token, ChangeRecord record) {
+    return broker->ApplyContextChange(token, sizeof record,
+                                      reinterpret_cast<unsigned char*>(&record));
+}
+
+// The messages the simulator has dumped so far, oldest first.
+class CDumpReader {
+public:
+    explicit CDumpReader(std::string dir) : m_dir(std::move(dir)) {
+        std::filesystem::create_directories(m_dir);
+    }
+    const std::string& Dir() const { return m_dir; }
+    // The sizes of the messages dumped since the last call.
+    std::vector<std::uintmax_t> TakeNew() {
+        std::vector<std::string> files;
+        for (const auto& e : std::filesystem::directory_iterator(m_dir)) {
+            files.push_back(e.path().string());
+        }
+        std::sort(files.begin(), files.end());
+        std::vector<std::uintmax_t> sizes;
+        for (std::size_t i = m_seen; i < files.size(); ++i) {
+            sizes.push_back(std::filesystem::file_size(files[i]));
+        }
+        m_seen = files.size();
+        return sizes;
+    }
+
+private:
+    std::string m_dir;
+    std::size_t m_seen = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Context-change round trip.
+
+constexpr int kPlayLength = 600;
+constexpr int kSamplesPerRound = 64;
+
+// A context cued and playing at 1x on a populated movie; each Next() is a
+// play change to the other speed, one state message without new states.
+class CPlayingContext {
+public:
+    explicit CPlayingContext(ITmsChannel* channel, ITmsContextBroker* broker) : m_broker(broker) {
+        unsigned short code = 0;
+        CComPtr<IUnknown> timeline;
+        GUID iid = IID_IUnknown;
+        if (channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("play"), TRUE, kPlayLength,
+                                    &code, &iid, reinterpret_cast<void**>(&timeline)) != S_OK ||
+            channel->AllocateContext(code, &m_token) != S_OK) {
+            m_error = "cannot make a context on a populated movie";
+            return;
+        }
+        if (Apply(broker, m_token,
+                  MakeChange({kPortState | kPosition, TmsCuePlay, 0.0f, 0, kPlayLength})) != S_OK ||
+            Apply(broker, m_token,
+                  MakeChange({kPortState | kSpeed, TmsShuttlePlay, 1.0f, 0, kPlayLength})) !=
+                S_OK) {
+            m_error = "cannot cue and play the context";
+        }
+    }
+    const std::string& Error() const { return m_error; }
+
+    HRESULT Next() {
+        m_slow = !m_slow;
+        return Apply(m_broker, m_token,
+                     MakeChange({kPortState | kSpeed, TmsShuttlePlay, m_slow ? 0.5f : 1.0f, 0,
+                                 kPlayLength}));
+    }
+
+private:
+    ITmsContextBroker* m_broker;
+    unsigned m_token = 0;
+    bool m_slow = false;
+    std::string m_error;
+};
+
+// The size of the message each play change sends: every change of a short
+// run must send exactly one message, all of one size; 0 when not.
+std::uintmax_t PlayChangeSize(std::string* error) {
+    CBenchRuntime runtime;
+    if (!runtime.Error().empty()) {
+        *error = runtime.Error();
+        return 0;
+    }
+    CDumpReader dump(runtime.Path() + "/dump");
+    CInProcessRts rts(dump.Dir());
+    if (!rts.Error().empty()) {
+        *error = rts.Error();
+        return 0;
+    }
+    COpenChannel channel;
+    if (!channel.Error().empty()) {
+        *error = channel.Error();
+        return 0;
+    }
+    CPlayingContext context(channel.Channel(), channel.Broker());
+    if (!context.Error().empty()) {
+        *error = context.Error();
+        return 0;
+    }
+    dump.TakeNew();
+    std::uintmax_t size = 0;
+    for (int i = 0; i < 8; ++i) {
+        if (context.Next() != S_OK) {
+            *error = "a play change failed";
+            return 0;
+        }
+        const auto sizes = dump.TakeNew();
+        if (sizes.size() != 1 || (size != 0 && sizes[0] != size)) {
+            *error = "a play change did not send exactly one message of the first one's size";
+            return 0;
+        }
+        size = sizes[0];
+    }
+    return size;
+}
+
+// A SOCK_SEQPACKET pair whose far end answers each request with reply bytes.
+class CEchoPair {
+public:
+    CEchoPair(std::size_t requestSize, std::size_t replySize) {
+        ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, m_fd);
+        m_echo = std::thread([fd = m_fd[1], requestSize, replySize] {
+            std::vector<char> buf(requestSize + 1);
+            const std::vector<char> reply(replySize, 0);
+            while (::recv(fd, buf.data(), buf.size(), 0) > 0) {
+                ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+            }
+        });
+    }
+    ~CEchoPair() {
+        ::shutdown(m_fd[0], SHUT_RDWR);
+        m_echo.join();
+        ::close(m_fd[0]);
+        ::close(m_fd[1]);
+    }
+    CEchoPair(const CEchoPair&) = delete;
+    CEchoPair& operator=(const CEchoPair&) = delete;
+
+    void RoundTrip(const std::vector<char>& request, std::vector<char>& reply) {
+        ::send(m_fd[0], request.data(), request.size(), MSG_NOSIGNAL);
+        ::recv(m_fd[0], reply.data(), reply.size(), 0);
+    }
+
+private:
+    int m_fd[2] = {-1, -1};
+    std::thread m_echo;
+};
+
+void BM_ContextChangeRoundTrip(benchmark::State& state) {
+    std::string error;
+    const std::uintmax_t requestSize = PlayChangeSize(&error);
+    if (requestSize == 0) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const std::size_t replySize = BuildRtsReply(0).size();
+
+    CCpuPin pin(static_cast<int>(state.range(0)));
+    if (!pin.Ok()) {
+        state.SkipWithError("cannot pin to that many CPUs");
+        return;
+    }
+    std::vector<double> ours, bare;
+    {
+        CBenchRuntime runtime;
+        CInProcessRts rts("");
+        COpenChannel channel;
+        for (const std::string* e : {&runtime.Error(), &rts.Error(), &channel.Error()}) {
+            if (!e->empty()) {
+                state.SkipWithError(e->c_str());
+                return;
+            }
+        }
+        CPlayingContext context(channel.Channel(), channel.Broker());
+        if (!context.Error().empty()) {
+            state.SkipWithError(context.Error().c_str());
+            return;
+        }
+        CEchoPair pair(requestSize, replySize);
+        const std::vector<char> request(requestSize, 'x');
+        std::vector<char> reply(replySize + 64);
+        bool failed = false;
+        for (auto _ : state) {
+            for (int i = 0; i < kSamplesPerRound; ++i) {
+                const auto t0 = Clock::now();
+                failed = failed || context.Next() != S_OK;
+                const auto t1 = Clock::now();
+                pair.RoundTrip(request, reply);
+                const auto t2 = Clock::now();
+                ours.push_back(Micros(t0, t1));
+                bare.push_back(Micros(t1, t2));
+            }
+        }
+        if (failed) {
+            state.SkipWithError("a play change failed");
+            return;
+        }
+    }
+    if (!ours.empty()) {
+        const double om = Percentile(ours, 0.5), bm = Percentile(bare, 0.5);
+        const double o99 = Percentile(ours, 0.99), b99 = Percentile(bare, 0.99);
+        state.counters["request_bytes"] = static_cast<double>(requestSize);
+        state.counters["reply_bytes"] = static_cast<double>(replySize);
+        state.counters["ours_median_us"] = om;
+        state.counters["bare_median_us"] = bm;
+        state.counters["ours_p99_us"] = o99;
+        state.counters["bare_p99_us"] = b99;
+        state.counters["ratio_median"] = om / bm;
+        state.counters["ratio_p99"] = o99 / b99;
+    }
+}
+
+BENCHMARK(BM_ContextChangeRoundTrip)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(100)
+    ->Unit(benchmark::kMicrosecond);
+
+// ---------------------------------------------------------------------------
+// State-list building against the movie's length.
+
+constexpr int kSegmentLength = 60;  // fields; 256 states two fields apart span nine segments
+constexpr int kShortMovie = 10;
+constexpr int kLongMovie = 10000;
+constexpr int kListSamplesPerRound = 8;
+
+// A stored movie of count segments on each track the channel populates,
+// every one a copy of the populated segment with its own code and uuid,
+// opened as a timeline; a context on it cued and playing at 1x near its end.
+// Each Next() moves to the other of two positions one segment apart, with a
+// purge, so that a fresh list of 256 states is built over the same nine
+// segments whatever the movie's length.
+class CListContext {
+public:
+    CListContext(ITmsChannel* channel, ITmsContextBroker* broker, const std::string& runtime,
+                 const std::string& name, int count)
+        : m_broker(broker),
+          m_length(count * kSegmentLength),
+          m_base((count - kShortMovie) * kSegmentLength) {
+        unsigned short code = 0;
+        CComPtr<IUnknown> timeline;
+        GUID iid = IID_IUnknown;
+        if (channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr(name.c_str()), TRUE,
+                                    kSegmentLength, &code, &iid,
+                                    reinterpret_cast<void**>(&timeline)) != S_OK) {
+            m_error = "cannot create movie " + name;
+            return;
+        }
+        timeline.Release();
+        channel->CloseTimeline(code);
+        if (!Lengthen(CMovieName("ds", "grp", name).FilePath(runtime), count)) {
+            return;
+        }
+        iid = IID_IUnknown;
+        if (channel->OpenTimeline(CBstr("ds"), CBstr("grp"), CBstr(name.c_str()), &code, &iid,
+                                  reinterpret_cast<void**>(&timeline)) != S_OK ||
+            !HasLength(timeline) || channel->AllocateContext(code, &m_token) != S_OK) {
+            m_error = "cannot open movie " + name + " of " + std::to_string(count) + " segments";
+            return;
+        }
+        if (Apply(broker, m_token,
+                  MakeChange({kPortState | kPosition, TmsCuePlay, 0.0f, m_base, m_length})) !=
+                S_OK ||
+            Apply(broker, m_token,
+                  MakeChange({kPortState | kSpeed, TmsShuttlePlay, 1.0f, m_base, m_length})) !=
+                S_OK) {
+            m_error = "cannot cue and play on movie " + name;
+        }
+    }
+    const std::string& Error() const { return m_error; }
+
+    HRESULT Next() {
+        m_second = !m_second;
+        return Apply(m_broker, m_token,
+                     MakeChange({kPosition | kPurge, 0, 1.0f,
+                                 m_base + (m_second ? kSegmentLength : 0), m_length}));
+    }
+
+private:
+    bool Lengthen(const std::string& path, int count) {
+        try {
+            const CMovieFile file(path);
+            MovieState movie = file.Read();
+            for (auto& [key, track] : movie.tracks) {
+                if (track.segments.size() != 1) {
+                    m_error = "the populated movie has a track without exactly one segment";
+                    return false;
+                }
+                const MovieSegment first = track.segments.front();
+                for (int i = 1; i < count; ++i) {
+                    MovieSegment copy = first;
+                    copy.code = static_cast<std::uint16_t>(movie.nextSegmentCode++);
+                    copy.uuid = first.uuid + "-" + std::to_string(i);
+                    track.segments.push_back(std::move(copy));
+                }
+            }
+            file.Replace(movie);
+            return true;
+        } catch (const std::exception& e) {
+            m_error = e.what();
+            return false;
+        }
+    }
+
+    bool HasLength(IUnknown* timeline) const {
+        CComPtr<IMovie> movie;
+        timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie));
+        CVariant length;
+        return movie != nullptr &&
+               movie->GetProperty(CBstr("length"), length.GetAddress()) == S_OK &&
+               length.ToInt32() == m_length;
+    }
+
+    ITmsContextBroker* m_broker;
+    const std::int32_t m_length;
+    const std::int32_t m_base;
+    unsigned m_token = 0;
+    bool m_second = false;
+    std::string m_error;
+};
+
+// Both movies' contexts on one channel.
+struct ListContexts {
+    ListContexts(ITmsChannel* channel, ITmsContextBroker* broker, const std::string& runtime)
+        : shortMovie(channel, broker, runtime, "short", kShortMovie),
+          longMovie(channel, broker, runtime, "long", kLongMovie) {}
+    std::string Error() const {
+        return !shortMovie.Error().empty() ? shortMovie.Error() : longMovie.Error();
+    }
+    CListContext shortMovie;
+    CListContext longMovie;
+};
+
+// Messages and bytes a change sends on each movie, from a run with the
+// simulator dumping: the two must send the same number of messages.
+struct ListTraffic {
+    double shortMessages = 0, longMessages = 0;
+    double shortBytes = 0, longBytes = 0;
+};
+
+bool MeasureListTraffic(ListTraffic* traffic, std::string* error) {
+    CBenchRuntime runtime;
+    CDumpReader dump(runtime.Path() + "/dump");
+    CInProcessRts rts(dump.Dir());
+    COpenChannel channel;
+    for (const std::string* e : {&runtime.Error(), &rts.Error(), &channel.Error()}) {
+        if (!e->empty()) {
+            *error = *e;
+            return false;
+        }
+    }
+    ListContexts contexts(channel.Channel(), channel.Broker(), runtime.Path());
+    if (!contexts.Error().empty()) {
+        *error = contexts.Error();
+        return false;
+    }
+    constexpr int kChanges = 6;
+    auto run = [&](CListContext& context, double* messages, double* bytes) {
+        dump.TakeNew();
+        for (int i = 0; i < kChanges; ++i) {
+            if (context.Next() != S_OK) {
+                return false;
+            }
+        }
+        const auto sizes = dump.TakeNew();
+        *messages = static_cast<double>(sizes.size()) / kChanges;
+        for (auto s : sizes) {
+            *bytes += static_cast<double>(s) / kChanges;
+        }
+        return true;
+    };
+    if (!run(contexts.shortMovie, &traffic->shortMessages, &traffic->shortBytes) ||
+        !run(contexts.longMovie, &traffic->longMessages, &traffic->longBytes)) {
+        *error = "a position change failed";
+        return false;
+    }
+    if (traffic->shortMessages != traffic->longMessages || traffic->shortMessages < 1) {
+        *error = "the two movies' changes send different numbers of messages";
+        return false;
+    }
+    return true;
+}
+
+void BM_StateListMovieLength(benchmark::State& state) {
+    ListTraffic traffic;
+    std::string error;
+    if (!MeasureListTraffic(&traffic, &error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    CCpuPin pin(static_cast<int>(state.range(0)));
+    if (!pin.Ok()) {
+        state.SkipWithError("cannot pin to that many CPUs");
+        return;
+    }
+    std::vector<double> longTimes, shortTimes;
+    {
+        CBenchRuntime runtime;
+        CInProcessRts rts("");
+        COpenChannel channel;
+        for (const std::string* e : {&runtime.Error(), &rts.Error(), &channel.Error()}) {
+            if (!e->empty()) {
+                state.SkipWithError(e->c_str());
+                return;
+            }
+        }
+        ListContexts contexts(channel.Channel(), channel.Broker(), runtime.Path());
+        if (!contexts.Error().empty()) {
+            state.SkipWithError(contexts.Error().c_str());
+            return;
+        }
+        bool failed = false;
+        for (auto _ : state) {
+            for (int i = 0; i < kListSamplesPerRound; ++i) {
+                const auto t0 = Clock::now();
+                failed = failed || contexts.longMovie.Next() != S_OK;
+                const auto t1 = Clock::now();
+                failed = failed || contexts.shortMovie.Next() != S_OK;
+                const auto t2 = Clock::now();
+                longTimes.push_back(Micros(t0, t1));
+                shortTimes.push_back(Micros(t1, t2));
+            }
+        }
+        if (failed) {
+            state.SkipWithError("a position change failed");
+            return;
+        }
+    }
+    if (!longTimes.empty()) {
+        const double lm = Percentile(longTimes, 0.5), sm = Percentile(shortTimes, 0.5);
+        const double l99 = Percentile(longTimes, 0.99), s99 = Percentile(shortTimes, 0.99);
+        state.counters["messages_per_change"] = traffic.longMessages;
+        state.counters["long_bytes_per_change"] = traffic.longBytes;
+        state.counters["short_bytes_per_change"] = traffic.shortBytes;
+        state.counters["long_median_us"] = lm;
+        state.counters["short_median_us"] = sm;
+        state.counters["long_p99_us"] = l99;
+        state.counters["short_p99_us"] = s99;
+        state.counters["ratio_median"] = lm / sm;
+        state.counters["ratio_p99"] = l99 / s99;
+    }
+}
+
+BENCHMARK(BM_StateListMovieLength)->Arg(2)->Iterations(20)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
