@@ -5,7 +5,10 @@
 #include "server/timeline/TimecodeFormat.h"
 
 CMovie::CMovie(CMovieName name, CMovieFile file, MovieState state)
-    : m_name(std::move(name)), m_file(std::move(file)), m_state(std::move(state)) {}
+    : m_name(std::move(name)),
+      m_file(std::move(file)),
+      m_state(std::move(state)),
+      m_index(m_state) {}
 
 std::string CMovie::Says(const std::string& text) const {
     return "Movie '" + m_name.Text() + "': " + text;

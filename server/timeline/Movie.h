@@ -38,6 +38,7 @@
 #include "server/timeline/MovieFile.h"
 #include "server/timeline/MovieName.h"
 #include "server/timeline/MovieState.h"
+#include "server/timeline/SegmentIndex.h"
 
 // A segment as IMovie's queries describe it.
 struct MovieSegmentView {
@@ -111,7 +112,9 @@ private:
         MovieState next = m_state;
         change(next);
         m_file.Replace(next);
+        CSegmentIndex index(next);
         m_state = std::move(next);
+        m_index = std::move(index);
         ++m_revision;
     }
     // Runs read on the state under the lock.
@@ -119,6 +122,13 @@ private:
     auto Read(F&& read) const EXCLUDES(m_cs) {
         CCriticalSectionLock lock(m_cs);
         return read(static_cast<const MovieState&>(m_state));
+    }
+    // As Read, with the segment index of the state.
+    template <class F>
+    auto ReadIndexed(F&& read) const EXCLUDES(m_cs) {
+        CCriticalSectionLock lock(m_cs);
+        return read(static_cast<const MovieState&>(m_state),
+                    static_cast<const CSegmentIndex&>(m_index));
     }
 
     // "Movie 'd/g/m': " + text, for failures.
@@ -129,7 +139,8 @@ private:
     MovieTrack& TrackOf(MovieState& state, TrackKey track) const;
     std::size_t IndexOf(const MovieTrack& t, TrackKey track, std::uint16_t code) const;
     void CheckTrackKey(TrackKey track) const;
-    MovieSegmentView View(const MovieState& state, TrackKey track, std::size_t index) const;
+    MovieSegmentView View(const MovieState& state, TrackKey track, std::size_t index,
+                          std::int64_t start) const;
     CVariant PropertyOf(const MovieState& state, const std::string& name) const;
     CVariant SpanProperties(const MovieState& state, const std::string& uuid,
                             const std::string& names, bool edit) const;
@@ -138,6 +149,7 @@ private:
     const CMovieFile m_file;
     mutable CCriticalSection m_cs;
     MovieState m_state GUARDED_BY(m_cs);
+    CSegmentIndex m_index GUARDED_BY(m_cs);  // of m_state
     std::uint64_t m_revision GUARDED_BY(m_cs) = 1;
     // The revision each channel saw at its last SectionAndEdit.
     std::map<std::int32_t, std::uint64_t> m_seenRevision GUARDED_BY(m_cs);

@@ -51,13 +51,12 @@ std::size_t CMovie::IndexOf(const MovieTrack& t, TrackKey track, std::uint16_t c
     Refuse("there is no " + SegmentText(track, code));
 }
 
-MovieSegmentView CMovie::View(const MovieState& state, TrackKey track, std::size_t index) const {
+MovieSegmentView CMovie::View(const MovieState& state, TrackKey track, std::size_t index,
+                              std::int64_t start) const {
     const MovieTrack& t = state.tracks.at(track);
     MovieSegmentView view;
     view.segment = t.segments[index];
-    for (std::size_t i = 0; i < index; ++i) {
-        view.start += t.segments[i].duration;
-    }
+    view.start = static_cast<std::int32_t>(start);
     if (view.segment.fileType != 0) {
         view.mediaName = m_name.Text() + "/t" + std::to_string(track.first) + "n" +
                          std::to_string(track.second) + "s" + std::to_string(view.segment.code);
@@ -158,25 +157,23 @@ std::uint16_t CMovie::LastSegment(TrackKey track, std::int32_t fromEnd) const {
 
 std::uint16_t CMovie::SegmentAt(TrackKey track, std::int32_t position) const {
     CheckTrackKey(track);
-    return Read([&](const MovieState& s) -> std::uint16_t {
-        const auto it = s.tracks.find(track);
-        if (it == s.tracks.end()) {
+    return ReadIndexed([&](const MovieState& s, const CSegmentIndex& index) -> std::uint16_t {
+        std::size_t i = 0;
+        if (!index.At(track, position, &i)) {
             return 0;
         }
-        std::int64_t start = 0;
-        for (const MovieSegment& seg : it->second.segments) {
-            if (position >= start && position < start + seg.duration) {
-                return seg.code;
-            }
-            start += seg.duration;
-        }
-        return 0;
+        return s.tracks.at(track).segments[i].code;
     });
 }
 
 MovieSegmentView CMovie::Segment(TrackKey track, std::uint16_t code) const {
-    return Read([&](const MovieState& s) {
-        return View(s, track, IndexOf(TrackOf(s, track), track, code));
+    return ReadIndexed([&](const MovieState& s, const CSegmentIndex& index) {
+        TrackOf(s, track);
+        std::size_t i = 0;
+        if (!index.Find(track, code, &i)) {
+            Refuse("there is no " + SegmentText(track, code));
+        }
+        return View(s, track, i, index.Start(track, i));
     });
 }
 

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "platform/com/SafeArray.h"
 #include "platform/com/VariantArray.h"
@@ -139,6 +140,82 @@ TEST_F(TimelineTracksTest, TrackEdgesAndRefusals) {
     EXPECT_EQ(movie->GetLastSegment(kAudio, 1, 0, -1, &code), S_FALSE);
     // Codes are never reused.
     EXPECT_EQ(Append(movie, kAudio, 1, 5), 4);
+}
+
+// The segments of a track, in order, as the test expects them.
+struct ExpectedSegment {
+    unsigned short code;
+    long length;
+};
+
+// Every position from before the first to past the last segment finds the
+// segment that covers it, and every segment reports the start the lengths
+// before it add up to.
+void ExpectLookups(IMovie* movie, long type, const std::vector<ExpectedSegment>& segments) {
+    long start = 0;
+    for (const ExpectedSegment& e : segments) {
+        long s = -1, natural = 0, duration = 0;
+        unsigned short flags = 0;
+        unsigned long user = 0;
+        ASSERT_EQ(
+            movie->GetSegmentPositions(type, 0, e.code, &s, &natural, &duration, &flags, &user),
+            S_OK)
+            << "segment " << e.code;
+        EXPECT_EQ(s, start) << "segment " << e.code;
+        EXPECT_EQ(duration, e.length) << "segment " << e.code;
+        for (long p = start; p < start + e.length; ++p) {
+            unsigned short found = 0;
+            ASSERT_EQ(movie->GetSegmentAtPosition(type, 0, p, &found), S_OK) << p;
+            ASSERT_EQ(found, e.code) << "position " << p;
+        }
+        start += e.length;
+    }
+    for (long p : {-1L, start, start + 1}) {
+        unsigned short found = 99;
+        EXPECT_EQ(movie->GetSegmentAtPosition(type, 0, p, &found), S_FALSE) << p;
+        EXPECT_EQ(found, 0) << p;
+    }
+}
+
+TEST_F(TimelineTracksTest, LookupsOfALongTrackWithEmptySegmentsHoldAtEveryBoundary) {
+    // Lengths 0 to 4 in an uneven pattern, empty segments alone, in pairs,
+    // first and last; a second track of other lengths must not be mixed in.
+    unsigned short code = 0;
+    CComPtr<IMovie> movie = Create("long", &code);
+    std::vector<ExpectedSegment> audio;
+    std::vector<ExpectedSegment> video;
+    for (int i = 0; i < 60; ++i) {
+        const long length = i == 59 ? 0 : (i * 7 + i / 5) % 5;
+        audio.push_back({Append(movie, kAudio, 0, length, 2), length});
+        if (i % 3 == 0) {
+            const long other = 1 + i % 4;
+            video.push_back({Append(movie, 10, 0, other, 5), other});
+        }
+    }
+    ExpectLookups(movie, kAudio, audio);
+    ExpectLookups(movie, 10, video);
+
+    // Changes move the later segments: a segment in the middle removed, the
+    // first trimmed, one appended.
+    ASSERT_EQ(movie->RemoveSegment(kAudio, 0, audio[30].code), S_OK);
+    audio.erase(audio.begin() + 30);
+    std::size_t first = 0;
+    while (audio[first].length < 2) {
+        ++first;
+    }
+    ASSERT_EQ(movie->TrimSegment(kAudio, 0, audio[first].code, 1), S_OK);
+    audio[first].length = 1;
+    audio.push_back({Append(movie, kAudio, 0, 3, 2), 3});
+    ExpectLookups(movie, kAudio, audio);
+    ExpectLookups(movie, 10, video);
+
+    // Read back from the file.
+    movie.Release();
+    Bstr d("ds"), g("grp"), m("long");
+    ASSERT_EQ(m_builder->CloseTimeline(d.b, g.b, m.b, 0, code), S_OK);
+    movie = Open("long");
+    ExpectLookups(movie, kAudio, audio);
+    ExpectLookups(movie, 10, video);
 }
 
 TEST_F(TimelineTracksTest, ANewSegmentsMediaDataHoldsOnlyItsFileType) {
