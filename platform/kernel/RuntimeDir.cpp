@@ -62,7 +62,7 @@ std::string CanonicalRuntimeDir() {
 
 }  // namespace
 
-std::string GetRuntimeDir() {
+std::string RuntimeDirText() {
     std::string dir;
     const char* own = std::getenv("TMS_RUNTIME_DIR");
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
@@ -76,8 +76,20 @@ std::string GetRuntimeDir() {
     while (dir.size() > 1 && dir.back() == '/') {
         dir.pop_back();
     }
+    return dir;
+}
+
+std::string GetRuntimeDir() {
+    std::string dir = RuntimeDirText();
     MakeFolders(dir);
     return dir;
+}
+
+std::string PlannedRuntimePath(std::string_view relative) {
+    while (!relative.empty() && relative.front() == '/') {
+        relative.remove_prefix(1);
+    }
+    return RuntimeDirText() + "/" + std::string(relative);
 }
 
 std::string RuntimePath(std::string_view relative) {

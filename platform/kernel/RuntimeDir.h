@@ -28,6 +28,9 @@
 
 std::string GetRuntimeDir();
 std::string RuntimePath(std::string_view relative);
+// The path RuntimePath would give, without making any folder: for callers
+// that only compare it with one they made before.
+std::string PlannedRuntimePath(std::string_view relative);
 std::string RuntimeObjectName(std::string_view name);
 
 // The "/tms.<hash>." start that every object name of the current runtime

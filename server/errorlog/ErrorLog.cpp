@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +27,15 @@ struct LogFile {
     std::mutex lock;
     std::string path;  // guarded by lock
     int fd = -1;       // guarded by lock
+    // When the file was last checked against its path (guarded by lock).
+    std::chrono::steady_clock::time_point checked;
 };
+
+// How long a rotation by another process may go unnoticed: its lines still
+// land whole in the rotated file. Looking the path up on every line cost a
+// system call on every traced context change.
+constexpr const char kLogRelative[] = "log/errorlog.log";
+constexpr auto kRecheckInterval = std::chrono::milliseconds(200);
 
 LogFile& TheLogFile() {
     static LogFile file;
@@ -89,9 +98,13 @@ bool WriteLine(const std::string& line, int level) {
     bool ok = false;
     {
         std::lock_guard<std::mutex> guard(file.lock);
+        // The folders are made only when the file is (re)opened: making
+        // sure of them cost system calls on every line.
         std::string path;
         try {
-            path = ErrorLogPath();
+            const char* named = std::getenv("TMS_LOG_FILE");
+            path = named != nullptr && *named != 0 ? std::string(named)
+                                                   : PlannedRuntimePath(kLogRelative);
         } catch (...) {
             path.clear();
         }
@@ -100,12 +113,25 @@ bool WriteLine(const std::string& line, int level) {
             // rotated away under us, so no record goes to an unlinked file.
             struct stat byPath {};
             struct stat byFd {};
-            bool stale = file.fd >= 0 &&
-                         (::stat(path.c_str(), &byPath) != 0 || ::fstat(file.fd, &byFd) != 0 ||
-                          byPath.st_ino != byFd.st_ino || byPath.st_dev != byFd.st_dev);
+            // A removed file is seen at once (its lines would be lost); a
+            // file renamed away by a rotation at the next check.
+            const auto now = std::chrono::steady_clock::now();
+            const bool due = now - file.checked >= kRecheckInterval;
+            bool stale = file.fd >= 0 && (::fstat(file.fd, &byFd) != 0 || byFd.st_nlink == 0);
+            if (!stale && file.fd >= 0 && due) {
+                stale = ::stat(path.c_str(), &byPath) != 0 || byPath.st_ino != byFd.st_ino ||
+                        byPath.st_dev != byFd.st_dev;
+            }
+            if (due) {
+                file.checked = now;
+            }
             if (file.fd < 0 || path != file.path || stale) {
                 if (file.fd >= 0) {
                     ::close(file.fd);
+                }
+                try {
+                    path = ErrorLogPath();
+                } catch (...) {
                 }
                 file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
                 file.path = path;
@@ -131,7 +157,7 @@ std::string ErrorLogPath() {
     if (file != nullptr && *file != 0) {
         return file;
     }
-    return RuntimePath("log/errorlog.log");
+    return RuntimePath(kLogRelative);
 }
 
 BOOL ErrorLogWriteExW(HRESULT hr, SYSTEMTIME time, LONG component, LONG level, const char* file,

@@ -8,8 +8,26 @@
 #include "tmschannel/rts/RtsMessages.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
+
+namespace {
+
+constexpr auto kAnswerSpin = std::chrono::microseconds(300);
+constexpr auto kRequestSpin = std::chrono::microseconds(100);
+
+// Yields until done() or the time is up; the caller then waits as usual.
+template <class Done>
+void SpinFor(std::chrono::microseconds budget, Done done) {
+    const auto end = std::chrono::steady_clock::now() + budget;
+    while (!done() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::yield();
+    }
+}
+
+}  // namespace
 
 namespace {
 
@@ -138,6 +156,9 @@ HRESULT CRtsMsg::SendMsg(CMmioMsg& message, DWORD timeoutMs) {
         m_failureText.clear();
         m_queued = m_next.fetch_add(1);
         SetEvent(m_requestEvent.Get());
+        // An exchange takes tens of microseconds, less than waking a sleeping
+        // thread costs here: look for its end first, then wait.
+        SpinFor(kAnswerSpin, [&] { return m_answered.load() == m_queued.load(); });
 
         const DWORD half = timeoutMs >> 1;
         bool answered = false;
@@ -189,7 +210,11 @@ DWORD CRtsMsg::Thread() {
         }
         if (rc == WAIT_OBJECT_0 + 1) {
             Exchange();
+            m_answered = m_taken.load();
             SetEvent(m_threadResponse);
+            // Changes come in bursts (a change, then its file states): the
+            // next request is often on its way.
+            SpinFor(kRequestSpin, [&] { return m_queued.load() != m_answered.load(); });
             continue;
         }
         trace.LogError(E_FAIL, __FILE__, __LINE__,
