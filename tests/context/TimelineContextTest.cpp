@@ -5,8 +5,11 @@
 // that fail, the channel going offline, and the thumbnail.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/com/CoCreateInstance.h"
@@ -46,6 +49,7 @@ public:
     const CRtsShmem& RtsShmem() const override { return m_shmem; }
     CChanAccess* ChanAccess() const override { return access; }
     HRESULT SendRtsMsg(CMmioMsg& message, DWORD) override {
+        std::lock_guard<std::mutex> lock(m_lock);
         if (sent++ == failAt) {
             return kSendFailed;
         }
@@ -72,6 +76,7 @@ public:
 
 private:
     CRtsShmem m_shmem;  // never opened: no context is ever active
+    std::mutex m_lock;  // senders may be on several threads
 };
 
 // A video track whose states are plain 'vid ' chunks, copies of each when
@@ -322,6 +327,34 @@ TEST_F(TimelineContextTest, UnknownContextPropertiesAreRefusedByName) {
     EXPECT_EQ(m_context->SetProperty("gangedctx", CVariant(true)), S_OK);
     EXPECT_EQ(m_context->SetProperty("mappedtimecodeoffset", CVariant(std::int32_t{1})),
               HR(0x8004300f));
+}
+
+// The offline stop is sent after the context lock was left, while a
+// client may be changing the same fields: run under ThreadSanitizer.
+TEST_F(TimelineContextTest, ConcurrencyOfflineStopsAgainstClientChanges) {
+    CChanAccess access(1);
+    BOOL created = FALSE;
+    ASSERT_TRUE(access.Open(&created));
+    m_channel.access = &access;
+    AppendClips(8);
+    ASSERT_EQ(Apply(Change(0x000C, TmsCuePlay, 0.0f, 0, 16)), S_OK);
+    std::atomic<bool> stop{false};
+    std::thread client([&] {
+        for (int i = 0; i < 200; ++i) {
+            Apply(Change(0x0104, i % 2 != 0 ? TmsShuttlePlay : TmsCuePlay, i % 2 != 0 ? 1.0f : 0.0f,
+                         0, 16));
+            Apply(Change(0x0008, TmsShuttlePlay, 1.0f, (i % 8) * 2, 16));
+        }
+        stop = true;
+    });
+    bool offline = false;
+    while (!stop) {
+        offline = !offline;
+        access.SetChanOfflineEvent(offline);
+        EXPECT_TRUE(SUCCEEDED(m_context->HandleOfflineEvent(TmsShuttlePlay)));
+    }
+    client.join();
+    m_channel.access = nullptr;
 }
 
 }  // namespace
