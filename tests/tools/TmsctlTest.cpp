@@ -68,6 +68,19 @@ TEST(TmsctlTest, HelpListsTheSubcommands) {
     }
 }
 
+// The demo's movie is two segments long and the port is printed as the RTS
+// reports it: held at the cue, then moving at the play's and the shuttle's
+// speeds.
+TEST(TmsctlTest, DemoPlaysATwoSegmentMovieAndPrintsThePort) {
+    const RunResult r = Tmsctl("demo");
+    EXPECT_EQ(r.exit, 0) << r.out;
+    for (const char* expected :
+         {"length 600", "track 4.0: 2 segment(s)", "> port .\n  RTS: cue at 0, speed 0.00",
+          "  RTS: play at ", "speed 1.00", "speed -2.00", "What the RTS received"}) {
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    }
+}
+
 }  // namespace
 
 namespace {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/NamedObjects.h"
 #include "tools/tmsctl/ChannelScript.h"
 #include "tools/tmsctl/Commands.h"
 #include "tools/tmsctl/RiffPrinter.h"
@@ -39,18 +40,26 @@ resprop video 0 nosuchproperty
 resprop audio 7 gain
 refresh gpin
 caps
-# a movie with the channel's record tracks, a context cued and played on it
-timeline create demo reels MOVIE 600 populate
+# a movie of two segments on the channel's record tracks, a context cued and
+# played on it, and its port as the RTS reports it after each step
+timeline create demo reels MOVIE 300 populate
+timeline append . 300
 timeline show .
 alloc .
 cue . 0
 wait . cue 2000
+port .
 play .
 wait . play 2000
-sleep 300
+sleep 500
+port .
 shuttle . -2.0
+sleep 100
+port .
 seek . 100
+port .
 stop .
+port .
 status . assigned+ctxportstate
 alloc . publish
 status 0 assigned
@@ -174,6 +183,10 @@ int RunChannelDemo(const std::string& runtimeDir) {
             PrintReceived(dump);
         }
     }
+    // The demo was the server of its runtime folder: the server-wide status
+    // memory goes with it.
+    UnlinkNamedObject("StatusMemory");
+    UnlinkNamedObject("StatusMemoryMutex");
     std::error_code ec;
     std::filesystem::remove_all(runtime, ec);
     return result;

@@ -1,8 +1,10 @@
 #include "tools/tmsctl/TimelineScript.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/com/VariantArray.h"
 #include "server/timeline/IMovie.h"
@@ -21,8 +23,10 @@ bool ToLong(const std::string& s, long* value) {
     return *end == '\0';
 }
 
+const char* const kPortStateNames[] = {"idle", "cue", "play", "cuerecord", "record"};
+
 bool PortState(const std::string& s, long* state) {
-    static const char* const kNames[] = {"idle", "cue", "play", "cuerecord", "record"};
+    const auto& kNames = kPortStateNames;
     for (long i = 0; i < 5; ++i) {
         if (s == kNames[i]) {
             *state = i;
@@ -37,6 +41,10 @@ std::string Hex(std::uint32_t v) {
     std::snprintf(text, sizeof text, "0x%x", v);
     return text;
 }
+
+// The track types a movie may hold, in the order they are shown.
+const long kTrackTypes[] = {tmstrack::kAudio,         tmstrack::kTimecode, 4, 5, 6, 7,
+                            tmstrack::kAncillaryData, tmstrack::kVideo};
 
 }  // namespace
 
@@ -120,6 +128,15 @@ bool CTimelineScript::Run(const std::string& command, const std::vector<std::str
         }
         *hr = m_channel->WaitForPortState(token, static_cast<TmsPortState>(state),
                                           static_cast<int>(timeout));
+        return true;
+    }
+    if (command == "port") {
+        std::uint32_t token = 0;
+        if (a.size() != 1 || !Token(a[0], &token)) {
+            *usage = "port TOKEN|.";
+            return true;
+        }
+        *hr = Port(token, out);
         return true;
     }
     // The transport commands are changes with fixed fields.
@@ -324,18 +341,73 @@ HRESULT CTimelineScript::Timeline(const std::vector<std::string>& a, std::ostrea
         return m_channel->ExtendTimeline(found->second, static_cast<int>(start),
                                          static_cast<int>(length));
     }
-    if (verb == "show" && a.size() == 2 && Code(a[1], &code)) {
+    const bool showing = verb == "show" && a.size() == 2;
+    const bool append = verb == "append" && a.size() == 3 && ToLong(a[2], &length) && length > 0;
+    if ((showing || append) && Code(a[1], &code)) {
         const auto found = m_timelines.find(code);
         if (found == m_timelines.end()) {
             out << "  no timeline " << code << " was created or opened by this script\n";
             return E_INVALIDARG;
         }
-        return Show(found->second, out);
+        return showing ? Show(found->second, out) : Append(found->second, length);
     }
     *usage =
         "timeline create DATASET GROUP MOVIE [LENGTH [populate]] | open DATASET GROUP MOVIE | "
-        "close CODE|. | extend CODE|. START LENGTH | show CODE|.";
+        "close CODE|. | extend CODE|. START LENGTH | append CODE|. LENGTH | show CODE|.";
     return S_OK;
+}
+
+HRESULT CTimelineScript::Port(std::uint32_t token, std::ostream& out) {
+    const int channel = static_cast<int>(token >> 16);
+    const int index = static_cast<int>(token & 0xFF);
+    TmsPortContextStatus s{};
+    if (!m_rts.Open() || !m_rts.GetContextStatus(channel, index, &s)) {
+        out << "  the RTS publishes no status for context " << Hex(token) << "\n";
+        return E_FAIL;
+    }
+    // Two fields on, the status shows every change this script made before.
+    const std::uint32_t from = s.tickCount;
+    for (int i = 0; i < 100 && s.tickCount - from < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        m_rts.GetContextStatus(channel, index, &s);
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "  RTS: %s at %d, speed %.2f (field %u)\n",
+                  s.portState >= 0 && s.portState <= 4 ? kPortStateNames[s.portState] : "?",
+                  s.position, static_cast<double>(s.speed), s.tickCount);
+    out << text;
+    return S_OK;
+}
+
+HRESULT CTimelineScript::Append(IUnknown* timeline, long length) {
+    CComPtr<IMovie> movie;
+    HRESULT hr = timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie));
+    for (const long type : kTrackTypes) {
+        long count = 0;
+        if (FAILED(hr) || FAILED(hr = movie->GetTrackCount(type, &count))) {
+            return hr;
+        }
+        for (long n = 0; n < count; ++n) {
+            unsigned short last = 0;
+            long fileType = 0, in = 0, outMark = 0, duration = 0;
+            CBstr name;
+            if (FAILED(hr = movie->GetLastSegment(type, n, 0, -1, &last))) {
+                return hr;
+            }
+            if (last == 0) {
+                continue;
+            }
+            // The new segment is of the same kind of media as the last one.
+            unsigned short segment = 0;
+            if (FAILED(hr = movie->GetSegmentDescription(type, n, last, &fileType, &name, &in,
+                                                         &outMark, &duration)) ||
+                FAILED(hr =
+                           movie->AppendSegment(type, n, 0, length, fileType, nullptr, &segment))) {
+                return hr;
+            }
+        }
+    }
+    return hr;
 }
 
 HRESULT CTimelineScript::Show(IUnknown* timeline, std::ostream& out) {
@@ -354,9 +426,7 @@ HRESULT CTimelineScript::Show(IUnknown* timeline, std::ostream& out) {
     out << "  movie " << p[0].ToString() << ": marks " << p[1].ToString() << ".." << p[2].ToString()
         << ", maxLength " << p[3].ToString() << ", length " << p[4].ToString() << ", format "
         << p[5].ToString() << "\n";
-    static const long kTypes[] = {tmstrack::kAudio,         tmstrack::kTimecode, 4, 5, 6, 7,
-                                  tmstrack::kAncillaryData, tmstrack::kVideo};
-    for (const long type : kTypes) {
+    for (const long type : kTrackTypes) {
         long count = 0;
         if (FAILED(hr = movie->GetTrackCount(type, &count))) {
             return hr;

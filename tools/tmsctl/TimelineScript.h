@@ -11,6 +11,7 @@
 
 #include "platform/com/ComPtr.h"
 #include "platform/com/Variant.h"
+#include "server/ipmclient/RtsShmem.h"
 #include "tmschannel/tmschannel.h"
 
 namespace tmsctl {
@@ -27,14 +28,18 @@ public:
 
     // The commands, for the list of an unknown command.
     static const char* Names() {
-        return "timeline, alloc, free, status, wait, change, cue, play, shuttle, stop, seek, "
-               "limits";
+        return "timeline, alloc, free, status, wait, port, change, cue, play, shuttle, stop, "
+               "seek, limits";
     }
 
 private:
     HRESULT Timeline(const std::vector<std::string>& a, std::ostream& out, CVariant* value,
                      bool* show, const char** usage);
     HRESULT Show(IUnknown* timeline, std::ostream& out);
+    // Appends a segment of length fields to every track that has one.
+    HRESULT Append(IUnknown* timeline, long length);
+    // The context's port as the RTS publishes it.
+    HRESULT Port(std::uint32_t token, std::ostream& out);
     bool Code(const std::string& text, std::uint16_t* code) const;
     bool Token(const std::string& text, std::uint32_t* token) const;
     // A context change from "field=value" words; false with *usage set for
@@ -47,6 +52,7 @@ private:
     std::map<std::uint16_t, CComPtr<IUnknown>> m_timelines;
     std::uint16_t m_lastCode = 0;
     std::uint32_t m_lastToken = 0;
+    CRtsShmem m_rts;  // opened by the first port command
 };
 
 }  // namespace tmsctl
