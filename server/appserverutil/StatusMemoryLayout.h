@@ -44,7 +44,9 @@ inline constexpr std::size_t kContextPortState = 0x16584;  // + 4 * slot, int32
 inline constexpr std::size_t kContextSpeed = 0x165FC;      // + 4 * slot, float
 inline constexpr std::size_t kAudioRingIndex = 0x18470;    // + 4 * resource number 0..15
 inline constexpr Ring kRings[] = {
-    {0x148C8, 32},            // channel region
+    // The channel ring holds 30 slots: slots 30 and 31 would lie on the
+    // offline bytes at 0x148C4.
+    {0x148C8, 30},            // channel region
     {kContextRingIndex, 30},  // context region
     {0x177B8, 30},            // video region
     {0x19B8C, 30},            // timecode region

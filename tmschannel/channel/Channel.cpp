@@ -97,6 +97,12 @@ HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstr
         m_application = app.ToUtf8();
         rts::SetNarrow(m_owner.application, app.ToNarrow());
         rts::SetNarrow(m_owner.appServerId, uuid.ToNarrow());
+        {
+            CCriticalSectionLock shared(m_sharedCs);
+            m_appServerUuid = uuid.ToUtf8();
+            m_contextApplication = m_application;
+        }
+        WaitWhileClosing(lock);
         if (m_opened) {
             trace.SetResult(S_OK);
             return;
@@ -134,6 +140,8 @@ HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstr
             if (!m_rtsShmem.Open()) {
                 TMS_RAISE(trace, kNoRtsShmem, "Could not open RTS shared memory");
             }
+            CheckHr(trace, UpdateStorageStatus());
+            m_lastStorageUpdate = GetTickCount();
             for (std::int32_t index = 0; index < kContexts; ++index) {
                 m_contexts.push_back(std::make_unique<CTimelineContext>(
                     index, document, static_cast<IContextOwner&>(*this)));
@@ -147,11 +155,16 @@ HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstr
 
             CheckHr(trace, SetDefaultIdleMode(true, true));
             CheckHr(trace, SetDefaultEndMode(m_config.defaultEndMode));
+            CheckHr(trace, PublishStatus(m_chanAccess.get()));
+            CheckHr(trace, CreateStatusThread());
             CheckHr(trace, m_chanAccess->SetChanOfflineEvent(false));
             m_opened = true;
             CheckHr(trace, HandleGpiInputInit(document));
         } catch (...) {
             // Nothing of a failed Open stays behind: a second Open starts clean.
+            if (m_statusThread) {
+                StopStatusThreadOutside(lock, trace);
+            }
             ReleaseAll(trace);
             throw;
         }
@@ -223,6 +236,14 @@ HRESULT CChannel::Close() {
         if (SUCCEEDED(sent)) {
             sent = m_rtsMsg.SendMsg(close, CRtsMsg::kSendTimeoutMs);
         }
+        // Nothing reaches the RTS after its "clos", and the channel counts
+        // as closed while the monitor, which takes the channel lock on its
+        // way, is waited for without it.
+        m_rtsMsg.Seal();
+        m_opened = false;
+        m_closing = true;
+        StopStatusThreadOutside(lock, trace);
+        m_closing = false;
         const HRESULT released = ReleaseAll(trace);
         CheckHr(trace, removed);
         CheckHr(trace, sent);
@@ -245,9 +266,7 @@ HRESULT CChannel::GetChannelProperty(BSTR, VARIANT*) {
 HRESULT CChannel::GetStatusRange(unsigned int, BSTR, unsigned int*, unsigned int*, VARIANT*) {
     return E_NOTIMPL;
 }
-HRESULT CChannel::GetStorage(BSTR, long*, long*, long*) {
-    return NotYetAvailable("CChannel::GetStorage");
-}
+
 HRESULT CChannel::SetChannelProperty(BSTR, VARIANT) {
     return NotYetAvailable("CChannel::SetChannelProperty");
 }
@@ -308,6 +327,7 @@ void CChannel::ShareContextSettings() {
     m_contextLoop = m_config.loop;
     m_contextEeBoard = m_config.eeAllowed;
     m_contextChannelType = m_channelType;
+    m_contextModel = m_config.model;
     m_contextGanged = m_config.gangIndex >= 0;
     m_contextContinuousRecordFields = m_config.continuousRecordFields;
 }

@@ -24,6 +24,9 @@
 #include "platform/com/ISupportErrorInfo.h"
 #include "platform/com/ModuleLock.h"
 #include "platform/kernel/CriticalSection.h"
+#include "platform/kernel/CriticalSectionLock.h"
+#include "platform/kernel/Handle.h"
+#include "platform/kernel/Thread.h"
 #include "platform/xml/IXMLDOMDocument2.h"
 #include "server/appserverutil/ChanAccess.h"
 #include "server/configmgr/IConfigMgr.h"
@@ -32,6 +35,7 @@
 #include "server/timeline/IMovieBuilder.h"
 #include "server/timeline/ITimeline.h"
 #include "tmschannel/channel/ChannelConfig.h"
+#include "tmschannel/channel/StatusSchedule.h"
 #include "tmschannel/context/ContextOwner.h"
 #include "tmschannel/context/TimelineContext.h"
 #include "tmschannel/resources/TmsResource.h"
@@ -39,7 +43,9 @@
 #include "tmschannel/rts/RtsMsg.h"
 #include "tmschannel/tmschannel.h"
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -133,7 +139,39 @@ public:
     HRESULT AddTrackPadsAsNeeded(IMovie* movie, std::int32_t length, std::int32_t first,
                                  std::int32_t end, std::int32_t trackType);
 
+    // The status monitor (ChannelStatus.cpp): one thread per open channel
+    // that takes in the RTS's status every 20 ms and publishes the
+    // channel's.
+    HRESULT CreateStatusThread();
+    DWORD StatusMonitor();
+    HRESULT PutStatus(std::uint16_t cycle);
+    HRESULT PublishStatus(CChanAccess* access);
+    HRESULT UpdateStorageStatus();
+    // True when name is a channel status name; value is then filled.
+    bool StringToChanStatus(const std::string& name, VARIANT* value);
+    // The monitor's clock, for measurement.
+    const CStatusSchedule& StatusSchedule() const { return m_schedule; }
+
 private:
+    static constexpr int kStorageEntries = 4;
+    using StorageEntry = std::array<std::uint8_t, 128>;
+    // What the last status pass kept (m_statusLock).
+    struct ChannelStatus {
+        std::uint16_t cycle = 0;
+        std::uint32_t rtsTick = 0;
+        std::uint32_t gpiMask = 0;
+        std::array<StorageEntry, kStorageEntries> storage{};
+        bool busySinceIdle = false;
+    };
+    // Ends the monitor and waits until it has (Close, a failed Open).
+    void StopStatusThread(CEntryPoint& trace);
+    // The same from under the channel lock, which the monitor may be waiting
+    // for: it is left for the wait and taken again.
+    void StopStatusThreadOutside(CCriticalSectionLock& lock,
+                                 CEntryPoint& trace) NO_THREAD_SAFETY_ANALYSIS;
+    // Open on another thread waits until a Close in progress has finished.
+    void WaitWhileClosing(CCriticalSectionLock& lock) NO_THREAD_SAFETY_ANALYSIS;
+
     // Releases what a failed Open created, in the order Close does.
     // The result of releasing the channel's configuration.
     HRESULT ReleaseAll(CEntryPoint& trace);
@@ -214,4 +252,17 @@ private:
     CCriticalSection m_idleModeCs;
     mutable CCriticalSection m_sharedCs;  // inside m_cs, never around it
     const DWORD m_creationTick;
+    // The status monitor. The thread and kill event are made by Open and
+    // ended by Close before anything the monitor uses goes.
+    CHandle m_killEvent;
+    bool m_closing = false;  // m_cs: Close is waiting for the monitor
+    std::unique_ptr<CThread> m_statusThread;
+    CStatusSchedule m_schedule{std::chrono::milliseconds(20)};
+    mutable CCriticalSection m_statusLock;  // inside the status-file mutex
+    ChannelStatus m_status;                 // m_statusLock
+    std::atomic<std::uint32_t> m_lastReportedGpi{0xFFFFFFFFu};
+    DWORD m_lastStorageUpdate = 0;     // monitor thread (Open before it starts)
+    std::string m_appServerUuid;       // m_sharedCs
+    std::string m_contextApplication;  // m_sharedCs
+    std::string m_contextModel;        // m_sharedCs
 };

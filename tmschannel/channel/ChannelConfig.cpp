@@ -188,7 +188,7 @@ HRESULT CChannel::InitFromConfig(const std::string& changeHint, IXMLDOMDocument2
             status.Write8(block::kContinuousRecord, continuous ? 1 : 0);
             status.Write32(block::kContinuousRecordFields,
                            static_cast<std::uint32_t>(c.continuousRecordFields));
-            status.WriteWide(block::kContinuousRecordText, block::kNameChars,
+            status.WriteWide(block::kContinuousRecordText, block::kContinuousRecordChars,
                              c.continuousRecordLength);
 
             const std::size_t stamps[ChannelConfig::kChangeStamps] = {

@@ -66,7 +66,8 @@ constexpr std::size_t kEe = 0x17664;                // one byte
 constexpr std::size_t kLoop = 0x17665;              // one byte
 constexpr std::size_t kContinuousRecord = 0x17666;  // one byte
 constexpr std::size_t kContinuousRecordFields = 0x17668;
-constexpr std::size_t kContinuousRecordText = 0x1766C;  // 36 wide characters
+constexpr std::size_t kContinuousRecordText = 0x1766C;  // 16 wide characters, up to a ring
+constexpr std::size_t kContinuousRecordChars = 16;
 constexpr std::size_t kAudioResources = 0x180AC;
 constexpr std::size_t kStampMaster = 0x1A448;
 constexpr std::size_t kStampSys = 0x1A44C;
@@ -88,6 +89,7 @@ constexpr std::size_t kLocalControl = 0x1A9A8;            // one byte
 constexpr std::size_t kRemoteControl = 0x1A9A9;           // one byte
 constexpr std::size_t kFixedTimecodeDropFrame = 0x1A9AA;  // one byte
 constexpr std::size_t kNameChars = 36;
-constexpr std::size_t kReferenceChars = 72;
+// The field ends where the server UUID begins (0x14634).
+constexpr std::size_t kReferenceChars = 36;
 constexpr std::size_t kPathChars = 260;
 }  // namespace channel_block

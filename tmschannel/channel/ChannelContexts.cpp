@@ -226,6 +226,9 @@ HRESULT CChannel::StringToStatus(std::uint32_t token, BSTR query, VARIANT* statu
         }
         // Asked in order until one answers (any success but S_FALSE).
         auto answer = [&](const std::string& name, VARIANT* value) {
+            if (StringToChanStatus(name, value)) {
+                return;
+            }
             HRESULT hr = S_FALSE;
             if (context != nullptr) {
                 hr = context->StringToStatus(name, value);

@@ -33,6 +33,11 @@ void CStatusFileLock::Write8(std::size_t offset, std::uint8_t value) const {
     m_block[offset] = value;
 }
 
+void CStatusFileLock::Write16(std::size_t offset, std::uint16_t value) const {
+    m_block[offset] = static_cast<std::uint8_t>(value);
+    m_block[offset + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
 void CStatusFileLock::WriteWide(std::size_t offset, std::size_t chars,
                                 std::string_view utf8) const {
     const std::u16string wide = Utf8ToUtf16(utf8);

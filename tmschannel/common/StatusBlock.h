@@ -25,6 +25,7 @@ public:
 
     void Write32(std::size_t offset, std::uint32_t value) const;
     void Write8(std::size_t offset, std::uint8_t value) const;
+    void Write16(std::size_t offset, std::uint16_t value) const;
     void WriteWide(std::size_t offset, std::size_t chars, std::string_view utf8) const;
     std::uint32_t Read32(std::size_t offset) const;
 

@@ -38,6 +38,8 @@ public:
 
     std::size_t Count() const { return m_entries.size(); }
     bool Empty() const { return m_entries.empty(); }
+    auto begin() const { return m_entries.begin(); }
+    auto end() const { return m_entries.end(); }
     const StateEntry& First() const { return *m_entries.front(); }
     const StateEntry& Last() const { return *m_entries.back(); }
 

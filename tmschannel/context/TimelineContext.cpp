@@ -26,11 +26,6 @@ constexpr auto kPollInterval = std::chrono::milliseconds(32);
 // Change flags of an immediate state (the "ctx " chunk's flags word).
 constexpr std::uint32_t kFlagPortState = 0x0004;
 
-void SetI4(VARIANT* value, std::int32_t v) {
-    value->vt = VT_I4;
-    value->lVal = v;
-}
-
 }  // namespace
 
 const char* PortStateWord(std::int32_t state) {
@@ -60,15 +55,6 @@ const char* StopModeWord(std::int32_t mode) {
             return "Default ";
     }
 }
-
-namespace {
-
-void SetBool(VARIANT* value, bool v) {
-    value->vt = VT_BOOL;
-    value->boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
-}
-
-}  // namespace
 
 CTimelineContext::CTimelineContext(std::int32_t index, IXMLDOMNode* config, IContextOwner& owner)
     : m_index(index), m_owner(owner) {
@@ -236,6 +222,11 @@ void CTimelineContext::Reset() {
     m_loop = false;
     m_timelineMin = m_timelineMax = 0;
     m_lastReportedPortState = TmsIdle;
+    m_lastTriggerStatus = 0;
+    {
+        CCriticalSectionLock status(m_statusCs);
+        m_status = ContextStatusBlock{};
+    }
     // A new allocation's first cue must not follow the last one's list.
     m_window.Reset();
 }
@@ -289,9 +280,9 @@ HRESULT CTimelineContext::RegisterTimeline(std::uint32_t token, ITmsContextBroke
             m_broker = broker;
         }
         TMS_CHECK_COM(trace, registered->RegisterContext(token, broker));
-        // The movie status is published by the status pass of the context;
-        // the flag only asks for it to happen at once.
-        (void)publish;
+        if (publish) {
+            CheckHr(trace, SaveMovieStatus(false, true, true));
+        }
     });
 }
 
@@ -546,11 +537,9 @@ HRESULT CTimelineContext::PurgeAllStates() {
 }
 
 TmsPortState CTimelineContext::ReportedPortState() const {
-    TmsPortState state = TmsIdle;
-    if (!m_owner.RtsShmem().GetPortState(m_owner.ChannelNumber(), m_index, &state)) {
-        return TmsIdle;
-    }
-    return state;
+    // As the last status pass kept it.
+    CCriticalSectionLock status(m_statusCs);
+    return static_cast<TmsPortState>(static_cast<std::int32_t>(m_status.record.portState));
 }
 
 HRESULT CTimelineContext::WaitForPortState(std::uint32_t token, TmsPortState state,
@@ -590,24 +579,6 @@ HRESULT CTimelineContext::WaitForPortState(std::uint32_t token, TmsPortState sta
                      static_cast<int>(last), static_cast<int>(state));
         trace.SetResult(S_FALSE);
     });
-}
-
-HRESULT CTimelineContext::StringToStatus(const std::string& name, VARIANT* value) {
-    CTmsEntryPoint trace("CTimelineContext::StringToStatus");
-    // Until the status pass keeps the RTS's view, a context answers the
-    // names it holds itself.
-    const std::int32_t code = context_status::CodeOf(name);
-    CCriticalSectionLock lock(m_cs);
-    switch (code) {
-        case context_status::kAssigned:
-            SetBool(value, m_assigned);
-            return S_OK;
-        case context_status::kCtxPortState:
-            SetI4(value, m_rec.portState);
-            return S_OK;
-        default:
-            return S_FALSE;
-    }
 }
 
 HRESULT CTimelineContext::StringToDefaultStatus(const std::string& name, VARIANT* value) {

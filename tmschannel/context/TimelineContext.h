@@ -22,6 +22,7 @@
 #include "server/timeline/ITimeline.h"
 #include "tmschannel/context/ContextOwner.h"
 #include "tmschannel/context/ContextRecord.h"
+#include "tmschannel/context/ContextStatusBlock.h"
 #include "tmschannel/context/FileMap.h"
 #include "tmschannel/context/StateWindow.h"
 #include "tmschannel/context/TrackMapping.h"
@@ -117,6 +118,21 @@ public:
     // without a timeline.
     HRESULT PurgeAllStates();
 
+    // The status pass of the channel's monitor: the RTS's report for this
+    // context is kept and handed to the timeline, and the movie status is
+    // refreshed at most every 500 ms. S_FALSE for a free context or when
+    // the RTS has nothing new for it.
+    HRESULT PutStatus(std::uint16_t cycle, std::int32_t channel);
+    // Writes the context's part of the channel's status block; the caller
+    // holds the status-file mutex. S_FALSE for a free context.
+    HRESULT PublishStatus(CChanAccess& access, bool force);
+    // Keeps the movie's properties for the status names and, when asked,
+    // publishes them (and the thumbnail). S_FALSE without a movie.
+    HRESULT SaveMovieStatus(bool withThumbnail, bool publish, bool force);
+    // Keeps the movie's name and URI of a context that is not the RTS's
+    // active one; publish also names it in the context's URI slot.
+    HRESULT SavePreviewStatus(bool publish);
+
     // The channel's offline state, as the status pass read it: going offline
     // forces a context that is not idle to stop; coming back is logged.
     HRESULT HandleOfflineEvent(TmsPortState portState);
@@ -186,6 +202,14 @@ private:
     void HandlePortStateChange(CEntryPoint& trace, std::int32_t moviePosition,
                                std::int32_t oldState, std::int32_t newState);
     std::int32_t FieldsPerSecond() const;
+    // The status pass's figures; under m_statusCs.
+    void SaveStatus(std::uint16_t cycle, std::uint32_t tick, const TmsPortContextStatus& rts);
+    HRESULT StringToVariant(std::int32_t code, VARIANT* value);
+    // Duration and timecode texts at the context's field rate.
+    std::string DurationText(std::int64_t fields) const;
+    std::uint16_t TimecodeCode(bool dropFrame) const;
+    // The timeline maximum as "maxpos" answers it.
+    std::int32_t ReportedMaximum() const;
 
     // Durations in fields, fixed by the configuration.
     struct Latencies {
@@ -207,6 +231,11 @@ private:
     std::int32_t m_mappedAudioOffset = 0;
     std::int32_t m_mappedVideoOffset = 0;
     bool m_offline = false;                 // the latch of HandleOfflineEvent
+    std::uint16_t m_cycle = 0;              // of the last PutStatus
+    std::int32_t m_lastTriggerStatus = 0;   // of the last PutStatus
+    std::uint32_t m_lastMovieSaveTick = 0;  // movie or preview status
+    mutable CCriticalSection m_statusCs;    // inside m_cs, never around it
+    ContextStatusBlock m_status;            // m_statusCs
     std::atomic<std::uint32_t> m_token{0};  // written under m_cs or the channel lock
     CComPtr<ITimeline> m_timeline;
     CComPtr<ITmsContextBroker> m_broker;  // the channel's, given with the timeline

@@ -174,7 +174,12 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
             const std::uint32_t flags = client.flags;
             bool thumbnail = false;
             if (m_firstChangePending) {
-                // The movie and preview status are saved by the status pass.
+                // A change that acts at once makes this the channel's movie.
+                if (client.trigger == rts::kTriggerAsap || client.trigger == 4) {
+                    CheckHr(trace, SaveMovieStatus(false, true, true));
+                } else {
+                    CheckHr(trace, SavePreviewStatus(false));
+                }
                 m_rec.flags |= kEndMode | kIdleMode;
                 m_rec.endMode = m_rec.idleMode = TmsStopDefault;
                 thumbnail = true;
@@ -598,7 +603,7 @@ void CTimelineContext::HandlePortStateChange(CEntryPoint& trace, std::int32_t mo
         if (IsRedundantGangResource(*resource)) {
             continue;
         }
-        CheckHr(trace, resource->HandlePortStateChange(movie, 0, moviePosition,
+        CheckHr(trace, resource->HandlePortStateChange(movie, m_cycle, moviePosition,
                                                        static_cast<TmsPortState>(oldState),
                                                        static_cast<TmsPortState>(newState)));
     }

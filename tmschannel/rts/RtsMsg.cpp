@@ -57,6 +57,7 @@ HRESULT CRtsMsg::OpenRtsConnection(int port, const std::string& name) {
     CTmsEntryPoint trace("CRtsMsg::OpenRtsConnection %d '%s'", port, name.c_str());
     return TMS_ERROR_FRAME(trace, [&] {
         m_name = name;
+        m_sealed = false;
         // The lost flag belongs to one connection: a channel opened again
         // after its RTS went away starts with a connection that is not lost.
         m_lost = false;
@@ -140,7 +141,7 @@ HRESULT CRtsMsg::SendMsg(CMmioMsg& message, DWORD timeoutMs) {
     CCriticalSectionLock lock(m_cs);
     CTmsEntryPoint trace("CRtsMsg::SendMsg");
     return TMS_ERROR_FRAME(trace, [&] {
-        if (!m_thread) {
+        if (!m_thread || m_sealed) {
             trace.SetResult(S_FALSE);
             return;
         }

@@ -52,6 +52,10 @@ public:
     // S_FALSE without sending when no connection is open.
     HRESULT SendMsg(CMmioMsg& message, DWORD timeoutMs);
     bool IsConnected() const;
+    // After the channel's closing message: later sends go nowhere (S_FALSE,
+    // as without a connection) while the connection itself stays up for
+    // what is still finishing. A new OpenRtsConnection unseals.
+    void Seal() { m_sealed = true; }
 
     Stamps GetStamps() const;
     // "rtp/TmsFore%02d".
@@ -95,8 +99,9 @@ private:
     std::atomic<std::uint32_t> m_written{0};
     std::atomic<std::uint32_t> m_read{0};
     std::atomic<std::uint32_t> m_answered{0};  // the exchange last finished
-    std::atomic<bool> m_lost{false};           // cleared only by a new OpenRtsConnection
-    std::atomic<bool> m_hasClient{false};      // an IPM client exists (polled without m_cs)
+    std::atomic<bool> m_sealed{false};
+    std::atomic<bool> m_lost{false};       // cleared only by a new OpenRtsConnection
+    std::atomic<bool> m_hasClient{false};  // an IPM client exists (polled without m_cs)
 
     mutable CCriticalSection m_cs;
 };

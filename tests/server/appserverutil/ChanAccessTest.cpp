@@ -52,7 +52,7 @@ TEST_F(ChanAccessTest, RingsWrapAndForeignAddressesAreRefused) {
         std::size_t offset;
         LONG slots;  // 0 = not a ring index
     } cases[] = {
-        {0x148C8, 32}, {0x15608, 30},          {0x177B8, 30},         {0x19B8C, 30}, {0x1A440, 30},
+        {0x148C8, 30}, {0x15608, 30},          {0x177B8, 30},         {0x19B8C, 30}, {0x1A440, 30},
         {0x18470, 30}, {0x18470 + 4 * 15, 30}, {0x18470 + 4 * 16, 0}, {0x18472, 0},  {0x148CC, 0},
         {0, 0},
     };

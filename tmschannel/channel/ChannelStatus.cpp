@@ -1,0 +1,517 @@
+// CChannel: the status monitor (every 20 ms: the RTS's status into the
+// resources and contexts, the channel's status into the status block),
+// storage, and the channel's own status names.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "platform/com/Utf.h"
+#include "platform/kernel/CriticalSectionLock.h"
+#include "platform/kernel/Event.h"
+#include "platform/kernel/Ticks.h"
+#include "platform/kernel/WaitFunctions.h"
+#include "server/appserverutil/ChanAccess.h"
+#include "server/appserverutil/StatusMemoryLayout.h"
+#include "server/appserverutil/VfsLibWrapper.h"
+#include "tmschannel/channel/Channel.h"
+#include "tmschannel/common/NameQuery.h"
+#include "tmschannel/common/StatusBlock.h"
+#include "tmschannel/common/Timecode.h"
+#include "tmschannel/common/VideoFormat.h"
+#include "tmschannel/context/TimelineContext.h"
+#include "tmschannel/frame/ComBoundary.h"
+#include "tmschannel/resources/TmsResource.h"
+#include "tmschannel/resources/TmsVfs.h"
+
+namespace {
+
+constexpr HRESULT kThreadNotStarted = HR(0x80043004);
+constexpr int kContexts = 4;
+constexpr HRESULT kUnknownVolume = HR(0x80043010);
+constexpr DWORD kStorageIntervalMs = 1000;
+constexpr DWORD kOfflinePollMs = 1000;
+// How long a closing channel waits for the server to bring it back online.
+constexpr DWORD kOfflineWaitLimitMs = 10000;
+constexpr DWORD kCloseWaitLogMs = 60000;
+
+namespace block {
+constexpr std::size_t kAppServerUuid = 0x14634;  // 36 wide characters
+constexpr std::size_t kStorage = 0x14688;        // + 128 i
+constexpr std::size_t kCycleRing = 0x14888;      // + 2 k
+constexpr std::size_t kRingIndex = 0x148C8;
+constexpr std::size_t kPreviewContext = 0x148CC;
+constexpr std::size_t kGpiInputs = 0x150F0;
+}  // namespace block
+
+void PutI4(VARIANT* value, std::int32_t v) {
+    VariantClear(value);
+    value->vt = VT_I4;
+    value->lVal = v;
+}
+
+void PutBool(VARIANT* value, bool v) {
+    VariantClear(value);
+    value->vt = VT_BOOL;
+    value->boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+void PutText(VARIANT* value, const std::string& text) {
+    VariantClear(value);
+    CVariant(text).CopyTo(value);
+}
+
+const char* StorageStateName(std::int32_t state) {
+    switch (state) {
+        case 0:
+            return "StorageUnavailable";
+        case 1:
+            return "StorageAvailable";
+        default:
+            return "StorageFull";
+    }
+}
+
+}  // namespace
+
+HRESULT CChannel::CreateStatusThread() {
+    CTmsEntryPoint trace("CChannel::CreateStatusThread");
+    return TMS_ERROR_FRAME(trace, [&] {
+        m_killEvent.Reset(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+        if (!m_killEvent) {
+            TMS_RAISE(trace, kThreadNotStarted, "Could not create kill threads event");
+        }
+        auto thread = std::make_unique<CThread>();
+        const std::string name = "tms-status-" + std::to_string(m_config.channelIndex);
+        if (!thread->Start([this] { return StatusMonitor(); }, name.c_str())) {
+            m_killEvent.Reset();
+            TMS_RAISE(trace, kThreadNotStarted, "Could not start status monitor thread");
+        }
+        // Raising needs privileges here; the monitor runs on either way.
+        thread->SetPriority(THREAD_PRIORITY_ABOVE_NORMAL);
+        m_statusThread = std::move(thread);
+    });
+}
+
+void CChannel::StopStatusThread(CEntryPoint& trace) {
+    if (m_killEvent) {
+        SetEvent(m_killEvent.Get());
+    }
+    if (m_statusThread) {
+        // Nothing the monitor uses may go before it has ended: wait on, and
+        // say so when it takes unusually long.
+        if (WaitForSingleObject(m_statusThread->Handle(), kCloseWaitLogMs) != WAIT_OBJECT_0) {
+            trace.LogMsg("%s: the status monitor has not ended in %u ms; still waiting",
+                         m_channelId.c_str(), static_cast<unsigned>(kCloseWaitLogMs));
+        }
+        m_statusThread->Join();
+        m_statusThread.reset();
+    }
+    m_killEvent.Reset();
+}
+
+void CChannel::StopStatusThreadOutside(CCriticalSectionLock& lock, CEntryPoint& trace) {
+    lock.Unlock();
+    StopStatusThread(trace);
+    lock.Relock();
+}
+
+void CChannel::WaitWhileClosing(CCriticalSectionLock& lock) {
+    while (m_closing) {
+        lock.Unlock();
+        Sleep(5);
+        lock.Relock();
+    }
+}
+
+DWORD CChannel::StatusMonitor() {
+    CTmsEntryPoint trace("CChannel::StatusMonitor()");
+    m_schedule.Start();
+    for (;;) {
+        // Absolute deadlines: the wait ends at the next cycle's start
+        // whatever the last cycle took.
+        const auto left = m_schedule.Remaining();
+        DWORD rc = WaitForSingleObject(m_killEvent.Get(), static_cast<DWORD>(left.count() / 1000));
+        if (rc == WAIT_TIMEOUT) {
+            std::this_thread::sleep_until(m_schedule.Deadline());
+        }
+        if (rc != WAIT_TIMEOUT) {
+            break;
+        }
+        m_schedule.Begin();
+        std::uint16_t cycle = 0;
+        {
+            CCriticalSectionLock status(m_statusLock);
+            cycle = static_cast<std::uint16_t>(m_status.cycle == 65535 ? 1 : m_status.cycle + 1);
+        }
+        CTmsEntryPoint pass("CChannel::StatusMonitor cycle %d", cycle);
+        TMS_ERROR_FRAME(pass, [&] {
+            CheckHr(pass, PutStatus(cycle));
+            CheckHr(pass, PublishStatus(m_chanAccess.get()));
+        });
+        if (!m_rtsMsg.IsConnected()) {
+            if (m_chanAccess) {
+                m_chanAccess->SetChanOfflineEvent(true);
+            }
+            trace.LogMsg("%s: the RTS connection is lost; status updates end", m_channelId.c_str());
+            return 0;
+        }
+    }
+    if (m_chanAccess) {
+        bool channelOffline = false;
+        bool systemOffline = false;
+        m_chanAccess->IsChanOffline(channelOffline);
+        m_chanAccess->IsSysOffline(systemOffline);
+        if (channelOffline) {
+            trace.LogMsg("Waiting for %s to come back online before closing", m_channelId.c_str());
+        }
+        // Bounded: a closing channel does not wait for ever on a server
+        // that never brings it back.
+        const DWORD start = GetTickCount();
+        while (channelOffline && !systemOffline && GetTickCount() - start < kOfflineWaitLimitMs) {
+            Sleep(kOfflinePollMs);
+            m_chanAccess->IsChanOffline(channelOffline);
+            m_chanAccess->IsSysOffline(systemOffline);
+        }
+        if (channelOffline && !systemOffline) {
+            trace.LogMsg("%s: still offline after %u ms; closing anyway", m_channelId.c_str(),
+                         static_cast<unsigned>(kOfflineWaitLimitMs));
+        }
+    }
+    return 0;
+}
+
+HRESULT CChannel::PutStatus(std::uint16_t cycle) {
+    CTmsEntryPoint trace("CChannel::PutStatus %d, %s", cycle, m_channelId.c_str());
+    return TMS_ERROR_FRAME(trace, [&] {
+        const std::int32_t channel = ChannelNumber();
+        unsigned tick = 0;
+        unsigned gpi = 0;
+        {
+            CCriticalSectionLock lock(m_cs);
+            if (!m_statusThread) {
+                return;
+            }
+            if (!m_rtsShmem.GetTickCount(channel, &tick) ||
+                !m_rtsShmem.GetGpiInputMask(channel, &gpi)) {
+                TMS_RAISE(trace, E_FAIL, "GetTickCount(%d) or GetGpiInputMask(%d) returned false.",
+                          channel, channel);
+            }
+            CCriticalSectionLock status(m_statusLock);
+            if (tick == m_status.rtsTick) {
+                return;
+            }
+        }
+        for (const auto& resource : Resources()) {
+            CheckHr(trace, resource->PutStatus(cycle, m_rtsShmem, channel));
+        }
+        int free = 0;
+        for (const auto& context : m_contexts) {
+            if (const HRESULT hr = context->PutStatus(cycle, channel); FAILED(hr)) {
+                CheckHr(trace, hr);
+            }
+            free += context->IsFree(channel) ? 1 : 0;
+        }
+        bool idleAgain = false;
+        {
+            CCriticalSectionLock status(m_statusLock);
+            m_status.cycle = cycle;
+            m_status.rtsTick = tick;
+            m_status.gpiMask = gpi;
+            if (m_status.busySinceIdle && free == kContexts) {
+                idleAgain = true;
+                m_status.busySinceIdle = false;
+            } else if (!m_status.busySinceIdle && free < kContexts) {
+                m_status.busySinceIdle = true;
+            }
+        }
+        if (idleAgain) {
+            if (m_chanAccess) {
+                m_chanAccess->ClearPortStatus();
+            }
+            bool idleEe = false;
+            {
+                CCriticalSectionLock idle(m_idleModeCs);
+                idleEe = m_idleModeEe;
+            }
+            if (!EeBoard() && !idleEe && ChannelType() == "Player") {
+                CheckHr(trace, SetDefaultIdleMode(true, false));
+            }
+        }
+        std::string hint;
+        {
+            CCriticalSectionLock lock(m_cs);
+            ChannelConfig& c = m_config;
+            if (c.changeStamps[0] != c.lastSeenStamps[0]) {
+                c.lastSeenStamps[0] = c.changeStamps[0];
+                static const char* const kWords[] = {"sys ",  "chan ",  "gang ",
+                                                     "gpin ", "gpout ", "remote "};
+                for (int i = 1; i < ChannelConfig::kChangeStamps; ++i) {
+                    if (c.changeStamps[i] != c.lastSeenStamps[i]) {
+                        c.lastSeenStamps[i] = c.changeStamps[i];
+                        hint += kWords[i - 1];
+                    }
+                }
+            }
+        }
+        if (!hint.empty()) {
+            CheckHr(trace, RefreshConfig(CBstr(hint)));
+        }
+        if (GetTickCount() - m_lastStorageUpdate >= kStorageIntervalMs) {
+            CheckHr(trace, UpdateStorageStatus());
+            m_lastStorageUpdate = GetTickCount();
+        }
+    });
+}
+
+HRESULT CChannel::PublishStatus(CChanAccess* access) {
+    CTmsEntryPoint trace("CChannel::PublishStatus");
+    return TMS_ERROR_FRAME(trace, [&] {
+        if (access == nullptr) {
+            return;
+        }
+        CStatusFileLock file(access);
+        if (!file.Acquired()) {
+            return;
+        }
+        bool busy = false;
+        {
+            CCriticalSectionLock status(m_statusLock);
+            busy = m_status.busySinceIdle;
+            const auto k = static_cast<std::size_t>(
+                access->IncrementIndex(reinterpret_cast<LONG*>(file.Block() + block::kRingIndex)));
+            file.Write16(block::kCycleRing + 2 * k, m_status.cycle);
+            file.Write32(block::kGpiInputs, m_status.gpiMask);
+            file.WriteWide(block::kAppServerUuid, 36, m_appServerUuid);
+            for (std::size_t i = 0; i < m_status.storage.size(); ++i) {
+                std::memcpy(file.Block() + block::kStorage + 128 * i, m_status.storage[i].data(),
+                            128);
+            }
+        }
+        {
+            // Other processes mark configuration changes here.
+            static const std::size_t kStamps[ChannelConfig::kChangeStamps] = {
+                0x1A448, 0x1A44C, 0x1A454, 0x1A46C, 0x1A45C, 0x1A460, 0x1A468};
+            CCriticalSectionLock lock(m_cs);
+            for (int i = 0; i < ChannelConfig::kChangeStamps; ++i) {
+                m_config.changeStamps[i] = file.Read32(kStamps[i]);
+            }
+        }
+        for (const auto& resource : Resources()) {
+            CheckHr(trace, resource->PublishStatus(*access));
+        }
+        if (busy) {
+            for (const auto& context : m_contexts) {
+                if (const HRESULT hr = context->PublishStatus(*access, false); FAILED(hr)) {
+                    CheckHr(trace, hr);
+                }
+            }
+        }
+        const auto preview = static_cast<std::int32_t>(file.Read32(block::kPreviewContext));
+        long active = -1;
+        if (preview != -1 && m_rtsShmem.GetActiveContext(ChannelNumber(), &active) &&
+            active == preview) {
+            trace.Trace("    %s:Ctx%d: preview context is now active", m_channelId.c_str(),
+                        static_cast<int>(preview));
+            file.Write32(block::kPreviewContext, 0xFFFFFFFFu);
+        }
+    });
+}
+
+HRESULT CChannel::UpdateStorageStatus() {
+    CTmsEntryPoint trace("CChannel::UpdateStorageStatus");
+    return TMS_ERROR_FRAME(trace, [&] {
+        CVfsLibWrapper& vfs = TmsVfs();
+        const int count = std::min(vfs.GetNumFileSystems(), kStorageEntries);
+        std::int64_t rate = 0;
+        for (const auto& resource : Resources()) {
+            if (resource->IsAssignedForRecord()) {
+                rate += resource->GetBytesPerSecond();
+            }
+        }
+        const std::int32_t format = VideoFormat();
+        const std::uint16_t code = tmsvideo::TimecodeFormatCode(format, false);
+        const std::int64_t fieldsPerSecond = CTimecode(0, 0, 1, 0, code).ToFieldCount();
+        for (int i = 0; i < count; ++i) {
+            char16_t name[10] = {};
+            CheckHr(trace, vfs.GetFileSystemName(i, name, 10));
+            ULONGLONG total = 0, freeBytes = 0;
+            CheckHr(trace, vfs.QueryFileSystemSpace(i, &total, &freeBytes));
+            const ULONGLONG reserve = total * 5 / 100;
+            total = total > reserve ? total - reserve : 0;
+            freeBytes = freeBytes > reserve ? freeBytes - reserve : 0;
+            std::int64_t fields = 1;
+            if (freeBytes > 0 && rate > 0) {
+                fields = std::max<std::int64_t>(
+                    1, static_cast<std::int64_t>(freeBytes / static_cast<ULONGLONG>(rate)) *
+                           fieldsPerSecond);
+            }
+            const auto remaining =
+                static_cast<std::int32_t>(std::min<std::int64_t>(fields, 0x7FFFFFFF));
+            const std::u16string text = Utf8ToUtf16(CTimecode(remaining, code).ToString());
+            StorageEntry entry{};
+            std::uint8_t* e = entry.data();
+            for (int c = 0; c < 10 && name[c] != 0; ++c) {
+                e[2 * c] = static_cast<std::uint8_t>(name[c]);
+                e[2 * c + 1] = static_cast<std::uint8_t>(name[c] >> 8);
+            }
+            std::memcpy(e + 72, &total, 8);
+            std::memcpy(e + 80, &freeBytes, 8);
+            std::memcpy(e + 88, &remaining, 4);
+            for (std::size_t c = 0; c < text.size() && c < 15; ++c) {
+                e[92 + 2 * c] = static_cast<std::uint8_t>(text[c]);
+                e[92 + 2 * c + 1] = static_cast<std::uint8_t>(text[c] >> 8);
+            }
+            const std::int32_t state = remaining <= 1 ? 2 : 1;
+            std::memcpy(e + 124, &state, 4);
+            CCriticalSectionLock status(m_statusLock);
+            m_status.storage[static_cast<std::size_t>(i)] = entry;
+        }
+    });
+}
+
+HRESULT CChannel::GetStorage(BSTR bstrVolume, long* pTotalStorage, long* pRemainingStorage,
+                             long* pRemainingFields) {
+    const std::string volume = CBstr::FromBstr(bstrVolume).ToUtf8();
+    CTmsEntryPoint trace("CChannel::GetStorage");
+    return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
+        if (pTotalStorage == nullptr || pRemainingStorage == nullptr ||
+            pRemainingFields == nullptr) {
+            TMS_RAISE(trace, E_POINTER, "GetStorage: no place for the results");
+        }
+        CCriticalSectionLock status(m_statusLock);
+        for (const StorageEntry& entry : m_status.storage) {
+            std::u16string name;
+            for (int c = 0; c < 36; ++c) {
+                const char16_t ch = static_cast<char16_t>(entry[2 * c] | entry[2 * c + 1] << 8);
+                if (ch == 0) {
+                    break;
+                }
+                name += ch;
+            }
+            if (name.empty() || !EqualsNoCase(Utf16ToUtf8(name), volume)) {
+                continue;
+            }
+            ULONGLONG total = 0, freeBytes = 0;
+            std::int32_t fields = 0;
+            std::memcpy(&total, entry.data() + 72, 8);
+            std::memcpy(&freeBytes, entry.data() + 80, 8);
+            std::memcpy(&fields, entry.data() + 88, 4);
+            *pTotalStorage = static_cast<long>(static_cast<std::int32_t>(total >> 20));
+            *pRemainingStorage = static_cast<long>(static_cast<std::int32_t>(freeBytes >> 20));
+            *pRemainingFields = fields;
+            return;
+        }
+        TMS_RAISE(trace, kUnknownVolume, "Unknown disk volume '%s'", volume.c_str());
+    });
+}
+
+bool CChannel::StringToChanStatus(const std::string& name, VARIANT* value) {
+    CTmsEntryPoint trace("CChannel::StringToChanStatus");
+    std::string id, type, owner, uuid, model;
+    std::int32_t index = -1, format = 255;
+    {
+        CCriticalSectionLock shared(m_sharedCs);
+        id = m_contextChannelName;
+        index = m_contextChannelNumber;
+        type = m_contextChannelType;
+        format = m_contextVideoFormat;
+        owner = m_contextApplication;
+        uuid = m_appServerUuid;
+        model = m_contextModel;
+    }
+    auto videoProperty = [&](const char* property) {
+        for (const auto& r : Resources()) {
+            if (EqualsNoCase(r->TypeNameUtf8(), "video")) {
+                CVariant v;
+                if (r->GetProperty(property, v.GetAddress()) == S_OK) {
+                    return v.ToString();
+                }
+                break;
+            }
+        }
+        return std::string("Unknown");
+    };
+    auto storageState = [&] {
+        // The kept entry: a query never waits for the status-file mutex.
+        CCriticalSectionLock status(m_statusLock);
+        std::int32_t state = 0;
+        std::memcpy(&state, m_status.storage[0].data() + 124, 4);
+        return state;
+    };
+    if (name == "channelname" || name == "channelid") {
+        PutText(value, id);
+    } else if (name == "channelindex") {
+        PutI4(value, index);
+    } else if (name == "channeltype") {
+        PutText(value, type);
+    } else if (name == "ownername") {
+        PutText(value, owner);
+    } else if (name == "owneruuid") {
+        PutText(value, uuid);
+    } else if (name == "videoformat") {
+        PutI4(value, format);
+    } else if (name == "videoformatstr") {
+        PutText(value, tmsvideo::NameFromFormat(format, tmsvideo::kFormatInvalid));
+    } else if (name == "fieldsperframe") {
+        PutI4(value, tmsvideo::FieldsPerFrame(format));
+    } else if (name == "timecodestr") {
+        PutText(value, "00:00:00.00");
+    } else if (name == "dropframe") {
+        PutBool(value, true);
+    } else if (name == "devicetype") {
+        PutText(value, model);
+    } else if (name == "preroll") {
+        PutI4(value, 10);
+    } else if (name == "videocompressiontype") {
+        PutText(value, videoProperty("compression"));
+    } else if (name == "storagestatus") {
+        PutI4(value, storageState());
+    } else if (name == "storagestatusstr") {
+        PutText(value, StorageStateName(storageState()));
+    } else if (name == "gpiinputs") {
+        std::uint32_t mask = 0;
+        {
+            CCriticalSectionLock status(m_statusLock);
+            mask = m_status.gpiMask;
+        }
+        const std::uint32_t last = m_lastReportedGpi.exchange(mask);
+        const std::uint32_t changed = last == 0xFFFFFFFFu ? 0 : (mask ^ last);
+        if (last != 0xFFFFFFFFu) {
+            trace.LogMsg("%s: changed GPI inputs = 0x%x", id.c_str(), changed);
+        }
+        PutI4(value, static_cast<std::int32_t>(changed));
+    } else if (name == "etoe") {
+        PutBool(value, m_eeState.load());
+    } else if (name == "aspectratio") {
+        PutText(value, videoProperty("aspectratio"));
+    } else if (name == "capabilities1" || name == "capabilities2") {
+        unsigned int first = 0, second = 0;
+        GetChannelCapabilities(&first, &second);
+        PutI4(value, static_cast<std::int32_t>(name == "capabilities1" ? first : second));
+    } else if (name == "compatibilitymask1" || name == "compatibilitymask2") {
+        unsigned first = 0, second = 0;
+        AppServerUtil::GetCompatibilityMasks(&first, &second);
+        PutI4(value, static_cast<std::int32_t>(name == "compatibilitymask1" ? first : second));
+    } else if (name == "timeofday" || name == "timeofdaystr") {
+        unsigned tod = 0x80000000u;
+        if (!m_rtsShmem.GetTimeOfDay(&tod)) {
+            tod = 0x80000000u;
+        }
+        if (name == "timeofday") {
+            PutI4(value, static_cast<std::int32_t>(tod));
+        } else {
+            const std::uint16_t code = tmsvideo::TimecodeFormatCode(format, false);
+            const int fieldsPerFrame = std::max(1, tmsvideo::FieldsPerFrame(format));
+            PutText(value, CTimecode(static_cast<int>((tod >> 24) & 0x1F),
+                                     static_cast<int>((tod >> 16) & 0x3F),
+                                     static_cast<int>((tod >> 8) & 0x3F),
+                                     static_cast<int>(tod & 0x3F) * fieldsPerFrame, code)
+                               .ToString());
+        }
+    } else if (name == "bidirectional") {
+        PutBool(value, type == "PlayerRecorder");
+    } else {
+        return false;
+    }
+    return true;
+}
