@@ -3,10 +3,16 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <tuple>
 
+#include "platform/kernel/Mutex.h"
 #include "platform/kernel/NamedObjects.h"
+#include "platform/kernel/WaitFunctions.h"
+#include "server/appserverutil/ChanAccess.h"
 #include "tests/support/RtsSimProcess.h"
 #include "tests/support/TestRuntimeDir.h"
 
@@ -143,6 +149,166 @@ TEST_F(TmsctlRunTest, TimelinesAndContextsByCodeAndTokenThenTheStoredMovies) {
     EXPECT_EQ(list.exit, 1) << list.out;
     EXPECT_NE(list.out.find("clip"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("broken                   unreadable:"), std::string::npos) << list.out;
+}
+
+}  // namespace
+
+namespace {
+
+// tmsctl watch against a status block that the test fills as a channel
+// publishes it, at the offsets docs/status.md gives (written out here, not
+// taken from the tool, so that a wrong offset on either side shows).
+class TmsctlWatchTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        UnlinkNamedObject("StatusMemory");
+        UnlinkNamedObject("StatusMemoryMutex");
+    }
+    // Under the status mutex, as every writer.
+    template <class Write>
+    void Publish(Write write) {
+        ASSERT_EQ(WaitForSingleObject(m_access.MutexHandle(), 5000), WAIT_OBJECT_0);
+        write();
+        ReleaseMutex(m_access.MutexHandle());
+    }
+    // Advances a ring's index word and returns the slot to write.
+    std::size_t Advance(std::size_t indexOffset) {
+        return static_cast<std::size_t>(
+            m_access.IncrementIndex(reinterpret_cast<LONG*>(m_block + indexOffset)));
+    }
+    template <class T>
+    void Put(std::size_t offset, T value) {
+        std::memcpy(m_block + offset, &value, sizeof value);  // little-endian host
+    }
+    void PutText(std::size_t offset, std::u16string_view text) {
+        std::memcpy(m_block + offset, text.data(), text.size() * 2);
+        Put<char16_t>(offset + text.size() * 2, 0);
+    }
+    RunResult Watch(int channel) {
+        return Tmsctl("watch " + std::to_string(channel) + " --once --runtime " + m_dir.Path());
+    }
+
+    tmstest::TestRuntimeDir m_dir;
+    CChanAccess m_access{2};
+    std::uint8_t* m_block = m_access.StatusBlock();
+};
+
+TEST_F(TmsctlWatchTest, ShowsTheNewestSlotOfEachRingAndTheFixedFields) {
+    ASSERT_NE(m_block, nullptr);
+    Publish([&] {
+        PutText(0x14514, u"Chan3");
+        PutText(0x1455C, u"Player");
+        PutText(0x145EC, u"Format625_50Hz_2To1");
+        Put<std::int32_t>(0x1467C, 1);
+        Put<std::int32_t>(0x14680, 2);
+        Put<std::uint16_t>(0x14888 + 2 * Advance(0x148C8), 321);
+        Put<std::uint32_t>(0x150F0, 0x80000005u);
+        const std::size_t e = 0x14688 + 128 * 1;  // entry 1; entry 0 unused
+        PutText(e, u"V:");
+        Put<std::uint64_t>(e + 72, std::uint64_t{4096} << 20);
+        Put<std::uint64_t>(e + 80, (std::uint64_t{1024} << 20) + 5);
+        Put<std::uint32_t>(e + 88, 30000);
+        PutText(e + 92, u"00:10:00:00");
+        Put<std::uint32_t>(e + 124, 1);
+        PutText(0x148D0 + 0x208 * 3, u"ds/grp/clip2");
+        // Two context publications: the older one must not show.
+        for (const auto& [state, position, speed] :
+             {std::tuple{2, 99, 3.0f}, std::tuple{1, 1525, 1.5f}}) {
+            const std::size_t k = Advance(0x15608);
+            Put<std::uint16_t>(0x155CC + 2 * k, static_cast<std::uint16_t>(40 + k));
+            Put<std::int32_t>(0x1650C + 4 * k, position);
+            Put<std::int32_t>(0x16584 + 4 * k, state);
+            Put<float>(0x165FC + 4 * k, speed);
+        }
+        PutText(0x1519A, u"clip2");
+        PutText(0x151E2, u"ds/grp/clip2");
+        PutText(0x1547A, u"00:00:10:00");
+        PutText(0x1550A, u"00:00:00:05");
+        PutText(0x1552A, u"00:01:00:00");
+        Put<std::int32_t>(0x155B4, 10);
+        Put<std::int32_t>(0x155B8, 3000);
+        const std::size_t v = Advance(0x177B8);
+        Put<std::uint16_t>(0x1777C + 2 * v, 77);
+        Put<std::uint32_t>(0x177BC + 4 * v, 123456);
+        PutText(0x17834 + 72 * v, u"PixCodingI");
+    });
+    const RunResult r = Watch(2);
+    EXPECT_EQ(r.exit, 0) << r.out;
+    const char* expected =
+        "channel 2:\n"
+        "  id \"Chan3\"  type Player  format Format625_50Hz_2To1 (1, 2 fields/frame)\n"
+        "  channel cycle 321 slot 1  gpi inputs 0x80000005  offline no  server offline no\n"
+        "  storage 1 V:  free 1024 of 4096 MiB  record 00:10:00:00 (30000 fields)  available\n"
+        "  context cycle 42 slot 2  CuePlay  position 00:00:30:12 (1525)  speed 1.50\n"
+        "  movie \"clip2\"  uri \"ds/grp/clip2\"\n"
+        "  mark in 10 \"00:00:00:05\"  out 3000 \"00:01:00:00\"\n"
+        "  limits - - \"00:00:10:00\" -\n"
+        "  context 3 uri \"ds/grp/clip2\"\n"
+        "  video cycle 77 slot 1  field size 123456  pixel coding PixCodingI\n";
+    EXPECT_EQ(r.out, expected);
+}
+
+TEST_F(TmsctlWatchTest, BlankTornAndMissingBlocks) {
+    ASSERT_NE(m_block, nullptr);
+    struct Row {
+        const char* what;
+        std::function<void()> write;  // under the status mutex
+        bool holdMutex;               // the watcher cannot take it
+        const char* expected;
+    } rows[] = {
+        {"never written", [] {}, false, "channel 2: nothing published yet\n"},
+        {"configuration only", [&] { PutText(0x14514, u"Chan3"); }, false,
+         "  channel not published  gpi inputs 0x00000000  offline no  server offline no\n"
+         "  storage none\n  context not published\n  video not published\n"},
+        {"offline bytes, unknown port state, no video format",
+         [&] {
+             Put<std::uint8_t>(0x148C4, 1);
+             Put<std::uint8_t>(0x148C5, 1);
+             const std::size_t k = Advance(0x15608);
+             Put<std::uint16_t>(0x155CC + 2 * k, 9);
+             Put<std::int32_t>(0x16584 + 4 * k, 7);
+             Put<std::int32_t>(0x1650C + 4 * k, -3);
+             Put<std::int32_t>(0x1467C, 255);
+         },
+         false,
+         "offline yes  server offline yes\n  storage none\n"
+         "  context cycle 9 slot 1  state 7  position -3 fields  speed 0.00\n"},
+        {"control characters and an unpaired surrogate",
+         [&] { PutText(0x1455C, u"Pl\nayer\x1b\xD800"); }, false,
+         "  type Pl?ayer??  format  (0, 0 fields/frame)\n"},
+        {"ring index out of range, text without terminator",
+         [&] {
+             Put<std::int32_t>(0x177B8, 30);
+             Put<std::uint16_t>(0x1777C, 5);
+             for (std::size_t i = 0; i < 40; ++i) {
+                 Put<char16_t>(0x17834 + 2 * i, u'x');
+             }
+         },
+         false,
+         "  video cycle 5 slot 0 (ring index 30 out of range 0..29)  field size 0  pixel coding "
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n"},
+        {"mutex held by a writer", [&] { PutText(0x14514, u"Chan3"); }, true,
+         "  status mutex not taken within 50 ms: values may be torn\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::memset(m_block, 0, 0x20000);
+        Publish(row.write);
+        if (row.holdMutex) {
+            ASSERT_EQ(WaitForSingleObject(m_access.MutexHandle(), 5000), WAIT_OBJECT_0);
+        }
+        const RunResult r = Watch(2);
+        if (row.holdMutex) {
+            ReleaseMutex(m_access.MutexHandle());
+        }
+        EXPECT_EQ(r.exit, 0) << r.out;
+        EXPECT_NE(r.out.find(row.expected), std::string::npos) << r.out;
+    }
+    // Other channels of the same memory, and a runtime folder without one.
+    EXPECT_EQ(Watch(15).out, "channel 15: nothing published yet\n");
+    const RunResult none = Tmsctl("watch --once --runtime " + m_dir.Path() + "/elsewhere");
+    EXPECT_EQ(none.out, "channel 0: nothing published yet\n");
+    EXPECT_EQ(Tmsctl("watch 16 --once").exit, 2);
 }
 
 }  // namespace

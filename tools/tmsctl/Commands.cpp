@@ -12,6 +12,7 @@ const std::vector<Command>& AllCommands() {
         {"unregister", "remove them from the runtime folder's registry", &RunUnregister},
         {"run", "run a channel script (a file, or - for standard input)", &RunScript},
         {"movies", "list the movies stored in the runtime folder", &RunMovies},
+        {"watch", "live view of what a channel publishes in the status memory", &RunWatch},
         {"demo", "a short showcase of what the component does", &RunDemo},
     };
     return commands;

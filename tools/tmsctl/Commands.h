@@ -30,6 +30,7 @@ int RunRegister(const Args& args);
 int RunUnregister(const Args& args);
 int RunScript(const Args& args);
 int RunMovies(const Args& args);
+int RunWatch(const Args& args);
 // The channel part of the demo: against an embedded simulator, or the
 // server of runtimeDir when given.
 int RunChannelDemo(const std::string& runtimeDir);
