@@ -34,7 +34,7 @@ inline constexpr std::size_t kStorage = 0x14688;         // 4 entries of 128 byt
 inline constexpr std::size_t kStorageStride = 128;
 inline constexpr int kStorageEntries = 4;
 inline constexpr std::size_t kChannelCycles = 0x14888;  // uint16 per slot
-inline constexpr RingInfo kChannelRing{0x148C8, 32};
+inline constexpr RingInfo kChannelRing{0x148C8, 30};
 inline constexpr std::size_t kChannelOffline = 0x148C4;  // byte
 inline constexpr std::size_t kSystemOffline = 0x148C5;   // byte
 inline constexpr std::size_t kPreviewContext = 0x148CC;  // int32, -1 none
