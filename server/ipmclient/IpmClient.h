@@ -31,6 +31,7 @@ public:
     CIpmClient& operator=(const CIpmClient&) = delete;
 
     bool IsOpen() const { return m_socket.IsOpen(); }
+    bool PeerClosed() const { return m_socket.PeerClosed(); }
     int Write(const char* buffer, int length);
     int Read(char* buffer, int size);
     void Close() { m_socket.Close(); }

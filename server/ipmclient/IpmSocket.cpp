@@ -59,6 +59,14 @@ bool CIpmSocket::IsOpen() const {
     return !m_closed.load(std::memory_order_acquire);
 }
 
+bool CIpmSocket::PeerClosed() const {
+    if (m_fd < 0 || !IsOpen()) {
+        return true;
+    }
+    pollfd p{m_fd, POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0;
+}
+
 int CIpmSocket::Fail(int error) {
     m_lastError.store(error, std::memory_order_relaxed);
     return -1;

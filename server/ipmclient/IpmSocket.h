@@ -26,6 +26,9 @@ public:
     CIpmSocket& operator=(const CIpmSocket&) = delete;
 
     bool IsOpen() const;
+    // The peer has closed its end or the socket failed (looked at without
+    // reading anything).
+    bool PeerClosed() const;
     // timeoutMs 0 = wait as long as it takes; maxLength 0 = no limit.
     int Read(char* buffer, int size, unsigned long timeoutMs);
     int Write(const char* buffer, int length, unsigned long timeoutMs, unsigned long maxLength = 0);

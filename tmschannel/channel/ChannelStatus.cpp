@@ -31,7 +31,7 @@ constexpr HRESULT kUnknownVolume = HR(0x80043010);
 constexpr DWORD kStorageIntervalMs = 1000;
 constexpr DWORD kOfflinePollMs = 1000;
 // How long a closing channel waits for the server to bring it back online.
-constexpr DWORD kOfflineWaitLimitMs = 10000;
+constexpr DWORD kOfflineWaitLimitMs = 5000;
 constexpr DWORD kCloseWaitLogMs = 60000;
 
 namespace block {
@@ -141,7 +141,7 @@ DWORD CChannel::StatusMonitor() {
         std::uint16_t cycle = 0;
         {
             CCriticalSectionLock status(m_statusLock);
-            cycle = static_cast<std::uint16_t>(m_status.cycle == 65535 ? 1 : m_status.cycle + 1);
+            cycle = CStatusSchedule::NextCycle(m_status.cycle);
         }
         CTmsEntryPoint pass("CChannel::StatusMonitor cycle %d", cycle);
         TMS_ERROR_FRAME(pass, [&] {

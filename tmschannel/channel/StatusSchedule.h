@@ -17,6 +17,11 @@ public:
 
     explicit CStatusSchedule(std::chrono::microseconds period) : m_period(period) {}
 
+    // Cycle numbers run 1 to 65535 and wrap to 1: 0 is never a cycle.
+    static std::uint16_t NextCycle(std::uint16_t cycle) {
+        return static_cast<std::uint16_t>(cycle == 65535 ? 1 : cycle + 1);
+    }
+
     // Starts counting from now.
     void Start() {
         m_next = Clock::now() + m_period;

@@ -78,6 +78,7 @@ HRESULT CRtsMsg::OpenRtsConnection(int port, const std::string& name) {
         m_threadRequest = m_requestEvent.Get();
         m_threadResponse = m_responseEvent.Get();
         m_threadIpm = m_ipm.get();
+        m_peer = m_ipm.get();
         auto thread = std::make_unique<CThread>();
         char threadName[16];
         std::snprintf(threadName, sizeof threadName, "tms-rts-%d", port);
@@ -121,6 +122,7 @@ void CRtsMsg::CloseHandles() {
     }
     m_threadShutdown = m_threadRequest = m_threadResponse = nullptr;
     m_threadIpm = nullptr;
+    m_peer = nullptr;
     m_shutdownEvent.Reset();
     m_thread.reset();
     m_requestEvent.Reset();
@@ -130,7 +132,17 @@ void CRtsMsg::CloseHandles() {
 }
 
 bool CRtsMsg::IsConnected() const {
-    return !m_lost.load() && m_hasClient.load();
+    if (m_lost.load() || !m_hasClient.load()) {
+        return false;
+    }
+    // An RTS that went away between messages is noticed without waiting
+    // for the next exchange to fail.
+    const CIpmClient* peer = m_peer.load();
+    if (peer != nullptr && peer->PeerClosed()) {
+        m_lost = true;
+        return false;
+    }
+    return true;
 }
 
 CRtsMsg::Stamps CRtsMsg::GetStamps() const {

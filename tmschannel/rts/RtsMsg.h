@@ -100,8 +100,10 @@ private:
     std::atomic<std::uint32_t> m_read{0};
     std::atomic<std::uint32_t> m_answered{0};  // the exchange last finished
     std::atomic<bool> m_sealed{false};
-    std::atomic<bool> m_lost{false};       // cleared only by a new OpenRtsConnection
-    std::atomic<bool> m_hasClient{false};  // an IPM client exists (polled without m_cs)
+    // The client, for IsConnected's look at the peer; set while connected.
+    std::atomic<const CIpmClient*> m_peer{nullptr};
+    mutable std::atomic<bool> m_lost{false};  // cleared only by a new OpenRtsConnection
+    std::atomic<bool> m_hasClient{false};     // an IPM client exists (polled without m_cs)
 
     mutable CCriticalSection m_cs;
 };

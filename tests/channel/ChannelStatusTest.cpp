@@ -1,0 +1,171 @@
+// The status monitor of an open channel against tms-rtssim: what GetStatus
+// and the status block show follows the simulator, GPI inputs, storage, an
+// RTS that dies, and closing while the monitor runs.
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "server/appserverutil/ChanAccess.h"
+#include "tests/channel/ContextFixture.h"
+#include "tests/frame/LogLines.h"
+#include "tmschannel/channel/StatusSchedule.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using ChannelStatusTest = tmstest::ContextFixture;
+
+constexpr HRESULT kUnknownVolume = HR(0x80043010);
+
+// Polls until done() or 5 s have passed; done()'s last answer.
+bool Eventually(const std::function<bool()>& done) {
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+std::int32_t I4(ITmsChannel* channel, unsigned token, const char* name) {
+    CVariant v;
+    EXPECT_EQ(channel->GetStatus(token, CBstr(name), v.GetAddress()), S_OK) << name;
+    return v.ToInt32();
+}
+
+TEST_F(ChannelStatusTest, StatusNamesAndTheBlockFollowThePortGpiAndStorage) {
+    const unsigned token = Alloc(Create("status", true, 600));
+    auto cue = Change(0x000C, TmsCuePlay, 0.0f, 100);
+    ASSERT_EQ(m_broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
+    EXPECT_TRUE(Eventually([&] { return I4(m_channel, token, "portstate") == TmsCuePlay; }));
+    EXPECT_EQ(I4(m_channel, token, "position"), 100);
+    auto play = Change(0x0104, TmsShuttlePlay, 1.0f);
+    ASSERT_EQ(m_broker->ApplyContextChange(token, 124, play.data()), S_OK) << LastErrorText();
+    EXPECT_TRUE(Eventually([&] { return I4(m_channel, token, "position") > 130; }));
+    EXPECT_EQ(I4(m_channel, token, "portstate"), TmsShuttlePlay);
+
+    // The block as another process reads it: the newest context slot.
+    CChanAccess access(kChannel);
+    BOOL created = FALSE;
+    ASSERT_TRUE(access.Open(&created));
+    CVariant published;
+    EXPECT_TRUE(Eventually([&] {
+        return access.StringToStatus("portstate", false, nullptr, nullptr,
+                                     published.GetAddress()) == S_OK &&
+               published.ToInt32() == TmsShuttlePlay;
+    }));
+
+    // GPI: the first query reports no change, the next what changed since.
+    EXPECT_EQ(I4(m_channel, 0, "gpiinputs"), 0);
+    ASSERT_EQ(tmstest::SimControl("gpi 1 3 on"), "ok");
+    std::uint32_t mask = 0;
+    EXPECT_TRUE(Eventually([&] {
+        std::memcpy(&mask, access.StatusBlock() + 0x150F0, 4);
+        return (mask & 0x8u) != 0;
+    }));
+    EXPECT_EQ(I4(m_channel, 0, "gpiinputs"), 0x8);
+    EXPECT_EQ(I4(m_channel, 0, "gpiinputs"), 0) << "no change since the last query";
+
+    long total = 0, remaining = 0, fields = 0;
+    ASSERT_EQ(m_channel->GetStorage(CBstr("v:"), &total, &remaining, &fields), S_OK)
+        << LastErrorText();
+    EXPECT_GT(total, 0);
+    EXPECT_LE(remaining, total);
+    EXPECT_GE(fields, 1);
+    EXPECT_EQ(m_channel->GetStorage(CBstr("Z:"), &total, &remaining, &fields), kUnknownVolume);
+    EXPECT_EQ(LastErrorText(), "Unknown disk volume 'Z:'");
+    ASSERT_EQ(m_channel->FreeContext(token), S_OK);
+}
+
+TEST_F(ChannelStatusTest, AnRtsThatDiesTakesTheChannelOfflineAndEndsTheMonitor) {
+    CChanAccess access(kChannel);
+    BOOL created = FALSE;
+    ASSERT_TRUE(access.Open(&created));
+    m_sim.Kill();
+    bool offline = false;
+    EXPECT_TRUE(Eventually([&] { return access.IsChanOffline(offline) == S_OK && offline; }));
+    EXPECT_TRUE(Eventually([] {
+        for (const auto& r : tmstest::ReadLog()) {
+            if (r.text == "Chan2: the RTS connection is lost; status updates end") {
+                return true;
+            }
+        }
+        return false;
+    }));
+    // The monitor has ended: Close neither waits for it nor for the
+    // channel to come back.
+    EXPECT_TRUE(FAILED(m_channel->Close()));
+    EXPECT_EQ(m_channel->Close(), S_OK) << "closed";
+    // What the killed simulator could not remove itself.
+    for (const std::string& name : tmstest::NamedObjectsLeft()) {
+        if (name.find("StatusMemory") == std::string::npos) {
+            std::filesystem::remove("/dev/shm/" + name);
+        }
+    }
+}
+
+// Closing while the monitor is in a cycle, or while a context is busy, a
+// hundred times: nothing the monitor uses goes before it has ended (run
+// under the sanitizers with the rest of the suite).
+TEST_F(ChannelStatusTest, ConcurrencyCloseWhileTheMonitorRuns) {
+    for (int i = 0; i < 100; ++i) {
+        SCOPED_TRACE(i);
+        if (i % 10 == 0) {
+            const unsigned token = Alloc(Create(("busy" + std::to_string(i)).c_str(), true, 60));
+            auto cue = Change(0x000C, TmsCuePlay, 0.0f);
+            ASSERT_EQ(m_broker->ApplyContextChange(token, 124, cue.data()), S_OK);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(i % 7 * 3));
+        ASSERT_EQ(m_channel->Close(), S_OK) << LastErrorText();
+        ASSERT_EQ(OpenIndex(m_channel, kChannel), S_OK) << LastErrorText();
+    }
+}
+
+// A channel offline when Close comes waits for it to come back only for a
+// bounded time, then closes all the same.
+TEST_F(ChannelStatusTest, AChannelLeftOfflineStillCloses) {
+    CChanAccess access(kChannel);
+    BOOL created = FALSE;
+    ASSERT_TRUE(access.Open(&created));
+    ASSERT_EQ(access.SetChanOfflineEvent(true), S_OK);
+    EXPECT_EQ(m_channel->Close(), S_OK) << LastErrorText();
+    bool waited = false, gaveUp = false;
+    for (const auto& r : tmstest::ReadLog()) {
+        waited = waited || r.text == "Waiting for Chan2 to come back online before closing";
+        gaveUp = gaveUp || r.text == "Chan2: still offline after 5000 ms; closing anyway";
+    }
+    EXPECT_TRUE(waited);
+    EXPECT_TRUE(gaveUp);
+}
+
+TEST(StatusScheduleTest, CycleNumbersWrapToOne) {
+    const std::pair<std::uint16_t, std::uint16_t> rows[] = {
+        {0, 1}, {1, 2}, {65534, 65535}, {65535, 1}};
+    for (auto [from, to] : rows) {
+        EXPECT_EQ(CStatusSchedule::NextCycle(from), to) << from;
+    }
+}
+
+TEST(StatusScheduleTest, DeadlinesStayOnTheGridAfterALateCycle) {
+    CStatusSchedule schedule(std::chrono::milliseconds(5));
+    schedule.Start();
+    const auto first = schedule.Deadline();
+    std::this_thread::sleep_until(first);
+    schedule.Begin();
+    EXPECT_EQ(schedule.Deadline(), first + std::chrono::milliseconds(5));
+    // A cycle three periods late skips the deadlines it missed, and the
+    // next one stays on the grid of the first.
+    std::this_thread::sleep_until(schedule.Deadline() + std::chrono::milliseconds(12));
+    schedule.Begin();
+    const auto offset = (schedule.Deadline() - first) % std::chrono::milliseconds(5);
+    EXPECT_EQ(offset.count(), 0);
+    EXPECT_GT(schedule.Deadline(), CStatusSchedule::Clock::now() - std::chrono::milliseconds(5));
+    EXPECT_GE(schedule.MaxLatenessUs(), 12000);
+    EXPECT_EQ(schedule.Cycles(), 2u);
+}
+
+}  // namespace
