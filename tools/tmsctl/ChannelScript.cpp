@@ -1,6 +1,7 @@
 // tmsctl register / unregister / run: the component driven through its
 // public interfaces, like any client, from a small line-oriented script.
 #include "tools/tmsctl/ChannelScript.h"
+#include "tools/tmsctl/ChannelStatusText.h"
 
 #include "platform/com/CoCreateInstance.h"
 #include "platform/com/ComError.h"
@@ -232,6 +233,20 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
             std::snprintf(text, sizeof text, "0x%08X 0x%08X", c1, c2);
             value = CVariant(text);
             showValue = SUCCEEDED(hr);
+        } else if (command == "watch") {
+            // What another process of the server sees of the channel.
+            if (a.empty() || a.size() > 2 || !IsNumber(a[0]) ||
+                (a.size() == 2 && !IsNumber(a[1]))) {
+                return usage("watch CHANNEL [SNAPSHOTS]");
+            }
+            const int count = a.size() == 2 ? std::atoi(a[1].c_str()) : 1;
+            for (int n = 0; n < count; ++n) {
+                if (n > 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                }
+                out << ChannelSnapshotText(std::atoi(a[0].c_str()));
+            }
+            continue;
         } else if (command == "sleep") {
             if (a.size() != 1 || !IsNumber(a[0])) {
                 return usage("sleep MILLISECONDS");

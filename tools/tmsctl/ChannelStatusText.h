@@ -14,5 +14,7 @@ std::string ChannelStatusText(int channel, const CStatusMemoryView::Snapshot& sn
                               unsigned mutexTimeoutMs);
 // For a channel whose status memory does not exist, or whose block is blank.
 std::string NothingPublishedText(int channel);
+// One snapshot of the channel as tmsctl watch --once prints it.
+std::string ChannelSnapshotText(int channel);
 
 }  // namespace tmsctl

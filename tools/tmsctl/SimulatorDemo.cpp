@@ -60,7 +60,12 @@ seek . 100
 port .
 stop .
 port .
-status . assigned+ctxportstate
+status . assigned+ctxportstate+position+portstate+countdownstr
+play .
+wait . play 2000
+# the playing channel as other processes of the server see it
+watch 1 3
+stop .
 alloc . publish
 status 0 assigned
 free .

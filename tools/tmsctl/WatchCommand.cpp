@@ -64,6 +64,11 @@ int Live(CStatusMemoryView& view, int channel) {
 
 }  // namespace
 
+std::string ChannelSnapshotText(int channel) {
+    CStatusMemoryView view(channel);
+    return SnapshotText(view, channel);
+}
+
 int RunWatch(const Args& args) {
     int channel = 0;
     bool once = false, haveChannel = false;
