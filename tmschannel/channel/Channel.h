@@ -162,6 +162,9 @@ private:
         std::uint32_t gpiMask = 0;
         std::array<StorageEntry, kStorageEntries> storage{};
         bool busySinceIdle = false;
+        // The configuration change stamps as the last publication read them.
+        std::array<std::uint32_t, ChannelConfig::kChangeStamps> stamps{};
+        bool stampsRead = false;
     };
     // Ends the monitor and waits until it has (Close, a failed Open).
     void StopStatusThread(CEntryPoint& trace);

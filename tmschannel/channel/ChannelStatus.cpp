@@ -238,9 +238,19 @@ HRESULT CChannel::PutStatus(std::uint16_t cycle) {
             }
         }
         std::string hint;
+        std::array<std::uint32_t, ChannelConfig::kChangeStamps> stamps{};
+        bool stampsRead = false;
         {
+            CCriticalSectionLock status(m_statusLock);
+            stamps = m_status.stamps;
+            stampsRead = m_status.stampsRead;
+        }
+        if (stampsRead) {
             CCriticalSectionLock lock(m_cs);
             ChannelConfig& c = m_config;
+            for (int i = 0; i < ChannelConfig::kChangeStamps; ++i) {
+                c.changeStamps[i] = stamps[static_cast<std::size_t>(i)];
+            }
             if (c.changeStamps[0] != c.lastSeenStamps[0]) {
                 c.lastSeenStamps[0] = c.changeStamps[0];
                 static const char* const kWords[] = {"sys ",  "chan ",  "gang ",
@@ -288,13 +298,16 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
             }
         }
         {
-            // Other processes mark configuration changes here.
+            // Other processes mark configuration changes here. Kept under
+            // the status lock: the channel lock is taken around the mutex
+            // elsewhere, never inside it.
             static const std::size_t kStamps[ChannelConfig::kChangeStamps] = {
                 0x1A448, 0x1A44C, 0x1A454, 0x1A46C, 0x1A45C, 0x1A460, 0x1A468};
-            CCriticalSectionLock lock(m_cs);
+            CCriticalSectionLock status(m_statusLock);
             for (int i = 0; i < ChannelConfig::kChangeStamps; ++i) {
-                m_config.changeStamps[i] = file.Read32(kStamps[i]);
+                m_status.stamps[static_cast<std::size_t>(i)] = file.Read32(kStamps[i]);
             }
+            m_status.stampsRead = true;
         }
         for (const auto& resource : Resources()) {
             CheckHr(trace, resource->PublishStatus(*access));
