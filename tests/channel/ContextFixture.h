@@ -7,6 +7,7 @@
 
 #include "server/timeline/IMovie.h"
 #include "tests/channel/ChannelFixture.h"
+#include "tests/context/ChangeRecord.h"
 #include "tests/rts/Golden.h"
 
 namespace tmstest {
@@ -19,12 +20,7 @@ public:
     // (trigger Asap).
     static std::vector<unsigned char> Change(std::uint32_t flags, std::int32_t state, float speed,
                                              std::int32_t position = 0, std::int32_t length = 600) {
-        std::uint32_t bits = 0;
-        std::memcpy(&bits, &speed, 4);
-        Golden g(124);
-        g.U32(0, flags).U32(24, 1).U32(32, static_cast<std::uint32_t>(state)).U32(44, bits);
-        g.U32(48, static_cast<std::uint32_t>(position)).U32(96, static_cast<std::uint32_t>(length));
-        return g.Bytes();
+        return ChangeRecord(flags, state, speed, position, length);
     }
 
 protected:

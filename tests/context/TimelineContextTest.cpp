@@ -23,6 +23,7 @@
 #include "server/timeline/IMovie.h"
 #include "server/timeline/IMovieBuilder.h"
 #include "server/timeline/ITimeline.h"
+#include "tests/context/ChangeRecord.h"
 #include "tests/frame/LogLines.h"
 #include "tests/rts/Golden.h"
 #include "tests/support/TestRuntimeDir.h"
@@ -128,12 +129,7 @@ public:
 
 std::vector<unsigned char> Change(std::uint32_t flags, std::int32_t state, float speed,
                                   std::int32_t position, std::int32_t length) {
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, &speed, 4);
-    Golden g(124);
-    g.U32(0, flags).U32(24, 1).U32(32, static_cast<std::uint32_t>(state)).U32(44, bits);
-    g.U32(48, static_cast<std::uint32_t>(position)).U32(96, static_cast<std::uint32_t>(length));
-    return g.Bytes();
+    return tmstest::ChangeRecord(flags, state, speed, position, length);
 }
 
 std::uint32_t Word(const std::vector<BYTE>& m, std::size_t at) {

@@ -16,12 +16,15 @@
 #include "tmschannel/channel/Channel.h"
 #include "tmschannel/common/NameQuery.h"
 #include "tmschannel/common/StatusBlock.h"
+#include "tmschannel/common/StatusValue.h"
 #include "tmschannel/common/Timecode.h"
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/context/TimelineContext.h"
 #include "tmschannel/frame/ComBoundary.h"
 #include "tmschannel/resources/TmsResource.h"
 #include "tmschannel/resources/TmsVfs.h"
+
+using namespace status_value;
 
 namespace {
 
@@ -42,23 +45,6 @@ constexpr std::size_t kRingIndex = 0x148C8;
 constexpr std::size_t kPreviewContext = 0x148CC;
 constexpr std::size_t kGpiInputs = 0x150F0;
 }  // namespace block
-
-void PutI4(VARIANT* value, std::int32_t v) {
-    VariantClear(value);
-    value->vt = VT_I4;
-    value->lVal = v;
-}
-
-void PutBool(VARIANT* value, bool v) {
-    VariantClear(value);
-    value->vt = VT_BOOL;
-    value->boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
-}
-
-void PutText(VARIANT* value, const std::string& text) {
-    VariantClear(value);
-    CVariant(text).CopyTo(value);
-}
 
 const char* StorageStateName(std::int32_t state) {
     switch (state) {
@@ -452,35 +438,35 @@ bool CChannel::StringToChanStatus(const std::string& name, VARIANT* value) {
         return state;
     };
     if (name == "channelname" || name == "channelid") {
-        PutText(value, id);
+        SetText(value, id);
     } else if (name == "channelindex") {
-        PutI4(value, index);
+        SetI4(value, index);
     } else if (name == "channeltype") {
-        PutText(value, type);
+        SetText(value, type);
     } else if (name == "ownername") {
-        PutText(value, owner);
+        SetText(value, owner);
     } else if (name == "owneruuid") {
-        PutText(value, uuid);
+        SetText(value, uuid);
     } else if (name == "videoformat") {
-        PutI4(value, format);
+        SetI4(value, format);
     } else if (name == "videoformatstr") {
-        PutText(value, tmsvideo::NameFromFormat(format, tmsvideo::kFormatInvalid));
+        SetText(value, tmsvideo::NameFromFormat(format, tmsvideo::kFormatInvalid));
     } else if (name == "fieldsperframe") {
-        PutI4(value, tmsvideo::FieldsPerFrame(format));
+        SetI4(value, tmsvideo::FieldsPerFrame(format));
     } else if (name == "timecodestr") {
-        PutText(value, "00:00:00.00");
+        SetText(value, "00:00:00.00");
     } else if (name == "dropframe") {
-        PutBool(value, true);
+        SetBool(value, true);
     } else if (name == "devicetype") {
-        PutText(value, model);
+        SetText(value, model);
     } else if (name == "preroll") {
-        PutI4(value, 10);
+        SetI4(value, 10);
     } else if (name == "videocompressiontype") {
-        PutText(value, videoProperty("compression"));
+        SetText(value, videoProperty("compression"));
     } else if (name == "storagestatus") {
-        PutI4(value, storageState());
+        SetI4(value, storageState());
     } else if (name == "storagestatusstr") {
-        PutText(value, StorageStateName(storageState()));
+        SetText(value, StorageStateName(storageState()));
     } else if (name == "gpiinputs") {
         std::uint32_t mask = 0;
         {
@@ -492,37 +478,37 @@ bool CChannel::StringToChanStatus(const std::string& name, VARIANT* value) {
         if (last != 0xFFFFFFFFu) {
             trace.LogMsg("%s: changed GPI inputs = 0x%x", id.c_str(), changed);
         }
-        PutI4(value, static_cast<std::int32_t>(changed));
+        SetI4(value, static_cast<std::int32_t>(changed));
     } else if (name == "etoe") {
-        PutBool(value, m_eeState.load());
+        SetBool(value, m_eeState.load());
     } else if (name == "aspectratio") {
-        PutText(value, videoProperty("aspectratio"));
+        SetText(value, videoProperty("aspectratio"));
     } else if (name == "capabilities1" || name == "capabilities2") {
         unsigned int first = 0, second = 0;
         GetChannelCapabilities(&first, &second);
-        PutI4(value, static_cast<std::int32_t>(name == "capabilities1" ? first : second));
+        SetI4(value, static_cast<std::int32_t>(name == "capabilities1" ? first : second));
     } else if (name == "compatibilitymask1" || name == "compatibilitymask2") {
         unsigned first = 0, second = 0;
         AppServerUtil::GetCompatibilityMasks(&first, &second);
-        PutI4(value, static_cast<std::int32_t>(name == "compatibilitymask1" ? first : second));
+        SetI4(value, static_cast<std::int32_t>(name == "compatibilitymask1" ? first : second));
     } else if (name == "timeofday" || name == "timeofdaystr") {
         unsigned tod = 0x80000000u;
         if (!m_rtsShmem.GetTimeOfDay(&tod)) {
             tod = 0x80000000u;
         }
         if (name == "timeofday") {
-            PutI4(value, static_cast<std::int32_t>(tod));
+            SetI4(value, static_cast<std::int32_t>(tod));
         } else {
             const std::uint16_t code = tmsvideo::TimecodeFormatCode(format, false);
             const int fieldsPerFrame = std::max(1, tmsvideo::FieldsPerFrame(format));
-            PutText(value, CTimecode(static_cast<int>((tod >> 24) & 0x1F),
+            SetText(value, CTimecode(static_cast<int>((tod >> 24) & 0x1F),
                                      static_cast<int>((tod >> 16) & 0x3F),
                                      static_cast<int>((tod >> 8) & 0x3F),
                                      static_cast<int>(tod & 0x3F) * fieldsPerFrame, code)
                                .ToString());
         }
     } else if (name == "bidirectional") {
-        PutBool(value, type == "PlayerRecorder");
+        SetBool(value, type == "PlayerRecorder");
     } else {
         return false;
     }

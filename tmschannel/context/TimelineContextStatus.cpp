@@ -14,39 +14,19 @@
 #include "server/ipmclient/RtsShmem.h"
 #include "tmschannel/common/ConfigReader.h"
 #include "tmschannel/common/StatusBlock.h"
+#include "tmschannel/common/StatusValue.h"
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/context/ContextStatusNames.h"
 #include "tmschannel/context/TimelineContext.h"
 #include "tmschannel/frame/ErrorFrame.h"
+
+using namespace status_value;
 
 namespace {
 
 constexpr DWORD kMovieSaveIntervalMs = 500;
 constexpr std::int32_t kNoEnd = 0x7FFFFFFF;
 constexpr std::int32_t kUnbounded = static_cast<std::int32_t>(0x80000000u);
-
-void SetI4(VARIANT* value, std::int32_t v) {
-    VariantClear(value);
-    value->vt = VT_I4;
-    value->lVal = v;
-}
-
-void SetR4(VARIANT* value, float v) {
-    VariantClear(value);
-    value->vt = VT_R4;
-    value->fltVal = v;
-}
-
-void SetBool(VARIANT* value, bool v) {
-    VariantClear(value);
-    value->vt = VT_BOOL;
-    value->boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
-}
-
-HRESULT SetText(VARIANT* value, const std::string& text) {
-    VariantClear(value);
-    return CVariant(text).CopyTo(value);
-}
 
 // A packed timecode: bit 31 none, bit 29 drop frame, then hours, minutes,
 // seconds and frames in bytes 3 to 0.
