@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include "platform/com/ErrorInfo.h"
@@ -86,6 +87,26 @@ HRESULT CVfsLibWrapper::ReportResource(LONG channel, gfsReportRes_e event) {
     return S_OK;
 }
 
+namespace {
+
+// $TMS_VOLUME_QUOTA: "V:=BYTES[,W:=BYTES]"; 0 for a volume without one.
+ULONGLONG QuotaOf(const std::string& volume) {
+    const char* text = std::getenv("TMS_VOLUME_QUOTA");
+    if (text == nullptr) {
+        return 0;
+    }
+    std::istringstream in(text);
+    for (std::string item; std::getline(in, item, ',');) {
+        const std::size_t eq = item.find('=');
+        if (eq != std::string::npos && item.substr(0, eq) == volume) {
+            return std::strtoull(item.c_str() + eq + 1, nullptr, 10);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
 std::string CVfsLibWrapper::VolumePath(int index) const {
     if (index < 0 || index >= GetNumFileSystems())
         return {};
@@ -115,6 +136,20 @@ HRESULT CVfsLibWrapper::QueryFileSystemSpace(int index, ULONGLONG* total, ULONGL
     const std::string path = VolumePath(index);
     if (path.empty())
         return Fail(E_INVALIDARG, "no file system " + std::to_string(index));
+    if (const ULONGLONG quota = QuotaOf(m_volumes[index]); quota > 0) {
+        // A volume with a quota is as large as the quota and holds what
+        // its folder holds.
+        std::error_code ec;
+        ULONGLONG used = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(path, ec)) {
+            if (entry.is_regular_file(ec) && !entry.is_symlink(ec)) {
+                used += static_cast<ULONGLONG>(entry.file_size(ec));
+            }
+        }
+        *total = quota;
+        *free = used < quota ? quota - used : 0;
+        return S_OK;
+    }
     struct statvfs st;
     if (::statvfs(path.c_str(), &st) != 0) {
         return Fail(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),

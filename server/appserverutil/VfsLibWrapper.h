@@ -1,7 +1,9 @@
 // CVfsLibWrapper: the server's media file systems. Each volume is a folder
 // under the runtime folder, RuntimePath("volumes/<name>") with the ':' of
 // the name left out ("V:" -> volumes/V). The volumes are named by
-// $TMS_VOLUMES (comma-separated, e.g. "V:,W:"), default "V:".
+// $TMS_VOLUMES (comma-separated, e.g. "V:,W:"), default "V:". A volume
+// named in $TMS_VOLUME_QUOTA ("V:=BYTES,...") is that large and holds what
+// its folder holds; the others report their file system's space.
 //
 // Media names: "<volume>/<path>" or "<volume>\<path>" ("V:/news/clip1"); a
 // name without a known volume lies on the first volume. Absolute paths,

@@ -1,9 +1,11 @@
 // The status monitor of an open channel against tms-rtssim: what GetStatus
 // and the status block show follows the simulator, GPI inputs, storage, an
 // RTS that dies, and closing while the monitor runs.
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -79,6 +81,33 @@ TEST_F(ChannelStatusTest, StatusNamesAndTheBlockFollowThePortGpiAndStorage) {
     EXPECT_EQ(m_channel->GetStorage(CBstr("Z:"), &total, &remaining, &fields), kUnknownVolume);
     EXPECT_EQ(LastErrorText(), "Unknown disk volume 'Z:'");
     ASSERT_EQ(m_channel->FreeContext(token), S_OK);
+}
+
+// A volume filling up: the remaining record time falls with the free space
+// and, under the 5% reserve, the storage is full.
+TEST_F(ChannelStatusTest, AVolumeFillingUpShortensTheRecordTimeAndThenIsFull) {
+    ::setenv("TMS_VOLUME_QUOTA", "V:=200000000", 1);
+    auto storage = [&] {
+        long total = 0, remaining = 0, fields = 0;
+        EXPECT_EQ(m_channel->GetStorage(CBstr("V:"), &total, &remaining, &fields), S_OK);
+        return std::array<long, 3>{total, remaining, fields};
+    };
+    // 200 MB less the 5% reserve.
+    ASSERT_TRUE(Eventually([&] { return storage()[0] == 190000000 >> 20; }));
+    const long before = storage()[2];
+    ASSERT_GT(before, 1) << "the video records at a known rate";
+    const std::filesystem::path fill = m_dir.Path() + "/volumes/V/fill";
+    std::ofstream{fill}.close();
+    std::filesystem::resize_file(fill, 100000000);
+    EXPECT_TRUE(Eventually([&] { return storage()[2] < before; }));
+    EXPECT_EQ(I4(m_channel, 0, "storagestatus"), 1);
+    std::filesystem::resize_file(fill, 195000000);
+    EXPECT_TRUE(Eventually([&] { return storage()[2] == 1; }));
+    CVariant state;
+    ASSERT_EQ(m_channel->GetStatus(0, CBstr("storagestatusstr"), state.GetAddress()), S_OK);
+    EXPECT_EQ(state.ToString(), "StorageFull");
+    EXPECT_EQ(storage()[1], 0);
+    ::unsetenv("TMS_VOLUME_QUOTA");
 }
 
 TEST_F(ChannelStatusTest, AnRtsThatDiesTakesTheChannelOfflineAndEndsTheMonitor) {
