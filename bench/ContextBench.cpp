@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchStats.h"
 #include "platform/com/Bstr.h"
 #include "platform/com/CoCreateInstance.h"
 #include "platform/com/ComPtr.h"
@@ -44,43 +45,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::CCpuPin;
+using bench::Clock;
+using bench::Micros;
 using namespace context_record;
 
 constexpr std::uint32_t kChannel = 1;  // Chan2: one video resource, two fields a frame
-
-double Micros(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::micro>(to - from).count();
-}
-
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[static_cast<std::size_t>(p * (v.size() - 1))];
-}
-
-// Pins the calling thread, and every thread it starts from then on, to the
-// first cpus CPUs; the old mask comes back on destruction.
-class CCpuPin {
-public:
-    explicit CCpuPin(int cpus) {
-        sched_getaffinity(0, sizeof m_saved, &m_saved);
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        for (int c = 0; c < cpus; ++c) {
-            CPU_SET(c, &set);
-        }
-        m_ok = static_cast<int>(std::thread::hardware_concurrency()) >= cpus &&
-               sched_setaffinity(0, sizeof set, &set) == 0;
-    }
-    ~CCpuPin() { sched_setaffinity(0, sizeof m_saved, &m_saved); }
-    CCpuPin(const CCpuPin&) = delete;
-    CCpuPin& operator=(const CCpuPin&) = delete;
-    bool Ok() const { return m_ok; }
-
-private:
-    cpu_set_t m_saved;
-    bool m_ok = false;
-};
 
 // A private runtime folder (TMS_RUNTIME_DIR) with the channel's servers
 // registered and the system configuration in place; on destruction the
@@ -256,6 +226,33 @@ private:
     std::size_t m_seen = 0;
 };
 
+// The runtime folder, the in-process RTS (dumping into Dump() when asked)
+// and channel 1 open on it: what every measurement here starts from.
+class CBenchChannel {
+public:
+    explicit CBenchChannel(bool dump)
+        : m_dump(m_runtime.Path() + "/dump"), m_rts(dump ? m_dump.Dir() : std::string()) {}
+    // The first set-up failure; empty when all went well.
+    std::string Error() const {
+        for (const std::string* e : {&m_runtime.Error(), &m_rts.Error(), &m_channel.Error()}) {
+            if (!e->empty()) {
+                return *e;
+            }
+        }
+        return {};
+    }
+    const std::string& Path() const { return m_runtime.Path(); }
+    CDumpReader& Dump() { return m_dump; }
+    ITmsChannel* Channel() const { return m_channel.Channel(); }
+    ITmsContextBroker* Broker() const { return m_channel.Broker(); }
+
+private:
+    CBenchRuntime m_runtime;
+    CDumpReader m_dump;
+    CInProcessRts m_rts;
+    COpenChannel m_channel;
+};
+
 // ---------------------------------------------------------------------------
 // Context-change round trip.
 
@@ -303,22 +300,11 @@ private:
 // The size of the message each play change sends: every change of a short
 // run must send exactly one message, all of one size; 0 when not.
 std::uintmax_t PlayChangeSize(std::string* error) {
-    CBenchRuntime runtime;
-    if (!runtime.Error().empty()) {
-        *error = runtime.Error();
+    CBenchChannel channel(true);
+    if (*error = channel.Error(); !error->empty()) {
         return 0;
     }
-    CDumpReader dump(runtime.Path() + "/dump");
-    CInProcessRts rts(dump.Dir());
-    if (!rts.Error().empty()) {
-        *error = rts.Error();
-        return 0;
-    }
-    COpenChannel channel;
-    if (!channel.Error().empty()) {
-        *error = channel.Error();
-        return 0;
-    }
+    CDumpReader& dump = channel.Dump();
     CPlayingContext context(channel.Channel(), channel.Broker());
     if (!context.Error().empty()) {
         *error = context.Error();
@@ -389,14 +375,10 @@ void BM_ContextChangeRoundTrip(benchmark::State& state) {
     }
     std::vector<double> ours, bare;
     {
-        CBenchRuntime runtime;
-        CInProcessRts rts("");
-        COpenChannel channel;
-        for (const std::string* e : {&runtime.Error(), &rts.Error(), &channel.Error()}) {
-            if (!e->empty()) {
-                state.SkipWithError(e->c_str());
-                return;
-            }
+        CBenchChannel channel(false);
+        if (const std::string e = channel.Error(); !e.empty()) {
+            state.SkipWithError(e.c_str());
+            return;
         }
         CPlayingContext context(channel.Channel(), channel.Broker());
         if (!context.Error().empty()) {
@@ -423,18 +405,9 @@ void BM_ContextChangeRoundTrip(benchmark::State& state) {
             return;
         }
     }
-    if (!ours.empty()) {
-        const double om = Percentile(ours, 0.5), bm = Percentile(bare, 0.5);
-        const double o99 = Percentile(ours, 0.99), b99 = Percentile(bare, 0.99);
-        state.counters["request_bytes"] = static_cast<double>(requestSize);
-        state.counters["reply_bytes"] = static_cast<double>(replySize);
-        state.counters["ours_median_us"] = om;
-        state.counters["bare_median_us"] = bm;
-        state.counters["ours_p99_us"] = o99;
-        state.counters["bare_p99_us"] = b99;
-        state.counters["ratio_median"] = om / bm;
-        state.counters["ratio_p99"] = o99 / b99;
-    }
+    state.counters["request_bytes"] = static_cast<double>(requestSize);
+    state.counters["reply_bytes"] = static_cast<double>(replySize);
+    bench::ReportAgainst(state, ours, bare, "ours", "bare");
 }
 
 BENCHMARK(BM_ContextChangeRoundTrip)
@@ -566,17 +539,12 @@ struct ListTraffic {
 };
 
 bool MeasureListTraffic(ListTraffic* traffic, std::string* error) {
-    CBenchRuntime runtime;
-    CDumpReader dump(runtime.Path() + "/dump");
-    CInProcessRts rts(dump.Dir());
-    COpenChannel channel;
-    for (const std::string* e : {&runtime.Error(), &rts.Error(), &channel.Error()}) {
-        if (!e->empty()) {
-            *error = *e;
-            return false;
-        }
+    CBenchChannel channel(true);
+    if (*error = channel.Error(); !error->empty()) {
+        return false;
     }
-    ListContexts contexts(channel.Channel(), channel.Broker(), runtime.Path());
+    CDumpReader& dump = channel.Dump();
+    ListContexts contexts(channel.Channel(), channel.Broker(), channel.Path());
     if (!contexts.Error().empty()) {
         *error = contexts.Error();
         return false;
@@ -622,16 +590,12 @@ void BM_StateListMovieLength(benchmark::State& state) {
     }
     std::vector<double> longTimes, shortTimes;
     {
-        CBenchRuntime runtime;
-        CInProcessRts rts("");
-        COpenChannel channel;
-        for (const std::string* e : {&runtime.Error(), &rts.Error(), &channel.Error()}) {
-            if (!e->empty()) {
-                state.SkipWithError(e->c_str());
-                return;
-            }
+        CBenchChannel channel(false);
+        if (const std::string e = channel.Error(); !e.empty()) {
+            state.SkipWithError(e.c_str());
+            return;
         }
-        ListContexts contexts(channel.Channel(), channel.Broker(), runtime.Path());
+        ListContexts contexts(channel.Channel(), channel.Broker(), channel.Path());
         if (!contexts.Error().empty()) {
             state.SkipWithError(contexts.Error().c_str());
             return;
@@ -653,19 +617,10 @@ void BM_StateListMovieLength(benchmark::State& state) {
             return;
         }
     }
-    if (!longTimes.empty()) {
-        const double lm = Percentile(longTimes, 0.5), sm = Percentile(shortTimes, 0.5);
-        const double l99 = Percentile(longTimes, 0.99), s99 = Percentile(shortTimes, 0.99);
-        state.counters["messages_per_change"] = traffic.longMessages;
-        state.counters["long_bytes_per_change"] = traffic.longBytes;
-        state.counters["short_bytes_per_change"] = traffic.shortBytes;
-        state.counters["long_median_us"] = lm;
-        state.counters["short_median_us"] = sm;
-        state.counters["long_p99_us"] = l99;
-        state.counters["short_p99_us"] = s99;
-        state.counters["ratio_median"] = lm / sm;
-        state.counters["ratio_p99"] = l99 / s99;
-    }
+    state.counters["messages_per_change"] = traffic.longMessages;
+    state.counters["long_bytes_per_change"] = traffic.longBytes;
+    state.counters["short_bytes_per_change"] = traffic.shortBytes;
+    bench::ReportAgainst(state, longTimes, shortTimes, "long", "short");
 }
 
 BENCHMARK(BM_StateListMovieLength)->Arg(2)->Iterations(20)->Unit(benchmark::kMicrosecond);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchStats.h"
 #include "server/configmgr/SystemConfigFile.h"
 #include "server/ipmclient/IpmClient.h"
 #include "server/rtssim/RtsSimulator.h"
@@ -31,14 +32,6 @@ constexpr int kRequest = 4096;
 constexpr int kReply = 28;
 constexpr int kSamplesPerRound = 64;
 
-bool PinTo(int cpus) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    for (int c = 0; c < cpus; ++c)
-        CPU_SET(c, &set);
-    return sched_setaffinity(0, sizeof set, &set) == 0;
-}
-
 // A valid "open" of exactly kRequest bytes, so the simulator checks it whole.
 std::vector<char> OpenRequest() {
     rts::OwnerRecord owner{};
@@ -50,21 +43,15 @@ std::vector<char> OpenRequest() {
     return std::vector<char>(msg.GetBuffer(), msg.GetBuffer() + msg.GetMsgSize());
 }
 
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[static_cast<std::size_t>(p * (v.size() - 1))];
-}
-
 void BM_IpmRoundTrip(benchmark::State& state) {
     const int cpus = static_cast<int>(state.range(0));
     if (static_cast<int>(std::thread::hardware_concurrency()) < cpus) {
         state.SkipWithError("not enough CPUs");
         return;
     }
-    cpu_set_t saved;
-    sched_getaffinity(0, sizeof saved, &saved);
     // Threads started from here on inherit the mask.
-    if (!PinTo(cpus)) {
+    bench::CCpuPin pin(cpus);
+    if (!pin.Ok()) {
         state.SkipWithError("sched_setaffinity failed");
         return;
     }
@@ -118,20 +105,10 @@ void BM_IpmRoundTrip(benchmark::State& state) {
         ::close(pair[1]);
         port.Close();
         sim.Stop();
-        if (!ours.empty()) {
-            const double om = Percentile(ours, 0.5), bm = Percentile(bare, 0.5);
-            const double o99 = Percentile(ours, 0.99), b99 = Percentile(bare, 0.99);
-            state.counters["ours_median_us"] = om;
-            state.counters["bare_median_us"] = bm;
-            state.counters["ours_p99_us"] = o99;
-            state.counters["bare_p99_us"] = b99;
-            state.counters["ratio_median"] = om / bm;
-            state.counters["ratio_p99"] = o99 / b99;
-        }
+        bench::ReportAgainst(state, ours, bare, "ours", "bare");
     }
     std::filesystem::remove_all(folder);
     ::unsetenv("TMS_RUNTIME_DIR");
-    sched_setaffinity(0, sizeof saved, &saved);
 }
 
 BENCHMARK(BM_IpmRoundTrip)->Arg(1)->Arg(2)->Iterations(200)->Unit(benchmark::kMicrosecond);

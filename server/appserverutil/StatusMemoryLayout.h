@@ -20,6 +20,11 @@ inline constexpr std::size_t kMemorySize = kBlockSize * kMaxChannels;
 inline constexpr unsigned long kMutexTimeoutMs = 5000;
 
 // Offline flags (bytes, nonzero = offline).
+// The channel's four storage entries, 128 bytes each (name, total and free
+// bytes, remaining record time, its text, state).
+inline constexpr std::size_t kStorage = 0x14688;
+inline constexpr int kStorageEntries = 4;
+inline constexpr std::size_t kStorageEntrySize = 128;
 inline constexpr std::size_t kChannelOffline = 0x148C4;
 inline constexpr std::size_t kSystemOffline = 0x148C5;
 

@@ -29,6 +29,7 @@
 #include "platform/kernel/Thread.h"
 #include "platform/xml/IXMLDOMDocument2.h"
 #include "server/appserverutil/ChanAccess.h"
+#include "server/appserverutil/StatusMemoryLayout.h"
 #include "server/configmgr/IConfigMgr.h"
 #include "server/ipmclient/RtsShmem.h"
 #include "server/timeline/IMovie.h"
@@ -153,8 +154,8 @@ public:
     const CStatusSchedule& StatusSchedule() const { return m_schedule; }
 
 private:
-    static constexpr int kStorageEntries = 4;
-    using StorageEntry = std::array<std::uint8_t, 128>;
+    static constexpr int kStorageEntries = statusmem::kStorageEntries;
+    using StorageEntry = std::array<std::uint8_t, statusmem::kStorageEntrySize>;
     // What the last status pass kept (m_statusLock).
     struct ChannelStatus {
         std::uint16_t cycle = 0;

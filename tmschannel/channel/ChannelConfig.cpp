@@ -191,11 +191,8 @@ HRESULT CChannel::InitFromConfig(const std::string& changeHint, IXMLDOMDocument2
             status.WriteWide(block::kContinuousRecordText, block::kContinuousRecordChars,
                              c.continuousRecordLength);
 
-            const std::size_t stamps[ChannelConfig::kChangeStamps] = {
-                block::kStampMaster, block::kStampSys,   block::kStampChan,  block::kStampGang,
-                block::kStampGpin,   block::kStampGpout, block::kStampRemote};
             for (int i = 0; i < ChannelConfig::kChangeStamps; ++i) {
-                c.changeStamps[i] = c.lastSeenStamps[i] = status.Read32(stamps[i]);
+                c.changeStamps[i] = c.lastSeenStamps[i] = status.Read32(block::kChangeStamps[i]);
             }
         }
 

@@ -69,6 +69,11 @@ constexpr std::size_t kContinuousRecordFields = 0x17668;
 constexpr std::size_t kContinuousRecordText = 0x1766C;  // 16 wide characters, up to a ring
 constexpr std::size_t kContinuousRecordChars = 16;
 constexpr std::size_t kAudioResources = 0x180AC;
+constexpr std::size_t kAppServerUuid = 0x14634;   // 36 wide characters
+constexpr std::size_t kCycleRing = 0x14888;       // + 2 x slot, uint16
+constexpr std::size_t kRingIndex = 0x148C8;
+constexpr std::size_t kPreviewContext = 0x148CC;  // -1 when none
+constexpr std::size_t kGpiInputs = 0x150F0;
 constexpr std::size_t kStampMaster = 0x1A448;
 constexpr std::size_t kStampSys = 0x1A44C;
 constexpr std::size_t kStampChan = 0x1A454;
@@ -92,4 +97,8 @@ constexpr std::size_t kNameChars = 36;
 // The field ends where the server UUID begins (0x14634).
 constexpr std::size_t kReferenceChars = 36;
 constexpr std::size_t kPathChars = 260;
+// The change stamps in ChannelConfig's order: master, sys, chan, gang,
+// gpin, gpout, remote.
+constexpr std::size_t kChangeStamps[] = {kStampMaster, kStampSys,   kStampChan,  kStampGang,
+                                         kStampGpin,   kStampGpout, kStampRemote};
 }  // namespace channel_block

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
 
 #include "platform/com/Utf.h"
 #include "platform/kernel/CriticalSectionLock.h"
@@ -37,14 +39,7 @@ constexpr DWORD kOfflinePollMs = 1000;
 constexpr DWORD kOfflineWaitLimitMs = 5000;
 constexpr DWORD kCloseWaitLogMs = 60000;
 
-namespace block {
-constexpr std::size_t kAppServerUuid = 0x14634;  // 36 wide characters
-constexpr std::size_t kStorage = 0x14688;        // + 128 i
-constexpr std::size_t kCycleRing = 0x14888;      // + 2 k
-constexpr std::size_t kRingIndex = 0x148C8;
-constexpr std::size_t kPreviewContext = 0x148CC;
-constexpr std::size_t kGpiInputs = 0x150F0;
-}  // namespace block
+namespace block = channel_block;
 
 const char* StorageStateName(std::int32_t state) {
     switch (state) {
@@ -269,6 +264,11 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
         if (!file.Acquired()) {
             return;
         }
+        std::string uuid;
+        {
+            CCriticalSectionLock shared(m_sharedCs);
+            uuid = m_appServerUuid;
+        }
         bool busy = false;
         {
             CCriticalSectionLock status(m_statusLock);
@@ -277,21 +277,16 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
                 access->IncrementIndex(reinterpret_cast<LONG*>(file.Block() + block::kRingIndex)));
             file.Write16(block::kCycleRing + 2 * k, m_status.cycle);
             file.Write32(block::kGpiInputs, m_status.gpiMask);
-            file.WriteWide(block::kAppServerUuid, 36, m_appServerUuid);
-            for (std::size_t i = 0; i < m_status.storage.size(); ++i) {
-                std::memcpy(file.Block() + block::kStorage + 128 * i, m_status.storage[i].data(),
-                            128);
-            }
-        }
-        {
+            file.WriteWide(block::kAppServerUuid, block::kNameChars, uuid);
+            static_assert(sizeof m_status.storage ==
+                          statusmem::kStorageEntries * statusmem::kStorageEntrySize);
+            std::memcpy(file.Block() + statusmem::kStorage, m_status.storage.data(),
+                        sizeof m_status.storage);
             // Other processes mark configuration changes here. Kept under
             // the status lock: the channel lock is taken around the mutex
             // elsewhere, never inside it.
-            static const std::size_t kStamps[ChannelConfig::kChangeStamps] = {
-                0x1A448, 0x1A44C, 0x1A454, 0x1A46C, 0x1A45C, 0x1A460, 0x1A468};
-            CCriticalSectionLock status(m_statusLock);
             for (int i = 0; i < ChannelConfig::kChangeStamps; ++i) {
-                m_status.stamps[static_cast<std::size_t>(i)] = file.Read32(kStamps[i]);
+                m_status.stamps[static_cast<std::size_t>(i)] = file.Read32(block::kChangeStamps[i]);
             }
             m_status.stampsRead = true;
         }
@@ -406,6 +401,37 @@ HRESULT CChannel::GetStorage(BSTR bstrVolume, long* pTotalStorage, long* pRemain
 
 bool CChannel::StringToChanStatus(const std::string& name, VARIANT* value) {
     CTmsEntryPoint trace("CChannel::StringToChanStatus");
+    // Every query asks here first: other names go on at once, without
+    // copying the channel's settings.
+    static const std::unordered_set<std::string_view> kNames = {"channelname",
+                                                                "channelindex",
+                                                                "channeltype",
+                                                                "ownername",
+                                                                "owneruuid",
+                                                                "videoformat",
+                                                                "videoformatstr",
+                                                                "fieldsperframe",
+                                                                "timecodestr",
+                                                                "dropframe",
+                                                                "devicetype",
+                                                                "preroll",
+                                                                "videocompressiontype",
+                                                                "storagestatus",
+                                                                "storagestatusstr",
+                                                                "gpiinputs",
+                                                                "etoe",
+                                                                "aspectratio",
+                                                                "capabilities1",
+                                                                "capabilities2",
+                                                                "compatibilitymask1",
+                                                                "compatibilitymask2",
+                                                                "timeofday",
+                                                                "timeofdaystr",
+                                                                "channelid",
+                                                                "bidirectional"};
+    if (kNames.count(name) == 0) {
+        return false;
+    }
     std::string id, type, owner, uuid, model;
     std::int32_t index = -1, format = 255;
     {

@@ -28,7 +28,6 @@ public:
         m_first = m_next;
         m_cycles = 0;
         m_maxLateUs = 0;
-        m_totalLateUs = 0;
     }
     // Time left until the next deadline (zero when it has passed).
     std::chrono::microseconds Remaining() const {
@@ -44,11 +43,9 @@ public:
         const auto now = Clock::now();
         const auto late = std::chrono::duration_cast<std::chrono::microseconds>(now - m_next);
         const std::int64_t lateUs = late.count() > 0 ? late.count() : 0;
-        m_totalLateUs += lateUs;
         if (lateUs > m_maxLateUs) {
             m_maxLateUs = lateUs;
         }
-        m_lastLateUs = lateUs;
         ++m_cycles;
         m_last = m_next;
         m_next += m_period;
@@ -68,7 +65,6 @@ public:
         return std::chrono::duration<double, std::micro>(m_last.load() - m_first.load()).count() /
                static_cast<double>(n - 1);
     }
-    std::int64_t LastLatenessUs() const { return m_lastLateUs; }
     std::int64_t MaxLatenessUs() const { return m_maxLateUs; }
 
 private:
@@ -78,6 +74,4 @@ private:
     std::atomic<Clock::time_point> m_last{};
     std::atomic<std::uint64_t> m_cycles{0};
     std::atomic<std::int64_t> m_maxLateUs{0};
-    std::atomic<std::int64_t> m_lastLateUs{0};
-    std::atomic<std::int64_t> m_totalLateUs{0};
 };

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "server/appserverutil/StatusMemoryLayout.h"
 #include "tmschannel/common/Timecode.h"
 #include "tmschannel/context/ContextRecord.h"
 
@@ -47,13 +48,12 @@ struct ContextStatusBlock {
     // Read back from the channel's block by each publication.
     bool channelOffline = false;
     bool systemOffline = false;
-    std::array<std::uint8_t, 4 * 128> storage{};
+    std::array<std::uint8_t, statusmem::kStorageEntries * statusmem::kStorageEntrySize> storage{};
 };
 
 // The context region of the channel's status block. Slot k is the ring
 // slot of a publication (30 slots); texts are wide, NUL-terminated.
 namespace context_block {
-inline constexpr std::size_t kStorage = 0x14688;     // four 128-byte entries of the channel
 inline constexpr std::size_t kMovieName = 0x1519A;   // 36 characters
 inline constexpr std::size_t kAssetUri = 0x151E2;    // 260 characters
 inline constexpr std::size_t kMarkInText = 0x1550A;  // 16 characters each

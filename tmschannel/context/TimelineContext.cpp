@@ -103,14 +103,22 @@ HRESULT CTimelineContext::InitFromConfig(IXMLDOMNode* config, bool refresh) {
 
 std::int32_t CTimelineContext::RecordLatency() const {
     CCriticalSectionLock lock(m_cs);
+    return EffectiveRecordLatency();
+}
+
+std::int32_t CTimelineContext::RecordCueLatency() const {
+    CCriticalSectionLock lock(m_cs);
+    return EffectiveRecordCueLatency();
+}
+
+std::int32_t CTimelineContext::EffectiveRecordLatency() const {
     if (m_rec.remote) {
         return m_latency.remoteRecord;
     }
     return m_sharedStorage ? m_latency.sharedRecord : m_latency.record;
 }
 
-std::int32_t CTimelineContext::RecordCueLatency() const {
-    CCriticalSectionLock lock(m_cs);
+std::int32_t CTimelineContext::EffectiveRecordCueLatency() const {
     if (m_rec.remote) {
         return m_latency.remoteRecordCue;
     }
@@ -145,16 +153,10 @@ std::int32_t CTimelineContext::MappedAudioOffset() const {
     return m_mappedAudioOffset;
 }
 
-std::string CTimelineContext::AssetUri() {
-    CComPtr<IMovie> movie = Movie();
-    if (movie == nullptr) {
-        return {};
-    }
-    CVariant uri;
-    if (FAILED(movie->GetProperty(CBstr("uri"), uri.GetAddress())) || uri.Type() != VT_BSTR) {
-        return {};
-    }
-    return uri.ToString();
+std::string CTimelineContext::AssetUri() const {
+    // As the movie or preview status last saved it.
+    CCriticalSectionLock status(m_statusCs);
+    return m_status.assetUri;
 }
 
 void CTimelineContext::SetMarks(CEntryPoint& trace, IMovie* movie, std::int32_t markIn,

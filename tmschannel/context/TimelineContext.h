@@ -183,7 +183,7 @@ private:
     // first of the gang sets them.
     void SetMarks(CEntryPoint& trace, IMovie* movie, std::int32_t markIn, std::int32_t markOut,
                   std::int32_t mode, bool final);
-    std::string AssetUri();
+    std::string AssetUri() const;
     // A follower of a gang leaves some resources to the gang's leader.
     bool IsRedundantGangResource(CTmsResource& resource) const;
     bool LimitChangePurges() const;
@@ -208,6 +208,9 @@ private:
     // Duration and timecode texts at the context's field rate.
     std::string DurationText(std::int64_t fields) const;
     std::uint16_t TimecodeCode(bool dropFrame) const;
+    // The latencies of RecordLatency and RecordCueLatency; caller holds m_cs.
+    std::int32_t EffectiveRecordLatency() const;
+    std::int32_t EffectiveRecordCueLatency() const;
     // The timeline maximum as "maxpos" answers it.
     std::int32_t ReportedMaximum() const;
 

@@ -127,7 +127,7 @@ void CTimelineContext::ApplySpeedChange(CEntryPoint& trace, float speed, bool* d
     if (m_rec.portState == TmsShuttlePlay && current > 1.0f && slowNext &&
         m_rec.underConstruction && m_recordPhase != 2) {
         const std::int32_t offset = m_timelineMax - m_rec.position.movie;
-        const std::int32_t cueLatency = RecordCueLatency();
+        const std::int32_t cueLatency = EffectiveRecordCueLatency();
         if (offset >= cueLatency) {
             trace.LogMsg("%s:Ctx%d: Speed change not too close to maxPos: offset = %d",
                          m_owner.ChannelName().c_str(), m_index, offset);
@@ -254,7 +254,7 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
                 if (deferred) {
                     // The record cue latency (in fields) times 16 ms.
                     std::this_thread::sleep_for(std::chrono::milliseconds(
-                        static_cast<std::int64_t>(RecordCueLatency()) * 16));
+                        static_cast<std::int64_t>(EffectiveRecordCueLatency()) * 16));
                     rts::PortContextRecord speed{};
                     speed.flags = kSpeed;
                     speed.speed = client.speed;

@@ -54,10 +54,7 @@ std::string CTimelineContext::DurationText(std::int64_t fields) const {
 
 std::int32_t CTimelineContext::ReportedMaximum() const {
     if (m_rec.underConstruction && m_recordPhase != 2) {
-        const std::int32_t cueLatency =
-            m_rec.remote ? m_latency.remoteRecordCue
-                         : (m_sharedStorage ? m_latency.sharedRecordCue : m_latency.recordCue);
-        return std::max(m_timelineMin, m_timelineMax - cueLatency);
+        return std::max(m_timelineMin, m_timelineMax - EffectiveRecordCueLatency());
     }
     return m_timelineMax;
 }
@@ -311,7 +308,7 @@ HRESULT CTimelineContext::PublishStatus(CChanAccess& access, bool force) {
         ContextStatusBlock& kept = m_status;
         kept.channelOffline = block.Block()[statusmem::kChannelOffline] != 0;
         kept.systemOffline = block.Block()[statusmem::kSystemOffline] != 0;
-        std::memcpy(kept.storage.data(), block.Block() + b::kStorage, kept.storage.size());
+        std::memcpy(kept.storage.data(), block.Block() + statusmem::kStorage, kept.storage.size());
     });
 }
 
@@ -436,9 +433,7 @@ HRESULT CTimelineContext::StringToVariant(std::int32_t code, VARIANT* value) {
             SetBool(value, m_rec.underConstruction);
             return S_OK;
         case 36:
-            SetI4(value, m_rec.remote
-                             ? m_latency.remoteRecord
-                             : (m_sharedStorage ? m_latency.sharedRecord : m_latency.record));
+            SetI4(value, EffectiveRecordLatency());
             return S_OK;
         case 37:
             SetI4(value, m_rec.position.movie);

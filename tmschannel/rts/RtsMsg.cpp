@@ -27,10 +27,6 @@ void SpinFor(std::chrono::microseconds budget, Done done) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 constexpr HRESULT kThreadNotStarted = HR(0x80043004);
 constexpr HRESULT kNoResponse = HR(0x80043011);
 constexpr HRESULT kConnectionLost = HR(0x80043012);
@@ -78,7 +74,6 @@ HRESULT CRtsMsg::OpenRtsConnection(int port, const std::string& name) {
         m_threadRequest = m_requestEvent.Get();
         m_threadResponse = m_responseEvent.Get();
         m_threadIpm = m_ipm.get();
-        m_peer = m_ipm.get();
         auto thread = std::make_unique<CThread>();
         char threadName[16];
         std::snprintf(threadName, sizeof threadName, "tms-rts-%d", port);
@@ -122,7 +117,6 @@ void CRtsMsg::CloseHandles() {
     }
     m_threadShutdown = m_threadRequest = m_threadResponse = nullptr;
     m_threadIpm = nullptr;
-    m_peer = nullptr;
     m_shutdownEvent.Reset();
     m_thread.reset();
     m_requestEvent.Reset();
@@ -137,7 +131,7 @@ bool CRtsMsg::IsConnected() const {
     }
     // An RTS that went away between messages is noticed without waiting
     // for the next exchange to fail.
-    const CIpmClient* peer = m_peer.load();
+    const CIpmClient* peer = m_threadIpm.load();
     if (peer != nullptr && peer->PeerClosed()) {
         m_lost = true;
         return false;
@@ -242,7 +236,7 @@ void CRtsMsg::Exchange() {
     CTmsEntryPoint trace("CRtsMsg::Exchange");
     m_result = TMS_ERROR_FRAME(trace, [&] {
         m_taken = m_queued.load();
-        CIpmClient& ipm = *m_threadIpm;
+        CIpmClient& ipm = *m_threadIpm.load();
         const std::string& name = m_name;
         auto peerFailure = [&](const char* what, int n) {
             m_outcome = Outcome::kPeerGone;

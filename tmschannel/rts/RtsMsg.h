@@ -91,7 +91,8 @@ private:
     HANDLE m_threadShutdown = nullptr;
     HANDLE m_threadRequest = nullptr;
     HANDLE m_threadResponse = nullptr;
-    CIpmClient* m_threadIpm = nullptr;
+    // Also read by IsConnected, to look at the peer.
+    std::atomic<CIpmClient*> m_threadIpm{nullptr};
 
     std::atomic<std::uint32_t> m_next{1};
     std::atomic<std::uint32_t> m_queued{0};
@@ -100,8 +101,6 @@ private:
     std::atomic<std::uint32_t> m_read{0};
     std::atomic<std::uint32_t> m_answered{0};  // the exchange last finished
     std::atomic<bool> m_sealed{false};
-    // The client, for IsConnected's look at the peer; set while connected.
-    std::atomic<const CIpmClient*> m_peer{nullptr};
     mutable std::atomic<bool> m_lost{false};  // cleared only by a new OpenRtsConnection
     std::atomic<bool> m_hasClient{false};     // an IPM client exists (polled without m_cs)
 
