@@ -25,6 +25,16 @@ inline constexpr unsigned long kMutexTimeoutMs = 5000;
 inline constexpr std::size_t kStorage = 0x14688;
 inline constexpr int kStorageEntries = 4;
 inline constexpr std::size_t kStorageEntrySize = 128;
+// Within a storage entry.
+namespace storage_entry {
+inline constexpr std::size_t kVolume = 0;  // 36 wide characters
+inline constexpr std::size_t kTotalBytes = 72;
+inline constexpr std::size_t kFreeBytes = 80;
+inline constexpr std::size_t kRemainingFields = 88;
+inline constexpr std::size_t kRemainingText = 92;  // 16 wide characters
+inline constexpr std::size_t kTimeChars = 16;
+inline constexpr std::size_t kState = 124;  // 0 unavailable, 1 available, 2 full
+}  // namespace storage_entry
 inline constexpr std::size_t kChannelOffline = 0x148C4;
 inline constexpr std::size_t kSystemOffline = 0x148C5;
 

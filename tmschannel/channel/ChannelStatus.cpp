@@ -40,6 +40,7 @@ constexpr DWORD kOfflineWaitLimitMs = 5000;
 constexpr DWORD kCloseWaitLogMs = 60000;
 
 namespace block = channel_block;
+namespace entry_at = statusmem::storage_entry;
 
 const char* StorageStateName(std::int32_t state) {
     switch (state) {
@@ -348,15 +349,15 @@ HRESULT CChannel::UpdateStorageStatus() {
                 e[2 * c] = static_cast<std::uint8_t>(name[c]);
                 e[2 * c + 1] = static_cast<std::uint8_t>(name[c] >> 8);
             }
-            std::memcpy(e + 72, &total, 8);
-            std::memcpy(e + 80, &freeBytes, 8);
-            std::memcpy(e + 88, &remaining, 4);
-            for (std::size_t c = 0; c < text.size() && c < 15; ++c) {
-                e[92 + 2 * c] = static_cast<std::uint8_t>(text[c]);
-                e[92 + 2 * c + 1] = static_cast<std::uint8_t>(text[c] >> 8);
+            std::memcpy(e + entry_at::kTotalBytes, &total, 8);
+            std::memcpy(e + entry_at::kFreeBytes, &freeBytes, 8);
+            std::memcpy(e + entry_at::kRemainingFields, &remaining, 4);
+            for (std::size_t c = 0; c < text.size() && c < entry_at::kTimeChars - 1; ++c) {
+                e[entry_at::kRemainingText + 2 * c] = static_cast<std::uint8_t>(text[c]);
+                e[entry_at::kRemainingText + 2 * c + 1] = static_cast<std::uint8_t>(text[c] >> 8);
             }
             const std::int32_t state = remaining <= 1 ? 2 : 1;
-            std::memcpy(e + 124, &state, 4);
+            std::memcpy(e + entry_at::kState, &state, 4);
             CCriticalSectionLock status(m_statusLock);
             m_status.storage[static_cast<std::size_t>(i)] = entry;
         }
@@ -387,9 +388,9 @@ HRESULT CChannel::GetStorage(BSTR bstrVolume, long* pTotalStorage, long* pRemain
             }
             ULONGLONG total = 0, freeBytes = 0;
             std::int32_t fields = 0;
-            std::memcpy(&total, entry.data() + 72, 8);
-            std::memcpy(&freeBytes, entry.data() + 80, 8);
-            std::memcpy(&fields, entry.data() + 88, 4);
+            std::memcpy(&total, entry.data() + entry_at::kTotalBytes, 8);
+            std::memcpy(&freeBytes, entry.data() + entry_at::kFreeBytes, 8);
+            std::memcpy(&fields, entry.data() + entry_at::kRemainingFields, 4);
             *pTotalStorage = static_cast<long>(static_cast<std::int32_t>(total >> 20));
             *pRemainingStorage = static_cast<long>(static_cast<std::int32_t>(freeBytes >> 20));
             *pRemainingFields = fields;
@@ -460,7 +461,7 @@ bool CChannel::StringToChanStatus(const std::string& name, VARIANT* value) {
         // The kept entry: a query never waits for the status-file mutex.
         CCriticalSectionLock status(m_statusLock);
         std::int32_t state = 0;
-        std::memcpy(&state, m_status.storage[0].data() + 124, 4);
+        std::memcpy(&state, m_status.storage[0].data() + entry_at::kState, 4);
         return state;
     };
     if (name == "channelname" || name == "channelid") {

@@ -104,7 +104,7 @@ void ChannelLines(const CStatusBlockImage& b, std::string& out) {
                       volume.c_str(),
                       static_cast<unsigned long long>(b.U64(e + sv::storage::kFreeBytes) / kMiB),
                       static_cast<unsigned long long>(b.U64(e + sv::storage::kTotalBytes) / kMiB),
-                      b.Text(e + sv::storage::kRemainingText, sv::storage::kTimeUnits).c_str(),
+                      b.Text(e + sv::storage::kRemainingText, sv::storage::kTimeChars).c_str(),
                       b.U32(e + sv::storage::kRemainingFields), StorageStateName(state).c_str());
     }
     if (!any) {
@@ -129,8 +129,8 @@ void ContextLines(const CStatusBlockImage& b, std::string& out) {
             Format("  movie \"%s\"  uri \"%s\"\n", b.Text(sv::kMovieName, sv::kNameUnits).c_str(),
                    b.Text(sv::kAssetUri, sv::kContextUriUnits).c_str());
         out += Format("  mark in %d \"%s\"  out %d \"%s\"\n", b.I32(sv::kMarkIn),
-                      b.Text(sv::kMarkInText, sv::storage::kTimeUnits).c_str(), b.I32(sv::kMarkOut),
-                      b.Text(sv::kMarkOutText, sv::storage::kTimeUnits).c_str());
+                      b.Text(sv::kMarkInText, sv::storage::kTimeChars).c_str(), b.I32(sv::kMarkOut),
+                      b.Text(sv::kMarkOutText, sv::storage::kTimeChars).c_str());
         std::string limits;
         for (int i = 0; i < sv::kLimitTextCount; ++i) {
             const std::string text =
