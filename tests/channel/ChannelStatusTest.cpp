@@ -139,8 +139,19 @@ TEST_F(ChannelStatusTest, AnRtsThatDiesTakesTheChannelOfflineAndEndsTheMonitor) 
 
 // Closing while the monitor is in a cycle, or while a context is busy, a
 // hundred times: nothing the monitor uses goes before it has ended (run
-// under the sanitizers with the rest of the suite).
+// under the sanitizers with the rest of the suite), and nothing is left.
 TEST_F(ChannelStatusTest, ConcurrencyCloseWhileTheMonitorRuns) {
+    // Every library is loaded by now: no close may leave a thread, a
+    // descriptor or a shared-memory object behind.
+    auto entries = [](const char* folder) {
+        return std::distance(std::filesystem::directory_iterator(folder),
+                             std::filesystem::directory_iterator());
+    };
+    ASSERT_EQ(m_channel->Close(), S_OK);
+    const auto threads = entries("/proc/self/task");
+    const auto fds = entries("/proc/self/fd");
+    const auto shm = tmstest::NamedObjectsLeft().size();
+    ASSERT_EQ(OpenIndex(m_channel, kChannel), S_OK);
     for (int i = 0; i < 100; ++i) {
         SCOPED_TRACE(i);
         if (i % 10 == 0) {
@@ -152,6 +163,10 @@ TEST_F(ChannelStatusTest, ConcurrencyCloseWhileTheMonitorRuns) {
         ASSERT_EQ(m_channel->Close(), S_OK) << LastErrorText();
         ASSERT_EQ(OpenIndex(m_channel, kChannel), S_OK) << LastErrorText();
     }
+    ASSERT_EQ(m_channel->Close(), S_OK);
+    EXPECT_EQ(entries("/proc/self/task"), threads);
+    EXPECT_EQ(entries("/proc/self/fd"), fds);
+    EXPECT_EQ(tmstest::NamedObjectsLeft().size(), shm);
 }
 
 // A channel offline when Close comes waits for it to come back only for a

@@ -318,29 +318,4 @@ TEST_F(ChannelTest, AnRtsThatGoesAwayFailsTheNextCallAndCloseStillReleases) {
     ASSERT_EQ(OpenIndex(m_channel, 0), S_OK);
 }
 
-int CountEntries(const char* folder) {
-    int n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) {
-        ++n;
-    }
-    return n;
-}
-
-TEST_F(ChannelTest, AHundredOpensAndClosesLeakNoThreadDescriptorOrSharedMemory) {
-    ASSERT_EQ(StartSimulator(), "");
-    m_channel = NewChannel();
-    ASSERT_EQ(OpenIndex(m_channel, 0), S_OK);  // load every library once
-    ASSERT_EQ(m_channel->Close(), S_OK);
-    const int threads = CountEntries("/proc/self/task");
-    const int fds = CountEntries("/proc/self/fd");
-    const auto shm = tmstest::NamedObjectsLeft().size();
-    for (int i = 0; i < 100; ++i) {
-        ASSERT_EQ(OpenIndex(m_channel, i % 4), S_OK) << i;
-        ASSERT_EQ(m_channel->Close(), S_OK) << i;
-    }
-    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
-    EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
-    EXPECT_EQ(tmstest::NamedObjectsLeft().size(), shm);
-}
-
 }  // namespace

@@ -175,47 +175,6 @@ TEST_F(ResourceStatesTest, RunsWriteTheirFirstAndLastStateOnly) {
     }
 }
 
-TEST_F(ResourceStatesTest, StatesHoldTheirMediaFilesAndEveryFileHasOneCode) {
-    const auto states = States({{0, 0}, {50, 0}, {120, 0}, {200, 0}});
-    std::vector<BYTE> bytes;
-    const auto calls = Write(states, 0, false, &bytes);
-    // LIST "rbuf" led by the 72-byte "res " chunk: index text, then type name.
-    ASSERT_EQ(bytes.size(), 12u + 8u + 72u);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "LIST");
-    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "rbufres ");
-    EXPECT_EQ(bytes[16], 72);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[20])), "0");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[56])), "video");
-    // Two media segments, two files; the pad has none.
-    ASSERT_EQ(m_files.Size(), 2u);
-    EXPECT_EQ(states[0]->files.Files().size(), 1u);
-    EXPECT_EQ(states[1]->files.Files(), states[0]->files.Files());
-    EXPECT_TRUE(states[2]->files.Files().empty());
-    ASSERT_EQ(states[3]->files.Files().size(), 1u);
-    EXPECT_NE(states[3]->files.Files()[0], states[0]->files.Files()[0]);
-    EXPECT_EQ(states[0]->files.Files()[0]->refCount, 2);
-    for (const auto& call : calls) {
-        if (call.a == 100) {
-            EXPECT_EQ(call.fileCode, 0) << "the pad has no file";
-        } else {
-            EXPECT_NE(call.fileCode, 0);
-        }
-    }
-    // Writing the same list again finds the files in the map.
-    Write(States({{0, 0}}));
-    EXPECT_EQ(m_files.Size(), 2u);
-    std::uint16_t first = 0;
-    for (const auto& [name, info] : m_files) {
-        EXPECT_EQ(info->writeFlag, 1) << name << " was created for the states";
-        EXPECT_EQ(info->handleName.size(), 18u) << name;
-        EXPECT_NE(info->fileCode, first);
-        first = static_cast<std::uint16_t>(info->fileCode);
-    }
-    for (const auto& [name, info] : m_files) {
-        m_files.FreeFileCode(static_cast<std::uint16_t>(info->fileCode));
-    }
-}
-
 TEST_F(ResourceStatesTest, SegmentsAreClippedToTheWindowAndExistingFilesOpenedForRead) {
     CLoggingResource resource;
     struct Case {

@@ -61,12 +61,6 @@ protected:
     CRtsMsg m_rts;
 };
 
-TEST_F(RtsMsgTest, SendBeforeOpenSendsNothingAndLogsNothing) {
-    EXPECT_EQ(SendOpen(), S_FALSE);
-    EXPECT_FALSE(m_rts.IsConnected());
-    EXPECT_TRUE(tmstest::ReadLog().empty());
-}
-
 TEST_F(RtsMsgTest, SequenceNumbersAdvanceOnePerSend) {
     StartSimulator();
     ASSERT_EQ(m_rts.OpenRtsConnection(0, "Chan1"), S_OK);

@@ -58,15 +58,6 @@ TEST(ComBstr, OddByteLengthKeepsEveryByte) {
     SysFreeString(b);
 }
 
-TEST(ComBstr, NullIsTheEmptyString) {
-    EXPECT_EQ(SysStringLen(nullptr), 0u);
-    EXPECT_EQ(SysStringByteLen(nullptr), 0u);
-    EXPECT_EQ(SysAllocString(nullptr), nullptr);
-    SysFreeString(nullptr);
-    EXPECT_EQ(CBstr(), CBstr(""));
-    EXPECT_EQ(CBstr(static_cast<const char*>(nullptr)).ToUtf8(), "");
-}
-
 TEST(ComBstr, ReAllocFromItsOwnTextIsSafe) {
     BSTR b = SysAllocString(u"hello world");
     ASSERT_TRUE(SysReAllocString(&b, b + 6));

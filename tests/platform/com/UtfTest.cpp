@@ -44,11 +44,4 @@ TEST(ComUtf, Utf16ToUtf8PairsSurrogatesAndReplacesLoneOnes) {
     EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(edges)), edges);
 }
 
-TEST(ComUtf, NarrowIsLatin1WithQuestionMarks) {
-    EXPECT_EQ(Utf16ToNarrow(u"caf\u00E9 \u20AC"), "caf\xE9 ?");
-    EXPECT_EQ(Utf16ToNarrow(u"\xD83D\xDE00!"), "?!");  // one pair, one '?'
-    EXPECT_EQ(Utf16ToNarrow(u"\xDC00"), "?");
-    EXPECT_EQ(NarrowToUtf16("\xE9\xFF"), u"\u00E9\u00FF");
-}
-
 }  // namespace

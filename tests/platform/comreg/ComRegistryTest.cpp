@@ -169,21 +169,4 @@ TEST(ComRegistry, MalformedFileFailsNamingFileAndLine) {
     }
 }
 
-TEST(ComRegistry, AcceptsCommentsBlankLinesAndCrLf) {
-    tmstest::TestRuntimeDir dir;
-    CComRegistry registry;
-    WriteFile(registry.Path(),
-              "# header\r\n\r\n   \t\r\n"
-              "  CLSID {11111111-2222-3333-4444-555555555555}  Name=\"A  B\"\t"
-              "InprocServer32=/a.so \r\n"
-              "ProgID A.B CLSID={11111111-2222-3333-4444-555555555555}");
-    ClassEntry entry;
-    ASSERT_EQ(S_OK, registry.LookupClass(kClassA, &entry));
-    EXPECT_EQ("A  B", entry.name);
-    EXPECT_EQ("/a.so", entry.inprocServer32);
-    CLSID clsid{};
-    ASSERT_EQ(S_OK, registry.LookupProgId("A.B", &clsid));
-    EXPECT_EQ(kClassA, clsid);
-}
-
 }  // namespace

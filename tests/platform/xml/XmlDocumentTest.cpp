@@ -153,36 +153,6 @@ TEST(XmlDocumentTest, FloatDataTypeGivesANumber) {
               std::string::npos);
 }
 
-TEST(XmlDocumentTest, RemoveChildDropsOtherChannels) {
-    CXmlDocument doc = Loaded();
-    CXmlNode config = doc.SelectSingleNode("./Config");
-    for (const CXmlNode& channel : doc.SelectNodes("./Config/Channel")) {
-        if (channel.GetAttribute("channelIndex") != "0") {
-            config.RemoveChild(channel);
-        }
-    }
-    const CXmlNodeList left = doc.SelectNodes("//Channel");
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(left[0].GetAttribute("id"), "Chan A");
-    const CXmlNode remote = doc.SelectSingleNode("//Remote");
-    EXPECT_NE(ErrorOf([&] { config.RemoveChild(remote); }).find("is not a child of 'Config'"),
-              std::string::npos);
-}
-
-TEST(XmlDocumentTest, XmlTextRoundTripsAndClonesAreIndependent) {
-    const CXmlDocument doc = Loaded();
-    EXPECT_EQ(doc.Xml(), kConfig);
-    CXmlDocument copy = doc.Clone();
-    copy.SelectSingleNode("//Panel").SetAttribute("shuttleSpeedMin", "a&b\"<");
-    copy.DocumentElement().AppendChild(doc.SelectSingleNode("//System").CloneNode(true));
-    EXPECT_EQ(doc.Xml(), kConfig);
-    CXmlDocument reread = Loaded(copy.Xml().c_str());
-    std::string v;
-    ASSERT_TRUE(reread.ReadText("//Panel/@shuttleSpeedMin", &v));
-    EXPECT_EQ(v, "a&b\"<");
-    EXPECT_EQ(reread.SelectNodes("/Config/System").size(), 2u);
-}
-
 TEST(XmlDocumentTest, MalformedInputAndXPathAreReportedWithWhereAndWhat) {
     CXmlDocument doc = Loaded();
     try {
