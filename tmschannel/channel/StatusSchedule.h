@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "tmschannel/channel/LatenessHistogram.h"
+
 class CStatusSchedule {
 public:
     using Clock = std::chrono::steady_clock;
@@ -24,6 +26,7 @@ public:
         m_cycles = 0;
         m_maxLateUs = 0;
         m_totalLateUs = 0;
+        m_lateness.Clear();
     }
     // Time left until the next deadline (zero when it has passed).
     std::chrono::microseconds Remaining() const {
@@ -44,6 +47,7 @@ public:
             m_maxLateUs = lateUs;
         }
         m_lastLateUs = lateUs;
+        m_lateness.Add(lateUs);
         ++m_cycles;
         m_last = m_next;
         m_next += m_period;
@@ -65,6 +69,8 @@ public:
     }
     std::int64_t LastLatenessUs() const { return m_lastLateUs; }
     std::int64_t MaxLatenessUs() const { return m_maxLateUs; }
+    // Every cycle's lateness so far, for percentiles.
+    LatenessCounts Lateness() const { return m_lateness.Snapshot(); }
 
 private:
     const std::chrono::microseconds m_period;
@@ -75,4 +81,5 @@ private:
     std::atomic<std::int64_t> m_maxLateUs{0};
     std::atomic<std::int64_t> m_lastLateUs{0};
     std::atomic<std::int64_t> m_totalLateUs{0};
+    CLatenessHistogram m_lateness;
 };
