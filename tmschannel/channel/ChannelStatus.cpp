@@ -71,6 +71,21 @@ const char* StorageStateName(std::int32_t state) {
     }
 }
 
+// A status pass's use of a kept copy of the resource list: emptied when
+// the pass ends, however it ends, its room kept for the next pass.
+class CPassResources {
+public:
+    using List = std::vector<std::shared_ptr<CTmsResource>>;
+    explicit CPassResources(List& room) : m_room(room) {}
+    ~CPassResources() { m_room.clear(); }
+    CPassResources(const CPassResources&) = delete;
+    CPassResources& operator=(const CPassResources&) = delete;
+    List& Room() { return m_room; }
+
+private:
+    List& m_room;
+};
+
 }  // namespace
 
 HRESULT CChannel::CreateStatusThread() {
@@ -201,7 +216,9 @@ HRESULT CChannel::PutStatus(std::uint16_t cycle) {
                 return;
             }
         }
-        for (const auto& resource : Resources()) {
+        CPassResources resources(m_putResources);
+        CopyResources(&resources.Room());
+        for (const auto& resource : resources.Room()) {
             CheckHr(trace, resource->PutStatus(cycle, m_rtsShmem, channel));
         }
         int free = 0;
@@ -296,7 +313,9 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
                 m_config.changeStamps[i] = file.Read32(kStamps[i]);
             }
         }
-        for (const auto& resource : Resources()) {
+        CPassResources resources(m_publishResources);
+        CopyResources(&resources.Room());
+        for (const auto& resource : resources.Room()) {
             CheckHr(trace, resource->PublishStatus(*access));
         }
         if (busy) {
