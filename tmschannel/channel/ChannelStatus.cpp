@@ -124,6 +124,11 @@ void CChannel::StopStatusThread(CEntryPoint& trace) {
     m_killEvent.Reset();
 }
 
+void CChannel::EndStatusMonitor() {
+    CTmsEntryPoint trace("CChannel::EndStatusMonitor");
+    StopStatusThread(trace);
+}
+
 void CChannel::StopStatusThreadOutside(CCriticalSectionLock& lock, CEntryPoint& trace) {
     lock.Unlock();
     StopStatusThread(trace);
