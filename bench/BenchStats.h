@@ -20,6 +20,9 @@ inline double Micros(Clock::time_point from, Clock::time_point to) {
 }
 
 inline double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) {
+        return 0.0;
+    }
     std::sort(v.begin(), v.end());
     return v[static_cast<std::size_t>(p * (v.size() - 1))];
 }

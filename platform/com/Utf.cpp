@@ -104,6 +104,24 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
+std::size_t Utf8ToUtf16Prefix(std::string_view text, char16_t* out, std::size_t capacity) {
+    std::size_t n = 0;
+    std::size_t pos = 0;
+    while (pos < text.size() && n < capacity) {
+        char32_t cp = DecodeUtf8(text, &pos);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out[n++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+            if (n < capacity) {
+                out[n++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+            }
+        } else {
+            out[n++] = static_cast<char16_t>(cp);
+        }
+    }
+    return n;
+}
+
 std::string Utf16ToUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -13,6 +13,10 @@
 // overlong sequence, encoded surrogate, value above U+10FFFF) becomes one
 // U+FFFD; characters above U+FFFF become surrogate pairs.
 std::u16string Utf8ToUtf16(std::string_view text);
+// The first units of Utf8ToUtf16(text), at most capacity of them, into out
+// (a surrogate pair cut by the end leaves its first half, as cutting the
+// converted string would); returns how many. Allocates nothing.
+std::size_t Utf8ToUtf16Prefix(std::string_view text, char16_t* out, std::size_t capacity);
 
 // A surrogate pair becomes one 4-byte character; a lone surrogate becomes
 // U+FFFD.

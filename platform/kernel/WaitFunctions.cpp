@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <span>
 #include <vector>
 
 using namespace tmskernel;
@@ -16,13 +17,15 @@ using Clock = std::chrono::steady_clock;
 // How often a wait that includes a named mutex tries it again.
 constexpr auto kPollInterval = std::chrono::milliseconds(1);
 
+using Objects = std::span<const std::shared_ptr<KernelObject>>;
+
 DWORD ResultFor(Acquired a, DWORD index) {
     return a == Acquired::Abandoned ? WAIT_ABANDONED_0 + index : WAIT_OBJECT_0 + index;
 }
 
 // One pass over the objects for a wait on any of them; WAIT_TIMEOUT when none
 // was signalled.
-DWORD TryAny(const std::vector<std::shared_ptr<KernelObject>>& objects) REQUIRES(g_kernelLock) {
+DWORD TryAny(Objects objects) REQUIRES(g_kernelLock) {
     for (DWORD i = 0; i < objects.size(); ++i) {
         Acquired a = objects[i]->TryAcquire();
         if (a == Acquired::Failed) {
@@ -37,8 +40,7 @@ DWORD TryAny(const std::vector<std::shared_ptr<KernelObject>>& objects) REQUIRES
 
 // One pass for a wait on all of them. abandoned[i] remembers a named mutex
 // found abandoned in an earlier pass that had to back out.
-DWORD TryAll(const std::vector<std::shared_ptr<KernelObject>>& objects,
-             std::vector<bool>& abandoned) REQUIRES(g_kernelLock) {
+DWORD TryAll(Objects objects, std::vector<bool>& abandoned) REQUIRES(g_kernelLock) {
     for (const auto& obj : objects) {
         if (!obj->Ready()) {
             return WAIT_TIMEOUT;
@@ -75,7 +77,7 @@ DWORD TryAll(const std::vector<std::shared_ptr<KernelObject>>& objects,
     return WAIT_OBJECT_0;
 }
 
-DWORD WaitOn(const std::vector<std::shared_ptr<KernelObject>>& objects, bool waitAll, DWORD ms) {
+DWORD WaitOn(Objects objects, bool waitAll, DWORD ms) {
     const bool infinite = ms == INFINITE;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(infinite ? 0 : ms);
     const bool polled =
@@ -139,8 +141,12 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
+    // A single object, the common wait, needs no list on the heap.
+    std::shared_ptr<KernelObject> single;
     std::vector<std::shared_ptr<KernelObject>> objects;
-    objects.reserve(count);
+    if (count > 1) {
+        objects.reserve(count);
+    }
     for (DWORD i = 0; i < count; ++i) {
         std::shared_ptr<KernelObject> obj = HandleTable::Instance().Lookup(handles[i]);
         if (obj == nullptr || !obj->Waitable()) {
@@ -151,7 +157,11 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
             SetLastError(ERROR_INVALID_PARAMETER);
             return WAIT_FAILED;
         }
-        objects.push_back(std::move(obj));
+        if (count == 1) {
+            single = std::move(obj);
+        } else {
+            objects.push_back(std::move(obj));
+        }
     }
-    return WaitOn(objects, waitAll != FALSE, ms);
+    return WaitOn(count == 1 ? Objects(&single, 1) : Objects(objects), waitAll != FALSE, ms);
 }

@@ -50,6 +50,11 @@ std::vector<std::shared_ptr<CTmsResource>> CChannel::Resources() const {
     return m_resources;
 }
 
+void CChannel::CopyResources(std::vector<std::shared_ptr<CTmsResource>>* list) const {
+    CCriticalSectionLock lock(m_sharedCs);
+    list->assign(m_resources.begin(), m_resources.end());
+}
+
 CComPtr<IConfigMgr> CChannel::ConfigMgr() const {
     CCriticalSectionLock lock(m_sharedCs);
     return m_configMgr;

@@ -152,6 +152,9 @@ public:
     bool StringToChanStatus(const std::string& name, VARIANT* value);
     // The monitor's clock, for measurement.
     const CStatusSchedule& StatusSchedule() const { return m_schedule; }
+    // Ends the monitor of an open channel before Close, for measuring what
+    // a query costs while nothing is published; Close closes as usual.
+    void EndStatusMonitor();
 
 private:
     static constexpr int kStorageEntries = statusmem::kStorageEntries;
@@ -187,6 +190,9 @@ private:
     void ReadChannelSettings(CEntryPoint& trace, IXMLDOMDocument2* document);
     void CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* document);
     std::vector<std::shared_ptr<CTmsResource>> Resources() const override;
+    // The same into list, reusing its room: the status pass takes the list
+    // every cycle without allocating.
+    void CopyResources(std::vector<std::shared_ptr<CTmsResource>>* list) const;
     CComPtr<IConfigMgr> ConfigMgr() const;
     HRESULT NotYetAvailable(const char* operation);
     // Appends a record segment for every record resource with a track (a new
@@ -265,8 +271,12 @@ private:
     mutable CCriticalSection m_statusLock;  // inside the status-file mutex
     ChannelStatus m_status;                 // m_statusLock
     std::atomic<std::uint32_t> m_lastReportedGpi{0xFFFFFFFFu};
-    DWORD m_lastStorageUpdate = 0;     // monitor thread (Open before it starts)
-    std::string m_appServerUuid;       // m_sharedCs
-    std::string m_contextApplication;  // m_sharedCs
-    std::string m_contextModel;        // m_sharedCs
+    DWORD m_lastStorageUpdate = 0;  // monitor thread (Open before it starts)
+    // The status pass's copies of the resource list, emptied after each
+    // pass (no resource outlives its removal) with their room kept.
+    std::vector<std::shared_ptr<CTmsResource>> m_putResources;      // monitor thread
+    std::vector<std::shared_ptr<CTmsResource>> m_publishResources;  // status-file mutex
+    std::string m_appServerUuid;                                    // m_sharedCs
+    std::string m_contextApplication;                               // m_sharedCs
+    std::string m_contextModel;                                     // m_sharedCs
 };

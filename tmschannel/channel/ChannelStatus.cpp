@@ -53,6 +53,21 @@ const char* StorageStateName(std::int32_t state) {
     }
 }
 
+// A status pass's use of a kept copy of the resource list: emptied when
+// the pass ends, however it ends, its room kept for the next pass.
+class CPassResources {
+public:
+    using List = std::vector<std::shared_ptr<CTmsResource>>;
+    explicit CPassResources(List& room) : m_room(room) {}
+    ~CPassResources() { m_room.clear(); }
+    CPassResources(const CPassResources&) = delete;
+    CPassResources& operator=(const CPassResources&) = delete;
+    List& Room() { return m_room; }
+
+private:
+    List& m_room;
+};
+
 }  // namespace
 
 HRESULT CChannel::CreateStatusThread() {
@@ -89,6 +104,11 @@ void CChannel::StopStatusThread(CEntryPoint& trace) {
         m_statusThread.reset();
     }
     m_killEvent.Reset();
+}
+
+void CChannel::EndStatusMonitor() {
+    CTmsEntryPoint trace("CChannel::EndStatusMonitor");
+    StopStatusThread(trace);
 }
 
 void CChannel::StopStatusThreadOutside(CCriticalSectionLock& lock, CEntryPoint& trace) {
@@ -183,7 +203,9 @@ HRESULT CChannel::PutStatus(std::uint16_t cycle) {
                 return;
             }
         }
-        for (const auto& resource : Resources()) {
+        CPassResources resources(m_putResources);
+        CopyResources(&resources.Room());
+        for (const auto& resource : resources.Room()) {
             CheckHr(trace, resource->PutStatus(cycle, m_rtsShmem, channel));
         }
         int free = 0;
@@ -291,7 +313,9 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
             }
             m_status.stampsRead = true;
         }
-        for (const auto& resource : Resources()) {
+        CPassResources resources(m_publishResources);
+        CopyResources(&resources.Room());
+        for (const auto& resource : resources.Room()) {
             CheckHr(trace, resource->PublishStatus(*access));
         }
         if (busy) {

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "tmschannel/channel/LatenessHistogram.h"
+
 class CStatusSchedule {
 public:
     using Clock = std::chrono::steady_clock;
@@ -28,6 +30,7 @@ public:
         m_first = m_next;
         m_cycles = 0;
         m_maxLateUs = 0;
+        m_lateness.Clear();
     }
     // Time left until the next deadline (zero when it has passed).
     std::chrono::microseconds Remaining() const {
@@ -46,6 +49,7 @@ public:
         if (lateUs > m_maxLateUs) {
             m_maxLateUs = lateUs;
         }
+        m_lateness.Add(lateUs);
         ++m_cycles;
         m_last = m_next;
         m_next += m_period;
@@ -66,6 +70,8 @@ public:
                static_cast<double>(n - 1);
     }
     std::int64_t MaxLatenessUs() const { return m_maxLateUs; }
+    // Every cycle's lateness so far, for percentiles.
+    LatenessCounts Lateness() const { return m_lateness.Snapshot(); }
 
 private:
     const std::chrono::microseconds m_period;
@@ -74,4 +80,5 @@ private:
     std::atomic<Clock::time_point> m_last{};
     std::atomic<std::uint64_t> m_cycles{0};
     std::atomic<std::int64_t> m_maxLateUs{0};
+    CLatenessHistogram m_lateness;
 };

@@ -4,6 +4,7 @@
 #include "platform/kernel/Mutex.h"
 #include "platform/kernel/WaitFunctions.h"
 
+#include <algorithm>
 #include <cstring>
 
 CStatusFileLock::CStatusFileLock(const CChanAccess* access, DWORD timeoutMs) {
@@ -40,13 +41,21 @@ void CStatusFileLock::Write16(std::size_t offset, std::uint16_t value) const {
 
 void CStatusFileLock::WriteWide(std::size_t offset, std::size_t chars,
                                 std::string_view utf8) const {
-    const std::u16string wide = Utf8ToUtf16(utf8);
-    const std::size_t n = wide.size() < chars - 1 ? wide.size() : chars - 1;
     std::memset(m_block + offset, 0, chars * 2);
-    for (std::size_t i = 0; i < n; ++i) {
-        m_block[offset + 2 * i] = static_cast<std::uint8_t>(wide[i]);
-        m_block[offset + 2 * i + 1] = static_cast<std::uint8_t>(wide[i] >> 8);
+    auto put = [&](const char16_t* wide, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            m_block[offset + 2 * i] = static_cast<std::uint8_t>(wide[i]);
+            m_block[offset + 2 * i + 1] = static_cast<std::uint8_t>(wide[i] >> 8);
+        }
+    };
+    if (chars - 1 <= kMaxWideChars) {
+        // On the stack: the status pass writes its texts every cycle.
+        char16_t wide[kMaxWideChars];
+        put(wide, Utf8ToUtf16Prefix(utf8, wide, chars - 1));
+        return;
     }
+    const std::u16string wide = Utf8ToUtf16(utf8);
+    put(wide.data(), std::min(wide.size(), chars - 1));
 }
 
 std::uint32_t CStatusFileLock::Read32(std::size_t offset) const {

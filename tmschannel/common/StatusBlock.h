@@ -15,6 +15,9 @@
 class CStatusFileLock {
 public:
     static constexpr DWORD kTimeoutMs = 5000;
+    // Wide fields up to this many characters (the block's longest is 260)
+    // are converted without allocating.
+    static constexpr std::size_t kMaxWideChars = 512;
     explicit CStatusFileLock(const CChanAccess* access, DWORD timeoutMs = kTimeoutMs);
     ~CStatusFileLock();
     CStatusFileLock(const CStatusFileLock&) = delete;

@@ -70,11 +70,14 @@ void Put16(BYTE* block, std::size_t offset, std::uint16_t value) {
     std::memcpy(block + offset, &value, sizeof value);
 }
 
-void PutWide(std::uint8_t* block, std::size_t offset, std::size_t chars, std::string_view text) {
-    const std::u16string wide = Utf8ToUtf16(text);
-    const std::size_t n = wide.size() < chars - 1 ? wide.size() : chars - 1;
-    std::memset(block + offset, 0, chars * 2);
-    std::memcpy(block + offset, wide.data(), n * 2);
+// A name field of the status block, converted on the stack: it is written
+// every status cycle.
+void PutName(std::uint8_t* block, std::size_t offset, std::string_view text) {
+    constexpr std::size_t kChars = CTmsResource::kNameChars;
+    char16_t wide[kChars - 1];
+    const std::size_t n = Utf8ToUtf16Prefix(text, wide, kChars - 1);
+    std::memset(block + offset, 0, kChars * 2);
+    std::memcpy(block + offset, wide, n * 2);
 }
 
 }  // namespace
@@ -504,7 +507,7 @@ HRESULT CTmsResVideo::PublishStatus(CChanAccess& access) {
     Put16(block, kCycleRing + 2 * static_cast<std::size_t>(slot), m_cycle);
     Put32(block, kFieldSizeRing + 4 * static_cast<std::size_t>(slot),
           static_cast<std::int32_t>(m_videoStatus.fieldSize));
-    PutWide(block, kPixCodingRing + 72 * static_cast<std::size_t>(slot), kNameChars,
+    PutName(block, kPixCodingRing + 72 * static_cast<std::size_t>(slot),
             PixCodingName(m_videoStatus.pixelCoding));
     return S_OK;
 }

@@ -44,4 +44,24 @@ TEST(ComUtf, Utf16ToUtf8PairsSurrogatesAndReplacesLoneOnes) {
     EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(edges)), edges);
 }
 
+// The status block's fields are written from the prefix: it must be the
+// full conversion cut at any length, a surrogate pair cut in half included.
+TEST(ComUtf, PrefixIsTheConversionCutAtEveryLength) {
+    const std::string_view texts[] = {"plain",
+                                      "caf\xC3\xA9 \xE2\x82\xAC",
+                                      "a\xF0\x9F\x98\x80z",
+                                      "\xF0\x9F\x98\x80\xF0\x9F\x98\x81",
+                                      "x\xE2\x82y\x80\xC0",
+                                      ""};
+    for (const std::string_view text : texts) {
+        const std::u16string full = Utf8ToUtf16(text);
+        for (std::size_t capacity = 0; capacity <= full.size() + 1; ++capacity) {
+            char16_t out[32] = {};
+            const std::size_t n = Utf8ToUtf16Prefix(text, out, capacity);
+            EXPECT_EQ(std::u16string(out, n), full.substr(0, capacity))
+                << "text " << text << ", capacity " << capacity;
+        }
+    }
+}
+
 }  // namespace
