@@ -152,6 +152,10 @@ CRtsSimulator::Channel* CRtsSimulator::Find(int channelIndex) {
 }
 
 void CRtsSimulator::StepClock() {
+    CCriticalSectionLock held(m_clockCs);
+    if (m_clockHeld) {
+        return;
+    }
     const double now = m_clock->Seconds();
     for (auto& ch : m_channels) {
         CCriticalSectionLock lock(ch->cs);
@@ -324,6 +328,28 @@ std::string CRtsSimulator::Control(const std::string& command) {
                                   static_cast<std::int32_t>(values[3]));
         return "ok";
     }
+    if (verb == "clock") {
+        std::string what, extra;
+        in >> what >> extra;
+        if ((what != "hold" && what != "run") || !extra.empty())
+            return "error usage: clock hold|run";
+        const bool hold = what == "hold";
+        CCriticalSectionLock held(m_clockCs);
+        if (hold == m_clockHeld)
+            return "ok";
+        const double now = m_clock->Seconds();
+        if (hold) {
+            m_heldAt = now;
+        } else {
+            for (auto& ch : m_channels) {
+                CCriticalSectionLock lock(ch->cs);
+                ch->startSeconds += now - m_heldAt;
+            }
+        }
+        m_clockHeld = hold;
+        Log(false, hold ? "clock held" : "clock running");
+        return "ok";
+    }
     if (verb == "fault") {
         std::string rest;
         std::getline(in, rest);
@@ -345,7 +371,7 @@ std::string CRtsSimulator::Control(const std::string& command) {
         m_quit = true;
         return "ok";
     }
-    return "error unknown command '" + verb + "' (gpi, context, fault, status, quit)";
+    return "error unknown command '" + verb + "' (gpi, context, clock, fault, status, quit)";
 }
 
 void CRtsSimulator::ServeControl() {

@@ -84,6 +84,11 @@ private:
     CSteadyRtsSimClock m_steady;
     IRtsSimClock* m_clock;
     RtsFaults m_faults;
+    // A held clock stands still: no tick moves and nothing is published
+    // until it runs again, from where it stopped. Taken before a channel's cs.
+    CCriticalSection m_clockCs;
+    bool m_clockHeld GUARDED_BY(m_clockCs) = false;
+    double m_heldAt GUARDED_BY(m_clockCs) = 0;
     std::vector<std::unique_ptr<Channel>> m_channels;  // fixed after Start
     CRtsShmemWriter m_shmem;                           // clock thread after Start
     CIpmListener m_control;

@@ -2,9 +2,9 @@
 
 #include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <map>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/com/ComPtr.h"
@@ -17,9 +17,54 @@
 
 namespace {
 
+// A queued record. The slots of the ring keep their buffers, so that in
+// steady state queueing copies without allocating.
 struct Record {
-    unsigned int token;
+    unsigned int token = 0;
     std::vector<unsigned char> bytes;
+
+    void Assign(unsigned int t, const unsigned char* data, std::size_t size) {
+        token = t;
+        bytes.assign(data, data + size);
+    }
+};
+
+// The records waiting, oldest first, in a ring of fixed capacity.
+class CRecordRing {
+public:
+    explicit CRecordRing(std::size_t capacity) : m_slots(capacity) {}
+    bool Empty() const { return m_count == 0; }
+    std::size_t Size() const { return m_count; }
+    bool Full() const { return m_count == m_slots.size(); }
+    Record& Front() { return m_slots[m_head]; }
+    void PopFront() {
+        m_head = (m_head + 1) % m_slots.size();
+        --m_count;
+    }
+    // The slot behind the last; the caller fills it.
+    Record& PushBack() {
+        Record& slot = m_slots[(m_head + m_count) % m_slots.size()];
+        ++m_count;
+        return slot;
+    }
+    void Clear() { m_count = 0; }
+    // Drops the records of token, keeping the order of the others.
+    void Erase(unsigned int token) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < m_count; ++i) {
+            Record& r = m_slots[(m_head + i) % m_slots.size()];
+            if (r.token != token) {
+                std::swap(m_slots[(m_head + kept) % m_slots.size()], r);
+                ++kept;
+            }
+        }
+        m_count = kept;
+    }
+
+private:
+    std::vector<Record> m_slots;
+    std::size_t m_head = 0;
+    std::size_t m_count = 0;
 };
 
 // Logs the 1st, 2nd, 4th, 8th... occurrence, so a fault that repeats every
@@ -39,13 +84,15 @@ struct CContextHandBack::Shared {
     std::condition_variable wake;  // a record queued, or stop
     std::condition_variable idle;  // a hand-back returned
     std::map<unsigned int, CComPtr<ITmsContextBroker>> brokers GUARDED_BY(lock);
-    std::deque<Record> queue GUARDED_BY(lock);
+    CRecordRing queue GUARDED_BY(lock){kQueueLimit};
+    bool waiting GUARDED_BY(lock) = false;           // the thread sleeps on wake
     unsigned int callingToken GUARDED_BY(lock) = 0;  // the hand-back running, 0 none
     std::thread::id worker GUARDED_BY(lock);
     bool stop GUARDED_BY(lock) = false;
     std::uint64_t dropped GUARDED_BY(lock) = 0;
     // Hand-back thread only.
     std::uint64_t failures = 0;
+    Record current;  // the record being handed back; keeps its buffer
 
     DWORD Run();
     void CallBroker(ITmsContextBroker* broker, Record& record);
@@ -55,22 +102,24 @@ DWORD CContextHandBack::Shared::Run() {
     CWaitableLock::Guard guard(lock);
     worker = std::this_thread::get_id();
     for (;;) {
-        while (!stop && queue.empty()) {
+        while (!stop && queue.Empty()) {
+            waiting = true;
             guard.Wait(wake);
+            waiting = false;
         }
         if (stop) {
             return 0;
         }
-        Record record = std::move(queue.front());
-        queue.pop_front();
-        const auto it = brokers.find(record.token);
+        std::swap(current, queue.Front());
+        queue.PopFront();
+        const auto it = brokers.find(current.token);
         if (it == brokers.end()) {
             continue;  // revoked: its records went with it
         }
         CComPtr<ITmsContextBroker> broker = it->second;
-        callingToken = record.token;
+        callingToken = current.token;
         guard.Unlock();
-        CallBroker(broker, record);
+        CallBroker(broker, current);
         broker = nullptr;  // a revoked broker may die here, outside the lock
         guard.Relock();
         callingToken = 0;
@@ -109,7 +158,7 @@ CContextHandBack::~CContextHandBack() {
     {
         CWaitableLock::Guard guard(m_shared->lock);
         m_shared->stop = true;
-        m_shared->queue.clear();
+        m_shared->queue.Clear();
         brokers.swap(m_shared->brokers);
     }
     m_shared->wake.notify_all();
@@ -138,20 +187,26 @@ void CContextHandBack::Register(unsigned int token, ITmsContextBroker* broker) {
 }
 
 bool CContextHandBack::Queue(unsigned int token, const unsigned char* record, std::size_t size) {
-    Record copy{token, std::vector<unsigned char>(record, record + size)};
     std::uint64_t dropped = 0;
+    bool wake = false;
     {
         CWaitableLock::Guard guard(m_shared->lock);
         if (m_shared->brokers.count(token) == 0) {
             return false;
         }
-        if (m_shared->queue.size() >= kQueueLimit) {
-            m_shared->queue.pop_front();
+        if (m_shared->queue.Full()) {
+            m_shared->queue.PopFront();
             dropped = ++m_shared->dropped;
         }
-        m_shared->queue.push_back(std::move(copy));
+        m_shared->queue.PushBack().Assign(token, record, size);
+        // One wake for the records queued while the thread slept: a
+        // thread that is already up takes them all before it sleeps again.
+        wake = m_shared->waiting;
+        m_shared->waiting = false;
     }
-    m_shared->wake.notify_one();
+    if (wake) {
+        m_shared->wake.notify_one();
+    }
     if (dropped != 0 && WorthLogging(dropped)) {
         LogTimelineEvent(ERRORLOG_LEVEL_ERROR, E_FAIL, "ContextHandBack.cpp",
                          m_shared->owner + ": the context status queue is full (" +
@@ -170,7 +225,7 @@ bool CContextHandBack::Revoke(unsigned int token) {
     }
     revoked = std::move(it->second);
     m_shared->brokers.erase(it);
-    std::erase_if(m_shared->queue, [token](const Record& r) { return r.token == token; });
+    m_shared->queue.Erase(token);
     if (std::this_thread::get_id() != m_shared->worker) {
         while (m_shared->callingToken == token) {
             guard.Wait(m_shared->idle);

@@ -1,6 +1,7 @@
 // The status monitor of an open channel against tms-rtssim: what GetStatus
 // and the status block show follows the simulator, GPI inputs, storage, an
 // RTS that dies, and closing while the monitor runs.
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -8,8 +9,10 @@
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "server/appserverutil/ChanAccess.h"
+#include "server/appserverutil/StatusMemoryLayout.h"
 #include "tests/channel/ContextFixture.h"
 #include "tests/frame/LogLines.h"
 #include "tmschannel/channel/StatusSchedule.h"
@@ -80,6 +83,83 @@ TEST_F(ChannelStatusTest, StatusNamesAndTheBlockFollowThePortGpiAndStorage) {
     EXPECT_GE(fields, 1);
     EXPECT_EQ(m_channel->GetStorage(CBstr("Z:"), &total, &remaining, &fields), kUnknownVolume);
     EXPECT_EQ(LastErrorText(), "Unknown disk volume 'Z:'");
+    ASSERT_EQ(m_channel->FreeContext(token), S_OK);
+}
+
+// The byte ranges of now that differ from before, "0x14888-0x1488a ...".
+std::string ChangedRanges(const std::vector<std::uint8_t>& before, const std::uint8_t* now) {
+    std::string out;
+    for (std::size_t i = 0; i < before.size();) {
+        if (before[i] == now[i]) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < before.size() && before[end] != now[end]) {
+            ++end;
+        }
+        char text[40];
+        std::snprintf(text, sizeof text, "%s0x%zx-0x%zx", out.empty() ? "" : " ", i, end);
+        out += text;
+        i = end;
+    }
+    return out;
+}
+
+// The block with every ring's index word zeroed: the indexes go on moving
+// while the monitor runs, whatever it finds.
+std::vector<std::uint8_t> WithoutRingIndexes(const std::uint8_t* block) {
+    std::vector<std::uint8_t> copy(block, block + statusmem::kBlockSize);
+    for (const statusmem::Ring& r : statusmem::kRings) {
+        std::memset(copy.data() + r.indexOffset, 0, 4);
+    }
+    std::memset(copy.data() + statusmem::kAudioRingIndex, 0, 4 * statusmem::kAudioRings);
+    return copy;
+}
+
+// An RTS whose tick stands still: every cycle finds nothing new and
+// publishes again what it published last, so once every ring has gone
+// round not a byte of the block changes but the ring indexes.
+TEST_F(ChannelStatusTest, ATickThatDidNotMovePublishesNothingNew) {
+    const unsigned token = Alloc(Create("held", true, 6000));
+    auto cue = Change(0x000C, TmsCuePlay, 0.0f, 0);
+    ASSERT_EQ(m_broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
+    auto play = Change(0x0104, TmsShuttlePlay, 1.0f);
+    ASSERT_EQ(m_broker->ApplyContextChange(token, 124, play.data()), S_OK) << LastErrorText();
+    ASSERT_TRUE(Eventually([&] { return I4(m_channel, token, "position") > 10; }));
+
+    CChanAccess access(kChannel);
+    BOOL created = FALSE;
+    ASSERT_TRUE(access.Open(&created));
+    ASSERT_EQ(tmstest::SimControl("clock hold"), "ok");
+    auto ringIndex = [&] {
+        std::int32_t index = 0;
+        std::memcpy(&index, access.StatusBlock() + statusmem::kRings[0].indexOffset, 4);
+        return index;
+    };
+    // Every slot of the channel ring comes to hold the cycle that saw the
+    // last tick, once the ring has gone round.
+    auto oneCycleNumber = [&] {
+        std::uint16_t cycles[30];
+        std::memcpy(cycles, access.StatusBlock() + 0x14888, sizeof cycles);
+        return std::count(std::begin(cycles), std::end(cycles), cycles[0]) == 30;
+    };
+    ASSERT_TRUE(Eventually(oneCycleNumber));
+    std::this_thread::sleep_for(100ms);  // and every other ring with it
+    const std::vector<std::uint8_t> before = WithoutRingIndexes(access.StatusBlock());
+    const std::int32_t held = I4(m_channel, token, "position");
+    const std::int32_t indexBefore = ringIndex();
+    std::this_thread::sleep_for(300ms);  // fifteen cycles
+    EXPECT_EQ(ChangedRanges(before, WithoutRingIndexes(access.StatusBlock()).data()), "");
+    EXPECT_NE(ringIndex(), indexBefore) << "the monitor still runs";
+    EXPECT_EQ(I4(m_channel, token, "position"), held);
+    EXPECT_TRUE(oneCycleNumber());
+
+    ASSERT_EQ(tmstest::SimControl("clock run"), "ok");
+    EXPECT_TRUE(Eventually([&] { return I4(m_channel, token, "position") > held; }));
+    EXPECT_TRUE(Eventually([&] {
+        return ChangedRanges(before, WithoutRingIndexes(access.StatusBlock()).data()) != "";
+    }));
     ASSERT_EQ(m_channel->FreeContext(token), S_OK);
 }
 
