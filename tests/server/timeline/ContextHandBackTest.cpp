@@ -158,6 +158,35 @@ TEST_F(TimelineHandBackTest, RevokeWaitsForTheRunningCallbackAndNothingArrivesAf
     EXPECT_EQ(m_broker->Got().size(), 1u);
 }
 
+// Revoking one token drops only its queued records, and the others keep
+// their order, also when the queue has wrapped round its ring.
+TEST_F(TimelineHandBackTest, RevokeKeepsTheOtherTokensRecordsInOrder) {
+    ASSERT_EQ(m_timeline->RegisterContext(1, m_broker), S_OK);
+    ASSERT_EQ(m_timeline->RegisterContext(2, m_broker), S_OK);
+    for (int i = 0; i < 200; ++i) {  // moves the ring's start on
+        ASSERT_EQ(Report(m_timeline, 2, i), S_OK);
+    }
+    ASSERT_TRUE(m_broker->WaitFor(200));
+    CGate gate;
+    m_broker->hook = [&](unsigned int) { gate.Pass(); };
+    ASSERT_EQ(Report(m_timeline, 2, 200), S_OK);
+    ASSERT_TRUE(m_broker->WaitFor(201));
+    for (int i = 0; i < 100; ++i) {  // behind the running one, round the ring's end
+        ASSERT_EQ(Report(m_timeline, 1, i), S_OK);
+        ASSERT_EQ(Report(m_timeline, 2, 201 + i), S_OK);
+    }
+    EXPECT_EQ(m_timeline->RevokeContext(1), S_OK);
+    gate.Open();
+    ASSERT_TRUE(m_broker->WaitFor(301));
+    std::this_thread::sleep_for(50ms);
+    const std::vector<Delivery> got = m_broker->Got();
+    ASSERT_EQ(got.size(), 301u);
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].token, 2u);
+        EXPECT_EQ(got[i].sequence, static_cast<int>(i));
+    }
+}
+
 TEST_F(TimelineHandBackTest, AFullQueueDropsTheOldestRecords) {
     CGate gate;
     m_broker->hook = [&](unsigned int) { gate.Pass(); };
