@@ -6,8 +6,11 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "platform/kernel/Mutex.h"
 #include "platform/kernel/NamedObjects.h"
@@ -76,6 +79,19 @@ TEST(TmsctlTest, DemoPlaysATwoSegmentMovieAndPrintsThePort) {
          {"length 600", "track 4.0: 2 segment(s)", "> port .\n  RTS: cue at 0, speed 0.00",
           "  RTS: play at ", "speed 1.00", "speed -2.00", "What the RTS received"}) {
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    }
+    // The watch of the playing channel, as another process reads the
+    // status memory: three snapshots, each a later cycle and position.
+    const std::regex line(R"(context cycle (\d+) slot \d+  ShuttlePlay  position \S+ \((\d+)\))");
+    std::vector<std::pair<int, int>> seen;
+    for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), line);
+         it != std::sregex_iterator(); ++it) {
+        seen.emplace_back(std::stoi((*it)[1]), std::stoi((*it)[2]));
+    }
+    ASSERT_EQ(seen.size(), 3u) << r.out;
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+        EXPECT_GT(seen[i].first, seen[i - 1].first) << r.out;
+        EXPECT_GT(seen[i].second, seen[i - 1].second) << r.out;
     }
 }
 
