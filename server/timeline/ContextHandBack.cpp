@@ -34,7 +34,6 @@ class CRecordRing {
 public:
     explicit CRecordRing(std::size_t capacity) : m_slots(capacity) {}
     bool Empty() const { return m_count == 0; }
-    std::size_t Size() const { return m_count; }
     bool Full() const { return m_count == m_slots.size(); }
     Record& Front() { return m_slots[m_head]; }
     void PopFront() {

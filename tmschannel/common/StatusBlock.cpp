@@ -39,23 +39,27 @@ void CStatusFileLock::Write16(std::size_t offset, std::uint16_t value) const {
     m_block[offset + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-void CStatusFileLock::WriteWide(std::size_t offset, std::size_t chars,
-                                std::string_view utf8) const {
-    std::memset(m_block + offset, 0, chars * 2);
+void WriteWideField(std::uint8_t* block, std::size_t offset, std::size_t chars,
+                    std::string_view utf8) {
+    std::memset(block + offset, 0, chars * 2);
     auto put = [&](const char16_t* wide, std::size_t n) {
         for (std::size_t i = 0; i < n; ++i) {
-            m_block[offset + 2 * i] = static_cast<std::uint8_t>(wide[i]);
-            m_block[offset + 2 * i + 1] = static_cast<std::uint8_t>(wide[i] >> 8);
+            block[offset + 2 * i] = static_cast<std::uint8_t>(wide[i]);
+            block[offset + 2 * i + 1] = static_cast<std::uint8_t>(wide[i] >> 8);
         }
     };
-    if (chars - 1 <= kMaxWideChars) {
-        // On the stack: the status pass writes its texts every cycle.
-        char16_t wide[kMaxWideChars];
+    if (chars - 1 <= kMaxWideFieldChars) {
+        char16_t wide[kMaxWideFieldChars];
         put(wide, Utf8ToUtf16Prefix(utf8, wide, chars - 1));
         return;
     }
     const std::u16string wide = Utf8ToUtf16(utf8);
     put(wide.data(), std::min(wide.size(), chars - 1));
+}
+
+void CStatusFileLock::WriteWide(std::size_t offset, std::size_t chars,
+                                std::string_view utf8) const {
+    WriteWideField(m_block, offset, chars, utf8);
 }
 
 std::uint32_t CStatusFileLock::Read32(std::size_t offset) const {

@@ -9,15 +9,21 @@
 #include <cstdint>
 #include <string_view>
 
+// Wide fields up to this many characters (the block's longest is 260) are
+// converted on the stack: the status pass writes its texts every cycle.
+inline constexpr std::size_t kMaxWideFieldChars = 512;
+
+// utf8 as UTF-16 into the field of chars units at block + offset, cut to
+// leave a terminator, the rest of the field zero.
+void WriteWideField(std::uint8_t* block, std::size_t offset, std::size_t chars,
+                    std::string_view utf8);
+
 // Holds the status-file mutex of the channel's block for its lifetime, when
 // it could be taken within the time-out (Acquired). A mutex its last holder
 // left by dying is taken over.
 class CStatusFileLock {
 public:
     static constexpr DWORD kTimeoutMs = 5000;
-    // Wide fields up to this many characters (the block's longest is 260)
-    // are converted without allocating.
-    static constexpr std::size_t kMaxWideChars = 512;
     explicit CStatusFileLock(const CChanAccess* access, DWORD timeoutMs = kTimeoutMs);
     ~CStatusFileLock();
     CStatusFileLock(const CStatusFileLock&) = delete;

@@ -9,6 +9,7 @@
 #include "server/ipmclient/RtsShmem.h"
 #include "tmschannel/common/ConfigReader.h"
 #include "tmschannel/common/NameQuery.h"
+#include "tmschannel/common/StatusBlock.h"
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/context/TrackMapping.h"
 #include "tmschannel/frame/ErrorFrame.h"
@@ -68,16 +69,6 @@ void Put32(BYTE* block, std::size_t offset, std::int32_t value) {
 
 void Put16(BYTE* block, std::size_t offset, std::uint16_t value) {
     std::memcpy(block + offset, &value, sizeof value);
-}
-
-// A name field of the status block, converted on the stack: it is written
-// every status cycle.
-void PutName(std::uint8_t* block, std::size_t offset, std::string_view text) {
-    constexpr std::size_t kChars = CTmsResource::kNameChars;
-    char16_t wide[kChars - 1];
-    const std::size_t n = Utf8ToUtf16Prefix(text, wide, kChars - 1);
-    std::memset(block + offset, 0, kChars * 2);
-    std::memcpy(block + offset, wide, n * 2);
 }
 
 }  // namespace
@@ -507,8 +498,8 @@ HRESULT CTmsResVideo::PublishStatus(CChanAccess& access) {
     Put16(block, kCycleRing + 2 * static_cast<std::size_t>(slot), m_cycle);
     Put32(block, kFieldSizeRing + 4 * static_cast<std::size_t>(slot),
           static_cast<std::int32_t>(m_videoStatus.fieldSize));
-    PutName(block, kPixCodingRing + 72 * static_cast<std::size_t>(slot),
-            PixCodingName(m_videoStatus.pixelCoding));
+    WriteWideField(block, kPixCodingRing + 72 * static_cast<std::size_t>(slot), kNameChars,
+                   PixCodingName(m_videoStatus.pixelCoding));
     return S_OK;
 }
 
