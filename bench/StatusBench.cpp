@@ -91,6 +91,12 @@ void* CountedAlloc(std::size_t size) {
     return std::malloc(size == 0 ? 1 : size);
 }
 
+// Out of line, so that the compiler does not see free() take what a new
+// expression returned once it inlines these replacements into their callers.
+[[gnu::noinline]] void CountedFree(void* p) noexcept {
+    std::free(p);
+}
+
 }  // namespace
 
 void* operator new(std::size_t size) {
@@ -109,16 +115,16 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return CountedAlloc(size);
 }
 void operator delete(void* p) noexcept {
-    std::free(p);
+    CountedFree(p);
 }
 void operator delete[](void* p) noexcept {
-    std::free(p);
+    CountedFree(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
+    CountedFree(p);
 }
 void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
+    CountedFree(p);
 }
 
 namespace {

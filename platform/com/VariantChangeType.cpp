@@ -532,7 +532,7 @@ HRESULT FormatDate(DATE date, std::string* out) {
             days += 1;
         }
     }
-    char buffer[32];
+    char buffer[80];  // room for the widest year a 64-bit day count gives
     const int hh = static_cast<int>(seconds / 3600);
     const int mm = static_cast<int>(seconds / 60 % 60);
     const int ss = static_cast<int>(seconds % 60);

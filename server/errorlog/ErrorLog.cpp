@@ -81,7 +81,7 @@ void AppendOneLine(std::string& out, const char* text) {
 }
 
 std::string TimeText(const SYSTEMTIME& t) {
-    char buf[40];
+    char buf[48];  // room for every field at its widest 16-bit value
     std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
                   t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
     return buf;

@@ -169,11 +169,11 @@ private:
     template <class... Args, std::size_t... I>
     static void FormatWith(char* out, std::size_t size, const char* format, const DeferredArg* args,
                            std::index_sequence<I...>) {
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wformat-nonliteral"
-#pragma clang diagnostic ignored "-Wformat-security"
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
         std::snprintf(out, size, format, Promote(Load<Args>(args[I]))...);
-#pragma clang diagnostic pop
+#pragma GCC diagnostic pop
     }
     template <class T>
     static auto Promote(T v) {

@@ -207,7 +207,9 @@ TEST(TimelineFileTest, AWriteFailingAtAnyStepLeavesTheOldFileAndNoTemporaryFile)
     next.markOut = 9;
     next.nextSegmentCode = 4;
     for (std::uint16_t code = 1; code < 4; ++code) {
-        next.tracks[{2, 0}].segments.push_back(MovieSegment{.code = code});
+        MovieSegment segment{};
+        segment.code = code;
+        next.tracks[{2, 0}].segments.push_back(segment);
     }
     for (int failAt = 1;; ++failAt) {
         SCOPED_TRACE(failAt);
