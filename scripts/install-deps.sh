@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need. Safe to run again:
-# packages already present are left alone and apt is not touched at all then.
+# Installs the Debian packages the build, the demo and the tests need, make
+# included, so that a machine with nothing but the base system can build. Safe
+# to run again: packages already present are left alone and apt is not touched
+# at all then.
+#
+# As root it calls apt-get directly; otherwise through sudo where sudo exists;
+# otherwise it says what to run as root and fails.
 set -euo pipefail
 
 PACKAGES=(
+  make
   build-essential
   clang
   libclang-rt-14-dev
@@ -28,9 +34,17 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
+if [ "$(id -u)" -eq 0 ]; then
+  SUDO=()
+elif command -v sudo >/dev/null 2>&1; then
+  SUDO=(sudo)
+else
+  echo "install-deps: missing packages and no sudo; as root run:" >&2
+  echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
+  exit 1
+fi
+
 echo "install-deps: installing ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq </dev/null
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+"${SUDO[@]}" apt-get update -qq </dev/null
+"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null

@@ -48,6 +48,9 @@ using ContextGoldenTest = tmstest::ContextFixture;
 TEST_F(ContextGoldenTest, CuePlaySeekStopAndReverseOfAKnownMovie) {
     const unsigned token = Alloc(Create("golden", true, 600));
     ITmsContextBroker* broker = m_broker;
+    // The stop and the reverse start from where the RTS has the port; a
+    // running clock would move it on from 100 between the seek and them.
+    ASSERT_EQ(tmstest::SimControl("clock hold"), "ok");
 
     // Cue at 0: the first change adds end and idle mode Default (0xC0); the
     // maximum becomes the timeline's last field (0x20); 256 states from 0
