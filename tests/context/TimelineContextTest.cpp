@@ -19,6 +19,7 @@
 #include "platform/com/ComObjectBase.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/VariantArray.h"
+#include "platform/kernel/NamedObjects.h"
 #include "platform/xml/IXMLDOMDocument2.h"
 #include "server/appserverutil/ChanAccess.h"
 #include "server/appserverutil/StatusMemoryLayout.h"
@@ -225,6 +226,10 @@ protected:
     void TearDown() override {
         m_context.reset();
         m_broker.Release();
+        // The status memory the offline and thumbnail cases open outlives
+        // its handles, as the server's does: this runtime folder's goes.
+        UnlinkAllNamedObjects();
+        EXPECT_TRUE(tmstest::NamedObjectsLeft().empty());
     }
 
     // Clips of one frame, each its own media file.
