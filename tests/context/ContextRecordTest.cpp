@@ -31,4 +31,19 @@ TEST(PortStateMachineTest, EveryCellOfTheTable) {
     }
 }
 
+// The next change id used to overflow as a signed integer after INT32_MAX.
+// Ordinary ids wrap back to 1: 0 and the negative ids name the default modes,
+// the GPI input and scheduled changes.
+TEST(ChangeIdTest, TheNextChangeIdWrapsFromInt32MaxToOneNotIntoNegativeIds) {
+    struct Row {
+        std::int32_t id, next;
+    };
+    const Row rows[] = {{1, 2},         {2, 3}, {1000, 1001}, {INT32_MAX - 1, INT32_MAX},
+                        {INT32_MAX, 1}, {0, 1}, {-1, 1},      {INT32_MIN, 1}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.id);
+        EXPECT_EQ(context_record::NextChangeId(row.id), row.next);
+    }
+}
+
 }  // namespace

@@ -7,8 +7,11 @@
 
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "platform/com/ComObjectBase.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/VariantArray.h"
+#include "platform/kernel/NamedObjects.h"
 #include "platform/xml/IXMLDOMDocument2.h"
 #include "server/appserverutil/ChanAccess.h"
 #include "server/appserverutil/StatusMemoryLayout.h"
@@ -68,6 +72,7 @@ public:
     HRESULT SetDefaultIdleMode(bool, bool) override { return S_OK; }
     bool Ganged() const override { return false; }
     std::int32_t ContinuousRecordFields() const override { return 0; }
+    SpeedRange ShuttleSpeedRange() const override { return {-32.0f, 32.0f}; }
 
     std::vector<std::shared_ptr<CTmsResource>> resources;
     CChanAccess* access = nullptr;
@@ -95,10 +100,11 @@ public:
                           std::int32_t, std::int32_t) override {
         return S_OK;
     }
-    HRESULT AddState(IMovie*, std::int32_t, std::int32_t p, bool, bool, const MediaSegmentInfo&,
-                     rts::CStateMessageBuilder& message) override {
+    HRESULT AddState(IMovie*, std::int32_t, std::int32_t p, bool, bool,
+                     const MediaSegmentInfo& segment, rts::CStateMessageBuilder& message) override {
         rts::VideoStateRecord state{};
         state.start = p;
+        state.fileCode = segment.fileCode;
         for (int i = 0; i < copies; ++i) {
             if (const HRESULT hr = message.AddVideoState(state); FAILED(hr)) {
                 return hr;
@@ -136,6 +142,61 @@ std::uint32_t Word(const std::vector<BYTE>& m, std::size_t at) {
     return m[at] | m[at + 1] << 8 | m[at + 2] << 16 | static_cast<std::uint32_t>(m[at + 3]) << 24;
 }
 
+// The chunks of a RIFF message in order, LIST contents in place of the LIST.
+struct Chunk {
+    std::string id;
+    std::size_t body;
+};
+void WalkChunks(const std::vector<BYTE>& m, std::size_t from, std::size_t to,
+                std::vector<Chunk>* out) {
+    while (from + 8 <= to) {
+        const std::string id(reinterpret_cast<const char*>(&m[from]), 4);
+        const std::size_t size = Word(m, from + 4);
+        if (id == "LIST" || id == "RIFF") {
+            WalkChunks(m, from + 12, std::min(to, from + 8 + size), out);
+        } else {
+            out->push_back({id, from + 8});
+        }
+        from += 8 + size + (size & 1);
+    }
+}
+
+// Plays the messages the RTS took as it keeps its files: every state uses a
+// file code that is open at that moment, and only an open file is closed.
+// Returns the codes closed, in order.
+std::vector<std::uint16_t> CheckFileCodes(const std::vector<std::vector<BYTE>>& messages) {
+    std::set<std::uint16_t> open;
+    std::vector<std::uint16_t> closed;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        std::vector<Chunk> chunks;
+        WalkChunks(messages[i], 0, messages[i].size(), &chunks);
+        for (const Chunk& c : chunks) {
+            const auto code = static_cast<std::uint16_t>(Word(messages[i], c.body) & 0xFFFF);
+            if (c.id == "fr  " || c.id == "fw  ") {
+                EXPECT_TRUE(open.insert(code).second) << "message " << i << " opens " << code;
+            } else if (c.id == "fcls") {
+                EXPECT_EQ(open.erase(code), 1u) << "message " << i << " closes " << code;
+                closed.push_back(code);
+            } else if (c.id == "vid ") {
+                const auto used =
+                    static_cast<std::uint16_t>(Word(messages[i], c.body + 4) & 0xFFFF);
+                EXPECT_TRUE(used == 0 || open.count(used) == 1)
+                    << "message " << i << " plays file " << used << ", which is not open";
+            }
+        }
+    }
+    return closed;
+}
+
+bool Logged(const std::string& text) {
+    for (const auto& r : tmstest::ReadLog()) {
+        if (r.text.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class TimelineContextTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -165,6 +226,10 @@ protected:
     void TearDown() override {
         m_context.reset();
         m_broker.Release();
+        // The status memory the offline and thumbnail cases open outlives
+        // its handles, as the server's does: this runtime folder's goes.
+        UnlinkAllNamedObjects();
+        EXPECT_TRUE(tmstest::NamedObjectsLeft().empty());
     }
 
     // Clips of one frame, each its own media file.
@@ -220,24 +285,165 @@ TEST_F(TimelineContextTest, FileCodesComeBackWhateverSendFails) {
     struct Row {
         const char* what;
         int failAt;
+        bool filesKept;  // a cue the RTS did not take keeps no file
     };
     // Cue: file opens in messages 0 (36 files) and 1 (4), states in 2.
     // Seek to 40 frames in: states 3, closes 4. Revoke: closes 5 and 6.
-    const Row rows[] = {{"first file message", 0},    {"second file message", 1},
-                        {"state message", 2},         {"seek's state message", 3},
-                        {"seek's close message", 4},  {"revoke's first close", 5},
-                        {"revoke's second close", 6}, {"none", -1}};
+    const Row rows[] = {{"first file message", 0, false},   {"second file message", 1, false},
+                        {"state message", 2, false},        {"seek's state message", 3, true},
+                        {"seek's close message", 4, true},  {"revoke's first close", 5, true},
+                        {"revoke's second close", 6, true}, {"none", -1, true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         m_channel.failAt = row.failAt;
         m_channel.sent = 0;
         Apply(Change(0x000C, TmsCuePlay, 0.0f, 0, 80));
         Apply(Change(0x0008, TmsCuePlay, 0.0f, 78, 80));
-        EXPECT_GT(CFileCodePool::Instance().UsedCount(), 0u);
+        EXPECT_EQ(CFileCodePool::Instance().UsedCount() > 0, row.filesKept);
         m_context->RevokeTimeline();
         EXPECT_EQ(CFileCodePool::Instance().UsedCount(), 0u);
         ASSERT_EQ(m_context->RegisterTimeline(kToken, m_broker, m_timeline, false), S_OK);
     }
+}
+
+// Two clips of 600 fields, each its own media file: file codes 1 and 2.
+class TwoClipsTest : public TimelineContextTest {
+protected:
+    void SetUp() override {
+        TimelineContextTest::SetUp();
+        for (int i = 0; i < 2; ++i) {
+            unsigned short segment = 0;
+            ASSERT_EQ(m_movie->AppendSegment(4, 0, 0, 600, 4, nullptr, &segment), S_OK);
+        }
+    }
+    static constexpr std::int32_t kLength = 1200;
+};
+
+// A change whose state message failed kept its new window and media files
+// while the record went back; their records could then be closed under
+// states that still used them. Now a change the RTS does not take leaves
+// window, files and record as they were, and closes what it had opened.
+TEST_F(TwoClipsTest, AChangeTheRtsRefusesLeavesWindowFilesAndRecordAsTheyWere) {
+    ASSERT_EQ(Apply(Change(0x000C, TmsCuePlay, 0.0f, 0, kLength)), S_OK);
+    ASSERT_EQ(CFileCodePool::Instance().UsedCount(), 1u);
+
+    // The seek opens the second clip's file (message 0); its state message
+    // (message 1) is refused.
+    m_channel.sent = 0;
+    m_channel.failAt = 1;
+    const std::size_t before = m_channel.messages.size();
+    EXPECT_EQ(Apply(Change(0x0008, TmsCuePlay, 0.0f, 1000, kLength)), kSendFailed);
+    m_channel.failAt = -1;
+    ASSERT_EQ(m_channel.messages.size(), before + 2) << "the open, then the close of the undo";
+    EXPECT_EQ(CheckFileCodes(m_channel.messages), (std::vector<std::uint16_t>{2}));
+    EXPECT_EQ(CFileCodePool::Instance().UsedCount(), 1u) << "only the first clip's file";
+
+    // Play on from the position the RTS still has: the window is the cue's,
+    // so nothing is purged, and the change takes the id the failed one did not.
+    ASSERT_EQ(Apply(Change(0x0104, TmsShuttlePlay, 1.0f, 0, kLength)), S_OK);
+    const auto& play = m_channel.messages.back();
+    EXPECT_EQ(Word(play, 24) & 0x0400u, 0u) << "no purge";
+    EXPECT_EQ(Word(play, 28), 2u) << "change id";
+    EXPECT_EQ(Word(play, 44), 0u) << "position";
+    CheckFileCodes(m_channel.messages);
+}
+
+// A file marked for closing whose close the RTS refused was closed at the
+// next state message although that message's states used it again.
+TEST_F(TwoClipsTest, AFileMarkedForClosingThatAStateUsesAgainStaysOpen) {
+    ASSERT_EQ(Apply(Change(0x000C, TmsCuePlay, 0.0f, 0, kLength)), S_OK);
+    // The seek: open of file 2 (message 0), states (1), close of file 1 (2),
+    // which the RTS refuses: the RTS keeps file 1 open, and so does the map.
+    m_channel.sent = 0;
+    m_channel.failAt = 2;
+    EXPECT_EQ(Apply(Change(0x0008, TmsCuePlay, 0.0f, 1000, kLength)), kSendFailed);
+    m_channel.failAt = -1;
+    EXPECT_EQ(CFileCodePool::Instance().UsedCount(), 2u);
+
+    // Back to the first clip: its file is used again and must stay open;
+    // then play on through it.
+    ASSERT_EQ(Apply(Change(0x0008, TmsCuePlay, 0.0f, 0, kLength)), S_OK);
+    ASSERT_EQ(Apply(Change(0x0104, TmsShuttlePlay, 1.0f, 0, kLength)), S_OK);
+    const std::vector<std::uint16_t> closed = CheckFileCodes(m_channel.messages);
+    EXPECT_EQ(closed, (std::vector<std::uint16_t>{2})) << "only the second clip's file";
+    EXPECT_EQ(CFileCodePool::Instance().UsedCount(), 1u);
+}
+
+// NaN, infinities and speeds beyond the shuttle range reached a conversion
+// to a position that is undefined for them, and states at -2147483648 were
+// sent. They are refused, naming the speed and the range, and change nothing.
+TEST_F(TwoClipsTest, SpeedsNotFiniteOrOutsideTheShuttleRangeAreRefusedAndChangeNothing) {
+    ASSERT_EQ(Apply(Change(0x000C, TmsCuePlay, 0.0f, 0, kLength)), S_OK);
+    const std::size_t before = m_channel.messages.size();
+    struct Row {
+        float speed;
+        const char* text;
+    };
+    const float inf = std::numeric_limits<float>::infinity();
+    const Row refused[] = {{std::numeric_limits<float>::quiet_NaN(), "Speed nan "},
+                           {inf, "Speed inf "},
+                           {-inf, "Speed -inf "},
+                           {1e30f, "Speed 1e+30 "},
+                           {1000000.0f, "Speed 1e+06 "},
+                           {32.5f, "Speed 32.5 "},
+                           {-32.5f, "Speed -32.5 "}};
+    for (const Row& row : refused) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(Apply(Change(0x0104, TmsShuttlePlay, row.speed, 0, kLength)), E_INVALIDARG);
+        EXPECT_TRUE(
+            Logged(std::string(row.text) + "is outside the channel's shuttle range -32 to 32"));
+        EXPECT_EQ(m_channel.messages.size(), before) << "nothing sent";
+    }
+    for (float speed : {32.0f, -32.0f}) {
+        SCOPED_TRACE(speed);
+        EXPECT_EQ(Apply(Change(0x0104, TmsShuttlePlay, speed, 600, kLength)), S_OK);
+        // The state message, before any file message that follows it.
+        std::vector<BYTE> last;
+        for (const auto& m : m_channel.messages) {
+            if ((Word(m, 24) & 0x0100u) != 0) {
+                last = m;
+            }
+        }
+        ASSERT_FALSE(last.empty());
+        float sent = 0.0f;
+        std::memcpy(&sent, &last[20 + 44], 4);
+        EXPECT_EQ(sent, speed);
+    }
+    EXPECT_EQ(Word(m_channel.messages[before], 28), 2u) << "the refusals took no change id";
+}
+
+// Reversed limits went to the RTS, which refused them with an error code
+// alone. The lower play limit may not lie after the upper one: refused
+// before anything is sent, naming the values.
+TEST_F(TwoClipsTest, ReversedPlayLimitsAreRefusedNamingTheValuesBeforeAnythingIsSent) {
+    ASSERT_EQ(Apply(Change(0x000C, TmsCuePlay, 0.0f, 0, kLength)), S_OK);
+    const std::size_t before = m_channel.messages.size();
+    struct Row {
+        std::int32_t start, end;
+        const char* text;
+    };
+    const Row rows[] = {
+        {5, 3, "Play limits are reversed: start 5 is after end 3 (start limit 5, end limit 3"},
+        {1300, -1,
+         "start 1300 is after end 1199 (start limit 1300, end limit -1, timeline "
+         "length 1200)"},
+        {-1, -5, "start 0 is after end -5"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        Golden limits(Change(0x600000, TmsCuePlay, 0.0f, 0, kLength));
+        limits.U32(88, static_cast<std::uint32_t>(row.start))
+            .U32(92, static_cast<std::uint32_t>(row.end));
+        EXPECT_EQ(Apply(limits.Bytes()), E_INVALIDARG);
+        EXPECT_TRUE(Logged(row.text));
+        EXPECT_EQ(m_channel.messages.size(), before) << "nothing sent";
+    }
+    Golden limits(Change(0x600000, TmsCuePlay, 0.0f, 0, kLength));
+    limits.U32(88, 9).U32(92, 300);
+    ASSERT_EQ(Apply(limits.Bytes()), S_OK);
+    const auto& sent = m_channel.messages.back();
+    EXPECT_EQ(Word(sent, 20 + 28), 9u) << "minimum";
+    EXPECT_EQ(Word(sent, 20 + 32), 300u) << "maximum";
 }
 
 TEST_F(TimelineContextTest, GoingOfflineStopsAContextThatIsNotIdleAndComingBackIsLogged) {

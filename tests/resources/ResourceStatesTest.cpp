@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/com/CoCreateInstance.h"
+#include "platform/com/ComObjectBase.h"
 #include "platform/com/ComPtr.h"
 #include "platform/xml/IXMLDOMDocument2.h"
 #include "server/timeline/IMovie.h"
@@ -55,6 +56,90 @@ public:
         }
     };
     std::vector<Call> calls;
+};
+
+// The movie as the resource sees it, counting the segment lookups: a writer
+// that looks the same state up again and again is stopped with a failure
+// instead of spinning.
+class CLookupCountingMovie : public CComObjectBase<IMovie> {
+public:
+    CComPtr<IMovie> movie;
+    int lookups = 0;
+    int lookupLimit = 0;
+
+    HRESULT GetSegmentAtPosition(long t, long n, long p, unsigned short* c) override {
+        if (++lookups > lookupLimit) {
+            return E_FAIL;
+        }
+        return movie->GetSegmentAtPosition(t, n, p, c);
+    }
+    HRESULT GetProperty(BSTR a, VARIANT* b) override { return movie->GetProperty(a, b); }
+    HRESULT GetProperties(BSTR a, VARIANT* b) override { return movie->GetProperties(a, b); }
+    HRESULT SetProperty(BSTR a, VARIANT b) override { return movie->SetProperty(a, b); }
+    HRESULT SetConstruction(long a, long b, BOOL c) override {
+        return movie->SetConstruction(a, b, c);
+    }
+    HRESULT SetVideoFormat(BSTR a) override { return movie->SetVideoFormat(a); }
+    HRESULT SetEndTimecode(long a) override { return movie->SetEndTimecode(a); }
+    HRESULT SetMarks(long a, long b, long c, BOOL d) override {
+        return movie->SetMarks(a, b, c, d);
+    }
+    HRESULT GetTrackCount(long a, long* b) override { return movie->GetTrackCount(a, b); }
+    HRESULT AppendSegment(long a, long b, long c, long d, long e, BSTR f,
+                          unsigned short* g) override {
+        return movie->AppendSegment(a, b, c, d, e, f, g);
+    }
+    HRESULT RemoveSegment(long a, long b, unsigned short c) override {
+        return movie->RemoveSegment(a, b, c);
+    }
+    HRESULT TrimSegment(long a, long b, unsigned short c, long d) override {
+        return movie->TrimSegment(a, b, c, d);
+    }
+    HRESULT GetLastSegment(long a, long b, long c, long d, unsigned short* e) override {
+        return movie->GetLastSegment(a, b, c, d, e);
+    }
+    HRESULT GetSegmentDescription(long a, long b, unsigned short c, long* d, BSTR* e, long* f,
+                                  long* g, long* h) override {
+        return movie->GetSegmentDescription(a, b, c, d, e, f, g, h);
+    }
+    HRESULT GetSegmentPositions(long a, long b, unsigned short c, long* d, long* e, long* f,
+                                unsigned short* g, unsigned long* h) override {
+        return movie->GetSegmentPositions(a, b, c, d, e, f, g, h);
+    }
+    HRESULT GetSegmentNames(long a, long b, unsigned short c, BSTR* d, BSTR* e, BSTR* f) override {
+        return movie->GetSegmentNames(a, b, c, d, e, f);
+    }
+    HRESULT GetSegmentMediaData(long a, long b, unsigned short c, long d, long e,
+                                unsigned char* f) override {
+        return movie->GetSegmentMediaData(a, b, c, d, e, f);
+    }
+    HRESULT SetSegmentMediaData(long a, long b, unsigned short c, long d, long e,
+                                const unsigned char* f) override {
+        return movie->SetSegmentMediaData(a, b, c, d, e, f);
+    }
+    HRESULT UpdateSegment(long a, long b, unsigned short c, long d, long e, long f) override {
+        return movie->UpdateSegment(a, b, c, d, e, f);
+    }
+    HRESULT SetTrackLabel(long a, long b, BSTR c) override { return movie->SetTrackLabel(a, b, c); }
+    HRESULT AddEdit(long a, long b, BSTR c, BOOL d, long e, BSTR* f) override {
+        return movie->AddEdit(a, b, c, d, e, f);
+    }
+    HRESULT AddSection(long a, long b, BSTR c, BSTR* d) override {
+        return movie->AddSection(a, b, c, d);
+    }
+    HRESULT GetSectionAndEdit(long a, long b, BOOL* c, BSTR* d, BSTR* e) override {
+        return movie->GetSectionAndEdit(a, b, c, d, e);
+    }
+    HRESULT GetSectionProperties(BSTR a, BSTR b, VARIANT* c) override {
+        return movie->GetSectionProperties(a, b, c);
+    }
+    HRESULT GetEditProperties(BSTR a, BSTR b, VARIANT* c) override {
+        return movie->GetEditProperties(a, b, c);
+    }
+    HRESULT GetEditAtPosition(long a, BSTR* b) override { return movie->GetEditAtPosition(a, b); }
+    HRESULT GetNextPause(long a, long b, long* c, long* d) override {
+        return movie->GetNextPause(a, b, c, d);
+    }
 };
 
 class ResourceStatesTest : public ::testing::Test {
@@ -172,6 +257,53 @@ TEST_F(ResourceStatesTest, RunsWriteTheirFirstAndLastStateOnly) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Write(States(c.states), c.track, c.record), c.expected) << c.what;
+    }
+}
+
+// A state whose segment lies, once clipped to the window, entirely or partly
+// outside it (states before a start limit, after an end limit) used to be
+// looked up again for ever. Each state is now written once, as a segment or
+// as black, with at most two lookups.
+TEST_F(ResourceStatesTest, StatesOutsideTheirClippedSegmentAreWrittenBlackNotLookedUpForEver) {
+    struct Case {
+        const char* what;
+        std::int32_t windowStart, windowEnd;
+        std::vector<std::pair<int, int>> states;
+        std::vector<Call> expected;
+    };
+    const Case cases[] = {
+        {"before a start limit inside the first segment",
+         50,
+         299,
+         {{0, 1000}, {20, 1000}, {40, 1000}, {60, 1000}, {80, 1000}},
+         {{'B', 0, 1000, -250, 299, 0}, {'S', 60, 1060, 50, 50, 0}, {'S', 80, 1080, 50, 50, 0}}},
+        {"a start limit past the whole first segment",
+         100,
+         299,
+         {{0, 0}, {40, 0}, {80, 0}, {160, 0}},
+         {{'B', 0, 0, -250, 299, 0}, {'S', 160, 160, 150, 100, 0}}},
+        {"after an end limit inside the last segment",
+         0,
+         179,
+         {{160, 0}, {170, 0}, {180, 0}, {190, 0}},
+         {{'S', 160, 160, 150, 30, 0}, {'S', 170, 170, 150, 30, 0}, {'B', 180, 180, 0, -1, 0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto states = States(c.states);
+        auto movie = MakeComObject<CLookupCountingMovie>();
+        movie->movie = m_movie;
+        movie->lookupLimit = 2 * static_cast<int>(states.size());
+        CLoggingResource resource;
+        CMmioMsg message(rts::kLargeMessageSize);
+        rts::CStateMessageBuilder builder(message);
+        StateWriteTarget target{movie, &builder, &m_files, c.windowStart, c.windowEnd};
+        ASSERT_EQ(resource.WriteStates(target, 0, false, false, states), S_OK);
+        EXPECT_LE(movie->lookups, movie->lookupLimit);
+        EXPECT_EQ(resource.calls, c.expected);
+    }
+    for (const auto& [name, file] : m_files) {
+        m_files.FreeFileCode(static_cast<std::uint16_t>(file->fileCode));
     }
 }
 

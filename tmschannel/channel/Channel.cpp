@@ -335,6 +335,7 @@ void CChannel::ShareContextSettings() {
     m_contextModel = m_config.model;
     m_contextGanged = m_config.gangIndex >= 0;
     m_contextContinuousRecordFields = m_config.continuousRecordFields;
+    m_contextShuttleRange = {m_config.shuttleSpeedMin, m_config.shuttleSpeedMax};
 }
 
 bool CChannel::Ganged() const {
@@ -345,4 +346,9 @@ bool CChannel::Ganged() const {
 std::int32_t CChannel::ContinuousRecordFields() const {
     CCriticalSectionLock shared(m_sharedCs);
     return m_contextContinuousRecordFields;
+}
+
+IContextOwner::SpeedRange CChannel::ShuttleSpeedRange() const {
+    CCriticalSectionLock shared(m_sharedCs);
+    return m_contextShuttleRange;
 }

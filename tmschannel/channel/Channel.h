@@ -225,6 +225,7 @@ private:
     std::string ChannelType() const override;
     bool Ganged() const override;
     std::int32_t ContinuousRecordFields() const override;
+    SpeedRange ShuttleSpeedRange() const override;
 
     CModuleLock m_moduleLock;
     // Guarded by m_cs unless marked otherwise.
@@ -257,6 +258,7 @@ private:
     std::string m_contextChannelType;
     bool m_contextGanged = false;
     std::int32_t m_contextContinuousRecordFields = 0;
+    SpeedRange m_contextShuttleRange;
     // The default idle mode: contexts set it under their own lock, so it
     // takes no channel lock (inside context locks and m_cs, around the RTS).
     CCriticalSection m_idleModeCs;

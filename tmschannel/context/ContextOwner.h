@@ -41,6 +41,12 @@ public:
     virtual bool Ganged() const = 0;
     // The length of one continuous-record segment, in fields.
     virtual std::int32_t ContinuousRecordFields() const = 0;
+    // The speeds the channel's shuttle may run at, from its configuration.
+    struct SpeedRange {
+        float min = -32.0f;
+        float max = 32.0f;
+    };
+    virtual SpeedRange ShuttleSpeedRange() const = 0;
     // The channel's default idle mode (E-to-E or freeze).
     virtual HRESULT SetDefaultIdleMode(bool useEtoE, bool force) = 0;
 

@@ -37,6 +37,14 @@ inline constexpr std::uint32_t kRtsFlagsMask = 0xFFFF;
 inline constexpr std::int32_t kEditIsThumbnail = 0x4;
 inline constexpr std::int32_t kNoEndLimit = 0x7FFFFFFF;
 
+// The change id after id. Ordinary changes count 1, 2, ... and wrap from
+// the largest id back to 1: 0 is the default modes' id and the negative ids
+// belong to the GPI input (-2) and to scheduled changes (-10 and below),
+// which the RTS and the update path tell apart by their sign.
+constexpr std::int32_t NextChangeId(std::int32_t id) {
+    return id <= 0 || id == INT32_MAX ? 1 : id + 1;
+}
+
 struct Pair {
     le_int32 movie;
     le_int32 port;

@@ -1,7 +1,9 @@
 #include "tmschannel/context/StateWindow.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 #include "server/ipmclient/RtsStatusTypes.h"
 
@@ -16,6 +18,20 @@ bool SamePair(const PositionPair& a, const PositionPair& b) {
 }
 
 }  // namespace
+
+CStateWindow::Saved CStateWindow::Save() const {
+    Saved saved;
+    saved.lastList = m_lastList;
+    for (const auto& e : m_entries) {
+        saved.entries.push_back(std::make_unique<StateEntry>(*e));
+    }
+    return saved;
+}
+
+void CStateWindow::Restore(Saved saved) {
+    m_entries = std::move(saved.entries);
+    m_lastList = saved.lastList;
+}
 
 void CStateWindow::Reset() {
     Clear();
@@ -142,8 +158,16 @@ std::unique_ptr<StateEntry> CStateWindow::NewState(double m, double q,
 }
 
 std::unique_ptr<StateEntry> CStateWindow::LoopPoint(double m, double q) {
+    // Positions are field counts of 32 bits: a list running past either end
+    // of the count stays at it rather than wrapping (the conversion of a
+    // value out of range is undefined).
+    auto toPosition = [](double v) {
+        constexpr double kLow = std::numeric_limits<std::int32_t>::min();
+        constexpr double kHigh = std::numeric_limits<std::int32_t>::max();
+        return static_cast<std::int32_t>(std::isnan(v) ? 0.0 : std::clamp(v, kLow, kHigh));
+    };
     auto state = std::make_unique<StateEntry>();
-    state->position = {static_cast<std::int32_t>(m), static_cast<std::int32_t>(q)};
+    state->position = {toPosition(m), toPosition(q)};
     return state;
 }
 

@@ -43,6 +43,16 @@ public:
     const StateEntry& First() const { return *m_entries.front(); }
     const StateEntry& Last() const { return *m_entries.back(); }
 
+    // A copy of the entries, each with references of its own to the media
+    // files, and of the last list position: what a change that the RTS did
+    // not take puts back. While it lives, no file the window used is closed.
+    struct Saved {
+        std::deque<std::unique_ptr<StateEntry>> entries;
+        PositionPair lastList;
+    };
+    Saved Save() const;
+    void Restore(Saved saved);
+
     // Destroys every entry; true when there were any.
     bool Clear();
     // Clears the window and forgets the last list position, as for a new

@@ -364,30 +364,63 @@ void CTimelineContext::CloseMediaFiles(CEntryPoint& trace) {
 HRESULT CTimelineContext::SendFileStates(bool keepOpen) {
     CTmsEntryPoint trace("CTimelineContext::SendFileStates");
     return TMS_ERROR_FRAME(trace, [&] {
-        rts::CFileStateMessageBuilder builder(
-            m_fileMessage, m_index, m_rec.changeId,
-            [this](CMmioMsg& message) { return m_owner.SendRtsMsg(message, kSendTimeoutMs); });
-        for (auto it = m_files.begin(); it != m_files.end();) {
-            MediaFileInfo& file = *it->second;
-            const std::string name = it->first;
-            ++it;
-            rts::FileStateRecord record{};
-            record.fileCode = static_cast<std::uint16_t>(file.fileCode);
-            record.mediaFileType = file.mediaFileType;
-            rts::SetNarrow(record.handleName, file.handleName);
-            if (file.fileState == 0) {
-                CheckHr(trace, builder.Add(
-                                   file.writeFlag != 0 ? rts::kChunkFileWrite : rts::kChunkFileRead,
-                                   record));
-                file.fileState = 1;
-            } else if (file.fileState == 1) {
-                if (file.refCount < 1) {
-                    file.fileState = 2;
+        // The files of the message being built. A file counts as open, and a
+        // closed one gives back its record and code, only once the RTS has
+        // taken the message: a refused open is sent again, a refused close
+        // keeps the code that the RTS still holds.
+        std::vector<std::string> opening;
+        std::vector<std::string> closing;
+        auto send = [this, &opening, &closing](CMmioMsg& message) {
+            const HRESULT hr = m_owner.SendRtsMsg(message, kSendTimeoutMs);
+            if (SUCCEEDED(hr)) {
+                for (const std::string& name : opening) {
+                    if (MediaFileInfo* file = m_files.Lookup(name)) {
+                        file->fileState = 1;
+                    }
                 }
-            } else if (file.fileState == 2 && !keepOpen) {
+                for (const std::string& name : closing) {
+                    if (MediaFileInfo* file = m_files.Lookup(name)) {
+                        m_files.FreeFileCode(static_cast<std::uint16_t>(file->fileCode));
+                        m_files.Remove(name);
+                    }
+                }
+            }
+            opening.clear();
+            closing.clear();
+            return hr;
+        };
+        rts::CFileStateMessageBuilder builder(m_fileMessage, m_index, m_rec.changeId, send);
+        std::vector<std::string> names;
+        names.reserve(m_files.Size());
+        for (const auto& [name, file] : m_files) {
+            names.push_back(name);
+        }
+        for (const std::string& name : names) {
+            MediaFileInfo* file = m_files.Lookup(name);
+            if (file == nullptr) {
+                continue;
+            }
+            rts::FileStateRecord record{};
+            record.fileCode = static_cast<std::uint16_t>(file->fileCode);
+            record.mediaFileType = file->mediaFileType;
+            rts::SetNarrow(record.handleName, file->handleName);
+            if (file->fileState == 0) {
+                CheckHr(trace, builder.Add(file->writeFlag != 0 ? rts::kChunkFileWrite
+                                                                : rts::kChunkFileRead,
+                                           record));
+                opening.push_back(name);
+                continue;
+            }
+            // A file marked for closing that a state uses again stays open:
+            // only a file no state of the window uses is closed.
+            if (file->refCount >= 1) {
+                file->fileState = 1;
+                continue;
+            }
+            file->fileState = 2;
+            if (!keepOpen) {
                 CheckHr(trace, builder.Add(rts::kChunkFileClose, record));
-                m_files.FreeFileCode(static_cast<std::uint16_t>(file.fileCode));
-                m_files.Remove(name);
+                closing.push_back(name);
             }
         }
         CheckHr(trace, builder.Finish());
@@ -400,10 +433,7 @@ std::int32_t CTimelineContext::TakeChangeId() {
         m_rec.previousChangeId = m_rec.changeId;
     }
     m_rec.changeId = m_rec.nextChangeId;
-    ++m_rec.nextChangeId;
-    if (m_rec.nextChangeId <= 0) {
-        m_rec.nextChangeId = 1;
-    }
+    m_rec.nextChangeId = context_record::NextChangeId(m_rec.nextChangeId);
     return m_rec.changeId;
 }
 

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "platform/com/ComPtr.h"
@@ -192,9 +193,26 @@ private:
     void ApplyEditChange(std::int32_t start, std::int32_t end, std::int32_t delta,
                          std::int32_t options);
     void ShiftForEdit(std::int32_t delta);
+    // What a change may alter of the window and the media files, kept until
+    // the RTS takes its state message: a change that fails before leaves
+    // them as they were. Caller holds m_cs.
+    struct StateSnapshot {
+        CStateWindow::Saved window;
+        std::set<std::string> files;  // the media files known before
+        bool taken = false;           // the RTS took the state message
+    };
+    StateSnapshot SaveStates() const;
+    // Puts the window back and forgets the media files the change brought;
+    // those the RTS had already opened are closed.
+    void RestoreStates(StateSnapshot& snapshot);
     // Limits, the next state list, the port context and every resource's
-    // states, with the media files opened before and closed after.
-    HRESULT SendState();
+    // states, with the media files opened before and closed after. With a
+    // snapshot, marks it taken (and lets go of its references) once the RTS
+    // has taken the state message.
+    HRESULT SendState(StateSnapshot* snapshot = nullptr);
+    // A client's speed: finite and within the channel's shuttle range, else
+    // E_INVALIDARG naming the speed and the range.
+    void CheckSpeed(CEntryPoint& trace, float speed) const;
     void UpdateTimelineLimits(CEntryPoint& trace);
     // The "ctx " record of the next state message; S_FALSE when no change
     // flag is set and nothing is to be sent.

@@ -151,6 +151,53 @@ void CTimelineContext::ApplyStop() {
     }
 }
 
+void CTimelineContext::CheckSpeed(CEntryPoint& trace, float speed) const {
+    const IContextOwner::SpeedRange range = m_owner.ShuttleSpeedRange();
+    if (!std::isfinite(speed) || speed < range.min || speed > range.max) {
+        TMS_RAISE(trace, E_INVALIDARG,
+                  "%s:Ctx%d: Speed %g is outside the channel's shuttle range %g to %g",
+                  m_owner.ChannelName().c_str(), m_index, static_cast<double>(speed),
+                  static_cast<double>(range.min), static_cast<double>(range.max));
+    }
+}
+
+CTimelineContext::StateSnapshot CTimelineContext::SaveStates() const {
+    StateSnapshot snapshot;
+    snapshot.window = m_window.Save();
+    for (const auto& [name, file] : m_files) {
+        snapshot.files.insert(name);
+    }
+    return snapshot;
+}
+
+void CTimelineContext::RestoreStates(StateSnapshot& snapshot) {
+    m_window.Restore(std::move(snapshot.window));
+    // Files known before keep their records: their states are back. A file
+    // the change brought is used by no state now; unless the RTS opened it,
+    // it is forgotten at once.
+    bool opened = false;
+    std::vector<std::string> brought;
+    for (const auto& [name, file] : m_files) {
+        if (snapshot.files.count(name) == 0) {
+            brought.push_back(name);
+        }
+    }
+    for (const std::string& name : brought) {
+        MediaFileInfo* file = m_files.Lookup(name);
+        if (file->fileState == 0) {
+            m_files.FreeFileCode(static_cast<std::uint16_t>(file->fileCode));
+            m_files.Remove(name);
+        } else {
+            opened = true;
+        }
+    }
+    if (opened) {
+        // Best effort: a close the RTS refuses too is sent again with the
+        // next state message.
+        SendFileStates(false);
+    }
+}
+
 HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned char* change) {
     CTmsEntryPoint trace("CTimelineContext::ApplyContextChange");
     bool applyThumbnail = false;
@@ -162,7 +209,11 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
         }
         ChangeRecord client{};
         std::memcpy(&client, change, sizeof client);
+        if ((client.flags & kSpeed) != 0) {
+            CheckSpeed(trace, client.speed);
+        }
         const Current saved = m_rec;
+        StateSnapshot states = SaveStates();
         try {
             std::string line = FormatText("    %s:Ctx%d: ", m_owner.ChannelName().c_str(), m_index);
             m_rec.flags = client.flags;
@@ -250,7 +301,7 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
                 trace.Trace("%s", line.c_str());
             }
             if (!thumbnailMark) {
-                CheckHr(trace, SendState());
+                CheckHr(trace, SendState(&states));
                 if (deferred) {
                     // The record cue latency (in fields) times 16 ms.
                     std::this_thread::sleep_for(std::chrono::milliseconds(
@@ -264,7 +315,15 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
             m_firstChangePending = false;
             applyThumbnail = thumbnail;
         } catch (...) {
-            m_rec = saved;
+            // Once the RTS has taken the state message it acts on the new
+            // record and window; a later failure (closing unused files, the
+            // deferred speed) is reported but undoes nothing.
+            if (states.taken) {
+                m_firstChangePending = false;
+            } else {
+                m_rec = saved;
+                RestoreStates(states);
+            }
             throw;
         }
     });
@@ -379,14 +438,26 @@ void CTimelineContext::ApplyEditChange(std::int32_t start, std::int32_t end, std
 void CTimelineContext::UpdateTimelineLimits(CEntryPoint& trace) {
     // The movie's play list (sections, edits, pauses) is not read yet: the
     // limits are the timeline and the client's start and end limits.
-    m_timelineMin = 0;
-    m_timelineMax = std::max(0, m_rec.timelineLength - 1);
+    std::int32_t low = 0;
+    std::int32_t high = std::max(0, m_rec.timelineLength - 1);
     if (m_rec.startLimit != -1 && m_rec.startLimit != kUnboundedMin) {
-        m_timelineMin = m_rec.startLimit;
+        low = m_rec.startLimit;
     }
     if (m_rec.endLimit != -1 && m_rec.endLimit != kUnboundedMax) {
-        m_timelineMax = m_rec.endLimit;
+        high = m_rec.endLimit;
     }
+    // The RTS is told a lower and an upper play limit, and the state lists
+    // run from the one to the other: limits the wrong way round are the
+    // client's mistake, refused before anything is sent.
+    if (high < low) {
+        TMS_RAISE(trace, E_INVALIDARG,
+                  "%s:Ctx%d: Play limits are reversed: start %d is after end %d (start limit %d, "
+                  "end limit %d, timeline length %d)",
+                  m_owner.ChannelName().c_str(), m_index, low, high, m_rec.startLimit,
+                  m_rec.endLimit, m_rec.timelineLength);
+    }
+    m_timelineMin = low;
+    m_timelineMax = high;
     const std::int32_t offset = m_rec.position.Offset();
     PositionPair min{kUnboundedMin, kUnboundedMin};
     PositionPair max{kUnboundedMax, kUnboundedMax};
@@ -427,9 +498,6 @@ void CTimelineContext::UpdateTimelineLimits(CEntryPoint& trace) {
         if (!m_window.IsPosIn(m_rec.position)) {
             ClearStateWindow();
         }
-    }
-    if (m_timelineMax < m_timelineMin) {
-        trace.LogMsg("Warning, state bounds are reversed: %d - %d", m_timelineMin, m_timelineMax);
     }
 }
 
@@ -472,7 +540,7 @@ HRESULT CTimelineContext::WritePortContext(rts::PortContextRecord* ctx) {
     });
 }
 
-HRESULT CTimelineContext::SendState() {
+HRESULT CTimelineContext::SendState(StateSnapshot* snapshot) {
     CTmsEntryPoint trace("CTimelineContext::SendState");
     return TMS_ERROR_FRAME(trace, [&] {
         if (m_timeline == nullptr) {
@@ -540,6 +608,12 @@ HRESULT CTimelineContext::SendState() {
             CheckHr(trace, message.Finish());
             CheckHr(trace, SendFileStates(true));
             CheckHr(trace, m_owner.SendRtsMsg(m_stateMessage, kSendTimeoutMs));
+            if (snapshot != nullptr) {
+                // The RTS holds the new states: the old window's references
+                // go, so that files it alone used close now.
+                snapshot->taken = true;
+                snapshot->window = {};
+            }
             CheckHr(trace, SendFileStates(false));
         }
         m_lastStateMessageTick = GetTickCount();
@@ -564,6 +638,11 @@ HRESULT CTimelineContext::ApplyContextUpdate(std::uint32_t token, const unsigned
         if (!accepted || trigger < 2 || trigger > 4) {
             return;
         }
+        if (!std::isfinite(static_cast<float>(u.speed))) {
+            TMS_RAISE(trace, E_INVALIDARG, "%s:Ctx%d: Update %d reports speed %g, not a number",
+                      m_owner.ChannelName().c_str(), m_index, static_cast<int>(changeId),
+                      static_cast<double>(static_cast<float>(u.speed)));
+        }
         m_rec.flags = 0;
         const std::int32_t reported = u.portState;
         const float speed = u.speed;
@@ -586,7 +665,11 @@ HRESULT CTimelineContext::ApplyContextUpdate(std::uint32_t token, const unsigned
         m_lastReportedPortState = reported;
         HandlePortStateChange(trace, u.moviePosition, previous, reported);
         if (GetTickCount() - m_lastStateMessageTick >= kStateRefreshMs) {
-            CheckHr(trace, SendState());
+            StateSnapshot states = SaveStates();
+            if (const HRESULT hr = SendState(&states); FAILED(hr) && !states.taken) {
+                RestoreStates(states);
+                CheckHr(trace, hr);
+            }
         }
     });
 }

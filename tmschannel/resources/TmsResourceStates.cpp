@@ -21,6 +21,12 @@ constexpr DWORD kSlowCallMs = 200;
 constexpr DWORD kGenericRead = 0x80000000;
 constexpr int kHandleNameSize = 33;
 
+// m lies within the segment as clipped to the window.
+bool Covers(const MediaSegmentInfo& segment, std::int32_t m) {
+    return m >= segment.start && static_cast<std::int64_t>(m) <
+                                     static_cast<std::int64_t>(segment.start) + segment.duration;
+}
+
 }  // namespace
 
 HRESULT CTmsResource::GetMediaSegmentInfo(IMovie* movie, std::int32_t trackType,
@@ -165,6 +171,7 @@ HRESULT CTmsResource::WriteStates(const StateWriteTarget& target, std::int32_t t
             const std::int32_t offset = state.position.Offset();
             if (code == 0) {
                 firstOfRun = true;
+                lastSegment = false;
                 if (hasTrack) {
                     unsigned short found = 0;
                     HRESULT hr = movie->GetSegmentAtPosition(m_trackType, trackNumber, m, &found);
@@ -184,8 +191,20 @@ HRESULT CTmsResource::WriteStates(const StateWriteTarget& target, std::int32_t t
                     CheckHr(trace,
                             GetMediaSegmentInfo(movie, m_trackType, trackNumber, code,
                                                 target.windowStart, target.windowEnd, &segment));
+                    // The segment under m may lie outside the window once
+                    // clipped (a state before the start limit): no segment
+                    // plays there, and looking it up again would find the
+                    // same one for ever.
+                    if (!(record && lastSegment) && !Covers(segment, m)) {
+                        code = 0;
+                        lastSegment = false;
+                    }
+                }
+                if (code != 0) {
                     file = nullptr;
                     CheckHr(trace, UpdateFileState(*target.files, &file, segment));
+                    // A new run takes the offset of its first state.
+                    previousOffset = offset;
                 } else {
                     if (!blackWritten) {
                         const std::int32_t end = TrackEnd(trace, movie, trackNumber, target);
@@ -197,9 +216,8 @@ HRESULT CTmsResource::WriteStates(const StateWriteTarget& target, std::int32_t t
                     continue;
                 }
             }
-            const bool inRun = (record && lastSegment) ||
-                               (m >= segment.start && m < segment.start + segment.duration &&
-                                offset == previousOffset);
+            const bool inRun =
+                (record && lastSegment) || (Covers(segment, m) && offset == previousOffset);
             if (inRun) {
                 if (file != nullptr) {
                     state.files.Add(file);
@@ -216,12 +234,13 @@ HRESULT CTmsResource::WriteStates(const StateWriteTarget& target, std::int32_t t
                 ++i;
                 continue;
             }
-            // The run ends here; the same state starts the next one.
+            // The run ends here; the same state starts the next one, with a
+            // fresh lookup that either takes it into a new run or writes it
+            // black: every state is visited at most twice.
             writePending();
             code = 0;
             lastSegment = false;
             file = nullptr;
-            previousOffset = offset;
         }
         writePending();
         CheckHr(trace, message.EndResource());
