@@ -16,7 +16,7 @@ namespace {
 constexpr HRESULT kShortRead = HR(0x80043006);
 constexpr HRESULT kChannelInUse = HRESULT_FROM_WIN32(ERROR_BUSY);
 
-class ChannelClaimTest : public tmstest::ChannelFixture {
+class ChannelRefusalTest : public tmstest::ChannelFixture {
 protected:
     std::vector<std::string> Forms() const {
         std::vector<std::string> forms;
@@ -68,7 +68,7 @@ std::string RunTmsctlScript(const std::string& folder, const std::string& script
 // ("IDispatch error #11782"); only the error log said why. A reply longer
 // than the reply buffer fails its call the same way and the channel stays
 // usable.
-TEST_F(ChannelClaimTest, MalformedRtsReplyReachesTheCallersErrorInfo) {
+TEST_F(ChannelRefusalTest, MalformedRtsReplyReachesTheCallersErrorInfo) {
     struct Row {
         const char* fault;
         const char* message;
@@ -97,7 +97,7 @@ TEST_F(ChannelClaimTest, MalformedRtsReplyReachesTheCallersErrorInfo) {
 // behind the first at the RTS port and failed 60 s later blaming the RTS. It
 // fails at once now, naming the channel and its holder, and leaves the
 // holder's channel alone: nothing sent, its status kept.
-TEST_F(ChannelClaimTest, SecondOpenOfAChannelInUseFailsAtOnceNamingTheHolder) {
+TEST_F(ChannelRefusalTest, SecondOpenOfAChannelInUseFailsAtOnceNamingTheHolder) {
     ASSERT_EQ(StartSimulator(), "");
     m_channel = NewChannel();
     ASSERT_EQ(OpenIndex(m_channel, 0, "holder-app"), S_OK) << LastErrorText();
