@@ -68,6 +68,7 @@ constexpr std::array kWin32Texts{
     TextEntry{112, "There is not enough space on the disk."},
     TextEntry{122, "The data area passed to a system call is too small."},
     TextEntry{123, "The filename, directory name, or volume label syntax is incorrect."},
+    TextEntry{170, "The requested resource is in use."},
     TextEntry{183, "Cannot create a file when that file already exists."},
     TextEntry{234, "More data is available."},
     TextEntry{258, "The wait operation timed out."},

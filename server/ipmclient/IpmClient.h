@@ -36,6 +36,9 @@ public:
     int Read(char* buffer, int size);
     void Close() { m_socket.Close(); }
     int LastError() const { return m_socket.LastError(); }
+    // See CIpmSocket::LastReadLength: the length of a reply too long for
+    // Read's buffer, for the failure's message.
+    int LastReadLength() const { return m_socket.LastReadLength(); }
     const std::string& PortName() const { return m_portName; }
 
 private:

@@ -6,8 +6,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 
 int IpmWaitReady(int fd, int wake, short events, unsigned long timeoutMs) {
     using Clock = std::chrono::steady_clock;
@@ -128,7 +130,10 @@ int CIpmSocket::Read(char* buffer, int size, unsigned long timeoutMs) {
         if (n == 0 && !IsOpen()) {
             return Fail(ENOTCONN);
         }
+        m_lastReadLength = static_cast<int>(std::min<ssize_t>(n, INT_MAX));
         if (n > size) {
+            // The rest of the message is gone with it: the next Read gets
+            // the next message whole.
             return Fail(EMSGSIZE);
         }
         return static_cast<int>(n);

@@ -34,6 +34,9 @@ public:
     int Write(const char* buffer, int length, unsigned long timeoutMs, unsigned long maxLength = 0);
     void Close();
     int LastError() const { return m_lastError.load(std::memory_order_relaxed); }
+    // The whole length of the message the last Read received, also when it
+    // was dropped as longer than the buffer (EMSGSIZE); reader thread only.
+    int LastReadLength() const { return m_lastReadLength; }
     int Fail(int error);  // records error, returns -1
 
 private:
@@ -45,6 +48,7 @@ private:
     int m_fd = -1;                       // constant after construction; closed by the destructor
     unsigned long m_readTimeoutMs = 0;   // reader thread
     unsigned long m_writeTimeoutMs = 0;  // writer thread
+    int m_lastReadLength = 0;            // reader thread
     std::atomic<bool> m_closed{false};
     std::atomic<int> m_lastError{0};
 };

@@ -4,17 +4,25 @@
 // Every query answers TRUE when it read a whole, consistent value, and FALSE
 // (leaving the output untouched) when the memory is not open, not set up,
 // of another version, the channel, context or audio index is out of range,
-// the RTS does not run that channel, or the value kept changing under the
-// reader (torn). It never blocks the RTS and never waits.
+// the RTS does not run that channel, or an update stayed in progress (or the
+// value kept changing under the reader) for kRtsUpdateWaitMs. It never
+// blocks the RTS. It waits out an update in progress, at most that long:
+// once it gave up on an update, later queries that find the same update
+// still in progress answer FALSE at once, so a stalled RTS costs one wait,
+// not one per query.
 //
-// Thread safety: after Open, any number of threads may query at once. Open
-// and Close are made by the owner while no query runs.
+// Thread safety: after Open, any number of threads may query at once. Open,
+// Close and SetClock are made by the owner while no query runs.
 #pragma once
 
-#include "platform/kernel/Handle.h"
-#include "server/ipmclient/RtsStatusTypes.h"
+#include <array>
+#include <atomic>
+#include <cstdint>
 
-struct RtsShmemLayout;
+#include "platform/kernel/Clock.h"
+#include "platform/kernel/Handle.h"
+#include "server/ipmclient/RtsShmemLayout.h"
+#include "server/ipmclient/RtsStatusTypes.h"
 
 class CRtsShmem {
 public:
@@ -28,6 +36,9 @@ public:
     // already open.
     BOOL Open();
     BOOL Close();
+    // The clock that bounds the wait for an update in progress (tests hold
+    // or step it); the system clock by default.
+    void SetClock(IClock& clock) { m_clock = &clock; }
 
     BOOL GetTickCount(int channel, unsigned* ticks) const;
     BOOL GetGpiInputMask(int channel, unsigned* mask) const;
@@ -47,6 +58,16 @@ public:
     BOOL GetAncDataStatus(int channel, TmsAncillaryDataStatus* status) const;
 
 private:
+    template <class Copy>
+    bool ReadChannel(int channel, Copy copy) const;
+    template <class T, class Get>
+    BOOL ReadValue(int channel, T* out, Get get) const;
+
     const RtsShmemLayout* m_view = nullptr;  // set by Open, cleared by Close
     HANDLE m_mapping = nullptr;
+    IClock* m_clock = &SystemClock();  // constant while queries run
+    // The odd sequence word of the update each query last gave up on, per
+    // channel block and for the header; 0 = none. Any query thread.
+    mutable std::array<std::atomic<std::uint32_t>, kRtsMaxChannels> m_stalledChannel{};
+    mutable std::atomic<std::uint32_t> m_stalledHeader{0};
 };

@@ -7,8 +7,12 @@
 // sequence word (seqlock): the writer makes it odd, writes the block, and
 // makes it even again, with release order. A reader copies what it wants
 // between two acquire reads of the word and keeps the copy only when both
-// reads are equal and even; after kRtsReadRetries failed tries the query
-// answers FALSE. The header's magic and version are written last when the
+// reads are equal and even. An update takes microseconds, but a writer
+// descheduled in the middle of one holds the word odd for as long as the
+// scheduler keeps it off the processor: a reader tries kRtsReadRetries times
+// at once, then kRtsReadYields times giving up its time slice, then once a
+// millisecond until kRtsUpdateWaitMs have passed, and only then answers
+// FALSE. The header's magic and version are written last when the
 // memory is first set up, so a reader never trusts a half-made mapping.
 #pragma once
 
@@ -27,6 +31,8 @@ inline constexpr int kRtsMaxChannels = 16;  // channel numbers 0 to 15
 inline constexpr int kRtsContexts = 4;      // context indices 0 to 3
 inline constexpr int kRtsMaxAudio = 16;     // audio indices 0 to 15
 inline constexpr int kRtsReadRetries = 64;
+inline constexpr int kRtsReadYields = 64;
+inline constexpr unsigned kRtsUpdateWaitMs = 200;
 
 struct RtsChannelBlock {
     std::atomic<std::uint32_t> sequence;  // +0: odd while the RTS writes

@@ -23,6 +23,7 @@ void RtsFaults::Clear() {
     noReply = false;
     ackStatus = -1;
     malformed = false;
+    replySize = 0;
     closeAfter = 0;
     exitAbruptly = false;
 }
@@ -34,7 +35,8 @@ std::string RtsFaults::Set(const std::string& words) {
     if (!extra.empty())
         return "too many words in fault '" + words + "'";
     long long n = 0;
-    const bool wantsArg = name == "delay" || name == "ack" || name == "closeafter";
+    const bool wantsArg =
+        name == "delay" || name == "ack" || name == "closeafter" || name == "replysize";
     if (wantsArg && arg.empty())
         return "fault '" + name + "' needs a number";
     if (!wantsArg && !arg.empty())
@@ -53,6 +55,12 @@ std::string RtsFaults::Set(const std::string& words) {
         ackStatus = n;
     } else if (name == "malformed") {
         malformed = true;
+    } else if (name == "replysize") {
+        if (!ParseNumber(arg, kMinReplySize, kMaxReplySize, &n) || n % 2 != 0)
+            return "reply size '" + arg + "' is not an even count of " +
+                   std::to_string(kMinReplySize) + " to " + std::to_string(kMaxReplySize) +
+                   " bytes";
+        replySize = static_cast<int>(n);
     } else if (name == "closeafter") {
         if (!ParseNumber(arg, 1, 1000000000, &n))
             return "closeafter '" + arg + "' is not a count from 1";
@@ -61,7 +69,8 @@ std::string RtsFaults::Set(const std::string& words) {
         exitAbruptly = true;
     } else {
         return "unknown fault '" + name +
-               "' (none, delay N, noreply, ack N, malformed, closeafter N, exit)";
+               "' (none, delay N, noreply, ack N, malformed, replysize N, closeafter N, "
+               "exit)";
     }
     return {};
 }
@@ -76,6 +85,8 @@ std::string RtsFaults::Describe() const {
         out << " ack " << ackStatus;
     if (malformed)
         out << " malformed";
+    if (replySize)
+        out << " replysize " << replySize;
     if (closeAfter)
         out << " closeafter " << closeAfter;
     if (exitAbruptly)

@@ -24,6 +24,19 @@ void PutU32(std::vector<unsigned char>& out, std::uint32_t v) {
         out.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
 
+// Grows a plain reply to size bytes with a trailing "fill" chunk of zeros:
+// still a valid reply, only longer.
+void GrowReply(std::vector<unsigned char>& reply, std::size_t size) {
+    if (size < reply.size() + 8)
+        return;
+    PutU32(reply, RtsFourCc("fill"));
+    PutU32(reply, static_cast<std::uint32_t>(size - reply.size() - 4));
+    reply.resize(size, 0);
+    const auto riffSize = static_cast<std::uint32_t>(size - 8);
+    for (int i = 0; i < 4; ++i)
+        reply[4 + i] = static_cast<unsigned char>(riffSize >> (8 * i));
+}
+
 std::uint32_t PackedTimeOfDay() {
     SYSTEMTIME t;
     GetLocalTime(&t);
@@ -226,6 +239,8 @@ bool CRtsSimulator::HandleRequest(int channelIndex, const unsigned char* data, s
         // A RIFF size far beyond the bytes sent.
         (*reply)[4] = 0xF0;
         reply->resize(12);
+    } else if (const int size = m_faults.replySize.load(); size > 0) {
+        GrowReply(*reply, static_cast<std::size_t>(size));
     }
     return true;
 }

@@ -20,7 +20,7 @@ int Usage(const char* problem) {
     std::fprintf(stderr,
                  "usage: tms-rtssim [--runtime DIR] [--config FILE] [--dump DIR] [--verbose]\n"
                  "                  [--delay MS] [--no-reply] [--ack STATUS] [--malformed]\n"
-                 "                  [--close-after N] [--exit-abruptly]\n");
+                 "                  [--reply-size N] [--close-after N] [--exit-abruptly]\n");
     return 2;
 }
 
@@ -55,6 +55,8 @@ int main(int argc, char** argv) {
             faults[faultCount++] = std::string("ack ") + value("a status");
         } else if (faultCount < 16 && arg == "--malformed") {
             faults[faultCount++] = "malformed";
+        } else if (faultCount < 16 && arg == "--reply-size") {
+            faults[faultCount++] = std::string("replysize ") + value("a byte count");
         } else if (faultCount < 16 && arg == "--close-after") {
             faults[faultCount++] = std::string("closeafter ") + value("a count");
         } else if (faultCount < 16 && arg == "--exit-abruptly") {

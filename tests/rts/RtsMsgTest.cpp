@@ -12,6 +12,7 @@
 #include "tests/frame/LogLines.h"
 #include "tests/support/RtsSimProcess.h"
 #include "tests/support/TestRuntimeDir.h"
+#include "tmschannel/frame/EntryPoint.h"
 #include "tmschannel/rts/RtsMessages.h"
 #include "tmschannel/rts/RtsMsg.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 constexpr HRESULT kNoResponse = HR(0x80043011);
 constexpr HRESULT kLost = HR(0x80043012);
+constexpr HRESULT kShortRead = HR(0x80043006);
 
 class RtsMsgTest : public ::testing::Test {
 protected:
@@ -105,6 +107,66 @@ TEST_F(RtsMsgTest, RefusedOrMalformedRepliesFailTheExchangeButNotTheConnection) 
         EXPECT_TRUE(m_rts.IsConnected());
         EXPECT_EQ(SendOpen(), S_OK) << "the thread must survive a bad exchange";
     }
+}
+
+// Regression: a malformed reply reached the sender's caller as its bare code;
+// the message raised on the message thread went to the log only. The rows run
+// in turn, so each must also show its own message and not one that an earlier
+// exchange left on the message thread.
+TEST_F(RtsMsgTest, MalformedReplyMessageReachesTheSenderNotOnlyTheLog) {
+    struct Row {
+        const char* fault;
+        const char* message;
+    } rows[] = {
+        {"malformed",
+         "Chan1: Malformed reply from the hardware (RTS): Could only read 12 bytes of 248 for "
+         "current chunk"},
+        {"replysize 1026",
+         "Chan1: Malformed reply from the hardware (RTS): a reply of 1026 bytes is longer than "
+         "the reply buffer of 1024 bytes"},
+        {"malformed",
+         "Chan1: Malformed reply from the hardware (RTS): Could only read 12 bytes of 248 for "
+         "current chunk"},
+    };
+    StartSimulator();
+    ASSERT_EQ(m_rts.OpenRtsConnection(0, "Chan1"), S_OK);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        ASSERT_EQ(m_sim->Control(std::string("fault ") + row.fault), "ok");
+        tmsframe::TakeFailureText();
+        EXPECT_EQ(SendOpen(), kShortRead);
+        EXPECT_EQ(tmsframe::TakeFailureText(), row.message);
+        EXPECT_TRUE(Logged(row.message)) << "in the sender's chain";
+        ASSERT_EQ(m_sim->Control("fault none"), "ok");
+    }
+}
+
+// Regression: a reply longer than the 1024-byte reply buffer was taken for
+// an RTS that went away, and the connection stayed lost. The port drops such
+// a reply whole, so only its exchange fails; a reply of exactly the buffer's
+// size is taken.
+TEST_F(RtsMsgTest, ReplyLongerThanTheReplyBufferFailsTheExchangeAndKeepsTheConnection) {
+    struct Row {
+        int size;
+        HRESULT expected;
+    } rows[] = {
+        {1022, S_OK},
+        {CRtsMsg::kReplySize, S_OK},
+        {CRtsMsg::kReplySize + 2, kShortRead},
+        {40960, kShortRead},
+        {RtsFaults::kMaxReplySize, kShortRead},
+    };
+    StartSimulator();
+    ASSERT_EQ(m_rts.OpenRtsConnection(0, "Chan1"), S_OK);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.size);
+        ASSERT_EQ(m_sim->Control("fault replysize " + std::to_string(row.size)), "ok");
+        EXPECT_EQ(SendOpen(), row.expected);
+        EXPECT_TRUE(m_rts.IsConnected());
+        ASSERT_EQ(m_sim->Control("fault none"), "ok");
+        EXPECT_EQ(SendOpen(), S_OK) << "the next exchange reads its own reply";
+    }
+    EXPECT_FALSE(Logged("Communication has been lost"));
 }
 
 TEST_F(RtsMsgTest, NoReplyLogsAtHalfTimeThenFailsAndLosesTheConnection) {

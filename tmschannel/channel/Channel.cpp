@@ -204,9 +204,11 @@ HRESULT CChannel::ReleaseAll(CEntryPoint& trace) {
     }
     manager.Release();
     m_movieBuilder.Release();
-    if (m_config.channelIndex >= 0) {
+    // Only the holder noted its use; a refused Open did not.
+    if (m_config.channelIndex >= 0 && m_claim.Held()) {
         ErrorLogSetChannelUse(m_config.channelIndex, 0);
     }
+    m_claim.Release();
     m_config.channelIndex = -1;
     m_owner.channelIndex = -1;
     m_opened = false;

@@ -29,6 +29,7 @@
 #include "platform/kernel/Thread.h"
 #include "platform/xml/IXMLDOMDocument2.h"
 #include "server/appserverutil/ChanAccess.h"
+#include "server/appserverutil/ChannelClaim.h"
 #include "server/appserverutil/StatusMemoryLayout.h"
 #include "server/configmgr/IConfigMgr.h"
 #include "server/ipmclient/RtsShmem.h"
@@ -240,6 +241,9 @@ private:
     bool m_idleModeEe = false;           // m_idleModeCs
     std::string m_application;           // widened into the status block
     mutable CCriticalSection m_cs;       // the channel lock
+    // Held from the first touch of the channel's status memory in Open to
+    // the end of ReleaseAll: one controller of the channel at a time.
+    CChannelClaim m_claim;
     std::unique_ptr<CChanAccess> m_chanAccess;
     CRtsShmem m_rtsShmem;  // opened and closed under m_cs; reads need no lock
     CRtsMsg m_rtsMsg;      // locks itself

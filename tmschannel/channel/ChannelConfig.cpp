@@ -2,6 +2,7 @@
 // it again on a client's or another process's request (RefreshConfig).
 #include "platform/com/Utf.h"
 #include "platform/kernel/CriticalSectionLock.h"
+#include "platform/kernel/LastError.h"
 #include "tmschannel/channel/ChanAccessTable.h"
 #include "tmschannel/channel/Channel.h"
 #include "tmschannel/common/ConfigReader.h"
@@ -13,9 +14,12 @@
 #include "tmschannel/resources/TmsVfs.h"
 #include "tmschannel/rts/RtsMessages.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr HRESULT kStatusMutexTimedOut = HR(0x80048007);
+constexpr HRESULT kChannelInUse = HRESULT_FROM_WIN32(ERROR_BUSY);
 
 namespace block = channel_block;
 
@@ -61,6 +65,19 @@ HRESULT CChannel::InitFromConfig(const std::string& changeHint, IXMLDOMDocument2
         m_owner.channelIndex = c.channelIndex;
 
         if (!m_chanAccess) {
+            // A second controller of the channel would queue behind the first
+            // at the RTS port, and until then write over its status: it is
+            // refused here, before either.
+            if (!m_claim.Claim(c.channelIndex, m_application)) {
+                if (m_claim.Busy()) {
+                    TMS_RAISE(trace, kChannelInUse, "%s: Channel %d is in use by %s",
+                              m_channelId.c_str(), c.channelIndex, m_claim.HolderText().c_str());
+                }
+                TMS_RAISE(trace, E_FAIL, "%s: Could not claim channel %d in %s: %s",
+                          m_channelId.c_str(), c.channelIndex,
+                          CChannelClaim::PathFor(c.channelIndex).c_str(),
+                          std::strerror(m_claim.Error()));
+            }
             auto access = std::make_unique<CChanAccess>(c.channelIndex);
             BOOL created = FALSE;
             if (!access->Open(&created)) {

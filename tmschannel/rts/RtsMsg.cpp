@@ -30,8 +30,17 @@ void SpinFor(std::chrono::microseconds budget, Done done) {
 constexpr HRESULT kThreadNotStarted = HR(0x80043004);
 constexpr HRESULT kNoResponse = HR(0x80043011);
 constexpr HRESULT kConnectionLost = HR(0x80043012);
+constexpr HRESULT kShortRead = HR(0x80043006);
 // Printed when a reply carries no "ack " at all.
 constexpr std::uint32_t kNoAckStatus = 0xFFFFFFFFu;
+
+std::string MalformedReplyText(const std::string& name, const std::string& why) {
+    std::string text = name + ": Malformed reply from the hardware (RTS)";
+    if (!why.empty()) {
+        text += ": " + why;
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -234,6 +243,10 @@ DWORD CRtsMsg::Thread() {
 
 void CRtsMsg::Exchange() {
     CTmsEntryPoint trace("CRtsMsg::Exchange");
+    // A failure raised on this thread is logged here, but it is the sender's
+    // caller who must read why: its text travels back with the result. What
+    // an earlier exchange left must not stand for this one.
+    tmsframe::TakeFailureText();
     m_result = TMS_ERROR_FRAME(trace, [&] {
         m_taken = m_queued.load();
         CIpmClient& ipm = *m_threadIpm.load();
@@ -270,6 +283,18 @@ void CRtsMsg::Exchange() {
                 trace.SetResult(kNoResponse);
                 return;
             }
+            if (n < 0 && error == EMSGSIZE) {
+                // Dropped whole by the port, which stays in step: this
+                // exchange fails, the connection does not.
+                char text[160];
+                std::snprintf(text, sizeof text,
+                              "a reply of %d bytes is longer than the reply buffer of %d bytes",
+                              ipm.LastReadLength(), kReplySize);
+                m_outcome = Outcome::kFailed;
+                m_failureText = MalformedReplyText(name, text);
+                trace.SetResult(kShortRead);
+                return;
+            }
             peerFailure("Read", n);
             return;
         }
@@ -278,6 +303,7 @@ void CRtsMsg::Exchange() {
         const HRESULT hr = rts::ReadReply(reply, static_cast<DWORD>(n), &found, &status);
         if (FAILED(hr)) {
             m_outcome = Outcome::kFailed;
+            m_failureText = MalformedReplyText(name, tmsframe::TakeFailureText());
             trace.SetResult(hr);
             return;
         }

@@ -8,7 +8,10 @@
 // gave up may destroy its message while the thread is still busy with it.
 // An RTS that closed its port, or a port that could not be written or read,
 // fails the exchange at once and marks the connection lost, as the full
-// time-out does.
+// time-out does. A reply that is malformed, or longer than the reply buffer
+// (the port drops it whole and stays in step), fails that exchange only; the
+// reason, raised on the message thread, is raised again to the sender so
+// that its caller reads it.
 //
 // Locks: m_cs serialises OpenRtsConnection, CloseRtsConnection and SendMsg,
 // and is held across the whole wait of a send. The message thread takes no

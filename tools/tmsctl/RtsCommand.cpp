@@ -17,6 +17,7 @@ int RtsUsage() {
                  "usage: tmsctl rts [--runtime DIR] gpi CHANNEL INPUT on|off\n"
                  "       tmsctl rts [--runtime DIR] fault none|noreply|malformed|exit\n"
                  "       tmsctl rts [--runtime DIR] fault delay MS|ack STATUS|closeafter N\n"
+                 "       tmsctl rts [--runtime DIR] fault replysize BYTES\n"
                  "       tmsctl rts [--runtime DIR] context CHANNEL INDEX PORTSTATE TRIGGERSTATUS\n"
                  "       tmsctl rts [--runtime DIR] clock hold|run\n"
                  "       tmsctl rts [--runtime DIR] status CHANNEL\n"

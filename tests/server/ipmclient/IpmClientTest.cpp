@@ -83,6 +83,7 @@ TEST_F(IpmTest, OversizedMessagesAreRefusedNotCut) {
     char reply[1024];
     EXPECT_EQ(client.Read(reply, sizeof reply), -1);
     EXPECT_EQ(client.LastError(), EMSGSIZE);
+    EXPECT_EQ(client.LastReadLength(), 2000) << "the whole length, for the failure's message";
     // The oversized reply is dropped whole: the next Read is the next message.
     ASSERT_EQ(client.Read(reply, sizeof reply), 2);
     EXPECT_EQ(std::string(reply, 2), "ok");

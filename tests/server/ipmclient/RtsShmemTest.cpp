@@ -3,8 +3,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <thread>
+
+#include "platform/kernel/TestClock.h"
 
 #include "server/ipmclient/RtsShmem.h"
 #include "server/ipmclient/RtsShmemWriter.h"
@@ -196,6 +202,130 @@ TEST_F(RtsShmemTest, WriterKilledMidWriteMakesQueriesFalseNotHang) {
     ASSERT_EQ(m_writer.Create(1), 0u);
     ASSERT_TRUE(m_reader.Open());
     EXPECT_TRUE(m_reader.GetTickCount(0, &ticks));
+}
+
+// The concurrency cases below run under ThreadSanitizer too: the reader
+// copies a block only after the writer's update ended.
+class RtsShmemConcurrencyTest : public RtsShmemTest {
+protected:
+    // One update of the channel block or of the header's time of day, left
+    // open in the middle until End.
+    struct Update {
+        const char* name;
+        std::function<void(CRtsShmemWriter&, unsigned)> begin;  // and writes the value
+        std::function<void(CRtsShmemWriter&)> end;
+        std::function<BOOL(const CRtsShmem&, unsigned*)> read;
+    };
+    static std::vector<Update> Updates() {
+        return {
+            {"channel block", [](CRtsShmemWriter& w, unsigned v) { w.Begin(0)->tickCount = v; },
+             [](CRtsShmemWriter& w) { w.End(0); },
+             [](const CRtsShmem& r, unsigned* v) { return r.GetTickCount(0, v); }},
+            {"time of day",
+             [](CRtsShmemWriter& w, unsigned v) {
+                 w.Layout()->header.sequence.fetch_add(1, std::memory_order_acq_rel);
+                 w.Layout()->header.timeOfDay = v;
+             },
+             [](CRtsShmemWriter& w) {
+                 w.Layout()->header.sequence.fetch_add(1, std::memory_order_release);
+             },
+             [](const CRtsShmem& r, unsigned* v) { return r.GetTimeOfDay(v); }},
+        };
+    }
+};
+
+// A test clock on which the reader's n-th sleep lets a paused writer go on,
+// and returns once the writer's update ended: the writer was descheduled for
+// n milliseconds of the reader's time, whatever the machine's load.
+class CResumeWriterClock : public CTestClock {
+public:
+    explicit CResumeWriterClock(int sleepsBeforeResume)
+        : m_sleepsBeforeResume(sleepsBeforeResume) {}
+
+    void SleepMs(DWORD ms) override {
+        CTestClock::SleepMs(ms);
+        if (++m_sleeps != m_sleepsBeforeResume) {
+            return;
+        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_resume = true;
+        m_changed.notify_all();
+        m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_ended; });
+    }
+    // The writer's side; false when the reader never came to its n-th sleep.
+    bool WaitForResume() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_resume; });
+    }
+    void Ended() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_ended = true;
+        m_changed.notify_all();
+    }
+
+private:
+    const int m_sleepsBeforeResume;
+    int m_sleeps = 0;  // the reader's thread
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_resume = false;  // guarded by m_mutex
+    bool m_ended = false;   // guarded by m_mutex
+};
+
+// Regression: a reader gave up after 64 tight tries, which a writer
+// descheduled in the middle of an update outlasts on a loaded machine; the
+// status monitor then failed its cycle. The reader now waits the update out.
+TEST_F(RtsShmemConcurrencyTest, WriterDescheduledMidUpdateIsWaitedOut) {
+    ASSERT_EQ(m_writer.Create(1), 0u);
+    for (const auto& update : Updates()) {
+        SCOPED_TRACE(update.name);
+        CResumeWriterClock clock(5);
+        m_reader.Close();
+        m_reader.SetClock(clock);
+        ASSERT_TRUE(m_reader.Open());
+        update.begin(m_writer, 4242);
+        std::atomic<bool> resumed{false};
+        std::thread writer([&] {
+            resumed = clock.WaitForResume();
+            update.end(m_writer);
+            clock.Ended();
+        });
+        unsigned value = 0;
+        EXPECT_TRUE(update.read(m_reader, &value));
+        writer.join();
+        EXPECT_TRUE(resumed.load()) << "the reader gave up before its fifth millisecond";
+        EXPECT_EQ(value, 4242u) << "the value of the update that was waited out";
+        EXPECT_EQ(clock.Slept(), 5u);
+    }
+}
+
+// A writer that never ends its update still makes the query FALSE, after
+// the bounded wait on the reader's clock; later queries on the same stalled
+// update answer at once, and the block reads again once the update ends.
+TEST_F(RtsShmemConcurrencyTest, WriterStalledMidUpdateMakesQueriesFalseAfterTheBoundedWait) {
+    ASSERT_EQ(m_writer.Create(1), 0u);
+    for (const auto& update : Updates()) {
+        SCOPED_TRACE(update.name);
+        CTestClock clock;
+        m_reader.Close();
+        m_reader.SetClock(clock);
+        ASSERT_TRUE(m_reader.Open());
+        update.begin(m_writer, 99);
+        unsigned value = 7;
+        EXPECT_FALSE(update.read(m_reader, &value));
+        EXPECT_EQ(value, 7u) << "a FALSE query leaves its output alone";
+        EXPECT_EQ(clock.Slept(), kRtsUpdateWaitMs) << "waited for the whole bound, no longer";
+        EXPECT_FALSE(update.read(m_reader, &value));
+        EXPECT_EQ(clock.Slept(), kRtsUpdateWaitMs) << "the same stalled update is not waited again";
+        update.end(m_writer);
+        EXPECT_TRUE(update.read(m_reader, &value));
+        EXPECT_EQ(value, 99u);
+        // A stall of a later update is waited for again.
+        update.begin(m_writer, 100);
+        EXPECT_FALSE(update.read(m_reader, &value));
+        EXPECT_EQ(clock.Slept(), 2 * kRtsUpdateWaitMs);
+        update.end(m_writer);
+    }
 }
 
 }  // namespace
