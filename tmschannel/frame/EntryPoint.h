@@ -190,7 +190,7 @@ private:
     }
     template <class... Args, std::size_t... I>
     static void FormatWith(char* out, std::size_t size, const char* format, const DeferredArg* args,
-                           const char* strings, std::index_sequence<I...>) {
+                           [[maybe_unused]] const char* strings, std::index_sequence<I...>) {
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wformat-nonliteral"
 #pragma clang diagnostic ignored "-Wformat-security"
