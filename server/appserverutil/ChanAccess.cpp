@@ -129,8 +129,9 @@ HRESULT CChanAccess::ClearChannelStatus() {
 
 HRESULT CChanAccess::ClearPortStatus() {
     return Locked([&] {
-        std::memset(m_statusBlock + statusmem::kPortStatusBegin, 0,
-                    statusmem::kPortStatusEnd - statusmem::kPortStatusBegin);
+        for (const statusmem::ByteRange& range : statusmem::kPortStatusRanges) {
+            std::memset(m_statusBlock + range.begin, 0, range.end - range.begin);
+        }
     });
 }
 

@@ -45,9 +45,19 @@ inline constexpr std::size_t kContextAssetUriChars = 0x208 / 2;
 inline constexpr int kContexts = 4;
 
 // The context region that ClearPortStatus empties: from the movie name to the
-// last record word ring.
+// end of the position texts (30 slots of 32 bytes from 0x16764), and the two
+// record word rings. Between them lie the channel's own E-to-E, loop and
+// continuous-record bytes (0x17664-0x1768B), which a port's clear keeps.
+struct ByteRange {
+    std::size_t begin;
+    std::size_t end;
+};
 inline constexpr std::size_t kPortStatusBegin = 0x1519A;
 inline constexpr std::size_t kPortStatusEnd = 0x1777C;
+inline constexpr ByteRange kPortStatusRanges[] = {
+    {kPortStatusBegin, 0x16B24},  // movie texts and marks .. position texts
+    {0x1768C, kPortStatusEnd},    // record words 24 and 28
+};
 
 // Rings: the index word that IncrementIndex advances, and its slot count.
 struct Ring {

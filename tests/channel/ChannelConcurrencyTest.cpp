@@ -8,6 +8,7 @@
 
 #include "server/timeline/ITimeline.h"
 #include "tests/channel/ChannelFixture.h"
+#include "tests/context/ChangeRecord.h"
 
 namespace {
 
@@ -147,6 +148,105 @@ TEST_F(ChannelConcurrencyTest, ContextsAndTimelinesRacingWithTheTimelinesCallbac
     EXPECT_GT(allocated.load(), 0);
     keptTimeline.Release();
     EXPECT_EQ(m_channel->Close(), S_OK);
+}
+
+// Regression: the context calls searched the context table with no lock
+// while Open appended to it and Close destroyed it, and WaitForPortState
+// kept polling a context that Close had freed; CreateTimeline during Close's
+// wait left a timeline open that no one closed. Every context operation now
+// races Close and Open; the calls answer a failure or S_FALSE, never touch
+// freed memory (AddressSanitizer, ThreadSanitizer), and nothing stays open.
+TEST_F(ChannelConcurrencyTest, ContextCallsRacingCloseAndOpenNeverReachAFreedContext) {
+    constexpr HRESULT kClosedOrClosing = E_UNEXPECTED;
+    constexpr HRESULT kNoTimeline = kNotFound;
+    std::atomic<bool> stop{false};
+    std::atomic<int> admitted{0};
+    auto check = [this](HRESULT hr, std::initializer_list<HRESULT> allowed) { Check(hr, allowed); };
+    CComPtr<ITmsContextBroker> broker;
+    ASSERT_EQ(m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker)),
+              S_OK);
+    std::vector<std::string> names[2];  // by each creating thread
+    std::vector<std::thread> clients;
+    clients.emplace_back([&] {
+        for (int i = 0; i < 12; ++i) {
+            check(m_channel->Close(), {S_OK});
+            check(OpenIndex(m_channel, 0), {S_OK});
+        }
+        stop = true;
+    });
+    for (int t = 0; t < 2; ++t) {
+        clients.emplace_back([&, t] {
+            for (int i = 0; !stop; ++i) {
+                unsigned short code = 0;
+                CComPtr<IUnknown> timeline;
+                GUID any = IID_IUnknown;
+                const std::string name = "race" + std::to_string(t) + "-" + std::to_string(i);
+                const HRESULT created =
+                    m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr(name), FALSE, 0,
+                                              &code, &any, reinterpret_cast<void**>(&timeline));
+                check(created, {S_OK, kClosedOrClosing});
+                if (created != S_OK) {
+                    continue;
+                }
+                names[t].push_back(name);
+                unsigned token = 0;
+                const HRESULT allocated = m_channel->AllocateContext(code, &token);
+                check(allocated, {S_OK, kNotFound, kClosedOrClosing});
+                if (allocated == S_OK) {
+                    ++admitted;
+                    auto change = tmstest::ChangeRecord(0x0004 | 0x0008, TmsCuePlay, 0.0f, 10, 600);
+                    check(broker->ApplyContextChange(token, 124, change.data()),
+                          {S_OK, S_FALSE, kNotFound, HR(0x80043003)});
+                    unsigned char update[40] = {};
+                    check(broker->ApplyContextUpdate(token, 40, update), {S_OK, S_FALSE});
+                    long playing = 0;
+                    check(broker->IsPlaying(token, &playing), {S_OK, kNotFound});
+                    check(m_channel->WaitForPortState(token, TmsShuttlePlay, 200), {S_OK, S_FALSE});
+                    CVariant v;
+                    check(m_channel->GetStatus(token, CBstr("assigned+portstate+ctxportstate"),
+                                               v.GetAddress()),
+                          {S_OK, kNotFound});
+                    check(m_channel->FreeContext(token), {S_OK, S_FALSE});
+                }
+                check(m_channel->CloseTimeline(code), {S_OK, kNoTimeline, kClosedOrClosing});
+            }
+        });
+    }
+    clients.emplace_back([&] {
+        // A wait that only Close can end: no context of this channel ever
+        // reaches record.
+        while (!stop) {
+            for (unsigned index = 0; index < 4; ++index) {
+                const unsigned token = (0u << 16) | (1u << 8) | index;
+                check(m_channel->WaitForPortState(token, TmsShuttleRecord, 5000), {S_OK, S_FALSE});
+            }
+        }
+    });
+    for (auto& t : clients) {
+        t.join();
+    }
+    EXPECT_EQ(m_unexpected.load(), 0);
+    EXPECT_GT(admitted.load(), 0);
+    // Everything that was created is closed: a closed channel refuses new
+    // work by name, and the same movies open again on the reopened channel.
+    ASSERT_EQ(m_channel->Close(), S_OK);
+    unsigned token = 0;
+    EXPECT_EQ(m_channel->AllocateContext(1, &token), kClosedOrClosing);
+    EXPECT_EQ(LastErrorText(), "AllocateContext: the channel is not open");
+    ASSERT_EQ(OpenIndex(m_channel, 0), S_OK);
+    for (const auto& made : names) {
+        for (std::size_t i = 0; i < made.size() && i < 3; ++i) {
+            SCOPED_TRACE(made[i]);
+            unsigned short code = 0;
+            CComPtr<IUnknown> again;
+            GUID any = IID_IUnknown;
+            EXPECT_EQ(m_channel->OpenTimeline(CBstr("ds"), CBstr("grp"), CBstr(made[i]), &code,
+                                              &any, reinterpret_cast<void**>(&again)),
+                      S_OK)
+                << LastErrorText();
+            EXPECT_EQ(m_channel->CloseTimeline(code), S_OK);
+        }
+    }
 }
 
 }  // namespace

@@ -318,4 +318,43 @@ TEST_F(ChannelTest, AnRtsThatGoesAwayFailsTheNextCallAndCloseStillReleases) {
     ASSERT_EQ(OpenIndex(m_channel, 0), S_OK);
 }
 
+// Regression: a Default end mode (stop mode 0) is sent as Freeze but was
+// traced "endMode=Default ".
+TEST_F(ChannelTest, DefaultEndModeTracesTheWordOfTheModeSent) {
+    ASSERT_EQ(StartSimulator(), "");
+    struct Row {
+        const char* stopMode;
+        std::int32_t sent;
+        const char* word;
+    } rows[] = {{"0", 0, "Freeze "}, {"1", 0, "Freeze "}, {"3", 2, "Black "}, {"4", 1, "EE "}};
+    std::string current = "0";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.stopMode);
+        EditConfig("stopMode=\"" + current + "\"",
+                   std::string("stopMode=\"") + row.stopMode + "\"");
+        current = row.stopMode;
+        const std::size_t seen = tmstest::ReadLog().size();
+        Forget();
+        m_channel = NewChannel();
+        ASSERT_EQ(OpenIndex(m_channel, 0), S_OK) << LastErrorText();
+        const auto got = Received();
+        ASSERT_GE(got.size(), 3u);
+        EXPECT_EQ(Context(got[2]).endMode, row.sent);
+        std::vector<std::string> traced;
+        const auto log = tmstest::ReadLog();
+        for (std::size_t i = seen; i < log.size(); ++i) {
+            if (const auto& r = log[i]; r.text.find("dftCtx: endMode=") != std::string::npos) {
+                traced.push_back(r.text);
+            }
+        }
+        // The configuration read sets it before the RTS is connected, Open
+        // again once it is: every trace names the mode sent.
+        ASSERT_FALSE(traced.empty());
+        for (const auto& text : traced) {
+            EXPECT_EQ(text, std::string("    Chan1:dftCtx: endMode=") + row.word);
+        }
+        ASSERT_EQ(m_channel->Close(), S_OK);
+    }
+}
+
 }  // namespace

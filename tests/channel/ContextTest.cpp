@@ -2,7 +2,9 @@
 // timeline component: tokens, allocation and freeing, the broker's answers
 // for tokens that match nothing, timelines created, opened, closed and
 // extended, and what the RTS is told when a context is revoked.
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -346,6 +348,115 @@ TEST_F(ContextTest, APausedContextShowsEtoEAtOnce) {
     CVariant state;
     ASSERT_EQ(m_channel->GetStatus(token, CBstr("ctxportstate"), state.GetAddress()), S_OK);
     EXPECT_EQ(state.ToInt32(), TmsShuttlePlay);
+}
+
+// Regression: three "ee on" in a row sent three stop-as-idle states to a
+// paused context, each with a new change id.
+TEST_F(ContextTest, SetEtoEWithAnUnchangedValueSendsThePausedContextsNothing) {
+    const unsigned token = Alloc(Create("ee-again", true, 600));
+    auto cue = Change(0x0004 | 0x0008, TmsCuePlay, 0.0f, 40, 600);
+    ASSERT_EQ(m_broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
+    struct Row {
+        BOOL on;
+        std::size_t states;  // "sbuf" messages for the paused context
+    } rows[] = {{TRUE, 1}, {TRUE, 0}, {TRUE, 0}, {FALSE, 1}, {FALSE, 0}, {TRUE, 1}};
+    int step = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "step " << step++ << " ee " << row.on);
+        Forget();
+        ASSERT_EQ(m_channel->SetEtoE(row.on), S_OK) << LastErrorText();
+        EXPECT_EQ(ReceivedForm("sbuf").size(), row.states);
+        BOOL ee = 7;
+        ASSERT_EQ(m_channel->GetEtoE(&ee), S_OK);
+        EXPECT_EQ(ee, row.on ? -1 : 0) << "the state is stored all the same";
+    }
+}
+
+// Regression: closing a channel whose contexts play took 5 s per context,
+// each waiting for an idle report that the blocked monitor could not give,
+// and logged "WaitForPortState timed out". Close now stops them and goes on.
+TEST_F(ContextTest, CloseWithFourPlayingContextsStopsThemWithoutWaitingForIdle) {
+    const std::uint16_t code = Create("four");
+    unsigned tokens[4] = {};
+    for (unsigned i = 0; i < 4; ++i) {
+        tokens[i] = Alloc(code);
+        ASSERT_EQ(tmstest::SimControl("context 1 " + std::to_string(i) + " 2 3"), "ok");
+    }
+    for (unsigned token : tokens) {
+        ASSERT_EQ(m_channel->WaitForPortState(token, TmsShuttlePlay, 5000), S_OK);
+    }
+    Forget();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(m_channel->Close(), S_OK) << LastErrorText();
+    const auto took = std::chrono::steady_clock::now() - start;
+    // A figure for the log, not a check: the machine may be loaded.
+    const auto ms = std::chrono::duration_cast<std::chrono::microseconds>(took).count() / 1000.0;
+    RecordProperty("close_ms_four_playing", std::to_string(ms));
+    std::printf("[ measure  ] Close with four playing contexts: %.1f ms\n", ms);
+
+    std::vector<std::string> forms;
+    std::vector<int> stopped;
+    for (const auto& m : Received()) {
+        forms.push_back(m.FormName());
+        if (m.FormName() == "sbuf") {
+            rts::PortContextRecord ctx{};
+            const auto body = m.Chunk(rts::kChunkContext);
+            ASSERT_EQ(body.size(), sizeof ctx);
+            std::memcpy(&ctx, body.data(), sizeof ctx);
+            EXPECT_EQ(ctx.flags, 0x0004u);
+            EXPECT_EQ(ctx.portState, TmsIdle);
+            stopped.push_back(ctx.contextIndex);
+        }
+    }
+    // The RTS runs one context of a port at a time: the last one set playing
+    // is its active context and is told to go idle; every one is closed.
+    EXPECT_EQ(stopped, (std::vector<int>{3}));
+    EXPECT_EQ(std::count(forms.begin(), forms.end(), "cctx"), 4);
+    ASSERT_FALSE(forms.empty());
+    EXPECT_EQ(forms.back(), "clos");
+    for (const auto& r : tmstest::ReadLog()) {
+        EXPECT_EQ(r.text.find("WaitForPortState timed out"), std::string::npos) << r.text;
+    }
+    for (unsigned token : tokens) {
+        EXPECT_EQ(m_channel->WaitForPortState(token, TmsIdle, 0), S_FALSE) << "closed";
+    }
+}
+
+// Regression: after the RTS died, "portstate" still answered 2 (play) with
+// S_OK from the last report.
+TEST_F(ContextTest, AfterTheRtsDiesTheContextsLiveStatusSaysIdle) {
+    const unsigned token = Alloc(Create("dies"));
+    ASSERT_EQ(tmstest::SimControl("context 1 0 2 3"), "ok");
+    ASSERT_EQ(m_channel->WaitForPortState(token, TmsShuttlePlay, 5000), S_OK);
+    CVariant before;
+    ASSERT_EQ(m_channel->GetStatus(token, CBstr("portstate"), before.GetAddress()), S_OK);
+    ASSERT_EQ(before.ToInt32(), TmsShuttlePlay);
+    m_sim.Kill();
+    // Until the link has seen its peer go (bounded).
+    CVariant state;
+    for (int i = 0; i < 500; ++i) {
+        ASSERT_EQ(m_channel->GetStatus(token, CBstr("portstate"), state.GetAddress()), S_OK);
+        if (state.ToInt32() != TmsShuttlePlay) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(state.ToInt32(), TmsIdle);
+    struct Row {
+        const char* name;
+        double value;
+    } rows[] = {{"portstate", TmsIdle}, {"shuttlespeed", 0.0}, {"triggerstatus", 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CVariant v;
+        ASSERT_EQ(m_channel->GetStatus(token, CBstr(row.name), v.GetAddress()), S_OK);
+        EXPECT_EQ(v.ToFloat(), row.value);
+    }
+    CVariant assigned;
+    EXPECT_EQ(m_channel->GetStatus(token, CBstr("assigned"), assigned.GetAddress()), S_OK)
+        << "the context itself still answers";
+    m_channel->Close();
+    ASSERT_EQ(StartSimulator(), "");  // takes over what the killed one left
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
+
 #include <string>
 
 namespace {
@@ -185,6 +188,48 @@ TEST_F(ErrorFrameTest, EntryTextIsCutTo127AndArgumentsStayLiteral) {
     CTmsEntryPoint percent("CTest::%s", "100%d");
     EXPECT_STREQ(percent.EntryText(), "CTest::100%d");
     EXPECT_EQ(percent.ComponentCode(), TMS_COMPONENT_CODE);
+}
+
+// Regression: a trace kept a pointer to the channel id, which the
+// configuration read then replaced; the failed refresh logged
+// "chanId=JnvM-d^PV". The text printed is the one the trace opened with.
+TEST_F(ErrorFrameTest, TraceTextsStayAsTheyWereWhenTheirStringsChangeOrGo) {
+    struct Row {
+        const char* name;
+        std::string first;
+        std::string second;
+        const char* expected;
+    } rows[] = {
+        {"short id (in the string's own room)", "Chan2", "",
+         "CTest::Init chanId=Chan2 hint='gpin'"},
+        {"id over 15 characters (on the heap)", "a-channel-id-of-30-characters", "",
+         "CTest::Init chanId=a-channel-id-of-30-characters hint='gpin'"},
+        {"both texts long, the entry cut at 127", std::string(100, 'i'), std::string(100, 'h'),
+         nullptr},
+    };
+    for (Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto id = std::make_unique<std::string>(row.first);
+        auto hint = std::make_unique<std::string>(row.second.empty() ? "gpin" : row.second);
+        char immediate[CEntryPoint::kEntryTextSize];
+        std::snprintf(immediate, sizeof immediate, "CTest::Init chanId=%s hint='%s'", id->c_str(),
+                      hint->c_str());
+        CTmsEntryPoint trace("CTest::Init chanId=%s hint='%s'", id->c_str(), hint->c_str());
+        // What a configuration read does to the id, then the strings go.
+        *id = "replaced-by-a-much-longer-identifier-than-before";
+        id.reset();
+        hint.reset();
+        if (row.expected != nullptr) {
+            EXPECT_EQ(std::string(trace.EntryText()), row.expected);
+        }
+        EXPECT_STREQ(trace.EntryText(), immediate) << "as if formatted when it opened";
+    }
+    // A copy keeps its own texts.
+    std::string name = "copied";
+    CTmsEntryPoint original("CTest::%s", name.c_str());
+    CTmsEntryPoint copy(original);
+    name = "changed";
+    EXPECT_STREQ(copy.EntryText(), "CTest::copied");
 }
 
 TEST_F(ErrorFrameTest, MessagesAndTracesWriteNoEntryRecord) {

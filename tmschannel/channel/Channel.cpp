@@ -10,6 +10,8 @@
 #include "tmschannel/frame/ComBoundary.h"
 #include "tmschannel/rts/RtsMessages.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr HRESULT kNoRtsShmem = HR(0x80043015);
@@ -165,6 +167,9 @@ HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstr
             CheckHr(trace, m_chanAccess->SetChanOfflineEvent(false));
             m_opened = true;
             CheckHr(trace, HandleGpiInputInit(document));
+            // Last: clients reach the contexts and timelines only once all
+            // of the channel is there.
+            m_gate.Open();
         } catch (...) {
             // Nothing of a failed Open stays behind: a second Open starts clean.
             if (m_statusThread) {
@@ -219,13 +224,24 @@ HRESULT CChannel::Close() {
     CCriticalSectionLock lock(m_cs);
     CTmsEntryPoint trace("CChannel::Close");
     return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
-        if (!m_opened) {
+        if (!m_opened || m_closing) {
             trace.SetResult(S_OK);
             return;
         }
+        // New calls on contexts and timelines are refused from here; those
+        // inside finish first (a wait for a port state ends at once: no
+        // status will come for it), so that nothing they use goes under them
+        // and no timeline or context is added behind Close's back.
+        m_closing = true;
+        m_gate.Shut(CCallGate::State::kClosing);
+        for (const auto& context : m_contexts) {
+            context->CancelWaits();
+        }
+        DrainCallsOutside(lock);
         // A timeline or a closing message the RTS cannot take must not keep
         // the channel open: everything is released and the first failure
-        // returned at the end.
+        // returned at the end. The contexts are stopped without waiting for
+        // the RTS to report them idle: the channel's "clos" follows at once.
         HRESULT removed = S_OK;
         while (!m_timelines.empty()) {
             const std::uint16_t code = m_timelines.begin()->first;
@@ -248,15 +264,26 @@ HRESULT CChannel::Close() {
         // way, is waited for without it.
         m_rtsMsg.Seal();
         m_opened = false;
-        m_closing = true;
         StopStatusThreadOutside(lock, trace);
-        m_closing = false;
         const HRESULT released = ReleaseAll(trace);
+        m_gate.Shut(CCallGate::State::kClosed);
+        m_closing = false;
         CheckHr(trace, removed);
         CheckHr(trace, sent);
         TMS_CHECK_COM(trace, released);
         trace.SetResult(S_OK);
     });
+}
+
+void CChannel::DrainCallsOutside(CCriticalSectionLock& lock) {
+    lock.Unlock();
+    m_gate.Drain();
+    lock.Relock();
+}
+
+void CChannel::RaiseRefused(CEntryPoint& trace, const char* operation,
+                            const CCallGate::Pass& pass) {
+    TMS_RAISE(trace, E_UNEXPECTED, "%s: %s", operation, pass.Refusal());
 }
 
 HRESULT CChannel::NotYetAvailable(const char* operation) {
@@ -290,6 +317,26 @@ std::int32_t CChannel::ChannelNumber() const {
 std::string CChannel::ChannelName() const {
     CCriticalSectionLock shared(m_sharedCs);
     return m_contextChannelName;
+}
+
+void CChannel::CopyChannelName(std::array<char, CEntryPoint::kEntryTextSize>& out) const {
+    CCriticalSectionLock shared(m_sharedCs);
+    const std::size_t length = std::min(m_contextChannelName.size(), out.size() - 1);
+    m_contextChannelName.copy(out.data(), length);
+    out[length] = 0;
+}
+
+bool CChannel::ChannelOffline() const {
+    if (!m_rtsMsg.IsConnected()) {
+        return true;
+    }
+    bool channelOffline = false;
+    bool systemOffline = false;
+    if (m_chanAccess) {
+        m_chanAccess->IsChanOffline(channelOffline);
+        m_chanAccess->IsSysOffline(systemOffline);
+    }
+    return channelOffline || systemOffline;
 }
 
 CChanAccess* CChannel::ChanAccess() const {

@@ -9,14 +9,18 @@
 // annotations here):
 //   m_cs (the channel lock): held by Open, Close, RefreshConfig, the E-to-E
 //     and mode operations for their whole run;
-//   a context's lock (CTimelineContext): never taken with m_cs held, except
-//     to stamp a token in AllocateContext;
+//   a context's lock (CTimelineContext): taken with m_cs held only by
+//     AllocateContext, to stamp a token and register the timeline, and by
+//     Close's revocations;
 //   m_sharedCs: the resource list and the configuration manager pointer,
 //     which the resource calls read without the channel lock; held only to
 //     copy them out, never across a call;
 //   a resource's own locks (CTmsResource);
 //   the RTS connection's lock (CRtsMsg), inside any of the above;
 //   the status-file mutex (shared with other processes), at most 5000 ms.
+// The call gate (m_gate) is apart: the client calls on contexts and
+// timelines pass it before taking any of these, and Close drains it with
+// none of them held.
 #pragma once
 
 #include "platform/com/ComObjectBase.h"
@@ -36,10 +40,12 @@
 #include "server/timeline/IMovie.h"
 #include "server/timeline/IMovieBuilder.h"
 #include "server/timeline/ITimeline.h"
+#include "tmschannel/channel/CallGate.h"
 #include "tmschannel/channel/ChannelConfig.h"
 #include "tmschannel/channel/StatusSchedule.h"
 #include "tmschannel/context/ContextOwner.h"
 #include "tmschannel/context/TimelineContext.h"
+#include "tmschannel/frame/EntryPoint.h"
 #include "tmschannel/resources/TmsResource.h"
 #include "tmschannel/rts/RtsMessageFormat.h"
 #include "tmschannel/rts/RtsMsg.h"
@@ -52,8 +58,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-class CEntryPoint;
 
 class CChannel : public CComObjectBase<ITmsChannel, ITmsContextBroker, ISupportErrorInfo>,
                  private IContextOwner {
@@ -131,9 +135,14 @@ public:
     ChannelConfig Config() const;
     bool IsOpened() const;
     bool IsRtsConnected() const { return m_rtsMsg.IsConnected(); }
+    // The RTS connection is lost, or the server holds the channel or the
+    // whole system offline. The caller holds a pass of m_gate (the channel
+    // access object stays while it does).
+    bool ChannelOffline() const;
 
     // The context a token names; S_FALSE (context untouched) when none does.
-    // Takes no lock: the table does not change between Open and Close.
+    // Takes no lock: the caller holds a pass of m_gate, and the table does
+    // not change while the gate is open or a call is inside.
     HRESULT FindTimelineContext(std::uint32_t token, CTimelineContext** context);
     // The status dispatcher of GetStatus.
     HRESULT StringToStatus(std::uint32_t token, BSTR query, VARIANT* status);
@@ -177,6 +186,12 @@ private:
     // for: it is left for the wait and taken again.
     void StopStatusThreadOutside(CCriticalSectionLock& lock,
                                  CEntryPoint& trace) NO_THREAD_SAFETY_ANALYSIS;
+    // Leaves the channel lock while the calls inside the gate finish (they
+    // may need it), and takes it again.
+    void DrainCallsOutside(CCriticalSectionLock& lock) NO_THREAD_SAFETY_ANALYSIS;
+    // Raises the gate's refusal for operation (E_UNEXPECTED).
+    [[noreturn]] void RaiseRefused(CEntryPoint& trace, const char* operation,
+                                   const CCallGate::Pass& pass);
     // Open on another thread waits until a Close in progress has finished.
     void WaitWhileClosing(CCriticalSectionLock& lock) NO_THREAD_SAFETY_ANALYSIS;
 
@@ -214,6 +229,10 @@ private:
     // The timeline under code; raises "Could not find timeline code".
     CComPtr<ITimeline> FindTimeline(CEntryPoint& trace, std::uint16_t code);
 
+    // ChannelName into a fixed buffer (cut to fit): the status pass names
+    // the channel without allocating.
+    void CopyChannelName(std::array<char, CEntryPoint::kEntryTextSize>& out) const;
+
     // IContextOwner
     std::int32_t ChannelNumber() const override;
     std::string ChannelName() const override;
@@ -249,8 +268,12 @@ private:
     CRtsMsg m_rtsMsg;      // locks itself
     std::vector<std::shared_ptr<CTmsResource>> m_resources;  // m_sharedCs; video first
     // Created by Open after RTS shared memory, destroyed by Close; in index
-    // order, the order of every search.
+    // order, the order of every search. Changed only while m_gate is closed
+    // and drained (and the monitor is not running), so readers need no lock.
     std::vector<std::unique_ptr<CTimelineContext>> m_contexts;
+    // Admits the client calls on contexts and timelines: opened last by
+    // Open, shut and drained first by Close.
+    CCallGate m_gate;
     // Timeline code -> the timeline's interface, one reference each.
     std::map<std::uint16_t, CComPtr<ITimeline>> m_timelines;
     std::string m_contextChannelName;          // m_sharedCs; for the contexts
@@ -271,7 +294,7 @@ private:
     // The status monitor. The thread and kill event are made by Open and
     // ended by Close before anything the monitor uses goes.
     CHandle m_killEvent;
-    bool m_closing = false;  // m_cs: Close is waiting for the monitor
+    bool m_closing = false;  // m_cs: Close is in progress (it leaves m_cs to wait)
     std::unique_ptr<CThread> m_statusThread;
     CStatusSchedule m_schedule{std::chrono::milliseconds(20)};
     mutable CCriticalSection m_statusLock;  // inside the status-file mutex

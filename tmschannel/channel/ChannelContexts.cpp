@@ -1,7 +1,9 @@
 // CChannel: the context table. Clients name a context by its token; these
 // calls resolve it and hand the work to the context, which serialises it
-// under its own lock. Only AllocateContext takes the channel lock, to choose
-// and stamp a free context.
+// under its own lock. Only AllocateContext takes the channel lock, to choose,
+// stamp and register a free context. Every call passes the channel's call
+// gate first: a call that Close has shut out finds no context, and Close
+// waits for the calls inside before the contexts go.
 #include "platform/com/Utf.h"
 #include "platform/com/VariantArray.h"
 #include "platform/kernel/CriticalSectionLock.h"
@@ -47,6 +49,10 @@ HRESULT CChannel::AllocateContext(unsigned short nTimelineCode, unsigned int* pn
             TMS_RAISE(trace, E_POINTER, "AllocateContext: no place for the token");
         }
         *pnContextToken = 0;
+        CCallGate::Pass pass(m_gate);
+        if (!pass.Admitted()) {
+            RaiseRefused(trace, "AllocateContext", pass);
+        }
         const bool publishAsked = (nTimelineCode & context_token::kPublishFlag) != 0;
         const std::uint16_t code = nTimelineCode & context_token::kCodeMask;
         CComPtr<ITimeline> timeline;
@@ -54,6 +60,10 @@ HRESULT CChannel::AllocateContext(unsigned short nTimelineCode, unsigned int* pn
         std::uint32_t token = 0;
         bool anyActive = false;
         {
+            // Held through the registration: RemoveTimeline takes the
+            // timeline out of the map under it before revoking its contexts,
+            // so a context is either registered before that and revoked, or
+            // finds no timeline.
             CCriticalSectionLock lock(m_cs);
             timeline = FindTimeline(trace, code);
             for (const auto& c : m_contexts) {
@@ -85,16 +95,18 @@ HRESULT CChannel::AllocateContext(unsigned short nTimelineCode, unsigned int* pn
                 TMS_RAISE(trace, kNotFound, "Could not find an available context for channel '%s'",
                           m_channelId.c_str());
             }
-        }
-        CComPtr<ITmsContextBroker> broker;
-        HRESULT hr = QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker));
-        if (SUCCEEDED(hr)) {
-            hr = chosen->RegisterTimeline(token, broker, timeline, !anyActive || publishAsked);
-        }
-        if (FAILED(hr)) {
-            // A failed allocation leaves the context free.
-            chosen->Unreserve(token);
-            CheckHr(trace, hr);
+            CComPtr<ITmsContextBroker> broker;
+            HRESULT hr = QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker));
+            if (SUCCEEDED(hr)) {
+                // A failed registration is revoked at the timeline by the
+                // context itself.
+                hr = chosen->RegisterTimeline(token, broker, timeline, !anyActive || publishAsked);
+            }
+            if (FAILED(hr)) {
+                // A failed allocation leaves the context free.
+                chosen->Unreserve(token);
+                CheckHr(trace, hr);
+            }
         }
         *pnContextToken = token;
     });
@@ -104,6 +116,12 @@ HRESULT CChannel::FreeContext(unsigned int nContextToken) {
     CTmsEntryPoint trace("CChannel::FreeContext 0x%x", nContextToken);
     return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
         if (nContextToken == 0) {
+            return;
+        }
+        CCallGate::Pass pass(m_gate);
+        if (!pass.Admitted()) {
+            // Close frees every context itself.
+            trace.SetResult(S_FALSE);
             return;
         }
         for (const auto& context : m_contexts) {
@@ -118,8 +136,9 @@ HRESULT CChannel::ApplyContextChange(unsigned int nContextToken, int iSize,
                                      unsigned char* pContextChange) {
     CTmsEntryPoint trace("CChannel::ApplyContextChange ctxToken=0x%x", nContextToken);
     return TMS_COM_BOUNDARY(trace, IID_ITmsContextBroker, [&] {
+        CCallGate::Pass pass(m_gate);
         CTimelineContext* context = nullptr;
-        if (FindTimelineContext(nContextToken, &context) != S_OK) {
+        if (!pass.Admitted() || FindTimelineContext(nContextToken, &context) != S_OK) {
             TMS_RAISE(trace, kNotFound, "%s:Could not find context 0x%x", ChannelName().c_str(),
                       nContextToken);
         }
@@ -135,8 +154,9 @@ HRESULT CChannel::ApplyContextUpdate(unsigned int nContextToken, int iSize,
                                      unsigned char* pContextUpdate) {
     CTmsEntryPoint trace("CChannel::ApplyContextUpdate 0x%x", nContextToken);
     return TMS_COM_BOUNDARY(trace, IID_ITmsContextBroker, [&] {
+        CCallGate::Pass pass(m_gate);
         CTimelineContext* context = nullptr;
-        if (FindTimelineContext(nContextToken, &context) != S_OK) {
+        if (!pass.Admitted() || FindTimelineContext(nContextToken, &context) != S_OK) {
             trace.SetResult(S_FALSE);
             return;
         }
@@ -155,8 +175,9 @@ HRESULT CChannel::IsPlaying(unsigned int nContextToken, long* pbPlaying) {
             TMS_RAISE(trace, E_POINTER, "IsPlaying: no place for the result");
         }
         *pbPlaying = 0;
+        CCallGate::Pass pass(m_gate);
         CTimelineContext* context = nullptr;
-        if (FindTimelineContext(nContextToken, &context) != S_OK) {
+        if (!pass.Admitted() || FindTimelineContext(nContextToken, &context) != S_OK) {
             TMS_RAISE(trace, kNotFound, "%s:Could not find context 0x%x", ChannelName().c_str(),
                       nContextToken);
         }
@@ -181,8 +202,9 @@ HRESULT CChannel::WaitForPortState(unsigned int nContextToken, TmsPortState port
     CTmsEntryPoint trace("CChannel::WaitForPortState 0x%x %d %d", nContextToken,
                          static_cast<int>(portState), iTimeout);
     return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
+        CCallGate::Pass pass(m_gate);
         CTimelineContext* context = nullptr;
-        if (FindTimelineContext(nContextToken, &context) != S_OK) {
+        if (!pass.Admitted() || FindTimelineContext(nContextToken, &context) != S_OK) {
             trace.SetResult(S_FALSE);
             return;
         }
@@ -212,11 +234,17 @@ HRESULT CChannel::StringToStatus(std::uint32_t token, BSTR query, VARIANT* statu
         if (names.empty()) {
             TMS_RAISE(trace, E_INVALIDARG, "Status query cannot be empty");
         }
+        // Channel-wide queries (token 0) read only copies under m_sharedCs
+        // and need no pass.
+        CCallGate::Pass pass(m_gate);
         CTimelineContext* context = nullptr;
-        if (token != 0 && FindTimelineContext(token, &context) != S_OK) {
+        if (token != 0 && (!pass.Admitted() || FindTimelineContext(token, &context) != S_OK)) {
             TMS_RAISE(trace, kNotFound, "%s:Could not find context 0x%x", ChannelName().c_str(),
                       token);
         }
+        // A channel whose RTS is gone or that the server took offline has
+        // no port running: the context's live figures say so.
+        const bool offline = context != nullptr && ChannelOffline();
         std::shared_ptr<CTmsResource> video;
         for (const auto& r : Resources()) {
             if (EqualsNoCase(r->TypeNameUtf8(), "video")) {
@@ -231,7 +259,7 @@ HRESULT CChannel::StringToStatus(std::uint32_t token, BSTR query, VARIANT* statu
             }
             HRESULT hr = S_FALSE;
             if (context != nullptr) {
-                hr = context->StringToStatus(name, value);
+                hr = context->StringToStatus(name, value, offline);
                 CheckHr(trace, hr);
             }
             if (hr == S_FALSE && video != nullptr) {

@@ -23,14 +23,17 @@ HRESULT CChannel::SetEtoE(BOOL bEtoE) {
     CTmsEntryPoint trace("CChannel::SetEtoE %d", bEtoE);
     return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
         const bool value = bEtoE != FALSE;
-        m_eeState = value;
-        // Paused contexts show the new state at once.
-        for (const auto& context : m_contexts) {
-            // S_FALSE from a free context is no failure of the channel's.
-            if (const HRESULT hr = context->ApplyEtoEChange(value); FAILED(hr)) {
-                CheckHr(trace, hr);
+        // Paused contexts show a new state at once; the same state again
+        // would only send them another stop.
+        if (value != m_eeState.load()) {
+            for (const auto& context : m_contexts) {
+                // S_FALSE from a free context is no failure of the channel's.
+                if (const HRESULT hr = context->ApplyEtoEChange(value); FAILED(hr)) {
+                    CheckHr(trace, hr);
+                }
             }
         }
+        m_eeState = value;
         if (CComPtr<IConfigMgr> manager = ConfigMgr(); manager != nullptr) {
             const CBstr path(
                 FormatText("//Channel[@channelIndex=\"%d\"]/Monitor", m_config.channelIndex));
@@ -88,9 +91,11 @@ HRESULT CChannel::SetDefaultEndMode(std::int32_t mode) {
     CTmsEntryPoint trace("CChannel::SetDefaultEndMode");
     return TMS_ERROR_FRAME(trace, [&] {
         m_config.defaultEndMode = mode;
-        trace.Trace("    %s:dftCtx: endMode=%s", m_channelId.c_str(), StopModeWord(mode));
+        // The word of the mode the RTS is sent: Default goes as Freeze.
+        const rts::PortContextRecord record = rts::DefaultEndModeContext(mode);
+        trace.Trace("    %s:dftCtx: endMode=%s", m_channelId.c_str(), StopModeWord(record.endMode));
         CMmioMsg message(rts::kLargeMessageSize);
-        CheckHr(trace, rts::BuildPortContextMessage(message, rts::DefaultEndModeContext(mode)));
+        CheckHr(trace, rts::BuildPortContextMessage(message, record));
         Send(trace, message);
     });
 }

@@ -98,7 +98,7 @@ void CChannel::StopStatusThread(CEntryPoint& trace) {
         // say so when it takes unusually long.
         if (WaitForSingleObject(m_statusThread->Handle(), kCloseWaitLogMs) != WAIT_OBJECT_0) {
             trace.LogMsg("%s: the status monitor has not ended in %u ms; still waiting",
-                         m_channelId.c_str(), static_cast<unsigned>(kCloseWaitLogMs));
+                         ChannelName().c_str(), static_cast<unsigned>(kCloseWaitLogMs));
         }
         m_statusThread->Join();
         m_statusThread.reset();
@@ -154,7 +154,8 @@ DWORD CChannel::StatusMonitor() {
             if (m_chanAccess) {
                 m_chanAccess->SetChanOfflineEvent(true);
             }
-            trace.LogMsg("%s: the RTS connection is lost; status updates end", m_channelId.c_str());
+            trace.LogMsg("%s: the RTS connection is lost; status updates end",
+                         ChannelName().c_str());
             return 0;
         }
     }
@@ -164,7 +165,8 @@ DWORD CChannel::StatusMonitor() {
         m_chanAccess->IsChanOffline(channelOffline);
         m_chanAccess->IsSysOffline(systemOffline);
         if (channelOffline) {
-            trace.LogMsg("Waiting for %s to come back online before closing", m_channelId.c_str());
+            trace.LogMsg("Waiting for %s to come back online before closing",
+                         ChannelName().c_str());
         }
         // Bounded: a closing channel does not wait for ever on a server
         // that never brings it back.
@@ -175,7 +177,7 @@ DWORD CChannel::StatusMonitor() {
             m_chanAccess->IsSysOffline(systemOffline);
         }
         if (channelOffline && !systemOffline) {
-            trace.LogMsg("%s: still offline after %u ms; closing anyway", m_channelId.c_str(),
+            trace.LogMsg("%s: still offline after %u ms; closing anyway", ChannelName().c_str(),
                          static_cast<unsigned>(kOfflineWaitLimitMs));
         }
     }
@@ -183,7 +185,11 @@ DWORD CChannel::StatusMonitor() {
 }
 
 HRESULT CChannel::PutStatus(std::uint16_t cycle) {
-    CTmsEntryPoint trace("CChannel::PutStatus %d, %s", cycle, m_channelId.c_str());
+    // The id as the contexts see it: RefreshConfig replaces m_channelId
+    // under the channel lock, which this pass does not hold here.
+    std::array<char, CEntryPoint::kEntryTextSize> id{};
+    CopyChannelName(id);
+    CTmsEntryPoint trace("CChannel::PutStatus %d, %s", cycle, id.data());
     return TMS_ERROR_FRAME(trace, [&] {
         const std::int32_t channel = ChannelNumber();
         unsigned tick = 0;
@@ -329,7 +335,7 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
         long active = -1;
         if (preview != -1 && m_rtsShmem.GetActiveContext(ChannelNumber(), &active) &&
             active == preview) {
-            trace.Trace("    %s:Ctx%d: preview context is now active", m_channelId.c_str(),
+            trace.Trace("    %s:Ctx%d: preview context is now active", ChannelName().c_str(),
                         static_cast<int>(preview));
             file.Write32(block::kPreviewContext, 0xFFFFFFFFu);
         }

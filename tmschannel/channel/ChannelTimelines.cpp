@@ -78,6 +78,12 @@ HRESULT CChannel::CreateTimeline(BSTR bstrDataset, BSTR bstrGroup, BSTR bstrMovi
     return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
         CComPtr<IMovieBuilder> builder =
             BeginTimelineCall(trace, "CreateTimeline", pnTimelineCode, riid, ppvTimeline);
+        // Inside the gate until the timeline is in the map: Close closes
+        // every timeline of the map once the calls inside have left.
+        CCallGate::Pass pass(m_gate);
+        if (!pass.Admitted()) {
+            RaiseRefused(trace, "CreateTimeline", pass);
+        }
         unsigned short code = 0;
         CComPtr<ITimeline> timeline;
         TMS_CHECK_COM(
@@ -141,6 +147,10 @@ HRESULT CChannel::OpenTimeline(BSTR bstrDataset, BSTR bstrGroup, BSTR bstrMovie,
     return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
         CComPtr<IMovieBuilder> builder =
             BeginTimelineCall(trace, "OpenTimeline", pnTimelineCode, riid, ppvTimeline);
+        CCallGate::Pass pass(m_gate);
+        if (!pass.Admitted()) {
+            RaiseRefused(trace, "OpenTimeline", pass);
+        }
         unsigned short code = 0;
         CComPtr<ITimelineControl> control;
         try {
@@ -171,8 +181,13 @@ HRESULT CChannel::OpenTimeline(BSTR bstrDataset, BSTR bstrGroup, BSTR bstrMovie,
 
 HRESULT CChannel::CloseTimeline(unsigned short nTimelineCode) {
     CTmsEntryPoint trace("CChannel::CloseTimeline %d", nTimelineCode);
-    return TMS_COM_BOUNDARY(trace, IID_ITmsChannel,
-                            [&] { CheckHr(trace, RemoveTimeline(nTimelineCode)); });
+    return TMS_COM_BOUNDARY(trace, IID_ITmsChannel, [&] {
+        CCallGate::Pass pass(m_gate);
+        if (!pass.Admitted()) {
+            RaiseRefused(trace, "CloseTimeline", pass);
+        }
+        CheckHr(trace, RemoveTimeline(nTimelineCode));
+    });
 }
 
 HRESULT CChannel::RemoveTimeline(std::uint16_t code) {
@@ -181,24 +196,46 @@ HRESULT CChannel::RemoveTimeline(std::uint16_t code) {
         CComPtr<ITimeline> timeline;
         CComPtr<IMovieBuilder> builder;
         {
+            // Out of the map first, under the channel lock that allocation
+            // holds while it registers: no context is registered on the code
+            // after the revocations below have looked. A second removal of
+            // the same code finds nothing.
             CCriticalSectionLock lock(m_cs);
             timeline = FindTimeline(trace, code);
             builder = m_movieBuilder;
+            m_timelines.erase(code);
         }
+        // Every context of the timeline is revoked and the timeline closed,
+        // whatever fails on the way; the first failure is returned. The
+        // channel lock is not held (outside Close): the monitor reports the
+        // idle state a revocation waits for.
+        HRESULT revoked = S_OK;
         for (const auto& context : m_contexts) {
             const std::uint32_t token = context->Token();
             if (token != 0 && context_token::TimelineCode(token) == code) {
-                CheckHr(trace, context->RevokeTimeline());
+                const HRESULT hr = context->RevokeTimeline();
+                if (FAILED(hr) && SUCCEEDED(revoked)) {
+                    revoked = hr;
+                }
             }
         }
         CComPtr<ITimelineNames> names;
-        TMS_CHECK_COM(
-            trace, timeline->QueryInterface(IID_ITimelineNames, reinterpret_cast<void**>(&names)));
+        HRESULT closed =
+            timeline->QueryInterface(IID_ITimelineNames, reinterpret_cast<void**>(&names));
         CBstr dataset, group, movie;
-        TMS_CHECK_COM(trace, names->GetNames(&dataset, &group, &movie));
-        TMS_CHECK_COM(trace, builder->CloseTimeline(dataset, group, movie, 0, code));
-        CCriticalSectionLock lock(m_cs);
-        m_timelines.erase(code);
+        if (SUCCEEDED(closed)) {
+            closed = names->GetNames(&dataset, &group, &movie);
+        }
+        if (SUCCEEDED(closed)) {
+            closed = builder->CloseTimeline(dataset, group, movie, 0, code);
+        }
+        if (FAILED(closed)) {
+            // Still open at the builder: the client may close it again.
+            CCriticalSectionLock lock(m_cs);
+            m_timelines.emplace(code, timeline);
+            TMS_CHECK_COM(trace, closed);
+        }
+        CheckHr(trace, revoked);
     });
 }
 

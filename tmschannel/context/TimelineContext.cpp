@@ -283,7 +283,13 @@ HRESULT CTimelineContext::RegisterTimeline(std::uint32_t token, ITmsContextBroke
         }
         TMS_CHECK_COM(trace, registered->RegisterContext(token, broker));
         if (publish) {
-            CheckHr(trace, SaveMovieStatus(false, true, true));
+            // The caller undoes the context on failure; the timeline's
+            // registration is undone here, or it would keep handing status
+            // to a context that is free again.
+            if (const HRESULT hr = SaveMovieStatus(false, true, true); FAILED(hr)) {
+                registered->RevokeContext(token);
+                CheckHr(trace, hr);
+            }
         }
     });
 }
@@ -305,12 +311,18 @@ HRESULT CTimelineContext::RevokeTimeline() {
             token = Token();
             wasActive = IsActive();
         }
+        // An RTS that cannot take the idle state does not keep the context
+        // registered at the timeline: it is revoked all the same and the
+        // failure returned at the end.
+        HRESULT stopped = S_OK;
         if (wasActive) {
             rts::PortContextRecord idle{};
             idle.flags = kFlagPortState;
             idle.portState = TmsIdle;
-            CheckHr(trace, SendImmediateState(idle));
-            CheckHr(trace, WaitForPortState(token, TmsIdle, kRevokeIdleWaitMs));
+            stopped = SendImmediateState(idle);
+            if (SUCCEEDED(stopped)) {
+                stopped = WaitForPortState(token, TmsIdle, kRevokeIdleWaitMs);
+            }
         }
         TMS_CHECK_COM(trace, timeline->RevokeContext(token));
 
@@ -337,6 +349,9 @@ HRESULT CTimelineContext::RevokeTimeline() {
         CMmioMsg& message = m_closeMessage;
         CheckHr(trace, rts::BuildCloseContextMessage(message, m_index));
         CheckHr(trace, m_owner.SendRtsMsg(message, kSendTimeoutMs));
+        if (FAILED(stopped)) {
+            CheckHr(trace, stopped);
+        }
     });
 }
 
@@ -604,13 +619,23 @@ HRESULT CTimelineContext::WaitForPortState(std::uint32_t token, TmsPortState sta
                 trace.SetResult(S_OK);
                 return;
             }
-            std::this_thread::sleep_for(kPollInterval);
+            std::unique_lock<std::mutex> wait(m_waitMutex);
+            if (m_waitWake.wait_for(wait, kPollInterval, [this] { return m_waitsCancelled; })) {
+                trace.SetResult(S_FALSE);
+                return;
+            }
         }
         trace.LogMsg("Ch%d,Cxt%d:WaitForPortState timed out waiting for state to go from %d to %d",
                      context_token::Channel(token), context_token::Index(token),
                      static_cast<int>(last), static_cast<int>(state));
         trace.SetResult(S_FALSE);
     });
+}
+
+void CTimelineContext::CancelWaits() {
+    std::lock_guard<std::mutex> wait(m_waitMutex);
+    m_waitsCancelled = true;
+    m_waitWake.notify_all();
 }
 
 HRESULT CTimelineContext::StringToDefaultStatus(const std::string& name, VARIANT* value) {

@@ -10,7 +10,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -87,13 +89,19 @@ public:
     HRESULT RevokeTimeline();
 
     // S_OK when the port reached state within timeoutMs, S_FALSE when the
-    // wait timed out or the token is not this context's.
+    // wait timed out, was cancelled or the token is not this context's.
     HRESULT WaitForPortState(std::uint32_t token, TmsPortState state, std::uint32_t timeoutMs);
+    // Ends every wait for a port state, in progress or to come, at once with
+    // S_FALSE: the channel is closing and no status will come for it.
+    void CancelWaits();
     // The port state last reported for this context.
     TmsPortState ReportedPortState() const;
 
     // Context status names this context answers; S_FALSE for any other name.
-    HRESULT StringToStatus(const std::string& name, VARIANT* value);
+    // With offline (the RTS is gone or the channel is offline) the RTS's
+    // live figures (port state, speed, trigger status) answer as for an
+    // idle port, since nothing runs the port any more.
+    HRESULT StringToStatus(const std::string& name, VARIANT* value, bool offline = false);
     // The same names with the values of a free context.
     static HRESULT StringToDefaultStatus(const std::string& name, VARIANT* value);
 
@@ -251,10 +259,11 @@ private:
     bool m_ganged = false;
     std::int32_t m_mappedAudioOffset = 0;
     std::int32_t m_mappedVideoOffset = 0;
-    bool m_offline = false;                 // the latch of HandleOfflineEvent
-    std::uint16_t m_cycle = 0;              // of the last PutStatus
-    std::int32_t m_lastTriggerStatus = 0;   // of the last PutStatus
-    std::uint32_t m_lastMovieSaveTick = 0;  // movie or preview status
+    bool m_offline = false;                // the latch of HandleOfflineEvent
+    std::uint16_t m_cycle = 0;             // of the last PutStatus
+    std::int32_t m_lastTriggerStatus = 0;  // of the last PutStatus
+    // Movie or preview status: saved by client calls and the status pass.
+    std::atomic<std::uint32_t> m_lastMovieSaveTick{0};
     mutable CCriticalSection m_statusCs;    // inside m_cs, never around it
     ContextStatusBlock m_status;            // m_statusCs
     std::atomic<std::uint32_t> m_token{0};  // written under m_cs or the channel lock
@@ -277,4 +286,8 @@ private:
     CMmioMsg m_fileMessage{rts::kLargeMessageSize};   // the second message buffer
     CMmioMsg m_closeMessage{rts::kLargeMessageSize};  // the third message buffer
     mutable CCriticalSection m_cs;
+    // CancelWaits: innermost, held only to test or set the flag.
+    std::mutex m_waitMutex;
+    std::condition_variable m_waitWake;
+    bool m_waitsCancelled = false;  // m_waitMutex
 };

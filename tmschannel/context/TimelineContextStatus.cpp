@@ -312,11 +312,18 @@ HRESULT CTimelineContext::PublishStatus(CChanAccess& access, bool force) {
     });
 }
 
-HRESULT CTimelineContext::StringToStatus(const std::string& name, VARIANT* value) {
+HRESULT CTimelineContext::StringToStatus(const std::string& name, VARIANT* value, bool offline) {
     CTmsEntryPoint trace("CTimelineContext::StringToStatus");
     const std::int32_t code = context_status::CodeOf(name);
     if (code < 0) {
         return S_FALSE;
+    }
+    // The last report would otherwise go on saying the port plays.
+    constexpr std::int32_t kPortState = 9;
+    constexpr std::int32_t kSpeed = 10;
+    constexpr std::int32_t kTriggerStatus = 18;
+    if (offline && (code == kPortState || code == kSpeed || code == kTriggerStatus)) {
+        return context_status::DefaultValue(code, value);
     }
     CCriticalSectionLock lock(m_cs);
     return StringToVariant(code, value);

@@ -5,6 +5,7 @@
 #include "server/errorlog/ErrorLog.h"
 #include "tmschannel/frame/TextCut.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -67,7 +68,21 @@ CEntryPoint::CEntryPoint()
       m_componentCode(0),
       m_chainId(0) {
     m_entryText[0] = 0;
+    m_entryStrings[0] = 0;
     m_sourceFile[0] = 0;
+}
+
+std::int64_t CEntryPoint::KeepText(const char* text) {
+    if (text == nullptr) {
+        return kNullText;
+    }
+    const std::size_t offset = m_entryStringsUsed;
+    const std::size_t room = kEntryStringsSize - offset;  // never 0: the last byte stays a NUL
+    const std::size_t length = strnlen(text, room - 1);
+    std::memcpy(m_entryStrings + offset, text, length);
+    m_entryStrings[offset + length] = 0;
+    m_entryStringsUsed = std::min(offset + length + 1, kEntryStringsSize - 1);
+    return static_cast<std::int64_t>(offset);
 }
 
 CEntryPoint::CEntryPoint(const char* format, ...) : CEntryPoint() {
@@ -224,7 +239,7 @@ const char* CEntryPoint::EntryText() const {
     if (m_entryFormat != nullptr) {
         const char* format = m_entryFormat;
         m_entryFormat = nullptr;
-        m_entryFormatter(m_entryText, kEntryTextSize, format, m_entryArgs);
+        m_entryFormatter(m_entryText, kEntryTextSize, format, m_entryArgs, m_entryStrings);
         TrimPartialUtf8(m_entryText, kEntryTextSize - 1);
     }
     return m_entryText;

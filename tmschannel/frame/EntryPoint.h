@@ -84,6 +84,9 @@ protected:
 
     // Deferred entry text: the text is read only when an operation fails, so
     // a successful call keeps the format and its arguments and never formats.
+    // Text arguments are copied at once into m_entryStrings (an argument
+    // holds its offset there): the caller's text may change or go before the
+    // trace prints, as a channel id that a configuration read replaces.
     union DeferredArg {
         std::int64_t i;
         std::uint64_t u;
@@ -91,14 +94,21 @@ protected:
         const void* p;
     };
     static constexpr std::size_t kMaxDeferredArgs = 8;
+    // Room for the copied texts: the entry text is cut at 127 characters, so
+    // no longer copy could show; twice that keeps each text's terminator.
+    static constexpr std::size_t kEntryStringsSize = 2 * kEntryTextSize;
+    static constexpr std::int64_t kNullText = -1;
     using DeferredFormatter = void (*)(char* out, std::size_t size, const char* format,
-                                       const DeferredArg* args);
+                                       const DeferredArg* args, const char* strings);
     void SetDeferredEntryText(const char* format, DeferredFormatter formatter) {
         m_entryFormat = format;
         m_entryFormatter = formatter;
         m_entryText[0] = 0;
     }
     DeferredArg* DeferredArgs() { return m_entryArgs; }
+    // Copies text (cut to the room left) and returns its offset in
+    // m_entryStrings, or kNullText for a null pointer.
+    std::int64_t KeepText(const char* text);
     void MarkLoggedWithResult(HRESULT hr) override;
 
 private:
@@ -109,6 +119,8 @@ private:
     mutable const char* m_entryFormat = nullptr;
     DeferredFormatter m_entryFormatter = nullptr;
     DeferredArg m_entryArgs[kMaxDeferredArgs];
+    char m_entryStrings[kEntryStringsSize];
+    std::size_t m_entryStringsUsed = 0;
     char m_sourceFile[kSourceFileSize];
     int m_line;
     [[maybe_unused]] int m_reserved1;  // set by the constructor, never read
@@ -122,8 +134,9 @@ private:
 };
 
 // The trace the component opens for its own operations: component code 5.
-// Its arguments are kept, not formatted, until a failure needs the text, so
-// they must outlive the trace (operation parameters and members do).
+// Its arguments are kept, not formatted, until a failure needs the text;
+// texts are copied when the trace opens, so the text printed is the one the
+// operation started with even if the caller's string has changed or gone.
 class CTmsEntryPoint : public CEntryPoint {
 public:
     template <class... Args>
@@ -143,8 +156,15 @@ private:
         return std::is_arithmetic_v<T> || std::is_pointer_v<T> || std::is_enum_v<T>;
     }
     template <class T>
-    static void Store(DeferredArg& slot, T v) {
-        if constexpr (std::is_floating_point_v<T>) {
+    static constexpr bool IsText() {
+        return std::is_pointer_v<T> &&
+               std::is_same_v<std::remove_cv_t<std::remove_pointer_t<T>>, char>;
+    }
+    template <class T>
+    void Store(DeferredArg& slot, T v) {
+        if constexpr (IsText<T>()) {
+            slot.i = KeepText(v);
+        } else if constexpr (std::is_floating_point_v<T>) {
             slot.d = v;
         } else if constexpr (std::is_pointer_v<T>) {
             slot.p = v;
@@ -157,8 +177,10 @@ private:
         }
     }
     template <class T>
-    static T Load(const DeferredArg& slot) {
-        if constexpr (std::is_floating_point_v<T>) {
+    static auto Load(const DeferredArg& slot, const char* strings) {
+        if constexpr (IsText<T>()) {
+            return slot.i == kNullText ? static_cast<const char*>(nullptr) : strings + slot.i;
+        } else if constexpr (std::is_floating_point_v<T>) {
             return static_cast<T>(slot.d);
         } else if constexpr (std::is_pointer_v<T>) {
             return static_cast<T>(const_cast<void*>(slot.p));
@@ -168,11 +190,11 @@ private:
     }
     template <class... Args, std::size_t... I>
     static void FormatWith(char* out, std::size_t size, const char* format, const DeferredArg* args,
-                           std::index_sequence<I...>) {
+                           [[maybe_unused]] const char* strings, std::index_sequence<I...>) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-security"
-        std::snprintf(out, size, format, Promote(Load<Args>(args[I]))...);
+        std::snprintf(out, size, format, Promote(Load<Args>(args[I], strings))...);
 #pragma GCC diagnostic pop
     }
     template <class T>
@@ -185,7 +207,7 @@ private:
     }
     template <class... Args>
     static void FormatDeferred(char* out, std::size_t size, const char* format,
-                               const DeferredArg* args) {
-        FormatWith<Args...>(out, size, format, args, std::index_sequence_for<Args...>{});
+                               const DeferredArg* args, const char* strings) {
+        FormatWith<Args...>(out, size, format, args, strings, std::index_sequence_for<Args...>{});
     }
 };

@@ -187,3 +187,36 @@ TEST_F(ChanAccessTest, WriterKilledHoldingTheMutexDoesNotDeadlockTheNext) {
 }
 
 }  // namespace
+
+// Regression: clearing a port after the last context was freed cleared
+// 0x1519A-0x1777C whole, and with it the channel's E-to-E, loop and
+// continuous-record bytes at 0x17664-0x1768B.
+TEST_F(ChanAccessTest, ClearPortStatusKeepsTheChannelsEeLoopAndRecordLength) {
+    CChanAccess a(1);
+    std::uint8_t* block = a.StatusBlock();
+    ASSERT_NE(block, nullptr);
+    std::memset(block + 0x15000, 0xA5, 0x18000 - 0x15000);
+    ASSERT_EQ(a.ClearPortStatus(), S_OK);
+    struct Row {
+        const char* name;
+        std::size_t begin;
+        std::size_t end;
+        bool cleared;
+    } rows[] = {
+        {"before the movie name", 0x15000, 0x1519A, false},
+        {"movie name .. position texts (30 x 32 bytes from 0x16764)", 0x1519A, 0x16B24, true},
+        {"after the position texts", 0x16B24, 0x17664, false},
+        {"E-to-E, loop, continuous record, length and its text", 0x17664, 0x1768C, false},
+        {"record words 24 and 28 (30 x 4 bytes each)", 0x1768C, 0x1777C, true},
+        {"the video region", 0x1777C, 0x18000, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::uint8_t expected = row.cleared ? 0 : 0xA5;
+        std::size_t wrong = 0;
+        for (std::size_t offset = row.begin; offset < row.end; ++offset) {
+            wrong += block[offset] != expected ? 1 : 0;
+        }
+        EXPECT_EQ(wrong, 0u);
+    }
+}
