@@ -113,4 +113,25 @@ TEST(RtsSimConfigTest, ADoctypeInTheSystemFileIsRefusedNamingFileAndLine) {
     EXPECT_TRUE(channels.empty());
 }
 
+TEST(RtsSimConfigTest, ValuesOfTheWrongTypeRefuseTheFileInsteadOfEndingTheSimulator) {
+    tmstest::TestRuntimeDir dir;
+    const std::string path = dir.Path() + "/system.xml";
+    const std::pair<const char*, const char*> rows[] = {
+        {"<Config><Channel channelIndex=\"one\" id=\"Chan1\"/></Config>", "'one'"},
+        {"<Config><Channel channelIndex=\"0\" id=\"Chan1\"><Video><VideoInputComponent "
+         "id=\"a'b\"/></Video></Channel></Config>",
+         "a'b"},
+    };
+    for (const auto& [text, says] : rows) {
+        SCOPED_TRACE(text);
+        std::ofstream(path, std::ios::trunc) << text;
+        std::vector<RtsSimChannel> channels;
+        std::string error;
+        EXPECT_FALSE(ReadRtsSimConfig(path, &channels, &error));
+        EXPECT_NE(error.find(path + ": "), std::string::npos) << error;
+        EXPECT_NE(error.find(says), std::string::npos) << error;
+        EXPECT_TRUE(channels.empty());
+    }
+}
+
 }  // namespace
