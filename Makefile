@@ -1,6 +1,10 @@
 # What ./demo.sh and ./test.sh run once make is there: `make demo` and
 # `make test`. Both install what is missing first.
 #
+# The fuzz targets share FUZZ_SECONDS: a quarter each for the RTS message
+# readers, the configuration loaders, the movie file reader and the channel
+# script reader.
+#
 # The plain build uses the system's default compiler (what cmake picks); the
 # sanitized, fuzzing and ThreadSanitizer builds use clang. Both compilers are
 # so covered with no extra build.
@@ -48,11 +52,19 @@ test-san: build-san
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	ctest --output-on-failure -j $(JOBS) --timeout 600
 	@if [ -x $(BUILD_SAN)/fuzz/rts_message_fuzz ]; then \
-	  rm -rf $(BUILD_SAN)/fuzz/corpus && mkdir -p $(BUILD_SAN)/fuzz/corpus && \
-	  $(BUILD_SAN)/fuzz/rts_fuzz_seeds $(BUILD_SAN)/fuzz/corpus && \
-	  echo "fuzzing the RTS message readers for $(FUZZ_SECONDS) s" && \
-	  ASAN_OPTIONS=detect_leaks=1 $(BUILD_SAN)/fuzz/rts_message_fuzz -max_total_time=$(FUZZ_SECONDS) \
-	    -print_final_stats=0 $(BUILD_SAN)/fuzz/corpus; \
+	  F=$(BUILD_SAN)/fuzz && rm -rf $$F/corpus $$F/corpus-config $$F/corpus-movie $$F/corpus-script && \
+	  mkdir -p $$F/corpus $$F/corpus-config $$F/corpus-movie $$F/corpus-script && \
+	  $$F/rts_fuzz_seeds $$F/corpus && \
+	  cp config/system.xml $$F/corpus-config/ && \
+	  $$F/movie_fuzz_seeds $$F/corpus-movie && \
+	  cp fuzz/seeds/channel.script $$F/corpus-script/ || exit 1; \
+	  T=$$(( $(FUZZ_SECONDS) / 4 )); [ $$T -gt 0 ] || T=1; \
+	  for t in rts_message_fuzz:corpus config_loader_fuzz:corpus-config \
+	           movie_file_fuzz:corpus-movie channel_script_fuzz:corpus-script; do \
+	    echo "fuzzing with $${t%%:*} for $$T s" && \
+	    ASAN_OPTIONS=detect_leaks=1 $$F/$${t%%:*} -max_total_time=$$T \
+	      -print_final_stats=0 $$F/$${t#*:} || exit 1; \
+	  done; \
 	fi
 
 test-tsan: build-tsan

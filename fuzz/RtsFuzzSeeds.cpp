@@ -63,9 +63,8 @@ int main(int argc, char** argv) {
     }
     {
         CMmioMsg m(kLargeMessageSize);
-        CFileStateMessageBuilder b(m, 0, 1, [&](CMmioMsg& sent) {
-            return Save(dir, "file", sent) ? S_OK : E_FAIL;
-        });
+        CFileStateMessageBuilder b(
+            m, 0, 1, [&](CMmioMsg& sent) { return Save(dir, "file", sent) ? S_OK : E_FAIL; });
         FileStateRecord f{};
         f.fileCode = 1;
         SetNarrow(f.handleName, "vol0/clip.mxf");

@@ -47,6 +47,62 @@ private:
     bool m_kept = false;
 };
 
+// The line and column of a byte offset into the parsed (UTF-8) form of the
+// text. The text itself may be UTF-16 or UTF-32; each of its code units then
+// stands for as many UTF-8 bytes as it converts to (a surrogate for two, so
+// that a pair makes four).
+void LineAndColumn(const std::string& text, pugi::xml_encoding encoding, long offset, int* line,
+                   int* column) {
+    *line = 1;
+    *column = 1;
+    size_t unit = 1;
+    bool bigEndian = false;
+    switch (encoding) {
+        case pugi::encoding_utf16_le:
+            unit = 2;
+            break;
+        case pugi::encoding_utf16_be:
+            unit = 2;
+            bigEndian = true;
+            break;
+        case pugi::encoding_utf32_le:
+            unit = 4;
+            break;
+        case pugi::encoding_utf32_be:
+            unit = 4;
+            bigEndian = true;
+            break;
+        default:
+            break;
+    }
+    long done = 0;
+    for (size_t i = 0; i + unit <= text.size() && done < offset; i += unit) {
+        std::uint32_t code = 0;
+        for (size_t b = 0; b < unit; ++b) {
+            const auto byte =
+                static_cast<unsigned char>(text[bigEndian ? i + b : i + unit - 1 - b]);
+            code = (code << 8) | byte;
+        }
+        if (unit == 1) {
+            done += 1;
+        } else if (code < 0x80) {
+            done += 1;
+        } else if (code < 0x800 || (unit == 2 && code >= 0xD800 && code < 0xE000)) {
+            done += 2;
+        } else if (code < 0x10000) {
+            done += 3;
+        } else {
+            done += 4;
+        }
+        if (code == '\n') {
+            ++*line;
+            *column = 1;
+        } else {
+            ++*column;
+        }
+    }
+}
+
 [[noreturn]] void ThrowSaveError(const std::string& path, const char* step, int err) {
     throw CXmlError("Cannot save XML to '" + path + "': " + step + " failed: " + ErrnoText(err));
 }
@@ -63,24 +119,28 @@ void CXmlDocument::Parse(const std::string& text, bool fromFile, const std::stri
     const pugi::xml_parse_result result =
         state->tree.load_buffer(text.data(), text.size(), kParseOptions,
                                 fromFile ? pugi::encoding_auto : pugi::encoding_utf8);
-    if (!result) {
-        const auto offset = static_cast<long>(result.offset);
+    auto fail = [&](const std::string& reason, long offset) {
         int line = 1;
         int column = 1;
-        for (long i = 0; i < offset && i < static_cast<long>(text.size()); ++i) {
-            if (text[static_cast<size_t>(i)] == '\n') {
-                ++line;
-                column = 1;
-            } else {
-                ++column;
-            }
-        }
-        const std::string reason = result.description();
+        LineAndColumn(text, result.encoding, offset, &line, &column);
         char where[96];
         std::snprintf(where, sizeof where, " at line %d, column %d (offset %ld)", line, column,
                       offset);
         throw CXmlError("Cannot parse " + source + ": " + reason + where, reason, offset, line,
                         column);
+    };
+    if (!result) {
+        fail(result.description(), static_cast<long>(result.offset));
+    }
+    // Nothing declared in a document type is ever expanded or fetched, so a
+    // document that declares one would be read differently here than its
+    // author meant (an entity left as "&e;" in a value): refuse it. The parser
+    // only accepts a DOCTYPE before the top element.
+    for (pugi::xml_node node = state->tree.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_doctype) {
+            fail("a document type declaration (DOCTYPE, entities) is not accepted",
+                 static_cast<long>(node.offset_debug()));
+        }
     }
     m_state = std::move(state);
 }

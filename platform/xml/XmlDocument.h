@@ -6,6 +6,8 @@
 // Parsing keeps comments, processing instructions and the declaration, and
 // drops text nodes that hold only white space (white space is not preserved).
 // Input files may be UTF-8 or UTF-16 (with a byte-order mark); text is UTF-8.
+// A document type declaration (a DTD, with or without entities) is refused as
+// a parse error: nothing it declares would be expanded or fetched.
 //
 // Thread safety: a document and every handle into it are used by one thread
 // at a time; distinct documents may be used on different threads at once.

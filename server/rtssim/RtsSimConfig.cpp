@@ -42,45 +42,54 @@ bool ReadRtsSimConfig(const std::string& path, std::vector<RtsSimChannel>* chann
         return false;
     }
     channels->clear();
-    CXmlNodeList list = doc.SelectNodes("/Config/Channel");
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const CXmlNode& node = list[i];
-        RtsSimChannel ch;
-        std::int32_t index = -1;
-        if (!node.ReadLong("@channelIndex", &index) || index < 0 || index >= kRtsMaxChannels) {
-            *error = path + ": Channel element " + std::to_string(i + 1) +
-                     " has no channelIndex from 0 to " + std::to_string(kRtsMaxChannels - 1);
-            return false;
-        }
-        for (const RtsSimChannel& other : *channels) {
-            if (other.index == index) {
-                *error = path + ": channelIndex " + std::to_string(index) + " appears twice";
+    // A value that is not of its type, or an id that breaks the XPath it is
+    // put into, refuses the file like any other fault in it.
+    try {
+        CXmlNodeList list = doc.SelectNodes("/Config/Channel");
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const CXmlNode& node = list[i];
+            RtsSimChannel ch;
+            std::int32_t index = -1;
+            if (!node.ReadLong("@channelIndex", &index) || index < 0 || index >= kRtsMaxChannels) {
+                *error = path + ": Channel element " + std::to_string(i + 1) +
+                         " has no channelIndex from 0 to " + std::to_string(kRtsMaxChannels - 1);
                 return false;
             }
+            for (const RtsSimChannel& other : *channels) {
+                if (other.index == index) {
+                    *error = path + ": channelIndex " + std::to_string(index) + " appears twice";
+                    return false;
+                }
+            }
+            ch.index = index;
+            node.ReadText("@id", &ch.id);
+            std::string input;
+            if (node.ReadText("Video/VideoInputComponent/@id", &input)) {
+                doc.ReadText("/Config/VideoInput[@id='" + input + "']/@videoInputFormat",
+                             &ch.videoFormat);
+            }
+            if (ch.videoFormat.empty()) {
+                doc.ReadText("/Config/System/SystemVideoReference/@referenceStandard",
+                             &ch.videoFormat);
+            }
+            ch.fieldsPerSecond = FieldsPerSecondOf(ch.videoFormat);
+            if (ch.fieldsPerSecond <= 0) {
+                *error = path + ": channel " + ch.id + " has no usable video format ('" +
+                         ch.videoFormat + "')";
+                return false;
+            }
+            ch.audioCount = static_cast<int>(node.SelectNodes("Audio").size());
+            if (ch.audioCount > kRtsMaxAudio) {
+                *error = path + ": channel " + ch.id + " has " + std::to_string(ch.audioCount) +
+                         " audio resources, more than " + std::to_string(kRtsMaxAudio);
+                return false;
+            }
+            channels->push_back(ch);
         }
-        ch.index = index;
-        node.ReadText("@id", &ch.id);
-        std::string input;
-        if (node.ReadText("Video/VideoInputComponent/@id", &input)) {
-            doc.ReadText("/Config/VideoInput[@id='" + input + "']/@videoInputFormat",
-                         &ch.videoFormat);
-        }
-        if (ch.videoFormat.empty()) {
-            doc.ReadText("/Config/System/SystemVideoReference/@referenceStandard", &ch.videoFormat);
-        }
-        ch.fieldsPerSecond = FieldsPerSecondOf(ch.videoFormat);
-        if (ch.fieldsPerSecond <= 0) {
-            *error = path + ": channel " + ch.id + " has no usable video format ('" +
-                     ch.videoFormat + "')";
-            return false;
-        }
-        ch.audioCount = static_cast<int>(node.SelectNodes("Audio").size());
-        if (ch.audioCount > kRtsMaxAudio) {
-            *error = path + ": channel " + ch.id + " has " + std::to_string(ch.audioCount) +
-                     " audio resources, more than " + std::to_string(kRtsMaxAudio);
-            return false;
-        }
-        channels->push_back(ch);
+    } catch (const CXmlError& e) {
+        channels->clear();
+        *error = path + ": " + e.what();
+        return false;
     }
     if (channels->empty()) {
         *error = path + ": no /Config/Channel element";

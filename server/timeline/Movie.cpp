@@ -3,6 +3,7 @@
 #include "platform/com/HResult.h"
 #include "server/timeline/MovieError.h"
 #include "server/timeline/TimecodeFormat.h"
+#include "server/timeline/VideoFormatNames.h"
 
 CMovie::CMovie(CMovieName name, CMovieFile file, MovieState state)
     : m_name(std::move(name)),
@@ -27,7 +28,22 @@ void CMovie::SetConstruction(std::int32_t flags, std::int32_t gangFlags, bool on
 }
 
 void CMovie::SetVideoFormat(const std::string& format) {
-    Change([&](MovieState& s) { s.videoFormat = format; });
+    if (!IsMovieVideoFormatName(format)) {
+        Refuse("'" + format + "' is not a video format; the formats are " +
+               MovieVideoFormatNames());
+    }
+    Change([&](MovieState& s) {
+        // The stored timecodes must stay timecodes of the new rate.
+        const CTimecodeFormat rate(format);
+        for (const std::int32_t packed : {s.startTimecode, s.endTimecode}) {
+            const std::string problem = rate.PackedProblem(packed);
+            if (!problem.empty()) {
+                Refuse("cannot change the video format to '" + format + "': the timecode " +
+                       std::to_string(packed) + " " + problem);
+            }
+        }
+        s.videoFormat = format;
+    });
 }
 
 void CMovie::SetEndTimecode(std::int32_t packed) {

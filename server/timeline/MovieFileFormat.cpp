@@ -6,7 +6,9 @@
 #include <set>
 
 #include "server/timeline/MovieError.h"
+#include "server/timeline/TimecodeFormat.h"
 #include "server/timeline/TimelineErrors.h"
+#include "server/timeline/VideoFormatNames.h"
 
 namespace {
 
@@ -82,10 +84,11 @@ public:
         std::int64_t value = 0;
         const char* end = text.data() + text.size();
         const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-        if (ec != std::errc() || ptr != end || text.empty()) {
+        const bool tooLarge = ec == std::errc::result_out_of_range && ptr == end;
+        if ((ec != std::errc() && !tooLarge) || ptr != end || text.empty()) {
             Corrupt(m_what + " attribute '" + name + "' is not a number: '" + text + "'");
         }
-        if (value < low || value > high) {
+        if (tooLarge || value < low || value > high) {
             Corrupt(m_what + " attribute '" + name + "' is " + text + ", outside " +
                     std::to_string(low) + " to " + std::to_string(high));
         }
@@ -112,6 +115,22 @@ private:
     std::string m_what;
 };
 
+// A packed timecode of the movie's rate, or the one value that means none.
+std::int32_t ReadTimecode(const CElementReader& r, const char* name,
+                          const std::string& videoFormat) {
+    const std::int32_t packed = r.Int(name);
+    if (packed < 0 && packed != kNoTimecode) {
+        Corrupt(r.What() + " attribute '" + name + "' is " + std::to_string(packed) +
+                ", neither a timecode nor " + std::to_string(kNoTimecode) + " (none)");
+    }
+    const std::string problem = CTimecodeFormat(videoFormat).PackedProblem(packed);
+    if (!problem.empty()) {
+        Corrupt(r.What() + " attribute '" + name + "' is " + std::to_string(packed) + ", which " +
+                problem);
+    }
+    return packed;
+}
+
 std::string TrackText(const TrackKey& key) {
     return "track (" + std::to_string(key.first) + ", " + std::to_string(key.second) + ")";
 }
@@ -124,9 +143,11 @@ MovieSegment ReadSegment(pugi::xml_node node, const std::string& what) {
     s.name = r.Text("name");
     s.uuid = r.Text("uuid");
     s.naturalDuration = r.Int("naturalDuration", 0);
-    s.duration = r.Int("duration", 0);
-    s.mediaIn = r.Int("mediaIn");
-    s.mediaOut = r.Int("mediaOut");
+    // Trimming only shortens a segment.
+    s.duration = r.Int("duration", 0, s.naturalDuration);
+    s.mediaIn = r.Int("mediaIn", 0);
+    // An empty media range ends just before it starts.
+    s.mediaOut = r.Int("mediaOut", std::int64_t{s.mediaIn} - 1);
     s.flags = r.Number<std::uint16_t>("flags", 0, 0xFFFF);
     s.userData = r.Number<std::uint32_t>("userData", 0, 0xFFFFFFFF);
     const std::vector<std::uint8_t> block = FromHex(r.Text("mediaData"), what + " media data");
@@ -316,10 +337,14 @@ MovieState ParseMovieFileText(const std::string& text) {
     state.nextSegmentCode = r.Number<std::uint32_t>("nextSegmentCode", 1, kLastSegmentCode + 1);
     state.assetType = r.Text("assetType");
     state.videoFormat = r.Text("videoFormat");
+    if (!IsMovieVideoFormatName(state.videoFormat)) {
+        Corrupt("<movie> attribute 'videoFormat' is '" + state.videoFormat +
+                "', not a known video format");
+    }
     state.markIn = r.Int("markIn", 0);
     state.markOut = r.Int("markOut", 0);
     state.markMode = r.Int("markMode");
-    state.maxLength = r.Int("maxLength");
+    state.maxLength = r.Int("maxLength", 0);
     state.locked = r.Bool("locked");
     state.readOnly = r.Bool("readOnly");
     state.repeat = r.Bool("repeat");
@@ -327,8 +352,8 @@ MovieState ParseMovieFileText(const std::string& text) {
     state.underConstruction = r.Bool("underConstruction");
     state.constructionFlags = r.Int("constructionFlags");
     state.gangFlags = r.Int("gangFlags");
-    state.startTimecode = r.Int("startTimecode");
-    state.endTimecode = r.Int("endTimecode");
+    state.startTimecode = ReadTimecode(r, "startTimecode", state.videoFormat);
+    state.endTimecode = ReadTimecode(r, "endTimecode", state.videoFormat);
     state.thumbnailMark = r.Int("thumbnailMark", -1);
     if (state.markIn > state.markOut) {
         Corrupt("mark in " + std::to_string(state.markIn) + " is after mark out " +

@@ -257,6 +257,14 @@ TEST_F(ChannelTest, ResourcePropertyWritesArePersistedOnTheCodec) {
         m_channel->SetResourceProperty(CBstr("video"), 0, CBstr("compression"), CVariant("Dv25")),
         HR(0x8004300F));
     EXPECT_EQ(LastErrorText(), "video property 'compression' cannot be set in this manner.");
+    // A value outside the property's set is refused, not stored as 4:3.
+    const std::string before = ConfigText();
+    EXPECT_EQ(
+        m_channel->SetResourceProperty(CBstr("video"), 0, CBstr("aspectratio"), CVariant("banana")),
+        E_INVALIDARG);
+    EXPECT_EQ(LastErrorText(),
+              "video property 'aspectratio' cannot be 'banana': the values are 16:9 and 4:3");
+    EXPECT_EQ(ConfigText(), before);
     EXPECT_EQ(m_channel->SetResourceProperty(CBstr("video"), 0, CBstr("aspectratio+defaultafd"),
                                              CVariant("16:9")),
               E_INVALIDARG)

@@ -12,7 +12,9 @@
 #include "platform/com/CoCreateInstance.h"
 #include "platform/com/ComObjectBase.h"
 #include "platform/com/ComPtr.h"
+#include "platform/kernel/RuntimeDir.h"
 #include "platform/xml/IXMLDOMDocument2.h"
+#include "server/errorlog/ErrorLog.h"
 #include "server/timeline/IMovie.h"
 #include "server/timeline/IMovieBuilder.h"
 #include "server/timeline/ITimeline.h"
@@ -20,6 +22,7 @@
 #include "tmschannel/context/FileMap.h"
 #include "tmschannel/resources/TmsResVideo.h"
 #include "tmschannel/resources/TmsResource.h"
+#include "tmschannel/resources/TmsVfs.h"
 #include "tmschannel/rts/RtsMessages.h"
 
 namespace {
@@ -348,6 +351,72 @@ TEST_F(ResourceStatesTest, SegmentsAreClippedToTheWindowAndExistingFilesOpenedFo
     EXPECT_EQ(none, nullptr);
     m_files.FreeFileCode(static_cast<std::uint16_t>(file->fileCode));
     other.FreeFileCode(static_cast<std::uint16_t>(otherFile->fileCode));
+}
+
+TEST_F(ResourceStatesTest, MediaFileFailuresReturnTheirOwnCodesAndCloseWhatWasOpened) {
+    CLoggingResource resource;
+    const std::string handles = RuntimePath("media/handles");
+    auto openHandles = [&] {
+        std::size_t n = 0;
+        std::error_code ec;
+        for (auto it = std::filesystem::directory_iterator(handles, ec);
+             !ec && it != std::filesystem::directory_iterator(); ++it) {
+            ++n;
+        }
+        return n;
+    };
+    auto segment = [](const std::string& name) {
+        MediaSegmentInfo info;
+        info.complexMediaName = name;
+        info.segmentName = "clip";
+        info.fileType = 4;
+        return info;
+    };
+    // A folder where the media file should be cannot be opened for read.
+    std::filesystem::create_directories(TmsVfs().VolumePath(0) + "/folder");
+    struct Row {
+        const char* name;
+        std::string media;
+        HRESULT expected;
+        std::string message;
+    };
+    const Row rows[] = {
+        {"cannot create", "V:/../outside", static_cast<HRESULT>(0x8004301C),
+         "Failed to create media file 'V:/../outside': err = 0x80070057"},
+        {"cannot open", "V:/folder", static_cast<HRESULT>(0x8004301B),
+         "Failed to get media file handle name on 'V:/folder': err = 0x80070002"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        MediaSegmentInfo info = segment(row.media);
+        MediaFileInfo* file = nullptr;
+        EXPECT_EQ(resource.UpdateFileState(m_files, &file, info), row.expected);
+        // The failure is logged with the component's message, the file
+        // system's own error as its value.
+        EXPECT_NE(tmstest::ReadFileText(ErrorLogPath()).find(row.message), std::string::npos);
+        EXPECT_EQ(file, nullptr);
+        EXPECT_EQ(m_files.Size(), 0u);
+    }
+
+    // Every file code taken: the handle opened for the new file is closed again.
+    CFileMap hog;
+    std::vector<std::uint16_t> taken;
+    for (std::uint16_t code = 0; hog.AllocateFileCode(&code) == S_OK;) {
+        taken.push_back(code);
+    }
+    const std::size_t before = openHandles();
+    for (const char* media : {"V:/new-record", "V:/new-record"}) {  // created, then existing
+        SCOPED_TRACE(media);
+        MediaSegmentInfo info = segment(media);
+        MediaFileInfo* file = nullptr;
+        EXPECT_TRUE(FAILED(resource.UpdateFileState(m_files, &file, info)));
+        EXPECT_EQ(file, nullptr);
+        EXPECT_EQ(m_files.Size(), 0u);
+        EXPECT_EQ(openHandles(), before);
+    }
+    for (const std::uint16_t code : taken) {
+        hog.FreeFileCode(code);
+    }
 }
 
 TEST_F(ResourceStatesTest, AVideoRecordStartingWritesItsMediaDataToTheLastSegment) {

@@ -128,6 +128,37 @@ TEST_F(VideoConfigTest, HdInputsAreAlwaysWidescreenAndDefaultAfdTextIsDecoded) {
     EXPECT_EQ(block[44], 0);
 }
 
+TEST_F(VideoConfigTest, PropertyValuesOutsideTheirSetAreRefusedListingTheValues) {
+    auto video = Video("Format525_60Hz_2To1", "Format525_60Hz_2To1",
+                       "compressionFormat=\"Dv25\" aspectRatio=\"4:3\">");
+    struct Row {
+        const char* name;
+        const char* value;
+        bool accepted;
+    };
+    const Row rows[] = {
+        {"aspectratio", "16:9", true},    {"aspectratio", "4:3", true},
+        {"aspectratio", "banana", false}, {"aspectratio", "", false},
+        {"aspectratio", "16:9 ", false},  {"aspectratio", "4:3\x01", false},
+        {"defaultafd", "1000", true},     {"defaultafd", "0101w", true},
+        {"defaultafd", "1111W", true},    {"defaultafd", "", true},
+        {"defaultafd", "banana", false},  {"defaultafd", "100", false},
+        {"defaultafd", "10002", false},   {"defaultafd", "1000wx", false},
+        {"defaultafd", "1020", false},    {"defaultafd", "0000x", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + "=" + row.value);
+        bool refresh = false;
+        // With no configuration manager a value that passes the check ends
+        // at the closed channel; one that does not never gets that far (the
+        // channel's test reads the message at the COM edge).
+        const HRESULT hr =
+            video->SetProperty(nullptr, row.name, CVariant(row.value).GetVARIANT(), true, &refresh);
+        EXPECT_EQ(hr, row.accepted ? E_UNEXPECTED : E_INVALIDARG);
+    }
+    EXPECT_EQ(Text(*video, "aspectratio"), "4:3");
+}
+
 TEST_F(VideoConfigTest, MpegMediaDataBlockByteLayout) {
     auto video = Video("Format625_50Hz_2To1", "Format625_50Hz_2To1",
                        "compressionFormat=\"Mpeg\" aspectRatio=\"16:9\"><Mpeg dataRate=\"50.0\" "

@@ -159,6 +159,43 @@ TEST_F(TmsctlRunTest, TimelinesAndContextsByCodeAndTokenThenTheStoredMovies) {
     EXPECT_NE(list.out.find("broken                   unreadable:"), std::string::npos) << list.out;
 }
 
+TEST_F(TmsctlRunTest, OutOfRangeNumbersAndControlCharactersAreRefusedNamingTheArgument) {
+    struct Row {
+        std::string script;
+        const char* says;
+    };
+    const Row rows[] = {
+        {"open 4294967296\n",
+         "line 1: open: CHANNEL-NUMBER '4294967296' is out of range (0 to 2147483647)\n"},
+        {"resprop video 4294967296 compression\n",
+         "line 1: resprop: NUMBER '4294967296' is out of range (0 to 2147483647)\n"},
+        {"sleep 99999999999999999999\n",
+         "line 1: sleep: MILLISECONDS '99999999999999999999' is out of range"},
+        {"alloc 65536\n", "line 1: timeline CODE '65536' is out of range (0 to 65535)\n"},
+        {"free 4294967296\n",
+         "line 1: context TOKEN '4294967296' is out of range (0 to 4294967295)\n"},
+        {"wait 0 idle 2147483648\n",
+         "line 1: wait: MILLISECONDS '2147483648' is out of range (-2147483648 to 2147483647)\n"},
+        {"change 0 pos=-2147483649\n", "line 1: pos '-2147483649' is out of range"},
+        {"change 0 flags=0x100000000\n", "line 1: flags '0x100000000' is out of range"},
+        {"change 0 speed=1e39\n", "line 1: speed '1e39' is out of range"},
+        {"timeline append 1 0\n", "line 1: timeline append: LENGTH '0' is out of range"},
+        {std::string("echo ok\nseek . 1\0 2\n", 20),
+         "line 2: control character 0x00 at column 9: a line holds text only\n"},
+        {"echo bell\x07\n", "line 1: control character 0x07 at column 10"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.says);
+        const RunResult r = Script(row.script);
+        EXPECT_EQ(r.exit, 2) << r.out;
+        EXPECT_NE(r.out.find(row.says), std::string::npos) << r.out;
+    }
+    // A CRLF line ending is not a control character in the line.
+    const RunResult crlf = Script("echo one\r\necho two\r\n");
+    EXPECT_EQ(crlf.exit, 0) << crlf.out;
+    EXPECT_NE(crlf.out.find(" two\n"), std::string::npos) << crlf.out;
+}
+
 }  // namespace
 
 namespace {

@@ -381,18 +381,32 @@ HRESULT CTmsResVideo::SetProperty(IConfigMgr* configMgr, const std::string& name
         if (token != kAspectRatio && token != kDefaultAfd) {
             RaiseCannotSet(trace, name);
         }
+        const std::string text = CVariant(value).ToString();
+        // Both take a closed set of values; anything else would be stored as
+        // something the operator did not ask for.
+        if (token == kAspectRatio && text != "16:9" && text != "4:3") {
+            TMS_RAISE(trace, E_INVALIDARG,
+                      "%s property '%s' cannot be '%s': the values are 16:9 and 4:3",
+                      TypeNameUtf8().c_str(), name.c_str(), text.c_str());
+        }
+        if (token == kDefaultAfd && !IsDefaultAfdText(text)) {
+            TMS_RAISE(trace, E_INVALIDARG,
+                      "%s property '%s' cannot be '%s': the values are four digits 0 or 1 "
+                      "(the AFD code, most significant first), optionally followed by w or W "
+                      "(widescreen), or empty",
+                      TypeNameUtf8().c_str(), name.c_str(), text.c_str());
+        }
         if (configMgr == nullptr) {
             TMS_RAISE(trace, E_UNEXPECTED, "%s property '%s': the channel is not open",
                       TypeNameUtf8().c_str(), name.c_str());
         }
-        const std::string text = CVariant(value).ToString();
         const CBstr path(CodecElementPath());
         auto set = [&](const char* attribute, const std::string& v) {
             TMS_CHECK_COM(trace, configMgr->SetConfigAttribute(path, attribute, CVariant(v),
                                                                persist ? 1 : 0));
         };
         if (token == kAspectRatio) {
-            set("aspectRatio", EqualsNoCase(text, "16:9") ? "16:9" : "4:3");
+            set("aspectRatio", text);
         } else if (IsSdFormat(m_inputFormat)) {
             set("defaultAfd", text);
             set("aspectRatio",
@@ -401,6 +415,21 @@ HRESULT CTmsResVideo::SetProperty(IConfigMgr* configMgr, const std::string& name
             set("defaultAfdHd", text);
         }
     });
+}
+
+bool CTmsResVideo::IsDefaultAfdText(const std::string& text) {
+    if (text.empty()) {
+        return true;
+    }
+    if (text.size() != 4 && text.size() != 5) {
+        return false;
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (text[i] != '0' && text[i] != '1') {
+            return false;
+        }
+    }
+    return text.size() == 4 || text[4] == 'w' || text[4] == 'W';
 }
 
 const char* CTmsResVideo::PixCodingName(std::uint32_t coding) {

@@ -63,6 +63,8 @@ private:
     std::string CodecElementPath() const REQUIRES(m_cs);
     void GetDefaultAfdLocked(std::uint8_t* code, bool* widescreen) REQUIRES(m_cs);
     static const char* PixCodingName(std::uint32_t coding);
+    // Four digits 0 or 1, then w or W or nothing; or empty.
+    static bool IsDefaultAfdText(const std::string& text);
 
     std::string m_inputId GUARDED_BY(m_cs) = "Unknown";
     std::string m_codecId GUARDED_BY(m_cs) = "Unknown";

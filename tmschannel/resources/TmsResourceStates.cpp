@@ -20,6 +20,28 @@ constexpr std::int32_t kNoTrack = 0x7FFFFFFF;
 constexpr DWORD kSlowCallMs = 200;
 constexpr DWORD kGenericRead = 0x80000000;
 constexpr int kHandleNameSize = 33;
+constexpr HRESULT kMediaFileHandleFailed = static_cast<HRESULT>(0x8004301B);
+constexpr HRESULT kMediaFileCreateFailed = static_cast<HRESULT>(0x8004301C);
+
+// Closes a media file handle the RTS was never given: a failure between
+// opening the file and entering it in the file map would leave it open
+// for good.
+class CMediaHandleGuard {
+public:
+    explicit CMediaHandleGuard(const char* handleName) : m_handleName(handleName) {}
+    ~CMediaHandleGuard() {
+        if (m_handleName != nullptr) {
+            TmsVfs().CloseMediaFileHandle(m_handleName);
+        }
+    }
+    CMediaHandleGuard(const CMediaHandleGuard&) = delete;
+    CMediaHandleGuard& operator=(const CMediaHandleGuard&) = delete;
+    // The file map owns the handle from here on.
+    void Release() { m_handleName = nullptr; }
+
+private:
+    const char* m_handleName;
+};
 
 // m lies within the segment as clipped to the window.
 bool Covers(const MediaSegmentInfo& segment, std::int32_t m) {
@@ -107,14 +129,25 @@ HRESULT CTmsResource::UpdateFileState(CFileMap& files, MediaFileInfo** file,
                 std::int32_t videoFormat = 0;
                 std::memcpy(&videoFormat, block + 44, sizeof videoFormat);
                 created->writeFlag = 1;
-                CheckHr(trace, TmsVfs().CreateMediaFile(name.View().data(), segment.fileType,
-                                                        created->mediaFileType, videoFormat, handle,
-                                                        sizeof handle));
+                const HRESULT hr = TmsVfs().CreateMediaFile(name.View().data(), segment.fileType,
+                                                            created->mediaFileType, videoFormat,
+                                                            handle, sizeof handle);
+                if (FAILED(hr)) {
+                    TMS_RAISE(trace, kMediaFileCreateFailed,
+                              "Failed to create media file '%s': err = 0x%x",
+                              segment.complexMediaName.c_str(), static_cast<unsigned>(hr));
+                }
             } else {
                 created->writeFlag = 0;
-                CheckHr(trace, TmsVfs().GetMediaFileHandle(name.View().data(), kGenericRead, handle,
-                                                           sizeof handle));
+                const HRESULT hr = TmsVfs().GetMediaFileHandle(name.View().data(), kGenericRead,
+                                                               handle, sizeof handle);
+                if (FAILED(hr)) {
+                    TMS_RAISE(trace, kMediaFileHandleFailed,
+                              "Failed to get media file handle name on '%s': err = 0x%x",
+                              segment.complexMediaName.c_str(), static_cast<unsigned>(hr));
+                }
             }
+            CMediaHandleGuard opened(handle);
             const DWORD took = GetTickCount() - start;
             if (took > kSlowCallMs) {
                 trace.Trace("<Slow response: %dms> %s '%s'", static_cast<int>(took),
@@ -127,6 +160,7 @@ HRESULT CTmsResource::UpdateFileState(CFileMap& files, MediaFileInfo** file,
             CheckHr(trace, files.AllocateFileCode(&code));
             created->fileCode = code;
             info = files.Enter(segment.complexMediaName, std::move(created));
+            opened.Release();
         }
         *file = info;
         segment.fileCode = static_cast<std::uint16_t>(info->fileCode);

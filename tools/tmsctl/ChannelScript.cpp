@@ -11,9 +11,11 @@
 #include "platform/com/VariantArray.h"
 #include "tmschannel/tmschannel.h"
 #include "tools/tmsctl/Commands.h"
+#include "tools/tmsctl/ScriptArgs.h"
 #include "tools/tmsctl/TimelineScript.h"
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -111,6 +113,16 @@ bool IsNumber(const std::string& s) {
     return true;
 }
 
+// A number the script has already seen to be digits, checked against the
+// range of the int it becomes.
+int IntArgument(const std::string& text, const char* argument) {
+    std::int64_t v = 0;
+    if (!ScriptInteger(text, argument, 0, INT_MAX, &v)) {
+        throw CScriptError(std::string(argument) + " '" + text + "' is not a number");
+    }
+    return static_cast<int>(v);
+}
+
 }  // namespace
 
 int RegisterServers(bool unregister) {
@@ -146,9 +158,12 @@ int RunUnregister(const Args& args) {
 }
 
 int CChannelScript::Run(std::istream& in, std::ostream& out) {
-    CComPtr<ITmsChannel> channel;
-    HRESULT hr = CoCreateInstance(CLSID_TmsChannel, nullptr, CLSCTX_INPROC_SERVER, IID_ITmsChannel,
-                                  reinterpret_cast<void**>(&channel));
+    CComPtr<ITmsChannel> channel(m_channel);
+    HRESULT hr = S_OK;
+    if (!channel) {
+        hr = CoCreateInstance(CLSID_TmsChannel, nullptr, CLSCTX_INPROC_SERVER, IID_ITmsChannel,
+                              reinterpret_cast<void**>(&channel));
+    }
     if (FAILED(hr)) {
         out << "CoCreateInstance(TmsChannel): 0x" << std::hex << static_cast<unsigned>(hr)
             << std::dec << " " << ErrorText(hr)
@@ -161,6 +176,12 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
     int number = 0;
     while (std::getline(in, line)) {
         ++number;
+        try {
+            CheckScriptLine(line);
+        } catch (const CScriptError& e) {
+            out << "line " << number << ": " << e.what() << "\n";
+            return kExitUsage;
+        }
         std::istringstream words(line);
         std::string command;
         if (!(words >> command) || command[0] == '#') {
@@ -177,94 +198,103 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
         out << "> " << line << "\n";
         CVariant value;
         bool showValue = false;
-        if (command == "open") {
-            if (a.empty() || a.size() > 2) {
-                return usage("open CHANNEL-NUMBER|CHANNEL-NAME [APPLICATION]");
-            }
-            CVariant chan = IsNumber(a[0])
-                                ? CVariant(static_cast<std::int32_t>(std::atoi(a[0].c_str())))
-                                : CVariant(a[0]);
-            hr = channel->Open(chan, CBstr("tmsctl"), CBstr(""),
-                               CBstr(a.size() > 1 ? a[1] : "tmsctl"), CBstr("tmsctl-script"));
-        } else if (command == "close") {
-            hr = channel->Close();
-        } else if (command == "ee") {
-            if (a.empty()) {
-                BOOL ee = 0;
-                hr = channel->GetEtoE(&ee);
-                value = CVariant(ee != 0);
-                showValue = true;
-            } else if (a.size() == 1 && (a[0] == "on" || a[0] == "off")) {
-                hr = channel->SetEtoE(a[0] == "on" ? TRUE : FALSE);
-            } else {
-                return usage("ee [on|off]");
-            }
-        } else if (command == "refresh") {
-            std::string hint;
-            for (const auto& w : a) {
-                hint += (hint.empty() ? "" : " ") + w;
-            }
-            hr = channel->RefreshConfig(CBstr(hint));
-        } else if (command == "resprop" || command == "resstatus") {
-            if (a.size() != 3 || !IsNumber(a[1])) {
-                return usage("resprop|resstatus TYPE NUMBER NAME[+NAME...]");
-            }
-            VARIANT* v = &value.GetVARIANT();
-            hr = command == "resprop" ? channel->GetResourceProperty(
-                                            CBstr(a[0]), std::atoi(a[1].c_str()), CBstr(a[2]), v)
-                                      : channel->GetResourceStatus(
-                                            CBstr(a[0]), std::atoi(a[1].c_str()), CBstr(a[2]), v);
-            showValue = hr == S_OK;
-        } else if (command == "setresprop") {
-            if (a.size() < 4 || a.size() > 5 || !IsNumber(a[1]) ||
-                (a.size() == 5 && a[4] != "nopersist")) {
-                return usage("setresprop TYPE NUMBER NAME VALUE [nopersist]");
-            }
-            hr = channel->SetResourcePropertyEx(CBstr(a[0]), std::atoi(a[1].c_str()), CBstr(a[2]),
-                                                CVariant(a[3]), a.size() == 5 ? FALSE : TRUE);
-        } else if (command == "caps") {
-            CComPtr<ITmsContextBroker> broker;
-            hr = channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker));
-            unsigned c1 = 0, c2 = 0;
-            if (SUCCEEDED(hr)) {
-                hr = broker->GetChannelCapabilities(&c1, &c2);
-            }
-            char text[48];
-            std::snprintf(text, sizeof text, "0x%08X 0x%08X", c1, c2);
-            value = CVariant(text);
-            showValue = SUCCEEDED(hr);
-        } else if (command == "watch") {
-            // What another process of the server sees of the channel.
-            if (a.empty() || a.size() > 2 || !IsNumber(a[0]) ||
-                (a.size() == 2 && !IsNumber(a[1]))) {
-                return usage("watch CHANNEL [SNAPSHOTS]");
-            }
-            const int count = a.size() == 2 ? std::atoi(a[1].c_str()) : 1;
-            for (int n = 0; n < count; ++n) {
-                if (n > 0) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        try {
+            if (command == "open") {
+                if (a.empty() || a.size() > 2) {
+                    return usage("open CHANNEL-NUMBER|CHANNEL-NAME [APPLICATION]");
                 }
-                out << ChannelSnapshotText(std::atoi(a[0].c_str()));
+                CVariant chan = IsNumber(a[0]) ? CVariant(static_cast<std::int32_t>(
+                                                     IntArgument(a[0], "open: CHANNEL-NUMBER")))
+                                               : CVariant(a[0]);
+                hr = channel->Open(chan, CBstr("tmsctl"), CBstr(""),
+                                   CBstr(a.size() > 1 ? a[1] : "tmsctl"), CBstr("tmsctl-script"));
+            } else if (command == "close") {
+                hr = channel->Close();
+            } else if (command == "ee") {
+                if (a.empty()) {
+                    BOOL ee = 0;
+                    hr = channel->GetEtoE(&ee);
+                    value = CVariant(ee != 0);
+                    showValue = true;
+                } else if (a.size() == 1 && (a[0] == "on" || a[0] == "off")) {
+                    hr = channel->SetEtoE(a[0] == "on" ? TRUE : FALSE);
+                } else {
+                    return usage("ee [on|off]");
+                }
+            } else if (command == "refresh") {
+                std::string hint;
+                for (const auto& w : a) {
+                    hint += (hint.empty() ? "" : " ") + w;
+                }
+                hr = channel->RefreshConfig(CBstr(hint));
+            } else if (command == "resprop" || command == "resstatus") {
+                if (a.size() != 3 || !IsNumber(a[1])) {
+                    return usage("resprop|resstatus TYPE NUMBER NAME[+NAME...]");
+                }
+                VARIANT* v = &value.GetVARIANT();
+                const int n = IntArgument(a[1], (command + ": NUMBER").c_str());
+                hr = command == "resprop"
+                         ? channel->GetResourceProperty(CBstr(a[0]), n, CBstr(a[2]), v)
+                         : channel->GetResourceStatus(CBstr(a[0]), n, CBstr(a[2]), v);
+                showValue = hr == S_OK;
+            } else if (command == "setresprop") {
+                if (a.size() < 4 || a.size() > 5 || !IsNumber(a[1]) ||
+                    (a.size() == 5 && a[4] != "nopersist")) {
+                    return usage("setresprop TYPE NUMBER NAME VALUE [nopersist]");
+                }
+                hr = channel->SetResourcePropertyEx(
+                    CBstr(a[0]), IntArgument(a[1], "setresprop: NUMBER"), CBstr(a[2]),
+                    CVariant(a[3]), a.size() == 5 ? FALSE : TRUE);
+            } else if (command == "caps") {
+                CComPtr<ITmsContextBroker> broker;
+                hr = channel->QueryInterface(IID_ITmsContextBroker,
+                                             reinterpret_cast<void**>(&broker));
+                unsigned c1 = 0, c2 = 0;
+                if (SUCCEEDED(hr)) {
+                    hr = broker->GetChannelCapabilities(&c1, &c2);
+                }
+                char text[48];
+                std::snprintf(text, sizeof text, "0x%08X 0x%08X", c1, c2);
+                value = CVariant(text);
+                showValue = SUCCEEDED(hr);
+            } else if (command == "watch") {
+                // What another process of the server sees of the channel.
+                if (a.empty() || a.size() > 2 || !IsNumber(a[0]) ||
+                    (a.size() == 2 && !IsNumber(a[1]))) {
+                    return usage("watch CHANNEL [SNAPSHOTS]");
+                }
+                const int watched = IntArgument(a[0], "watch: CHANNEL");
+                const int count = a.size() == 2 ? IntArgument(a[1], "watch: SNAPSHOTS") : 1;
+                for (int n = 0; n < count; ++n) {
+                    if (n > 0) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    }
+                    out << ChannelSnapshotText(watched);
+                }
+                continue;
+            } else if (command == "sleep") {
+                if (a.size() != 1 || !IsNumber(a[0])) {
+                    return usage("sleep MILLISECONDS");
+                }
+                std::this_thread::sleep_for(
+                    std::chrono::milliseconds(IntArgument(a[0], "sleep: MILLISECONDS")));
+                hr = S_OK;
+            } else if (command == "echo") {
+                out << line.substr(line.find("echo") + 4) << "\n";
+                continue;
+            } else if (const char* text = nullptr;
+                       timelines.Run(command, a, out, &hr, &value, &showValue, &text)) {
+                if (text != nullptr) {
+                    return usage(text);
+                }
+            } else {
+                out << "line " << number << ": unknown command '" << command
+                    << "' (open, close, ee, refresh, resprop, resstatus, setresprop, caps, "
+                    << CTimelineScript::Names() << ", sleep, echo)\n";
+                return kExitUsage;
             }
-            continue;
-        } else if (command == "sleep") {
-            if (a.size() != 1 || !IsNumber(a[0])) {
-                return usage("sleep MILLISECONDS");
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(a[0].c_str())));
-            hr = S_OK;
-        } else if (command == "echo") {
-            out << line.substr(line.find("echo") + 4) << "\n";
-            continue;
-        } else if (const char* text = nullptr;
-                   timelines.Run(command, a, out, &hr, &value, &showValue, &text)) {
-            if (text != nullptr) {
-                return usage(text);
-            }
-        } else {
-            out << "line " << number << ": unknown command '" << command
-                << "' (open, close, ee, refresh, resprop, resstatus, setresprop, caps, "
-                << CTimelineScript::Names() << ", sleep, echo)\n";
+        } catch (const CScriptError& e) {
+            out << "line " << number << ": " << e.what() << "\n";
             return kExitUsage;
         }
         char code[16];

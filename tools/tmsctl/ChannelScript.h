@@ -5,13 +5,21 @@
 
 #include <iosfwd>
 
+struct ITmsChannel;
+
 namespace tmsctl {
 
 class CChannelScript {
 public:
+    // The script drives the given channel, or a TmsChannel it creates.
+    explicit CChannelScript(ITmsChannel* channel = nullptr) : m_channel(channel) {}
+
     // 0 when every call succeeded, 1 when one failed, 2 for a bad line
     // (the script stops there).
     int Run(std::istream& in, std::ostream& out);
+
+private:
+    ITmsChannel* m_channel;  // the caller's reference keeps it alive
 };
 
 // Registers (or removes) the component and the servers it needs in the

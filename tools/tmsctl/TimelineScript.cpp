@@ -1,6 +1,8 @@
 #include "tools/tmsctl/TimelineScript.h"
 
+#include <cfloat>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,17 +12,25 @@
 #include "server/timeline/IMovie.h"
 #include "server/timeline/ITimelineControl.h"
 #include "server/timeline/TrackTypes.h"
+#include "tools/tmsctl/ScriptArgs.h"
 
 namespace tmsctl {
 namespace {
 
-bool ToLong(const std::string& s, long* value) {
-    if (s.empty()) {
+constexpr std::int64_t kInt32Min = INT32_MIN;
+constexpr std::int64_t kInt32Max = INT32_MAX;
+constexpr std::int64_t kUInt32Max = UINT32_MAX;
+
+// False when s is not a number; a number outside [low, high] throws
+// CScriptError naming the argument.
+bool ToLong(const std::string& s, long* value, const char* argument, std::int64_t low = kInt32Min,
+            std::int64_t high = kInt32Max) {
+    std::int64_t v = 0;
+    if (!ScriptInteger(s, argument, low, high, &v)) {
         return false;
     }
-    char* end = nullptr;
-    *value = std::strtol(s.c_str(), &end, 0);
-    return *end == '\0';
+    *value = static_cast<long>(v);
+    return true;
 }
 
 const char* const kPortStateNames[] = {"idle", "cue", "play", "cuerecord", "record"};
@@ -33,7 +43,7 @@ bool PortState(const std::string& s, long* state) {
             return true;
         }
     }
-    return ToLong(s, state) && *state >= 0 && *state <= 4;
+    return ToLong(s, state, "port state", 0, 4);
 }
 
 std::string Hex(std::uint32_t v) {
@@ -54,7 +64,7 @@ bool CTimelineScript::Code(const std::string& text, std::uint16_t* code) const {
         return m_lastCode != 0;
     }
     long v = 0;
-    if (!ToLong(text, &v) || v < 0 || v > 0xFFFF) {
+    if (!ToLong(text, &v, "timeline CODE", 0, 0xFFFF)) {
         return false;
     }
     *code = static_cast<std::uint16_t>(v);
@@ -67,7 +77,7 @@ bool CTimelineScript::Token(const std::string& text, std::uint32_t* token) const
         return true;
     }
     long v = 0;
-    if (!ToLong(text, &v) || v < 0) {
+    if (!ToLong(text, &v, "context TOKEN", 0, kUInt32Max)) {
         return false;
     }
     *token = static_cast<std::uint32_t>(v);
@@ -122,7 +132,7 @@ bool CTimelineScript::Run(const std::string& command, const std::vector<std::str
         long state = 0;
         long timeout = 0;
         if (a.size() != 3 || !Token(a[0], &token) || !PortState(a[1], &state) ||
-            !ToLong(a[2], &timeout)) {
+            !ToLong(a[2], &timeout, "wait: MILLISECONDS")) {
             *usage = "wait TOKEN|. idle|cue|play|cuerecord|record|0-4 MILLISECONDS";
             return true;
         }
@@ -226,16 +236,15 @@ HRESULT CTimelineScript::Change(std::uint32_t token, const std::vector<std::stri
         const std::string key = f.substr(0, eq);
         const std::string value = eq == std::string::npos ? "" : f.substr(eq + 1);
         long number = 0;
-        char* end = nullptr;
-        const double real = std::strtod(value.c_str(), &end);
-        const bool isReal = !value.empty() && *end == '\0';
+        const char* const name = key.c_str();
         if (key == "state" && PortState(value, &number)) {
             flags |= 0x0004;
             put(32, static_cast<std::uint32_t>(number));
-        } else if (key == "pos" && ToLong(value, &number)) {
+        } else if (key == "pos" && ToLong(value, &number, name)) {
             flags |= 0x0008;
             put(48, static_cast<std::uint32_t>(number));
-        } else if (key == "speed" && isReal) {
+        } else if (double real = 0;
+                   key == "speed" && ScriptReal(value, name, -FLT_MAX, FLT_MAX, &real)) {
             const float speed = static_cast<float>(real);
             std::uint32_t bits = 0;
             std::memcpy(&bits, &speed, sizeof bits);
@@ -251,19 +260,19 @@ HRESULT CTimelineScript::Change(std::uint32_t token, const std::vector<std::stri
                 *usage = "change: trigger=none|asap|manual|follow|now";
                 return S_OK;
             }
-        } else if (key == "start" && ToLong(value, &number)) {
+        } else if (key == "start" && ToLong(value, &number, name)) {
             flags |= 0x200000;
             put(88, static_cast<std::uint32_t>(number));
-        } else if (key == "end" && (value == "max" || ToLong(value, &number))) {
+        } else if (key == "end" && (value == "max" || ToLong(value, &number, name))) {
             flags |= 0x400000;
             put(92, value == "max" ? 0x7FFFFFFFu : static_cast<std::uint32_t>(number));
-        } else if (key == "length" && ToLong(value, &number)) {
+        } else if (key == "length" && ToLong(value, &number, name)) {
             length = static_cast<std::int32_t>(number);
         } else if (key == "stop" && value.empty()) {
             flags |= 0x10000;
         } else if (key == "purge" && value.empty()) {
             flags |= 0x0400;
-        } else if (key == "flags" && ToLong(value, &number)) {
+        } else if (key == "flags" && ToLong(value, &number, name, 0, kUInt32Max)) {
             flags |= static_cast<std::uint32_t>(number);
         } else {
             *usage =
@@ -293,7 +302,7 @@ HRESULT CTimelineScript::Timeline(const std::vector<std::string>& a, std::ostrea
         long length = 0;
         bool populate = false;
         if (verb == "create") {
-            if (a.size() >= 5 && !ToLong(a[4], &length)) {
+            if (a.size() >= 5 && !ToLong(a[4], &length, "timeline create: LENGTH")) {
                 *usage = "timeline create DATASET GROUP MOVIE [LENGTH [populate]]";
                 return S_OK;
             }
@@ -331,8 +340,9 @@ HRESULT CTimelineScript::Timeline(const std::vector<std::string>& a, std::ostrea
     }
     long start = 0;
     long length = 0;
-    if (verb == "extend" && a.size() == 4 && Code(a[1], &code) && ToLong(a[2], &start) &&
-        ToLong(a[3], &length)) {
+    if (verb == "extend" && a.size() == 4 && Code(a[1], &code) &&
+        ToLong(a[2], &start, "timeline extend: START") &&
+        ToLong(a[3], &length, "timeline extend: LENGTH")) {
         const auto found = m_timelines.find(code);
         if (found == m_timelines.end()) {
             out << "  no timeline " << code << " was created or opened by this script\n";
@@ -342,7 +352,8 @@ HRESULT CTimelineScript::Timeline(const std::vector<std::string>& a, std::ostrea
                                          static_cast<int>(length));
     }
     const bool showing = verb == "show" && a.size() == 2;
-    const bool append = verb == "append" && a.size() == 3 && ToLong(a[2], &length) && length > 0;
+    const bool append = verb == "append" && a.size() == 3 &&
+                        ToLong(a[2], &length, "timeline append: LENGTH", 1, kInt32Max);
     if ((showing || append) && Code(a[1], &code)) {
         const auto found = m_timelines.find(code);
         if (found == m_timelines.end()) {

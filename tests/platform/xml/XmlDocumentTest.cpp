@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -171,6 +172,68 @@ TEST(XmlDocumentTest, MalformedInputAndXPathAreReportedWithWhereAndWhat) {
               std::string::npos);
     EXPECT_NE(ErrorOf([&] { doc.Load("/nonexistent/config.xml"); }).find("/nonexistent/config.xml"),
               std::string::npos);
+}
+
+TEST(XmlDocumentTest, DoctypeAndEntityDeclarationsAreRefusedWithTheirLine) {
+    tmstest::TestRuntimeDir dir;
+    struct Row {
+        const char* name;
+        std::string text;
+        int line;
+    };
+    const std::vector<Row> rows = {
+        {"external entity",
+         "<?xml version=\"1.0\"?>\n<!DOCTYPE Config [<!ENTITY e SYSTEM "
+         "\"file:///etc/passwd\">]>\n<Config><Codec format=\"&e;\"/></Config>",
+         2},
+        {"nested internal entities",
+         "<!-- system configuration -->\n\n<!DOCTYPE Config [\n <!ENTITY a \"x\">\n"
+         " <!ENTITY b \"&a;&a;&a;\">]>\n<Config>&b;</Config>",
+         3},
+        {"external DTD", "<!DOCTYPE Config SYSTEM \"config.dtd\"><Config/>", 1},
+        {"empty internal subset", "<!DOCTYPE Config []>\n<Config/>", 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CXmlDocument doc = Loaded();
+        try {
+            doc.LoadXml(row.text);
+            FAIL() << "accepted a document type declaration";
+        } catch (const CXmlError& e) {
+            EXPECT_EQ(e.Line(), row.line);
+            EXPECT_NE(e.Reason().find("DOCTYPE"), std::string::npos) << e.Reason();
+        }
+        EXPECT_EQ(doc.Xml(), kConfig);  // the old content stays
+
+        const std::string path = dir.Path() + "/system.xml";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << row.text;
+        const std::string error = ErrorOf([&] { doc.Load(path); });
+        EXPECT_NE(error.find("'" + path + "'"), std::string::npos) << error;
+        EXPECT_NE(error.find("at line " + std::to_string(row.line)), std::string::npos) << error;
+    }
+
+    // A UTF-16 file counts its lines in characters, not bytes.
+    const std::string utf8 =
+        "<?xml version=\"1.0\"?>\n<!-- \xC3\xA9t\xC3\xA9 -->\n"
+        "<!DOCTYPE Config [<!ENTITY e \"v\">]>\n<Config/>";
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == 0xC3) {
+            continue;  // the two accented letters are U+00E9 only
+        }
+        utf16.push_back(static_cast<char>(byte == 0xA9 ? 0xE9 : byte));
+        utf16.push_back('\0');
+    }
+    const std::string path = dir.Path() + "/utf16.xml";
+    std::ofstream(path, std::ios::binary) << utf16;
+    CXmlDocument doc;
+    try {
+        doc.Load(path);
+        FAIL() << "accepted a document type declaration in UTF-16";
+    } catch (const CXmlError& e) {
+        EXPECT_EQ(e.Line(), 3) << e.what();
+    }
 }
 
 TEST(XmlDocumentTest, SaveReplacesTheFileAtomically) {

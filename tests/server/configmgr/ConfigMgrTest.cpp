@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -181,6 +182,41 @@ TEST_F(ConfigMgrTest, FailuresNameWhatWasWrong) {
     EXPECT_TRUE(FAILED(Set("//Channel", "loop", Long(1))));
     EXPECT_EQ(tmstest::ReadFileText(SystemConfigPath()),
               "<Config>\n  <Channel id='x'>\n</Config>\n");  // never rewritten
+}
+
+TEST_F(ConfigMgrTest, ADoctypeInTheSystemFileIsRefusedNamingFileAndLine) {
+    VARIANT first;
+    CComPtr<IXMLDOMDocument2> sample = NewDocument(&first);
+    ASSERT_EQ(m_mgr->LoadSystemConfig(&first), S_OK);  // puts the sample file in place
+    const std::string original = tmstest::ReadFileText(SystemConfigPath());
+    const std::string declarations[] = {
+        "<!DOCTYPE Config [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>",
+        "<!DOCTYPE Config [<!ENTITY a \"x\"><!ENTITY b \"&a;&a;&a;\">]>",
+    };
+    for (const std::string& declaration : declarations) {
+        SCOPED_TRACE(declaration);
+        std::string text = original;
+        const std::size_t top = text.find("<Config");
+        ASSERT_NE(top, std::string::npos);
+        const int line =
+            1 + static_cast<int>(std::count(text.begin(),
+                                            text.begin() + static_cast<std::ptrdiff_t>(top), '\n'));
+        text.insert(top, declaration + "\n");
+        std::ofstream(SystemConfigPath(), std::ios::trunc) << text;
+        VARIANT v;
+        CComPtr<IXMLDOMDocument2> doc = NewDocument(&v);
+        EXPECT_TRUE(FAILED(m_mgr->LoadSystemConfig(&v)));
+        const std::string error = LastErrorText();
+        EXPECT_NE(error.find(SystemConfigPath() + ":" + std::to_string(line) + ":"),
+                  std::string::npos)
+            << error;
+        EXPECT_NE(error.find("DOCTYPE"), std::string::npos) << error;
+        Bstr app("a"), uuid("u");
+        EXPECT_TRUE(FAILED(m_mgr->LoadChannelConfigByIndex(0, app.b, uuid.b, &v)));
+        // A file nobody can read is never written over.
+        EXPECT_TRUE(FAILED(Set("//Channel[@id='Chan1']", "loop", Long(1))));
+        EXPECT_EQ(tmstest::ReadFileText(SystemConfigPath()), text);
+    }
 }
 
 TEST_F(ConfigMgrTest, ValuesAreWrittenAsTextAndSurviveAReload) {

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "server/rtssim/RtsChannelModel.h"
 #include "server/rtssim/RtsSimConfig.h"
+#include "tests/support/TestRuntimeDir.h"
 
 namespace {
 
@@ -92,6 +95,42 @@ TEST(RtsSimConfigTest, FieldRatesFromFormatNames) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_NEAR(FieldsPerSecondOf(c.name), c.fields, 1e-6);
+    }
+}
+
+TEST(RtsSimConfigTest, ADoctypeInTheSystemFileIsRefusedNamingFileAndLine) {
+    tmstest::TestRuntimeDir dir;
+    const std::string path = dir.Path() + "/system.xml";
+    std::ofstream(path) << "<?xml version=\"1.0\"?>\n<!DOCTYPE Config [<!ENTITY e SYSTEM "
+                           "\"file:///etc/passwd\">]>\n<Config><Channel channelIndex=\"0\" "
+                           "id=\"&e;\"/></Config>\n";
+    std::vector<RtsSimChannel> channels;
+    std::string error;
+    EXPECT_FALSE(ReadRtsSimConfig(path, &channels, &error));
+    EXPECT_NE(error.find(path), std::string::npos) << error;
+    EXPECT_NE(error.find("DOCTYPE"), std::string::npos) << error;
+    EXPECT_NE(error.find("at line 2"), std::string::npos) << error;
+    EXPECT_TRUE(channels.empty());
+}
+
+TEST(RtsSimConfigTest, ValuesOfTheWrongTypeRefuseTheFileInsteadOfEndingTheSimulator) {
+    tmstest::TestRuntimeDir dir;
+    const std::string path = dir.Path() + "/system.xml";
+    const std::pair<const char*, const char*> rows[] = {
+        {"<Config><Channel channelIndex=\"one\" id=\"Chan1\"/></Config>", "'one'"},
+        {"<Config><Channel channelIndex=\"0\" id=\"Chan1\"><Video><VideoInputComponent "
+         "id=\"a'b\"/></Video></Channel></Config>",
+         "a'b"},
+    };
+    for (const auto& [text, says] : rows) {
+        SCOPED_TRACE(text);
+        std::ofstream(path, std::ios::trunc) << text;
+        std::vector<RtsSimChannel> channels;
+        std::string error;
+        EXPECT_FALSE(ReadRtsSimConfig(path, &channels, &error));
+        EXPECT_NE(error.find(path + ": "), std::string::npos) << error;
+        EXPECT_NE(error.find(says), std::string::npos) << error;
+        EXPECT_TRUE(channels.empty());
     }
 }
 

@@ -167,6 +167,80 @@ TEST_F(TimelineStorageTest, DamagedFilesAreRefusedNamingTheFileAndNotLoadedHalf)
     EXPECT_EQ(IntProperty(whole, "length"), 150);
 }
 
+TEST_F(TimelineStorageTest, UnknownVideoFormatsAndNumbersOutOfRangeAreRefusedAsCorrupt) {
+    CComPtr<IMovie> movie = Create("ranges");
+    Bstr format("Format625_50Hz_2To1");
+    ASSERT_EQ(movie->SetVideoFormat(format.b), S_OK);
+    ASSERT_EQ(movie->SetEndTimecode(0x01020304), S_OK);  // 01:02:03:04
+    Append(movie, 2, 0, 100, 2);
+    Append(movie, 2, 0, 50, 2);
+    movie = nullptr;
+    const std::string path = MoviePath("ranges");
+    const std::string good = tmstest::ReadFileText(path);
+
+    const auto replace = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        const std::size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* says;
+    } cases[] = {
+        {"unknown video format", replace("\"Format625_50Hz_2To1\"", "\"Format9999\""),
+         "'videoFormat' is 'Format9999'"},
+        {"negative max length", replace("maxLength=\"0\"", "maxLength=\"-1\""),
+         "'maxLength' is -1, outside 0"},
+        {"mark out overflows", replace("markOut=\"0\"", "markOut=\"4294967296\""),
+         "'markOut' is 4294967296, outside 0 to 2147483647"},
+        {"number past 64 bits", replace("duration=\"50\"", "duration=\"99999999999999999999\""),
+         "'duration' is 99999999999999999999, outside 0 to 50"},
+        {"negative duration", replace(" duration=\"50\"", " duration=\"-50\""),
+         "'duration' is -50, outside 0 to 50"},
+        {"duration past the natural one", replace(" duration=\"50\"", " duration=\"51\""),
+         "'duration' is 51, outside 0 to 50"},
+        {"negative media in", replace("mediaIn=\"0\"", "mediaIn=\"-3\""),
+         "'mediaIn' is -3, outside 0"},
+        {"media out before media in", replace("mediaOut=\"49\"", "mediaOut=\"-7\""),
+         "'mediaOut' is -7, outside -1"},
+        {"segments past the last position",
+         replace("naturalDuration=\"100\" duration=\"100\"",
+                 "naturalDuration=\"2147483600\" duration=\"2147483600\""),
+         "ends past the last position"},
+        {"timecode frames past the rate", replace("\"16909060\"", "\"16909081\""),
+         "has frames above 24"},
+        {"negative timecode other than none", replace("\"16909060\"", "\"-5\""),
+         "neither a timecode nor"},
+        {"timecode hours past 23", replace("\"16909060\"", "\"402653184\""), "has hours above 23"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(path, c.text);
+        unsigned short code = 0;
+        CComPtr<IMovie> none;
+        EXPECT_EQ(OpenHr(m_builder, "ranges", &code, &none), TIMELINE_E_MOVIE_CORRUPT);
+        EXPECT_EQ(static_cast<unsigned>(TIMELINE_E_MOVIE_CORRUPT), 0x80070570u);
+        const std::string error = LastError();
+        EXPECT_NE(error.find("Movie file '" + path + "' is corrupt: "), std::string::npos) << error;
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        EXPECT_FALSE(none);
+    }
+    WriteFile(path, good);
+    CComPtr<IMovie> whole = Open("ranges");
+    EXPECT_EQ(TextProperty(whole, "videoFormat"), "Format625_50Hz_2To1");
+
+    // What could not be read back is not stored in the first place.
+    Bstr unknown("Format9999"), ntsc("Format525_60Hz_2To1");
+    EXPECT_EQ(whole->SetVideoFormat(unknown.b), E_INVALIDARG);
+    EXPECT_NE(LastError().find("'Format9999' is not a video format"), std::string::npos);
+    ASSERT_EQ(whole->SetVideoFormat(ntsc.b), S_OK);
+    ASSERT_EQ(whole->SetEndTimecode(0x0102031D), S_OK);  // frame 29: a 30-frame timecode
+    EXPECT_EQ(whole->SetVideoFormat(format.b), E_INVALIDARG);
+    EXPECT_EQ(TextProperty(whole, "videoFormat"), "Format525_60Hz_2To1");
+}
+
 // Fails the n-th disk call with EIO; counts them.
 class CCountdownDisk : public IMovieDisk {
 public:
