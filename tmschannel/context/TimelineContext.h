@@ -227,6 +227,7 @@ private:
     HRESULT WritePortContext(rts::PortContextRecord* ctx);
     void HandlePortStateChange(CEntryPoint& trace, std::int32_t moviePosition,
                                std::int32_t oldState, std::int32_t newState);
+    // Fields in one second of the context's timecode format.
     std::int32_t FieldsPerSecond() const;
     // The status pass's figures; under m_statusCs.
     void SaveStatus(std::uint16_t cycle, std::uint32_t tick, const TmsPortContextStatus& rts);

@@ -57,9 +57,10 @@ bool Recording(std::int32_t state) {
 }  // namespace
 
 std::int32_t CTimelineContext::FieldsPerSecond() const {
-    const std::int32_t format = m_owner.VideoFormat();
-    const std::int32_t perSecond = tmsvideo::FrameRate(format) * tmsvideo::FieldsPerFrame(format);
-    return perSecond > 0 ? perSecond : 60;
+    // A second as the timecode of the format counts it: an interlaced
+    // format's frame rate already counts fields, so rate times fields per
+    // frame would be two seconds.
+    return m_latency.oneSecond > 0 ? m_latency.oneSecond : 60;
 }
 
 bool CTimelineContext::LimitChangePurges() const {
