@@ -274,21 +274,29 @@ TEST(StatusScheduleTest, CycleNumbersWrapToOne) {
     }
 }
 
+// The schedule's clock, stepped by the test: a loaded machine cannot
+// oversleep it past a deadline.
+CStatusSchedule::Clock::time_point g_scheduleNow{std::chrono::seconds(1000)};
+
 TEST(StatusScheduleTest, DeadlinesStayOnTheGridAfterALateCycle) {
-    CStatusSchedule schedule(std::chrono::milliseconds(5));
+    using std::chrono::milliseconds;
+    CStatusSchedule schedule(milliseconds(5), [] { return g_scheduleNow; });
     schedule.Start();
     const auto first = schedule.Deadline();
-    std::this_thread::sleep_until(first);
+    EXPECT_EQ(first, g_scheduleNow + milliseconds(5));
+    EXPECT_EQ(schedule.Remaining(), milliseconds(5));
+    g_scheduleNow = first + std::chrono::microseconds(300);
     schedule.Begin();
-    EXPECT_EQ(schedule.Deadline(), first + std::chrono::milliseconds(5));
-    // A cycle three periods late skips the deadlines it missed, and the
-    // next one stays on the grid of the first.
-    std::this_thread::sleep_until(schedule.Deadline() + std::chrono::milliseconds(12));
+    EXPECT_EQ(schedule.Deadline(), first + milliseconds(5));
+    EXPECT_EQ(schedule.MaxLatenessUs(), 300);
+    // A cycle begun 12 ms after its deadline (at first + 17) skips the
+    // deadline it missed by more than a period (first + 10) and keeps the
+    // grid of the first: the next cycle is due at first + 15, at once.
+    g_scheduleNow = schedule.Deadline() + milliseconds(12);
     schedule.Begin();
-    const auto offset = (schedule.Deadline() - first) % std::chrono::milliseconds(5);
-    EXPECT_EQ(offset.count(), 0);
-    EXPECT_GT(schedule.Deadline(), CStatusSchedule::Clock::now() - std::chrono::milliseconds(5));
-    EXPECT_GE(schedule.MaxLatenessUs(), 12000);
+    EXPECT_EQ(schedule.Deadline(), first + milliseconds(15));
+    EXPECT_EQ(schedule.Remaining(), milliseconds(0));
+    EXPECT_EQ(schedule.MaxLatenessUs(), 12000);
     EXPECT_EQ(schedule.Cycles(), 2u);
 }
 

@@ -17,7 +17,10 @@ class CStatusSchedule {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit CStatusSchedule(std::chrono::microseconds period) : m_period(period) {}
+    // now is the clock's reading; a test steps its own instead.
+    using NowFn = Clock::time_point (*)();
+    explicit CStatusSchedule(std::chrono::microseconds period, NowFn now = &Clock::now)
+        : m_period(period), m_now(now) {}
 
     // Cycle numbers run 1 to 65535 and wrap to 1: 0 is never a cycle.
     static std::uint16_t NextCycle(std::uint16_t cycle) {
@@ -26,7 +29,7 @@ public:
 
     // Starts counting from now.
     void Start() {
-        m_next = Clock::now() + m_period;
+        m_next = m_now() + m_period;
         m_first = m_next;
         m_cycles = 0;
         m_maxLateUs = 0;
@@ -35,7 +38,7 @@ public:
     // Time left until the next deadline (zero when it has passed).
     std::chrono::microseconds Remaining() const {
         const auto left =
-            std::chrono::duration_cast<std::chrono::microseconds>(m_next - Clock::now());
+            std::chrono::duration_cast<std::chrono::microseconds>(m_next - m_now());
         return left.count() > 0 ? left : std::chrono::microseconds(0);
     }
     Clock::time_point Deadline() const { return m_next; }
@@ -43,7 +46,7 @@ public:
     // moves to the next deadline. Deadlines missed by more than a period
     // are skipped, not caught up in a burst.
     void Begin() {
-        const auto now = Clock::now();
+        const auto now = m_now();
         const auto late = std::chrono::duration_cast<std::chrono::microseconds>(now - m_next);
         const std::int64_t lateUs = late.count() > 0 ? late.count() : 0;
         if (lateUs > m_maxLateUs) {
@@ -75,6 +78,7 @@ public:
 
 private:
     const std::chrono::microseconds m_period;
+    const NowFn m_now;
     Clock::time_point m_next{};
     std::atomic<Clock::time_point> m_first{};
     std::atomic<Clock::time_point> m_last{};
