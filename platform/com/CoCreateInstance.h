@@ -5,7 +5,9 @@
 //
 // Each server library is loaded once per process (RTLD_NOW | RTLD_LOCAL) and
 // stays loaded until CoFreeUnusedLibraries finds that its DllCanUnloadNow
-// answers S_OK.
+// answers S_OK. It is then closed; the system's libraries, built for the
+// static TLS block, stay mapped after that (the loader never unmaps such a
+// library), and a later activation finds them as they were left.
 //
 // Failures return the HRESULT and leave a message for the calling thread
 // (GetErrorInfo): the registry's message, or the loader's text when a library
