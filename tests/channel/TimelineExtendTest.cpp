@@ -19,7 +19,11 @@
 
 namespace {
 
+constexpr long kAudio = 2;
 constexpr long kMpegSd = 4;
+constexpr long kTimecode = 3;
+constexpr long kAncData = 9;
+constexpr long kPadVideo = 10;
 
 // The segments of a track, first to last ("" when it has none).
 std::string Shape(IMovie* movie, long type, long track) {
@@ -60,6 +64,25 @@ Marks MarksOf(IMovie* movie) {
         return {};
     }
     return {v[0].ToInt32(), v[1].ToInt32(), v[2].ToInt32()};
+}
+
+// A track of the given shape, built segment by segment; "" leaves an
+// existing track with no segment.
+void Build(IMovie* movie, long type, long track, const std::string& shape) {
+    unsigned short code = 0;
+    if (shape.empty()) {
+        ASSERT_EQ(movie->AppendSegment(type, track, 0, 10, 0, nullptr, &code), S_OK);
+        ASSERT_EQ(movie->RemoveSegment(type, track, code), S_OK);
+        return;
+    }
+    std::size_t at = 0;
+    while (at < shape.size()) {
+        const std::size_t space = std::min(shape.find(' ', at), shape.size());
+        const long fileType = shape[at] == 'M' ? type : 0;
+        const long length = std::stol(shape.substr(at + 1, space - at - 1));
+        ASSERT_EQ(movie->AppendSegment(type, track, 0, length, fileType, nullptr, &code), S_OK);
+        at = space + 1;
+    }
 }
 
 }  // namespace
@@ -158,4 +181,94 @@ TEST_F(TimelineExtendTest, ACrashedMovieIsRepairedBeforeTheStartIsApplied) {
     EXPECT_EQ(m.in, 0);
     EXPECT_EQ(m.out, 60);
     EXPECT_EQ(m.maxLength, 70);
+}
+
+// Chan2 records on no audio, timecode or ancillary-data track, so every
+// such track of the movie is one it pads. The record track ends at 170 after
+// a start of 130 and a length of 40, and at 140 after a start of 0: every
+// other track ends there too, in whatever its last segment was (a start
+// past it first pads to the start, then to the end).
+TEST_F(TimelineExtendTest, OtherTracksLeftShortOfTheRecordArePaddedLevel) {
+    struct Case {
+        const char* name;
+        std::int32_t start;
+        long type;
+        const char* before;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"media short of the start", 130, kAudio, "M100", "M100 P30 P40"},
+        {"media past the start", 130, kAudio, "M160", "M130 P40"},
+        {"media ending on the start", 130, kAudio, "M50 M80", "M50 M80 P40"},
+        {"a pad short of the start", 130, kAudio, "P100", "P100 P30 P40"},
+        {"a pad past the start", 130, kAudio, "M20 P180", "M20 P110 P40"},
+        {"no segment", 130, kAudio, "", "P130 P40"},
+        {"timecode", 130, kTimecode, "M100", "M100 P30 P40"},
+        {"ancillary data", 130, kAncData, "M100", "M100 P30 P40"},
+        {"an empty video track", 130, kPadVideo, "P100", "P100 P30 P40"},
+        {"start 0: media", 0, kAudio, "M100", "M100 P40"},
+        {"start 0: a pad left by an earlier extension", 0, kAudio, "M60 P40", "M60 P40 P40"},
+        {"start 0: no segment", 0, kAudio, "", "P140"},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = "pads" + std::to_string(row++);
+        CComPtr<IUnknown> timeline = Recorded(name.c_str());
+        ASSERT_NE(timeline, nullptr);
+        CComPtr<IMovie> movie = MovieOf(timeline);
+        Build(movie, c.type, 0, c.before);
+        ASSERT_EQ(m_channel->ExtendTimeline(timeline, c.start, 40), S_OK) << LastErrorText();
+        EXPECT_EQ(Shape(movie, c.type, 0), c.after);
+        EXPECT_EQ(Shape(movie, kMpegSd, 0), c.start > 0 ? "M100 P30 M40" : "M100 M40");
+    }
+}
+
+TEST_F(TimelineExtendTest, ExtendingAMovieWithASecondVideoTrackPadsItOnItsOwnType) {
+    CComPtr<IUnknown> timeline = Recorded("two-video");
+    ASSERT_NE(timeline, nullptr);
+    CComPtr<IMovie> movie = MovieOf(timeline);
+    // Recorded on a channel with two video resources of the same compression.
+    Build(movie, kMpegSd, 1, "M100");
+    ASSERT_EQ(m_channel->ExtendTimeline(timeline, 130, 40), S_OK) << LastErrorText();
+    EXPECT_EQ(Shape(movie, kMpegSd, 0), "M100 P30 M40");
+    EXPECT_EQ(Shape(movie, kMpegSd, 1), "M100 P30 P40");
+    long empty = -1;
+    ASSERT_EQ(movie->GetTrackCount(kPadVideo, &empty), S_OK);
+    EXPECT_EQ(empty, 0) << "no empty video track is made up";
+}
+
+TEST_F(TimelineExtendTest, ExtendingPastTheLastPositionIsRefusedBeforeTheMovieChanges) {
+    constexpr std::int32_t kLast = 0x7fffffff;
+    struct Case {
+        const char* name;
+        std::int32_t markIn;
+        std::int32_t start, length;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"start and length", 0, kLast - 39, 40,
+         "ExtendTimeline: start 2147483608 and length 40 from mark in 0 run past the last "
+         "position"},
+        {"mark in and start", 20, kLast - 10, 0,
+         "ExtendTimeline: start 2147483637 and length 0 from mark in 20 run past the last "
+         "position"},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = "last" + std::to_string(row++);
+        CComPtr<IUnknown> timeline = Recorded(name.c_str(), c.markIn, 100);
+        ASSERT_NE(timeline, nullptr);
+        EXPECT_EQ(m_channel->ExtendTimeline(timeline, c.start, c.length), E_INVALIDARG);
+        EXPECT_EQ(LastErrorText(), c.message);
+        CComPtr<IMovie> movie = MovieOf(timeline);
+        EXPECT_EQ(Shape(movie, kMpegSd, 0), "M100");
+        EXPECT_EQ(MarksOf(movie).maxLength, 100 - c.markIn);
+    }
+    // The last position itself can be reached.
+    CComPtr<IUnknown> timeline = Recorded("last");
+    ASSERT_NE(timeline, nullptr);
+    EXPECT_EQ(m_channel->ExtendTimeline(timeline, kLast - 40, 40), S_OK) << LastErrorText();
+    EXPECT_EQ(MarksOf(MovieOf(timeline)).maxLength, kLast);
 }
