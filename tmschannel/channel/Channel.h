@@ -147,7 +147,9 @@ public:
     // The status dispatcher of GetStatus.
     HRESULT StringToStatus(std::uint32_t token, BSTR query, VARIANT* status);
     HRESULT RemoveTimeline(std::uint16_t code);
-    HRESULT AddTrackPadsAsNeeded(IMovie* movie, std::int32_t length, std::int32_t first,
+    // Pads tracks first to end - 1 of the type with an empty segment up to
+    // position where they end short of it.
+    HRESULT AddTrackPadsAsNeeded(IMovie* movie, std::int32_t position, std::int32_t first,
                                  std::int32_t end, std::int32_t trackType);
 
     // The status monitor (ChannelStatus.cpp): one thread per open channel
@@ -214,7 +216,8 @@ private:
     // Appends a record segment for every record resource with a track (a new
     // movie, an extension); the resource's media data goes with it.
     void AppendRecordSegments(CEntryPoint& trace, IMovie* movie, std::int32_t length);
-    // Brings every record track of the movie up to position.
+    // Cuts or pads every track of the movie to end at position, where an
+    // extension past mark in appends the record.
     void CutOrPadRecordTracks(CEntryPoint& trace, IMovie* movie, std::int32_t position);
     CComPtr<IMovieBuilder> MovieBuilder() const;
     // Starts CreateTimeline and OpenTimeline: clears the [out] arguments

@@ -12,7 +12,7 @@
 #include "tmschannel/context/ContextToken.h"
 #include "tmschannel/frame/ComBoundary.h"
 
-#include <cstring>
+#include <limits>
 
 namespace {
 
@@ -20,6 +20,9 @@ constexpr HRESULT kNotFound = HR(0x80045224);
 // Segment media marks: both media in and media out.
 constexpr long kMarkBoth = 3;
 constexpr long kMarkOutOnly = 2;
+// Every track type a movie holds; video tracks are numbered per type.
+constexpr long kMovieTrackTypes[] = {tmstrack::kAudio,         tmstrack::kTimecode, 4, 5, 6, 7,
+                                     tmstrack::kAncillaryData, tmstrack::kVideo};
 
 // Record resources take part in new movies and extensions.
 bool IsRecordTrack(CTmsResource& r) {
@@ -267,28 +270,21 @@ HRESULT CChannel::GetMovieBuilder(GUID* riid, void** ppvMovieBuilder) {
     });
 }
 
-HRESULT CChannel::AddTrackPadsAsNeeded(IMovie* movie, std::int32_t length, std::int32_t first,
+HRESULT CChannel::AddTrackPadsAsNeeded(IMovie* movie, std::int32_t position, std::int32_t first,
                                        std::int32_t end, std::int32_t trackType) {
     CTmsEntryPoint trace("CChannel::AddTrackPadsAsNeeded iRes %d, iMovie %d, trackType %d", first,
                          end, trackType);
     return TMS_ERROR_FRAME(trace, [&] {
+        // Padded up to the position rather than by the extension's length:
+        // a track that already ends in a pad (cut or padded to the start,
+        // or padded by an earlier extension) must still reach the new end,
+        // or the next record on it would land short of its place.
         for (std::int32_t n = first; n < end; ++n) {
-            unsigned short code = 0;
-            const HRESULT hr = movie->GetLastSegment(trackType, n, 0, -1, &code);
-            TMS_CHECK_COM(trace, hr);
-            bool pad = hr == S_FALSE;
-            if (!pad) {
-                BYTE block[tmstrack::kMediaDataSize] = {};
-                TMS_CHECK_COM(
-                    trace, movie->GetSegmentMediaData(trackType, n, code, 0, sizeof block, block));
-                std::int32_t fileType = 0;
-                std::memcpy(&fileType, block + tmstrack::kMediaDataFileTypeOffset, sizeof fileType);
-                pad = fileType != 0;
-            }
-            if (pad) {
+            const std::int32_t trackEnd = LastSegmentEnd(trace, movie, trackType, n);
+            if (trackEnd < position) {
                 unsigned short added = 0;
-                TMS_CHECK_COM(trace,
-                              movie->AppendSegment(trackType, n, 0, length, 0, nullptr, &added));
+                TMS_CHECK_COM(trace, movie->AppendSegment(trackType, n, 0, position - trackEnd, 0,
+                                                          nullptr, &added));
             }
         }
     });
@@ -306,9 +302,7 @@ void CChannel::AppendRecordSegments(CEntryPoint& trace, IMovie* movie, std::int3
 }
 
 void CChannel::CutOrPadRecordTracks(CEntryPoint& trace, IMovie* movie, std::int32_t position) {
-    static constexpr long kTypes[] = {tmstrack::kAudio,         tmstrack::kTimecode, 4, 5, 6, 7,
-                                      tmstrack::kAncillaryData, tmstrack::kVideo};
-    for (const long type : kTypes) {
+    for (const long type : kMovieTrackTypes) {
         long count = 0;
         TMS_CHECK_COM(trace, movie->GetTrackCount(type, &count));
         for (long n = 0; n < count; ++n) {
@@ -373,8 +367,14 @@ HRESULT CChannel::ExtendTimeline(IUnknown* pTimelineUnk, int iStartPos, int iLen
         const std::int32_t markIn = values[0].ToInt32();
         const std::int32_t markOut = values[1].ToInt32();
         std::int32_t maxLength = values[2].ToInt32();
-        const std::int32_t movieTracks[4] = {values[3].ToInt32(), values[4].ToInt32(),
-                                             values[5].ToInt32(), values[6].ToInt32()};
+        // The extension must end on a position the movie can hold; refused
+        // before anything of the movie changes.
+        if (std::int64_t{markIn} + iStartPos + iLength > std::numeric_limits<std::int32_t>::max()) {
+            TMS_RAISE(trace, E_INVALIDARG,
+                      "ExtendTimeline: start %d and length %d from mark in %d run past the last "
+                      "position",
+                      iStartPos, iLength, markIn);
+        }
         const std::int32_t at = markIn + iStartPos;
 
         if (maxLength == 0) {
@@ -416,20 +416,25 @@ HRESULT CChannel::ExtendTimeline(IUnknown* pTimelineUnk, int iStartPos, int iLen
             CutOrPadRecordTracks(trace, movie, at);
         }
         AppendRecordSegments(trace, movie, iLength);
-        std::int32_t channelTracks[4] = {};  // audio, timecode, video, ancillary data
-        for (const auto& r : Resources()) {
-            static const char* const kNames[] = {"audio", "timecode", "video", "ancillaryData"};
-            for (int i = 0; i < 4; ++i) {
-                if (EqualsNoCase(r->TypeNameUtf8(), kNames[i])) {
-                    ++channelTracks[i];
+        // The tracks the channel does not record on are padded level with
+        // the end of the movie. The channel's own tracks are (track type,
+        // resource number); tracks are counted per exact type, as the movie
+        // numbers them, so a second video track of the record's compression
+        // is padded where it is.
+        CVariant length;
+        TMS_CHECK_COM(trace, movie->GetProperty(CBstr("length"), length.GetAddress()));
+        const std::int32_t movieEnd = length.ToInt32();
+        for (const long type : kMovieTrackTypes) {
+            std::int32_t channelTracks = 0;
+            for (const auto& r : Resources()) {
+                if (r->TrackType() == type) {
+                    ++channelTracks;
                 }
             }
-        }
-        static constexpr std::int32_t kPadTypes[] = {tmstrack::kAudio, tmstrack::kTimecode,
-                                                     tmstrack::kVideo, tmstrack::kAncillaryData};
-        for (int i = 0; i < 4; ++i) {
-            CheckHr(trace, AddTrackPadsAsNeeded(movie, iLength, channelTracks[i], movieTracks[i],
-                                                kPadTypes[i]));
+            long movieTracks = 0;
+            TMS_CHECK_COM(trace, movie->GetTrackCount(type, &movieTracks));
+            CheckHr(trace, AddTrackPadsAsNeeded(movie, movieEnd, channelTracks,
+                                                static_cast<std::int32_t>(movieTracks), type));
         }
         TMS_CHECK_COM(trace, control->Extend(at, at + iLength, iLength, 0));
     });
