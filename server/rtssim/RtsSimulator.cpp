@@ -1,5 +1,6 @@
 #include "server/rtssim/RtsSimulator.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,8 @@
 
 #include "platform/kernel/CriticalSectionLock.h"
 #include "platform/kernel/LocalTime.h"
+#include "platform/kernel/PrivateFiles.h"
+#include "platform/kernel/UniqueFd.h"
 #include "server/errorlog/ErrorLog.h"
 
 namespace {
@@ -199,10 +202,18 @@ void CRtsSimulator::Dump(const unsigned char* data, std::size_t size) {
         return;
     char name[32];
     std::snprintf(name, sizeof name, "/%06u.riff", ++m_dumpCount);
-    std::ofstream out(m_options.dumpDir + name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out)
-        Log(true, "cannot write " + m_options.dumpDir + name);
+    CUniqueFd fd(OpenPrivateFile(m_options.dumpDir + name, O_WRONLY | O_TRUNC));
+    std::size_t done = 0;
+    while (fd.Get() >= 0 && done < size) {
+        const ssize_t n = ::write(fd.Get(), data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done != size)
+        Log(true, "cannot write " + m_options.dumpDir + name + ": " + std::strerror(errno));
 }
 
 bool CRtsSimulator::HandleRequest(int channelIndex, const unsigned char* data, std::size_t size,
