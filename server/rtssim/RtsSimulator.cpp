@@ -12,8 +12,10 @@
 
 #include "platform/kernel/CriticalSectionLock.h"
 #include "platform/kernel/LocalTime.h"
+#include "platform/kernel/NamedObjects.h"
 #include "platform/kernel/PrivateFiles.h"
 #include "platform/kernel/UniqueFd.h"
+#include "server/appserverutil/StatusMemoryLayout.h"
 #include "server/errorlog/ErrorLog.h"
 
 namespace {
@@ -155,6 +157,11 @@ void CRtsSimulator::Stop() {
         m_clockThread.join();
     m_channels.clear();  // listeners remove their socket files
     m_shmem.Destroy();
+    // The simulator stands for the server of its runtime folder, and the
+    // server-wide status memory lives as long as the server: the channels
+    // that still map it keep their view, and the next server starts afresh.
+    UnlinkNamedObject(statusmem::kMappingName);
+    UnlinkNamedObject(statusmem::kMutexName);
     m_started = false;
     Log(false, "stopped");
 }
