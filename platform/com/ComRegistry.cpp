@@ -365,7 +365,10 @@ std::string Format(const Contents& contents) {
 void WriteContents(const std::string& path, const Contents& contents) {
     const std::string text = Format(contents);
     const std::string temp = path + ".tmp";
-    CUniqueFd fd(OpenPrivateFile(temp, O_WRONLY | O_TRUNC));
+    // A temporary file left by a writer that died goes: made anew, it is
+    // private whatever mode the old one had.
+    ::unlink(temp.c_str());
+    CUniqueFd fd(OpenPrivateFile(temp, O_WRONLY | O_EXCL));
     auto fail = [&](const char* what) {
         const int err = errno;
         ::unlink(temp.c_str());

@@ -11,6 +11,10 @@
 #include <cstring>
 #include <string>
 
+#include "platform/kernel/FileMapping.h"
+#include "platform/kernel/Handle.h"
+#include "platform/kernel/Mutex.h"
+#include "platform/kernel/NamedObjects.h"
 #include "platform/kernel/RuntimeDir.h"
 #include "tests/support/TestRuntimeDir.h"
 
@@ -93,6 +97,25 @@ TEST(PrivateFilesTest, WhatExistsKeepsItsModeAndExclusiveCreateStillFails) {
     EXPECT_EQ(errno, EEXIST);
     // A file where a folder is wanted is no folder.
     EXPECT_FALSE(MakePrivateFolders(file + "/below"));
+}
+
+// Named objects live in /dev/shm, where the umask narrowed their 0600: under
+// umask 0277 they were made 0400, and the user's next process could not open
+// them for writing.
+TEST(PrivateFilesTest, NamedObjectsWereNarrowedByTheUmask) {
+    tmstest::TestRuntimeDir dir;
+    UmaskScope umaskScope(0277);
+    CHandle mutex(CreateMutex(nullptr, FALSE, "PrivateMutex"));
+    CHandle mapping(
+        CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "PrivateMap"));
+    ASSERT_TRUE(mutex);
+    ASSERT_TRUE(mapping);
+    for (const char* name : {"PrivateMutex", "PrivateMap"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(Octal(ModeOf("/dev/shm" + RuntimeObjectName(name))), "0600");
+    }
+    // The test stands for the server here: what it made goes with it.
+    EXPECT_EQ(UnlinkAllNamedObjects(), 2u);
 }
 
 }  // namespace
