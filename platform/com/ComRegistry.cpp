@@ -1,5 +1,6 @@
 #include "platform/com/ComRegistry.h"
 #include "platform/com/CoCreateInstance.h"
+#include "platform/kernel/PrivateFiles.h"
 
 #include "platform/com/ComActivationCodes.h"
 #include "platform/com/ErrorInfo.h"
@@ -52,7 +53,7 @@ class CRegistryFileLock {
 public:
     CRegistryFileLock(const std::string& registryPath, bool exclusive) {
         const std::string lockPath = registryPath + ".lock";
-        m_fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        m_fd = OpenPrivateFile(lockPath, O_RDWR);
         if (m_fd < 0) {
             const int err = errno;
             throw RegistryError{exclusive ? REGDB_E_WRITEREGDB : REGDB_E_READREGDB,
@@ -364,7 +365,10 @@ std::string Format(const Contents& contents) {
 void WriteContents(const std::string& path, const Contents& contents) {
     const std::string text = Format(contents);
     const std::string temp = path + ".tmp";
-    CUniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    // A temporary file left by a writer that died goes: made anew, it is
+    // private whatever mode the old one had.
+    ::unlink(temp.c_str());
+    CUniqueFd fd(OpenPrivateFile(temp, O_WRONLY | O_EXCL));
     auto fail = [&](const char* what) {
         const int err = errno;
         ::unlink(temp.c_str());

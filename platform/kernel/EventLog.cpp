@@ -1,6 +1,7 @@
 #include "platform/kernel/EventLog.h"
 
 #include "platform/kernel/LocalTime.h"
+#include "platform/kernel/PrivateFiles.h"
 #include "platform/kernel/RuntimeDir.h"
 #include "platform/kernel/internal/HandleTable.h"
 
@@ -143,7 +144,7 @@ BOOL ReportEvent(HANDLE eventSource, WORD type, WORD category, DWORD eventId, vo
     line += '\n';
 
     std::string path = EventLogPath();
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = OpenPrivateFile(path, O_WRONLY | O_APPEND);
     if (fd < 0) {
         SetLastError(LastErrorFromErrno(errno));
         return FALSE;

@@ -9,6 +9,9 @@
 // folder's objects after a crash.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/kernel/WinTypes.h"
 
 // Removes the object of this name in the current runtime folder. FALSE with
@@ -17,3 +20,16 @@ BOOL UnlinkNamedObject(const char* name);
 
 // Removes every named object of the current runtime folder; returns how many.
 DWORD UnlinkAllNamedObjects();
+
+// A process that has a named object of the current runtime folder open or
+// mapped.
+struct NamedObjectUser {
+    int pid;
+    std::string program;  // its name as the kernel shows it ("tms-rtssim")
+};
+
+// Every process, this one included, that has one of the current runtime
+// folder's named objects open or mapped, in pid order; found through /proc, so
+// processes of other users (who cannot open the 0600 objects anyway) are not
+// seen. A process that opens an object after this call is not counted.
+std::vector<NamedObjectUser> NamedObjectUsers();

@@ -1,5 +1,7 @@
 #include "platform/kernel/RuntimeDir.h"
 
+#include "platform/kernel/PrivateFiles.h"
+
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,26 +13,6 @@
 #include <filesystem>
 
 namespace {
-
-// Creates path and its parents with mode 0700; true when it exists afterwards.
-bool MakeFolders(const std::string& path) {
-    if (path.empty()) {
-        return false;
-    }
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-        return S_ISDIR(st.st_mode);
-    }
-    std::size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        std::string part = path.substr(0, pos);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 std::uint64_t Fnv1a64(std::string_view text) {
     std::uint64_t h = 14695981039346656037ull;
@@ -81,7 +63,7 @@ std::string RuntimeDirText() {
 
 std::string GetRuntimeDir() {
     std::string dir = RuntimeDirText();
-    MakeFolders(dir);
+    MakePrivateFolders(dir);
     return dir;
 }
 
@@ -98,7 +80,7 @@ std::string RuntimePath(std::string_view relative) {
     }
     std::string path = GetRuntimeDir() + "/" + std::string(relative);
     std::size_t slash = path.rfind('/');
-    MakeFolders(path.substr(0, slash));
+    MakePrivateFolders(path.substr(0, slash));
     return path;
 }
 

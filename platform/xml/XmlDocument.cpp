@@ -182,7 +182,7 @@ void CXmlDocument::Save(const std::string& path) const {
     }
     const std::string& text = writer.Text();
 
-    mode_t mode = 0644;
+    mode_t mode = 0600;  // a new file is private to its user; an existing one keeps its mode
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/kernel/PrivateFiles.h"
 #include "platform/kernel/RuntimeDir.h"
 
 namespace {
@@ -71,7 +72,7 @@ bool CChannelClaim::Claim(int channelIndex, const std::string& application) {
     m_busy = false;
     m_error = 0;
     m_holder = Holder{};
-    CUniqueFd fd(::open(PathFor(channelIndex).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    CUniqueFd fd(OpenPrivateFile(PathFor(channelIndex), O_RDWR));
     if (fd.Get() < 0) {
         m_error = errno;
         return false;

@@ -13,7 +13,8 @@
 
 namespace statusmem {
 
-inline constexpr const char kMappingName[] = "StatusMemory";  // mutex: "StatusMemoryMutex"
+inline constexpr const char kMappingName[] = "StatusMemory";
+inline constexpr const char kMutexName[] = "StatusMemoryMutex";  // CSharedMemory's default
 inline constexpr int kMaxChannels = 16;
 inline constexpr std::size_t kBlockSize = 0x20000;  // the component writes up to 0x1A9AC
 inline constexpr std::size_t kMemorySize = kBlockSize * kMaxChannels;

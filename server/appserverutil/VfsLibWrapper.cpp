@@ -15,6 +15,7 @@
 #include "platform/com/ErrorInfo.h"
 #include "platform/com/Utf.h"
 #include "platform/kernel/LocalTime.h"
+#include "platform/kernel/PrivateFiles.h"
 #include "platform/kernel/RuntimeDir.h"
 #include "server/errorlog/ErrorLog.h"
 
@@ -112,7 +113,7 @@ std::string CVfsLibWrapper::VolumePath(int index) const {
         return {};
     // RuntimePath makes the folders up to "volumes"; the volume's own is made here.
     const std::string path = RuntimePath("volumes/" + FolderOf(m_volumes[index]));
-    ::mkdir(path.c_str(), 0700);
+    MakePrivateFolders(path);
     return path;
 }
 
@@ -262,9 +263,9 @@ HRESULT CVfsLibWrapper::CreateMediaFile(const char16_t* name, LONG segmentFileTy
     // Folders of the name are made as needed, inside the volume.
     for (std::size_t pos = VolumePath(0).size();
          (pos = path.find('/', pos + 1)) != std::string::npos;) {
-        ::mkdir(path.substr(0, pos).c_str(), 0700);
+        MakePrivateFolders(path.substr(0, pos));
     }
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int fd = OpenPrivateFile(path, O_WRONLY | O_EXCL);
     if (fd < 0) {
         return Fail(
             HRESULT_FROM_WIN32(errno == EEXIST ? ERROR_ALREADY_EXISTS : ERROR_ACCESS_DENIED),

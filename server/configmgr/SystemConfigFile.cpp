@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/kernel/PrivateFiles.h"
 #include "platform/kernel/RuntimeDir.h"
 
 #ifndef TMS_SAMPLE_CONFIG
@@ -61,7 +62,7 @@ std::string EnsureSystemConfig(std::string* error) {
         SetError(error, "cannot create " + temp + ": " + Errno(errno));
         return {};
     }
-    ::fchmod(fd, 0600);
+    MakePrivate(fd);
     std::size_t done = 0;
     bool ok = true;
     while (done < body.size()) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/kernel/PrivateFiles.h"
 #include "platform/xml/XmlError.h"
 #include "server/configmgr/SystemConfigFile.h"
 
@@ -19,7 +20,7 @@ class CFileLock {
 public:
     CFileLock(const std::string& path, int operation) {
         const std::string lockPath = path + ".lock";
-        m_fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        m_fd = OpenPrivateFile(lockPath, O_RDWR);
         if (m_fd < 0) {
             throw CConfigError(E_FAIL,
                                "cannot open the lock " + lockPath + ": " + std::strerror(errno));

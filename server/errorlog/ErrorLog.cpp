@@ -1,5 +1,6 @@
 #include "server/errorlog/ErrorLog.h"
 
+#include "platform/kernel/PrivateFiles.h"
 #include "platform/kernel/RuntimeDir.h"
 
 #include <fcntl.h>
@@ -133,7 +134,7 @@ bool WriteLine(const std::string& line, int level) {
                     path = ErrorLogPath();
                 } catch (...) {
                 }
-                file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+                file.fd = OpenPrivateFile(path, O_WRONLY | O_APPEND);
                 file.path = path;
             }
             if (file.fd >= 0) {

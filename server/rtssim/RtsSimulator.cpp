@@ -1,5 +1,6 @@
 #include "server/rtssim/RtsSimulator.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,10 @@
 
 #include "platform/kernel/CriticalSectionLock.h"
 #include "platform/kernel/LocalTime.h"
+#include "platform/kernel/NamedObjects.h"
+#include "platform/kernel/PrivateFiles.h"
+#include "platform/kernel/UniqueFd.h"
+#include "server/appserverutil/StatusMemoryLayout.h"
 #include "server/errorlog/ErrorLog.h"
 
 namespace {
@@ -152,6 +157,11 @@ void CRtsSimulator::Stop() {
         m_clockThread.join();
     m_channels.clear();  // listeners remove their socket files
     m_shmem.Destroy();
+    // The simulator stands for the server of its runtime folder, and the
+    // server-wide status memory lives as long as the server: the channels
+    // that still map it keep their view, and the next server starts afresh.
+    UnlinkNamedObject(statusmem::kMappingName);
+    UnlinkNamedObject(statusmem::kMutexName);
     m_started = false;
     Log(false, "stopped");
 }
@@ -199,10 +209,18 @@ void CRtsSimulator::Dump(const unsigned char* data, std::size_t size) {
         return;
     char name[32];
     std::snprintf(name, sizeof name, "/%06u.riff", ++m_dumpCount);
-    std::ofstream out(m_options.dumpDir + name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out)
-        Log(true, "cannot write " + m_options.dumpDir + name);
+    CUniqueFd fd(OpenPrivateFile(m_options.dumpDir + name, O_WRONLY | O_TRUNC));
+    std::size_t done = 0;
+    while (fd.Get() >= 0 && done < size) {
+        const ssize_t n = ::write(fd.Get(), data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done != size)
+        Log(true, "cannot write " + m_options.dumpDir + name + ": " + std::strerror(errno));
 }
 
 bool CRtsSimulator::HandleRequest(int channelIndex, const unsigned char* data, std::size_t size,

@@ -43,7 +43,8 @@ public:
     // Reads the configuration, takes the ports (failing when another
     // simulator holds them), creates the shared memory, starts the threads.
     bool Start(std::string* error);
-    // Stops the threads and removes the sockets and the shared memory.
+    // Stops the threads and removes the sockets, the RTS shared memory and
+    // the server-wide status memory of the runtime folder.
     void Stop();
 
     RtsFaults& Faults() { return m_faults; }

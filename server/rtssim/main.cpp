@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/kernel/PrivateFiles.h"
 #include "server/configmgr/SystemConfigFile.h"
 #include "server/rtssim/RtsSimulator.h"
 
@@ -76,8 +77,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    if (!options.dumpDir.empty() && ::mkdir(options.dumpDir.c_str(), 0700) != 0 &&
-        errno != EEXIST) {
+    if (!options.dumpDir.empty() && !MakePrivateFolders(options.dumpDir)) {
         std::fprintf(stderr, "tms-rtssim: cannot create %s: %s\n", options.dumpDir.c_str(),
                      std::strerror(errno));
         return 1;

@@ -6,12 +6,18 @@
 
 #include <cstdio>
 
+#include "platform/kernel/PrivateFiles.h"
+
 namespace {
 
 class CSystemMovieDisk : public IMovieDisk {
 public:
     int MakeTemp(std::string& pathTemplate) override {
-        return ::mkostemp(pathTemplate.data(), O_CLOEXEC);
+        const int fd = ::mkostemp(pathTemplate.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            MakePrivate(fd);  // mkostemp's 0600 is narrowed by the umask
+        }
+        return fd;
     }
     ssize_t Write(int fd, const void* data, std::size_t size) override {
         return ::write(fd, data, size);

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/kernel/PrivateFiles.h"
 #include "platform/kernel/UniqueFd.h"
 #include "server/timeline/MovieError.h"
 #include "server/timeline/MovieFileFormat.h"
@@ -102,10 +103,9 @@ MovieState CMovieFile::Read() const {
 
 std::string CMovieFile::WriteTemp(const std::string& text) const {
     const std::string folder = Folder(m_path);
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
-        WriteFailed("cannot create the folder '" + folder + "'", ec.value());
+    if (!MakePrivateFolders(folder)) {
+        const int err = errno;
+        WriteFailed("cannot create the folder '" + folder + "'", err);
     }
     // Lacks the .movie ending, so listings skip it.
     std::string tempPath = folder + "/.movie-write-XXXXXX";

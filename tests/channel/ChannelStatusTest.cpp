@@ -1,6 +1,8 @@
 // The status monitor of an open channel against tms-rtssim: what GetStatus
 // and the status block show follows the simulator, GPI inputs, storage, an
 // RTS that dies, and closing while the monitor runs.
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -106,14 +108,15 @@ std::string ChangedRanges(const std::vector<std::uint8_t>& before, const std::ui
     return out;
 }
 
-// The block with every ring's index word zeroed: the indexes go on moving
-// while the monitor runs, whatever it finds.
+// The block with every ring's index word and the publisher's tick zeroed:
+// they go on moving while the monitor runs, whatever it finds.
 std::vector<std::uint8_t> WithoutRingIndexes(const std::uint8_t* block) {
     std::vector<std::uint8_t> copy(block, block + statusmem::kBlockSize);
     for (const statusmem::Ring& r : statusmem::kRings) {
         std::memset(copy.data() + r.indexOffset, 0, 4);
     }
     std::memset(copy.data() + statusmem::kAudioRingIndex, 0, 4 * statusmem::kAudioRings);
+    std::memset(copy.data() + 0x15108, 0, 4);
     return copy;
 }
 
@@ -152,6 +155,10 @@ TEST_F(ChannelStatusTest, ATickThatDidNotMovePublishesNothingNew) {
     std::this_thread::sleep_for(300ms);  // fifteen cycles
     EXPECT_EQ(ChangedRanges(before, WithoutRingIndexes(access.StatusBlock()).data()), "");
     EXPECT_NE(ringIndex(), indexBefore) << "the monitor still runs";
+    // ... and says so to readers: it names its process in every cycle.
+    std::int32_t publisher = 0;
+    std::memcpy(&publisher, access.StatusBlock() + 0x15104, 4);
+    EXPECT_EQ(publisher, ::getpid());
     EXPECT_EQ(I4(m_channel, token, "position"), held);
     EXPECT_TRUE(oneCycleNumber());
 

@@ -6,6 +6,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
+#include "platform/kernel/NamedObjects.h"
 #include "platform/kernel/RuntimeDir.h"
 
 namespace tmstest {
@@ -24,6 +27,14 @@ TestRuntimeDir::TestRuntimeDir() {
 }
 
 TestRuntimeDir::~TestRuntimeDir() {
+    // Whoever stood for the server of this folder (a simulator, the fixture)
+    // has removed its named objects by now; anything left would outlive the
+    // test in /dev/shm. It fails the test, and is removed all the same.
+    ::setenv("TMS_RUNTIME_DIR", m_path.c_str(), 1);
+    for (const std::string& name : NamedObjectsLeft()) {
+        ADD_FAILURE() << "left in /dev/shm by the test: " << name;
+    }
+    UnlinkAllNamedObjects();
     if (m_hadPrevious) {
         ::setenv("TMS_RUNTIME_DIR", m_previous.c_str(), 1);
     } else {

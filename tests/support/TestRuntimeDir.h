@@ -8,7 +8,9 @@
 namespace tmstest {
 
 // Creates a fresh folder under the system temp folder, points TMS_RUNTIME_DIR
-// at it for this process, and removes it again on destruction.
+// at it for this process, and removes it again on destruction. A named object
+// of the folder still in /dev/shm at that point fails the test (and is
+// removed): the fixture must stop what it started and remove what it owns.
 class TestRuntimeDir {
 public:
     TestRuntimeDir();

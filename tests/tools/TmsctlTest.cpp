@@ -1,13 +1,21 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -18,6 +26,7 @@
 #include "server/appserverutil/ChanAccess.h"
 #include "tests/support/RtsSimProcess.h"
 #include "tests/support/TestRuntimeDir.h"
+#include "tools/tmsctl/ChannelStatusText.h"
 
 namespace {
 
@@ -107,11 +116,9 @@ protected:
         ASSERT_EQ(Tmsctl("register").exit, 0);
         ASSERT_EQ(m_sim.Start(TMS_RTSSIM, m_dir.Path()), "");
     }
-    void TearDown() override {
-        m_sim.Stop();
-        UnlinkNamedObject("StatusMemory");
-        UnlinkNamedObject("StatusMemoryMutex");
-    }
+    // The simulator stands for the server: stopping it removes the status
+    // memory that the script's channel made (TestRuntimeDir checks).
+    void TearDown() override { m_sim.Stop(); }
     RunResult Script(const std::string& text) {
         const std::string path = m_dir.Path() + "/script.txt";
         std::ofstream(path, std::ios::trunc) << text;
@@ -194,6 +201,222 @@ TEST_F(TmsctlRunTest, OutOfRangeNumbersAndControlCharactersAreRefusedNamingTheAr
     const RunResult crlf = Script("echo one\r\necho two\r\n");
     EXPECT_EQ(crlf.exit, 0) << crlf.out;
     EXPECT_NE(crlf.out.find(" two\n"), std::string::npos) << crlf.out;
+}
+
+// A channel script fed line by line through a pipe, so that the channel
+// stays open (and publishing) until the test closes the pipe or kills it.
+class ScriptProcess {
+public:
+    ScriptProcess() = default;
+    ~ScriptProcess() { Kill(); }
+    ScriptProcess(const ScriptProcess&) = delete;
+    ScriptProcess& operator=(const ScriptProcess&) = delete;
+
+    bool Start() {
+        int in[2];
+        if (::pipe(in) != 0) {
+            return false;
+        }
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(in[0], 0);
+            ::close(in[0]);
+            ::close(in[1]);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execl(TMSCTL_PATH, TMSCTL_PATH, "run", "-", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ::close(in[0]);
+        m_input = in[1];
+        return m_pid > 0;
+    }
+    bool Send(const std::string& lines) {
+        return ::write(m_input, lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
+    }
+    // Ends the script: end of input, then waits for the process.
+    int Finish() {
+        CloseInput();
+        return Wait();
+    }
+    void Kill() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            Wait();
+        }
+        CloseInput();
+    }
+    pid_t Pid() const { return m_pid; }
+
+private:
+    void CloseInput() {
+        if (m_input >= 0) {
+            ::close(m_input);
+            m_input = -1;
+        }
+    }
+    int Wait() {
+        int status = -1;
+        while (m_pid > 0 && ::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_pid = -1;
+        return status;
+    }
+    pid_t m_pid = -1;
+    int m_input = -1;
+};
+
+// Polls tmsctl watch until its text holds what is wanted (at most 30 s, so
+// that a slow machine only waits longer); the last text seen.
+std::string WatchUntil(const std::string& args, const std::string& wanted) {
+    std::string text;
+    for (int i = 0; i < 300; ++i) {
+        text = Tmsctl("watch " + args + " --once").out;
+        if (text.find(wanted) != std::string::npos) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return text;
+}
+
+// A client killed while playing left its channel's block published as live:
+// "ShuttlePlay", a frozen cycle, offline "no". The block now names its
+// publisher, a reader sees it gone, and the next open clears it.
+TEST_F(TmsctlRunTest, KilledPublisherLeftItsChannelReadingAsLive) {
+    const std::string runtime = "--runtime " + m_dir.Path();
+    ScriptProcess player;
+    ASSERT_TRUE(player.Start());
+    ASSERT_TRUE(
+        player.Send("open 1 killed\ntimeline create ds grp clip 600 populate\nalloc .\n"
+                    "cue . 0\nwait . cue 5000\nplay .\n"));
+    const std::string playing = WatchUntil("1 " + runtime, "ShuttlePlay");
+    ASSERT_NE(playing.find("ShuttlePlay"), std::string::npos) << playing;
+    const std::string publisher = "publisher process " + std::to_string(player.Pid()) + ": ";
+    EXPECT_NE(playing.find(publisher), std::string::npos) << playing;
+    // Without a channel named, the playing channel is shown, and only it.
+    const RunResult all = Tmsctl("watch --once " + runtime);
+    EXPECT_EQ(all.out.rfind("channel 1:\n", 0), 0u) << all.out;
+    EXPECT_EQ(all.out.find("channel 0"), std::string::npos) << all.out;
+
+    player.Kill();
+    const RunResult dead = Tmsctl("watch 1 --once " + runtime);
+    EXPECT_NE(dead.out.find(publisher + "publisher gone"), std::string::npos) << dead.out;
+    EXPECT_NE(dead.out.find("ShuttlePlay"), std::string::npos) << dead.out;  // what it left
+
+    ScriptProcess next;
+    ASSERT_TRUE(next.Start());
+    ASSERT_TRUE(next.Send("open 1 next\n"));
+    const std::string opened =
+        WatchUntil("1 " + runtime, "publisher process " + std::to_string(next.Pid()) + ": ");
+    EXPECT_NE(opened.find("publisher process " + std::to_string(next.Pid()) + ": "),
+              std::string::npos)
+        << opened;
+    EXPECT_EQ(opened.find("ShuttlePlay"), std::string::npos) << opened;
+    EXPECT_NE(opened.find("context not published"), std::string::npos) << opened;
+    ASSERT_TRUE(next.Send("close\n"));
+    EXPECT_EQ(next.Finish(), 0);
+    // A closed channel publishes nothing, and names no publisher.
+    EXPECT_EQ(Tmsctl("watch --once " + runtime).out, "no channel has published anything yet\n");
+}
+
+// The status memory and its mutex outlived every server: seven pairs were
+// left in /dev/shm after a test run. The simulator removes them when it
+// stops; while it runs, runtime clean refuses and names it.
+TEST_F(TmsctlRunTest, StatusMemoryOutlivedItsServer) {
+    EXPECT_EQ(Script("open 0\nclose\n").exit, 0);
+    const auto running = tmstest::NamedObjectsLeft();
+    EXPECT_NE(std::find_if(running.begin(), running.end(),
+                           [](const std::string& n) {
+                               return n.size() > 13 && n.substr(n.size() - 13) == ".StatusMemory";
+                           }),
+              running.end());
+    const RunResult refused = Tmsctl("runtime clean --runtime " + m_dir.Path());
+    EXPECT_EQ(refused.exit, 1) << refused.out;
+    EXPECT_NE(
+        refused.out.find("in use by process " + std::to_string(m_sim.Pid()) + " (tms-rtssim)"),
+        std::string::npos)
+        << refused.out;
+    EXPECT_NE(refused.out.find("nothing removed"), std::string::npos) << refused.out;
+    EXPECT_EQ(tmstest::NamedObjectsLeft(), running);
+
+    m_sim.Stop();
+    EXPECT_TRUE(tmstest::NamedObjectsLeft().empty());
+}
+
+// A server that was killed cannot remove anything: runtime clean does, once
+// no process uses the objects.
+TEST_F(TmsctlRunTest, RuntimeCleanRemovesWhatAKilledServerLeft) {
+    EXPECT_EQ(Script("open 0\nclose\n").exit, 0);
+    m_sim.Kill();
+    const std::size_t left = tmstest::NamedObjectsLeft().size();
+    EXPECT_GE(left, 3u);  // the RTS memory, the status memory and its mutex
+    const RunResult clean = Tmsctl("runtime clean --runtime " + m_dir.Path());
+    EXPECT_EQ(clean.exit, 0) << clean.out;
+    EXPECT_EQ(clean.out, "removed " + std::to_string(left) + " shared-memory objects of " +
+                             m_dir.Path() + "\n");
+    EXPECT_TRUE(tmstest::NamedObjectsLeft().empty());
+    EXPECT_EQ(Tmsctl("runtime clean --runtime " + m_dir.Path()).exit, 0);
+    EXPECT_EQ(Tmsctl("runtime --runtime " + m_dir.Path()).exit, 2);
+    EXPECT_EQ(Tmsctl("runtime clean extra").exit, 2);
+}
+
+// movies/ folders were 0755 (0777 under umask 000), log/errorlog.log and
+// registry/com.reg 0644. Everything a server and a client make under a new
+// runtime folder, under umask 000, is 0700 (folders) or 0600 (files).
+TEST(TmsctlRuntimeFolderTest, RuntimeFolderWasReadableByOthersUnderUmask000) {
+    tmstest::TestRuntimeDir dir;
+    const std::string runtime = dir.Path() + "/fresh/runtime";
+    const mode_t previous = ::umask(0);
+    ::setenv("TMS_RUNTIME_DIR", runtime.c_str(), 1);
+    ASSERT_EQ(Tmsctl("register").exit, 0);
+    {
+        tmstest::RtsSimProcess sim;
+        ASSERT_EQ(sim.Start(TMS_RTSSIM, runtime, {"--dump", runtime + "/dump"}), "");
+        const std::string script = runtime + "/script.txt";
+        std::ofstream(script) << "open 0\ntimeline create ds grp clip 120 populate\nalloc .\n"
+                                 "cue . 0\nwait . cue 5000\nclose\n";
+        ::chmod(script.c_str(), 0600);
+        const RunResult r = Tmsctl("run " + script);
+        EXPECT_EQ(r.exit, 0) << r.out;
+        for (const std::string& name : tmstest::NamedObjectsLeft()) {
+            SCOPED_TRACE(name);
+            struct stat st {};
+            ASSERT_EQ(::stat(("/dev/shm/" + name).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0600u);
+        }
+        sim.Stop();
+        EXPECT_TRUE(tmstest::NamedObjectsLeft().empty());
+    }
+    ::umask(previous);
+    ::setenv("TMS_RUNTIME_DIR", dir.Path().c_str(), 1);
+
+    for (const char* made :
+         {"log/errorlog.log", "registry/com.reg", "claims/channel-00", "movies/ds/grp/clip.movie",
+          "system.xml", "dump/000001.riff", "volumes", "ipm"}) {
+        EXPECT_TRUE(std::filesystem::exists(runtime + "/" + made)) << made;
+    }
+    // The runtime folder's parent was made on the way, and is private too.
+    struct stat parent {};
+    ASSERT_EQ(::lstat((dir.Path() + "/fresh").c_str(), &parent), 0);
+    EXPECT_EQ(parent.st_mode & 07777, 0700u);
+    std::vector<std::string> notPrivate = {};
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(runtime)) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
+        const unsigned mode = st.st_mode & 07777;
+        if (S_ISLNK(st.st_mode)) {
+            continue;  // a link's own mode means nothing; its target is checked
+        }
+        const unsigned wanted = S_ISDIR(st.st_mode) ? 0700u : 0600u;
+        if (mode != wanted) {
+            char text[16];
+            std::snprintf(text, sizeof text, " %04o", mode);
+            notPrivate.push_back(entry.path().string() + text);
+        }
+    }
+    EXPECT_TRUE(notPrivate.empty()) << ::testing::PrintToString(notPrivate);
 }
 
 }  // namespace
@@ -283,6 +506,7 @@ TEST_F(TmsctlWatchTest, ShowsTheNewestSlotOfEachRingAndTheFixedFields) {
         "channel 2:\n"
         "  id \"Chan3\"  type Player  format Format625_50Hz_2To1 (1, 2 fields/frame)\n"
         "  channel cycle 321 slot 1  gpi inputs 0x80000005  offline no  server offline no\n"
+        "  publisher none\n"
         "  storage 1 V:  free 1024 of 4096 MiB  record 00:10:00:00 (30000 fields)  available\n"
         "  context cycle 42 slot 2  CuePlay  position 00:00:30:12 (1525)  speed 1.50\n"
         "  movie \"clip2\"  uri \"ds/grp/clip2\"\n"
@@ -304,7 +528,7 @@ TEST_F(TmsctlWatchTest, BlankTornAndMissingBlocks) {
         {"never written", [] {}, false, "channel 2: nothing published yet\n"},
         {"configuration only", [&] { PutText(0x14514, u"Chan3"); }, false,
          "  channel not published  gpi inputs 0x00000000  offline no  server offline no\n"
-         "  storage none\n  context not published\n  video not published\n"},
+         "  publisher none\n  storage none\n  context not published\n  video not published\n"},
         {"offline bytes, unknown port state, no video format",
          [&] {
              Put<std::uint8_t>(0x148C4, 1);
@@ -316,7 +540,7 @@ TEST_F(TmsctlWatchTest, BlankTornAndMissingBlocks) {
              Put<std::int32_t>(0x1467C, 255);
          },
          false,
-         "offline yes  server offline yes\n  storage none\n"
+         "offline yes  server offline yes\n  publisher none\n  storage none\n"
          "  context cycle 9 slot 1  state 7  position -3 fields  speed 0.00\n"},
         {"control characters and an unpaired surrogate",
          [&] { PutText(0x1455C, u"Pl\nayer\x1b\xD800"); }, false,
@@ -351,9 +575,98 @@ TEST_F(TmsctlWatchTest, BlankTornAndMissingBlocks) {
     }
     // Other channels of the same memory, and a runtime folder without one.
     EXPECT_EQ(Watch(15).out, "channel 15: nothing published yet\n");
-    const RunResult none = Tmsctl("watch --once --runtime " + m_dir.Path() + "/elsewhere");
+    const RunResult none = Tmsctl("watch 0 --once --runtime " + m_dir.Path() + "/elsewhere");
     EXPECT_EQ(none.out, "channel 0: nothing published yet\n");
     EXPECT_EQ(Tmsctl("watch 16 --once").exit, 2);
+}
+
+// tmsctl watch without a channel showed channel 0, "nothing published yet",
+// while another channel was playing.
+TEST_F(TmsctlWatchTest, WatchWithoutAChannelShowedChannel0WhileAnotherPublished) {
+    ASSERT_NE(m_block, nullptr);
+    EXPECT_EQ(Tmsctl("watch --once --runtime " + m_dir.Path()).out,
+              "no channel has published anything yet\n");
+    // Configuration alone is no publication; a cycle in the channel ring is.
+    Publish([&] { PutText(0x14514, u"Chan3"); });
+    EXPECT_EQ(Tmsctl("watch --once --runtime " + m_dir.Path()).out,
+              "no channel has published anything yet\n");
+    Publish([&] { Put<std::uint16_t>(0x14888 + 2 * Advance(0x148C8), 5); });
+    CChanAccess other(7);
+    ASSERT_NE(other.StatusBlock(), nullptr);
+    Publish([&] { std::memcpy(other.StatusBlock() + 0x15104, "\x01\0\0\0", 4); });  // pid 1
+
+    const RunResult r = Tmsctl("watch --once --runtime " + m_dir.Path());
+    EXPECT_EQ(r.exit, 0) << r.out;
+    EXPECT_EQ(r.out.find("channel 0"), std::string::npos) << r.out;
+    const std::size_t two = r.out.find("channel 2:\n  id \"Chan3\"");
+    const std::size_t seven = r.out.find("channel 7:\n");
+    EXPECT_NE(two, std::string::npos) << r.out;
+    EXPECT_NE(seven, std::string::npos) << r.out;
+    EXPECT_LT(two, seven) << r.out;
+    // A named channel is shown whatever it holds.
+    EXPECT_EQ(Tmsctl("watch 0 --once --runtime " + m_dir.Path()).out,
+              "channel 0: nothing published yet\n");
+}
+
+// A publisher that died (or whose status cycle stopped) left its block
+// reading as live: "ShuttlePlay", a frozen cycle, offline "no".
+TEST(ChannelStatusTextTest, FrozenStatusOfADeadOrStalledPublisherReadAsLive) {
+    struct Row {
+        const char* what;
+        std::int32_t pid;
+        std::uint32_t lastTick;
+        DWORD now;
+        bool runs;
+        const char* expected;
+    } rows[] = {
+        {"no publisher recorded", 0, 0, 5000, true, "  publisher none\n"},
+        {"process gone", 4242, 1000, 1100, false,
+         "  publisher process 4242: publisher gone (what follows is what it left)\n"},
+        {"cycle a moment ago", 4242, 1000, 1020, true, "  publisher process 4242: live\n"},
+        {"just under the limit", 4242, 1000, 1000 + tmsctl::kStaleAfterMs - 1, true,
+         "  publisher process 4242: live\n"},
+        {"at the limit", 4242, 1000, 1000 + tmsctl::kStaleAfterMs, true,
+         "  publisher process 4242: stale: no cycle for 2 s\n"},
+        {"a minute", 4242, 1000, 66999, true,
+         "  publisher process 4242: stale: no cycle for 65 s\n"},
+        {"across the tick wrap", 4242, 0xFFFFFF00u, 0x300, true,
+         "  publisher process 4242: live\n"},
+        {"stale across the wrap", 4242, 0xFFFFF000u, 0x2000, true,
+         "  publisher process 4242: stale: no cycle for 12 s\n"},
+        {"tick ahead of the reader", 4242, 5000, 4990, true, "  publisher process 4242: live\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<std::uint8_t> bytes(0x20000, 0);
+        std::memcpy(bytes.data() + 0x14514, u"C", 4);  // not blank
+        std::memcpy(bytes.data() + 0x15104, &row.pid, 4);
+        std::memcpy(bytes.data() + 0x15108, &row.lastTick, 4);
+        int asked = 0;
+        const tmsctl::PublisherProbe probe{row.now, [&](int pid) {
+                                               asked = pid;
+                                               return row.runs;
+                                           }};
+        const std::string text = tmsctl::ChannelStatusText(
+            3, CStatusMemoryView::Snapshot{CStatusBlockImage(bytes), true}, 50, probe);
+        EXPECT_NE(text.find("offline no  server offline no\n" + std::string(row.expected)),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(asked, row.pid == 0 ? 0 : row.pid);
+    }
+    // The real process table: this process runs; a child that exited does
+    // not, neither as a zombie nor once reaped.
+    EXPECT_TRUE(tmsctl::ProcessRuns(::getpid()));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+    EXPECT_FALSE(tmsctl::ProcessRuns(child));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_FALSE(tmsctl::ProcessRuns(child));
 }
 
 }  // namespace

@@ -84,6 +84,10 @@ HRESULT CChannel::InitFromConfig(const std::string& changeHint, IXMLDOMDocument2
                 TMS_RAISE(trace, E_FAIL, "%s: Could not open the status memory of channel %d",
                           m_channelId.c_str(), c.channelIndex);
             }
+            // The claim is ours, so whatever the block holds was left by a
+            // controller that died (the kernel dropped its claim): its
+            // frozen status would read as live until this channel publishes.
+            CheckHr(trace, access->ClearChannelStatus());
             m_chanAccess = std::move(access);
             chan_access_table::Set(c.channelIndex, m_chanAccess.get());
         }

@@ -69,11 +69,17 @@ constexpr std::size_t kContinuousRecordFields = 0x17668;
 constexpr std::size_t kContinuousRecordText = 0x1766C;  // 16 wide characters, up to a ring
 constexpr std::size_t kContinuousRecordChars = 16;
 constexpr std::size_t kAudioResources = 0x180AC;
-constexpr std::size_t kAppServerUuid = 0x14634;   // 36 wide characters
-constexpr std::size_t kCycleRing = 0x14888;       // + 2 x slot, uint16
+constexpr std::size_t kAppServerUuid = 0x14634;  // 36 wide characters
+constexpr std::size_t kCycleRing = 0x14888;      // + 2 x slot, uint16
 constexpr std::size_t kRingIndex = 0x148C8;
 constexpr std::size_t kPreviewContext = 0x148CC;  // -1 when none
 constexpr std::size_t kGpiInputs = 0x150F0;
+// The process that publishes the channel, and the tick count (GetTickCount,
+// shared by every process of the machine) of its last publication, so that
+// a reader tells a live channel from one whose process died or whose
+// status monitor stopped. In the gap before the context region.
+constexpr std::size_t kPublisherPid = 0x15104;   // int32, 0 = none
+constexpr std::size_t kPublisherTick = 0x15108;  // uint32
 constexpr std::size_t kStampMaster = 0x1A448;
 constexpr std::size_t kStampSys = 0x1A44C;
 constexpr std::size_t kStampChan = 0x1A454;

@@ -2,7 +2,10 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <fstream>
+#include <string>
 
+#include "platform/kernel/Ticks.h"
 #include "tmschannel/common/Timecode.h"
 #include "tmschannel/common/VideoFormat.h"
 
@@ -77,7 +80,28 @@ std::string PositionText(std::int32_t position, std::int32_t format) {
     return Format("%s (%d)", tc.ToString().c_str(), position);
 }
 
-void ChannelLines(const CStatusBlockImage& b, std::string& out) {
+void PublisherLine(const CStatusBlockImage& b, const PublisherProbe& probe, std::string& out) {
+    const std::int32_t pid = b.I32(sv::kPublisherPid);
+    if (pid <= 0) {
+        out += "  publisher none\n";
+        return;
+    }
+    if (!probe.processRuns(pid)) {
+        out +=
+            Format("  publisher process %d: publisher gone (what follows is what it left)\n", pid);
+        return;
+    }
+    // A tick ahead of now (a reader's clock read before the writer's) is no age.
+    const DWORD age = TickDiff(probe.nowTick, b.U32(sv::kPublisherTick));
+    if (age >= kStaleAfterMs && age < 0x80000000u) {
+        out += Format("  publisher process %d: stale: no cycle for %lu s\n", pid,
+                      static_cast<unsigned long>(age / 1000));
+        return;
+    }
+    out += Format("  publisher process %d: live\n", pid);
+}
+
+void ChannelLines(const CStatusBlockImage& b, const PublisherProbe& probe, std::string& out) {
     const std::int32_t format = b.I32(sv::kVideoFormat);
     out += Format("  id \"%s\"  type %s  format %s (%d, %d fields/frame)\n",
                   b.Text(sv::kChannelId, sv::kNameUnits).c_str(),
@@ -90,6 +114,7 @@ void ChannelLines(const CStatusBlockImage& b, std::string& out) {
                   head.empty() ? "not published" : head.c_str(), b.U32(sv::kGpiInputs),
                   b.U8(sv::kChannelOffline) != 0 ? "yes" : "no",
                   b.U8(sv::kSystemOffline) != 0 ? "yes" : "no");
+    PublisherLine(b, probe, out);
     bool any = false;
     for (int i = 0; i < sv::kStorageEntries; ++i) {
         const std::size_t e = sv::kStorage + sv::kStorageStride * static_cast<std::size_t>(i);
@@ -168,18 +193,49 @@ void VideoLines(const CStatusBlockImage& b, std::string& out) {
 
 }  // namespace
 
+bool ProcessRuns(int pid) {
+    // A process that died but was not yet waited for still has its entry;
+    // its state (the field after the parenthesised name) is Z or X.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(stat, text)) {
+        return false;
+    }
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos || close + 2 >= text.size()) {
+        return true;
+    }
+    const char state = text[close + 2];
+    return state != 'Z' && state != 'X';
+}
+
+PublisherProbe SystemPublisherProbe() {
+    return PublisherProbe{GetTickCount(), &ProcessRuns};
+}
+
 std::string NothingPublishedText(int channel) {
     return Format("channel %d: nothing published yet\n", channel);
 }
 
+bool HasPublished(const CStatusBlockImage& b) {
+    std::int32_t slot = 0;
+    const bool valid = b.NewestSlot(sv::kChannelRing, &slot);
+    return b.I32(sv::kPublisherPid) != 0 ||
+           (valid && b.U16(sv::kChannelCycles + 2 * static_cast<std::size_t>(slot)) != 0);
+}
+
+std::string NoChannelPublishedText() {
+    return "no channel has published anything yet\n";
+}
+
 std::string ChannelStatusText(int channel, const CStatusMemoryView::Snapshot& snapshot,
-                              unsigned mutexTimeoutMs) {
+                              unsigned mutexTimeoutMs, const PublisherProbe& probe) {
     const CStatusBlockImage& b = snapshot.block;
     if (b.IsBlank()) {
         return NothingPublishedText(channel);
     }
     std::string out = Format("channel %d:\n", channel);
-    ChannelLines(b, out);
+    ChannelLines(b, probe, out);
     ContextLines(b, out);
     VideoLines(b, out);
     if (!snapshot.consistent) {

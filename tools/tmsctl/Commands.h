@@ -31,6 +31,7 @@ int RunUnregister(const Args& args);
 int RunScript(const Args& args);
 int RunMovies(const Args& args);
 int RunWatch(const Args& args);
+int RunRuntime(const Args& args);
 // The channel part of the demo: against an embedded simulator, or the
 // server of runtimeDir when given.
 int RunChannelDemo(const std::string& runtimeDir);

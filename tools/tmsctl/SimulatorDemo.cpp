@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/kernel/NamedObjects.h"
+#include "platform/kernel/PrivateFiles.h"
 #include "tools/tmsctl/ChannelScript.h"
 #include "tools/tmsctl/Commands.h"
 #include "tools/tmsctl/RiffPrinter.h"
@@ -170,7 +171,7 @@ int RunChannelDemo(const std::string& runtimeDir) {
     }
     ::setenv("TMS_RUNTIME_DIR", runtime.c_str(), 1);
     const std::string dump = runtime + "/dump";
-    std::filesystem::create_directories(dump);
+    MakePrivateFolders(dump);
     int result = kExitOk;
     {
         std::printf(

@@ -43,7 +43,9 @@ inline constexpr std::size_t kContextUri = statusmem::kContextAssetUri;  // + st
 inline constexpr std::size_t kContextUriStride = statusmem::kContextAssetUriStride;
 inline constexpr std::size_t kContextUriUnits = statusmem::kContextAssetUriChars;
 inline constexpr int kContexts = statusmem::kContexts;
-inline constexpr std::size_t kGpiInputs = channel_block::kGpiInputs;  // bit n = input n
+inline constexpr std::size_t kGpiInputs = channel_block::kGpiInputs;          // bit n = input n
+inline constexpr std::size_t kPublisherPid = channel_block::kPublisherPid;    // int32, 0 = none
+inline constexpr std::size_t kPublisherTick = channel_block::kPublisherTick;  // uint32 tick count
 
 // Storage entry, relative to its start.
 namespace storage = statusmem::storage_entry;
@@ -82,6 +84,9 @@ static_assert(kVideoRing.index == statusmem::kRings[2].indexOffset &&
 static_assert(kStorage + kStorageEntries * kStorageStride == kChannelCycles);
 static_assert(kChannelCycles + 2 * kChannelRing.slots <= kChannelOffline);
 static_assert(kContextUri + kContexts * kContextUriStride == kGpiInputs);
+// The publisher's fields lie in the gap after the gang words, before the context region.
+static_assert(channel_block::kGangOrder + 4 <= kPublisherPid &&
+              kPublisherPid + 4 == kPublisherTick && kPublisherTick + 4 <= kMovieName);
 static_assert(kContextCycles + 2 * kContextRing.slots == kContextRing.index);
 static_assert(kVideoCycles + 2 * kVideoRing.slots == kVideoRing.index);
 static_assert(kFieldSizes + 4 * kVideoRing.slots == kPixelCodings);

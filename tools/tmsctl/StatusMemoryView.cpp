@@ -35,8 +35,7 @@ bool CStatusMemoryView::Open() {
     }
     m_view = static_cast<const std::uint8_t*>(view);
     m_mapping = std::move(mapping);
-    const std::string mutexName = std::string(statusmem::kMappingName) + "Mutex";
-    m_mutex.Reset(OpenMutex(SYNCHRONIZE, FALSE, mutexName.c_str()));
+    m_mutex.Reset(OpenMutex(SYNCHRONIZE, FALSE, statusmem::kMutexName));
     return true;
 }
 

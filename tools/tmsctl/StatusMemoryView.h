@@ -36,6 +36,7 @@ public:
     // status memory is not an error: nothing was published yet.
     bool Open();
     bool IsOpen() const { return m_view != nullptr; }
+    int Channel() const { return m_channel; }
     // Empty when the memory is not open.
     std::optional<Snapshot> Take(DWORD mutexTimeoutMs) const;
 

@@ -1,11 +1,16 @@
 // tmsctl watch [CHANNEL] [--once] [--runtime DIR]: what a channel publishes
-// in the status memory, read as any other process of the server reads it,
-// without opening the channel or talking to the RTS.
+// in the status memory (or every channel that has, when none is named), read
+// as any other process of the server reads it, without opening the channel
+// or talking to the RTS.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "server/appserverutil/StatusMemoryLayout.h"
 #include "tools/tmsctl/ChannelStatusText.h"
 #include "tools/tmsctl/Commands.h"
 #include "tools/tmsctl/KeyInput.h"
@@ -29,22 +34,47 @@ void OnInterrupt(int) {
 int Usage(FILE* to, int exitCode) {
     std::fprintf(to,
                  "usage: tmsctl watch [CHANNEL] [--once] [--runtime DIR]\n"
-                 "Shows what channel CHANNEL (0-15, default 0) publishes in the status\n"
-                 "memory, refreshed every 100 ms until q, end of input or Ctrl-C.\n"
-                 "--once prints one snapshot and exits.\n");
+                 "Shows what channel CHANNEL (0-15) publishes in the status memory, or\n"
+                 "every channel that has published when none is named, refreshed every\n"
+                 "100 ms until q, end of input or Ctrl-C. --once prints one snapshot and exits.\n");
     return exitCode;
 }
 
-std::string SnapshotText(CStatusMemoryView& view, int channel) {
-    if (!view.Open()) {
-        return NothingPublishedText(channel);
+// The channels shown: the one named, or all (each mapped on its own).
+class CWatchedChannels {
+public:
+    // channel -1: every channel.
+    explicit CWatchedChannels(int channel) : m_all(channel < 0) {
+        for (int c = m_all ? 0 : channel; c <= (m_all ? statusmem::kMaxChannels - 1 : channel);
+             ++c) {
+            m_views.push_back(std::make_unique<CStatusMemoryView>(c));
+        }
     }
-    const auto snapshot = view.Take(kMutexTimeoutMs);
-    return snapshot ? ChannelStatusText(channel, *snapshot, kMutexTimeoutMs)
-                    : NothingPublishedText(channel);
-}
 
-int Live(CStatusMemoryView& view, int channel) {
+    std::string Text() {
+        const PublisherProbe probe = SystemPublisherProbe();
+        std::string out;
+        for (const auto& view : m_views) {
+            const int channel = view->Channel();
+            const auto snapshot = view->Open() ? view->Take(kMutexTimeoutMs) : std::nullopt;
+            if (m_all && (!snapshot || !HasPublished(snapshot->block))) {
+                continue;
+            }
+            if (!snapshot) {
+                out += NothingPublishedText(channel);
+                continue;
+            }
+            out += ChannelStatusText(channel, *snapshot, kMutexTimeoutMs, probe);
+        }
+        return out.empty() ? NoChannelPublishedText() : out;
+    }
+
+private:
+    bool m_all;
+    std::vector<std::unique_ptr<CStatusMemoryView>> m_views;
+};
+
+int Live(CWatchedChannels& channels) {
     struct sigaction action {};
     action.sa_handler = &OnInterrupt;
     sigaction(SIGINT, &action, nullptr);
@@ -52,7 +82,7 @@ int Live(CStatusMemoryView& view, int channel) {
     CKeyInput keys;
     while (g_interrupted == 0) {
         // Home, then clear the screen: one redraw per refresh.
-        std::printf("\x1b[H\x1b[2J%s(q to quit)\n", SnapshotText(view, channel).c_str());
+        std::printf("\x1b[H\x1b[2J%s(q to quit)\n", channels.Text().c_str());
         std::fflush(stdout);
         const CKeyInput::Result key = keys.Wait(kRefreshMs);
         if (key != CKeyInput::Result::kNone) {
@@ -65,13 +95,13 @@ int Live(CStatusMemoryView& view, int channel) {
 }  // namespace
 
 std::string ChannelSnapshotText(int channel) {
-    CStatusMemoryView view(channel);
-    return SnapshotText(view, channel);
+    CWatchedChannels channels(channel);
+    return channels.Text();
 }
 
 int RunWatch(const Args& args) {
-    int channel = 0;
-    bool once = false, haveChannel = false;
+    int channel = -1;
+    bool once = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
@@ -84,22 +114,22 @@ int RunWatch(const Args& args) {
                 return kExitUsage;
             }
             ::setenv("TMS_RUNTIME_DIR", args[++i].c_str(), 1);
-        } else if (!haveChannel && !a.empty() && a.size() <= 2 &&
-                   a.find_first_not_of("0123456789") == std::string::npos && std::stoi(a) < 16) {
+        } else if (channel < 0 && !a.empty() && a.size() <= 2 &&
+                   a.find_first_not_of("0123456789") == std::string::npos &&
+                   std::stoi(a) < statusmem::kMaxChannels) {
             channel = std::stoi(a);
-            haveChannel = true;
         } else {
             std::fprintf(stderr, "tmsctl watch: '%s' is not a channel (0-15) or option\n",
                          a.c_str());
             return Usage(stderr, kExitUsage);
         }
     }
-    CStatusMemoryView view(channel);
+    CWatchedChannels channels(channel);
     if (once) {
-        std::fputs(SnapshotText(view, channel).c_str(), stdout);
+        std::fputs(channels.Text().c_str(), stdout);
         return kExitOk;
     }
-    return Live(view, channel);
+    return Live(channels);
 }
 
 }  // namespace tmsctl

@@ -51,6 +51,9 @@ bool CShmFile::Open(const std::string& objectName, bool create, bool* created) {
         if (create) {
             m_fd = ::shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (m_fd >= 0) {
+                // Private to its user whatever the umask, which would narrow
+                // 0600 to a mode the user's other processes cannot open.
+                ::fchmod(m_fd, 0600);
                 *created = true;
                 break;
             }
