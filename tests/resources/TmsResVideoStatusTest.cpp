@@ -226,8 +226,8 @@ TEST_F(VideoStatusTest, DefaultAfdOnAnSdInputAlsoSetsTheAspectRatio) {
         {"Format525_60Hz_2To1", "1000w", {{"defaultAfd", "1000w"}, {"aspectRatio", "16:9"}}},
         {"Format625_50Hz_2To1", "0100W", {{"defaultAfd", "0100W"}, {"aspectRatio", "16:9"}}},
         {"Format525_60Hz_2To1", "1000", {{"defaultAfd", "1000"}, {"aspectRatio", "4:3"}}},
-        {"Format525_60Hz_2To1", "10001", {{"defaultAfd", "10001"}, {"aspectRatio", "4:3"}}},
-        {"Format525_60Hz_2To1", "w", {{"defaultAfd", "w"}, {"aspectRatio", "4:3"}}},
+        {"Format525_60Hz_2To1", "0011", {{"defaultAfd", "0011"}, {"aspectRatio", "4:3"}}},
+        {"Format525_60Hz_2To1", "", {{"defaultAfd", ""}, {"aspectRatio", "4:3"}}},
         {"Format720_59_94Hz_1To1", "1000w", {{"defaultAfdHd", "1000w"}}},
     };
     for (const Row& row : rows) {
