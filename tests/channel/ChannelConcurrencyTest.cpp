@@ -4,6 +4,7 @@
 // of the answers a client can expect.
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "tests/context/ChangeRecord.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr HRESULT kNotFound = HR(0x80045224);
 
@@ -262,17 +265,32 @@ TEST_F(ChannelConcurrencyTest, ContextCallsRacingCloseAndOpenNeverReachAFreedCon
 // which revokes the context under way; once the mutex is free the
 // allocation ends and no context stays registered with the closed timeline.
 TEST_F(ChannelConcurrencyTest, AllocateContextHeldTheChannelLockWhilePublishing) {
-    using namespace std::chrono_literals;
     unsigned short code = 0;
     CComPtr<IUnknown> timeline;
     GUID any = IID_IUnknown;
     ASSERT_EQ(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("held"), FALSE, 0, &code,
                                         &any, reinterpret_cast<void**>(&timeline)),
               S_OK);
+    // The mutex is held by a thread of its own, as another process would:
+    // this thread takes the channel lock below, and must not hold the
+    // mutex while it does (the channel takes them the other way round).
     CChanAccess access(0);
     BOOL created = FALSE;
     ASSERT_TRUE(access.Open(&created));
-    ASSERT_EQ(WaitForSingleObject(access.MutexHandle(), 5000), WAIT_OBJECT_0);
+    std::promise<bool> taken;
+    std::promise<void> release;
+    std::thread holder([&] {
+        const bool held = WaitForSingleObject(access.MutexHandle(), 5000) == WAIT_OBJECT_0;
+        taken.set_value(held);
+        if (held) {
+            release.get_future().wait_for(60s);
+            ReleaseMutex(access.MutexHandle());
+        }
+    });
+    if (!taken.get_future().get()) {
+        holder.join();
+        FAIL() << "the status-file mutex was not free within 5000 ms";
+    }
 
     std::atomic<bool> allocated{false};
     HRESULT allocation = E_FAIL;
@@ -299,7 +317,8 @@ TEST_F(ChannelConcurrencyTest, AllocateContextHeldTheChannelLockWhilePublishing)
     const bool allocatedBeforeRead = allocated;
     const HRESULT closed = m_channel->CloseTimeline(code);
     const bool allocatedBeforeClose = allocated;
-    ReleaseMutex(access.MutexHandle());
+    release.set_value();
+    holder.join();
     client.join();
 
     ASSERT_TRUE(reserved) << "the allocation never stamped its context";
