@@ -3,14 +3,21 @@
 // ThreadSanitizer by `make test`; here the calls must only ever return one
 // of the answers a client can expect.
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
+#include "platform/kernel/Mutex.h"
+#include "platform/kernel/WaitFunctions.h"
+#include "server/appserverutil/ChanAccess.h"
 #include "server/timeline/ITimeline.h"
 #include "tests/channel/ChannelFixture.h"
 #include "tests/context/ChangeRecord.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr HRESULT kNotFound = HR(0x80045224);
 
@@ -247,6 +254,91 @@ TEST_F(ChannelConcurrencyTest, ContextCallsRacingCloseAndOpenNeverReachAFreedCon
             EXPECT_EQ(m_channel->CloseTimeline(code), S_OK);
         }
     }
+}
+
+// Regression: AllocateContext published the new context's movie status under
+// the channel lock, so a publication waiting for the status-file mutex (up
+// to 5000 ms) or a slow movie held up every call that takes that lock: the
+// status monitor's cycle, E-to-E, Close. Another holder keeps the mutex here
+// while the allocation publishes. A call that takes the channel lock comes
+// back while the allocation is still waiting, and so does CloseTimeline,
+// which revokes the context under way; once the mutex is free the
+// allocation ends and no context stays registered with the closed timeline.
+TEST_F(ChannelConcurrencyTest, AllocateContextHeldTheChannelLockWhilePublishing) {
+    unsigned short code = 0;
+    CComPtr<IUnknown> timeline;
+    GUID any = IID_IUnknown;
+    ASSERT_EQ(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("held"), FALSE, 0, &code,
+                                        &any, reinterpret_cast<void**>(&timeline)),
+              S_OK);
+    // The mutex is held by a thread of its own, as another process would:
+    // this thread takes the channel lock below, and must not hold the
+    // mutex while it does (the channel takes them the other way round).
+    CChanAccess access(0);
+    BOOL created = FALSE;
+    ASSERT_TRUE(access.Open(&created));
+    std::promise<bool> taken;
+    std::promise<void> release;
+    std::thread holder([&] {
+        const bool held = WaitForSingleObject(access.MutexHandle(), 5000) == WAIT_OBJECT_0;
+        taken.set_value(held);
+        if (held) {
+            release.get_future().wait_for(60s);
+            ReleaseMutex(access.MutexHandle());
+        }
+    });
+    if (!taken.get_future().get()) {
+        holder.join();
+        FAIL() << "the status-file mutex was not free within 5000 ms";
+    }
+
+    std::atomic<bool> allocated{false};
+    HRESULT allocation = E_FAIL;
+    unsigned token = 0;
+    // Bit 15: publish at once, whatever the other contexts do.
+    std::thread client([&] {
+        allocation = m_channel->AllocateContext(static_cast<unsigned short>(code | 0x8000), &token);
+        allocated = true;
+    });
+    // The chosen context carries its token from before the publication on
+    // (channel 0, the first context).
+    const unsigned expected = static_cast<unsigned>(code) << 8;
+    bool reserved = false;
+    for (int i = 0; i < 1000 && !reserved && !allocated; ++i) {
+        CVariant v;
+        reserved = m_channel->GetStatus(expected, CBstr("assigned"), v.GetAddress()) == S_OK;
+        if (!reserved) {
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    // Both take the channel lock; neither waits for the publication.
+    BOOL ee = 0;
+    const HRESULT read = m_channel->GetEtoE(&ee);
+    const bool allocatedBeforeRead = allocated;
+    const HRESULT closed = m_channel->CloseTimeline(code);
+    const bool allocatedBeforeClose = allocated;
+    release.set_value();
+    holder.join();
+    client.join();
+
+    ASSERT_TRUE(reserved) << "the allocation never stamped its context";
+    EXPECT_EQ(read, S_OK);
+    EXPECT_FALSE(allocatedBeforeRead) << "GetEtoE waited for the allocation's publication";
+    EXPECT_EQ(closed, S_OK) << LastErrorText();
+    EXPECT_FALSE(allocatedBeforeClose) << "CloseTimeline waited for the allocation's publication";
+    // Revoked before its publication: the publication finds no movie, or the
+    // movie read fails and the allocation is undone. Either way the context
+    // is free and the token names nothing.
+    if (allocation == S_OK) {
+        EXPECT_EQ(token, expected);
+    } else {
+        EXPECT_EQ(token, 0u);
+    }
+    CVariant v;
+    EXPECT_EQ(m_channel->GetStatus(expected, CBstr("assigned"), v.GetAddress()), kNotFound);
+    unsigned none = 0xDEAD;
+    EXPECT_EQ(m_channel->AllocateContext(code, &none), kNotFound) << "the timeline is closed";
+    EXPECT_EQ(none, 0u);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include "tmschannel/frame/ComBoundary.h"
 #include "tmschannel/rts/RtsMessages.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace {
@@ -162,6 +164,7 @@ HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstr
 
             CheckHr(trace, SetDefaultIdleMode(true, true));
             CheckHr(trace, SetDefaultEndMode(m_config.defaultEndMode));
+            m_publisherPid = static_cast<std::uint32_t>(::getpid());
             CheckHr(trace, PublishStatus(m_chanAccess.get()));
             CheckHr(trace, CreateStatusThread());
             CheckHr(trace, m_chanAccess->SetChanOfflineEvent(false));
@@ -220,6 +223,31 @@ HRESULT CChannel::ReleaseAll(CEntryPoint& trace) {
     return released;
 }
 
+// Close's mark on the channel: m_closing set and the gate shut for the
+// whole run. Whatever way Close leaves (an exception too), the channel lock
+// is taken back if a step had left it, the gate closed and the mark cleared:
+// a mark left behind would hold every later Open in WaitWhileClosing and
+// refuse every context call for good.
+class CChannel::CClosingScope {
+public:
+    CClosingScope(CChannel& channel, CCriticalSectionLock& lock)
+        : m_channel(channel), m_lock(lock) {
+        m_channel.m_closing = true;
+        m_channel.m_gate.Shut(CCallGate::State::kClosing);
+    }
+    ~CClosingScope() NO_THREAD_SAFETY_ANALYSIS {
+        m_lock.Relock();
+        m_channel.m_gate.Shut(CCallGate::State::kClosed);
+        m_channel.m_closing = false;
+    }
+    CClosingScope(const CClosingScope&) = delete;
+    CClosingScope& operator=(const CClosingScope&) = delete;
+
+private:
+    CChannel& m_channel;
+    CCriticalSectionLock& m_lock;  // Close's hold of m_cs
+};
+
 HRESULT CChannel::Close() {
     CCriticalSectionLock lock(m_cs);
     CTmsEntryPoint trace("CChannel::Close");
@@ -232,8 +260,7 @@ HRESULT CChannel::Close() {
         // inside finish first (a wait for a port state ends at once: no
         // status will come for it), so that nothing they use goes under them
         // and no timeline or context is added behind Close's back.
-        m_closing = true;
-        m_gate.Shut(CCallGate::State::kClosing);
+        const CClosingScope closing(*this, lock);
         for (const auto& context : m_contexts) {
             context->CancelWaits();
         }
@@ -266,8 +293,6 @@ HRESULT CChannel::Close() {
         m_opened = false;
         StopStatusThreadOutside(lock, trace);
         const HRESULT released = ReleaseAll(trace);
-        m_gate.Shut(CCallGate::State::kClosed);
-        m_closing = false;
         CheckHr(trace, removed);
         CheckHr(trace, sent);
         TMS_CHECK_COM(trace, released);

@@ -194,6 +194,8 @@ private:
     // Raises the gate's refusal for operation (E_UNEXPECTED).
     [[noreturn]] void RaiseRefused(CEntryPoint& trace, const char* operation,
                                    const CCallGate::Pass& pass);
+    // Marks a Close in progress and clears the mark on every way out.
+    class CClosingScope;
     // Open on another thread waits until a Close in progress has finished.
     void WaitWhileClosing(CCriticalSectionLock& lock) NO_THREAD_SAFETY_ANALYSIS;
 
@@ -298,6 +300,10 @@ private:
     // ended by Close before anything the monitor uses goes.
     CHandle m_killEvent;
     bool m_closing = false;  // m_cs: Close is in progress (it leaves m_cs to wait)
+    // This process's id, written with every publication; taken by Open
+    // before the first publication and the monitor's start, constant while
+    // the channel is open (no system call in the 20 ms pass).
+    std::uint32_t m_publisherPid = 0;
     std::unique_ptr<CThread> m_statusThread;
     CStatusSchedule m_schedule{std::chrono::milliseconds(20)};
     mutable CCriticalSection m_statusLock;  // inside the status-file mutex

@@ -60,10 +60,11 @@ HRESULT CChannel::AllocateContext(unsigned short nTimelineCode, unsigned int* pn
         std::uint32_t token = 0;
         bool anyActive = false;
         {
-            // Held through the registration: RemoveTimeline takes the
-            // timeline out of the map under it before revoking its contexts,
-            // so a context is either registered before that and revoked, or
-            // finds no timeline.
+            // Held through the registration at the timeline: RemoveTimeline
+            // takes the timeline out of the map under it before revoking its
+            // contexts, so a context is either registered before that and
+            // revoked, or finds no timeline. The movie status is published
+            // after the lock is left (below).
             CCriticalSectionLock lock(m_cs);
             timeline = FindTimeline(trace, code);
             for (const auto& c : m_contexts) {
@@ -98,14 +99,27 @@ HRESULT CChannel::AllocateContext(unsigned short nTimelineCode, unsigned int* pn
             CComPtr<ITmsContextBroker> broker;
             HRESULT hr = QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker));
             if (SUCCEEDED(hr)) {
-                // A failed registration is revoked at the timeline by the
-                // context itself.
-                hr = chosen->RegisterTimeline(token, broker, timeline, !anyActive || publishAsked);
+                hr = chosen->RegisterTimeline(token, broker, timeline, false);
             }
             if (FAILED(hr)) {
                 // A failed allocation leaves the context free.
                 chosen->Unreserve(token);
                 CheckHr(trace, hr);
+            }
+        }
+        if (!anyActive || publishAsked) {
+            // Outside the channel lock: the movie's properties and the
+            // status-file mutex (up to 5000 ms) must not hold up the status
+            // monitor, E-to-E or Close. The pass keeps the context in place;
+            // a RemoveTimeline in between has revoked it, and the publication
+            // then finds no movie and answers S_FALSE.
+            const HRESULT published = chosen->SaveMovieStatus(false, true, true);
+            if (FAILED(published)) {
+                // The timeline must not keep handing status to a context
+                // that is free again; its answer changes nothing here.
+                timeline->RevokeContext(token);
+                chosen->Unreserve(token);
+                CheckHr(trace, published);
             }
         }
         *pnContextToken = token;

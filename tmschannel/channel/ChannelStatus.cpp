@@ -1,7 +1,6 @@
 // CChannel: the status monitor (every 20 ms: the RTS's status into the
 // resources and contexts, the channel's status into the status block),
 // storage, and the channel's own status names.
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -308,7 +307,7 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
                 access->IncrementIndex(reinterpret_cast<LONG*>(file.Block() + block::kRingIndex)));
             file.Write16(block::kCycleRing + 2 * k, m_status.cycle);
             file.Write32(block::kGpiInputs, m_status.gpiMask);
-            file.Write32(block::kPublisherPid, static_cast<std::uint32_t>(::getpid()));
+            file.Write32(block::kPublisherPid, m_publisherPid);
             file.Write32(block::kPublisherTick, GetTickCount());
             file.WriteWide(block::kAppServerUuid, block::kNameChars, uuid);
             static_assert(sizeof m_status.storage ==
