@@ -660,14 +660,17 @@ HRESULT CTimelineContext::ApplyContextUpdate(std::uint32_t token, const unsigned
         if (!accepted || trigger < 2 || trigger > 4) {
             return;
         }
-        if (!std::isfinite(static_cast<float>(u.speed))) {
-            TMS_RAISE(trace, E_INVALIDARG, "%s:Ctx%d: Update %d reports speed %g, not a number",
-                      m_owner.ChannelName().c_str(), m_index, static_cast<int>(changeId),
-                      static_cast<double>(static_cast<float>(u.speed)));
-        }
         m_rec.flags = 0;
         const std::int32_t reported = u.portState;
-        const float speed = u.speed;
+        float speed = u.speed;
+        if (!std::isfinite(speed)) {
+            // A speed no state list can be built for: the context keeps its
+            // own, and takes the port state and position the update reports.
+            trace.LogMsg("%s:Ctx%d: Update %d reports speed %g, not finite: speed ignored",
+                         m_owner.ChannelName().c_str(), m_index, static_cast<int>(changeId),
+                         static_cast<double>(speed));
+            speed = m_rec.speed;
+        }
         if (changeId < 0 && changeId != m_rec.changeId) {
             const bool real = !(reported == TmsIdle &&
                                 (m_rec.portState == TmsCuePlay || m_rec.portState == TmsCueRecord ||
