@@ -12,6 +12,7 @@
 #include "server/appserverutil/ChanAccess.h"
 #include "server/configmgr/SystemConfigFile.h"
 #include "tests/channel/ContextFixture.h"
+#include "tests/frame/LogLines.h"
 
 namespace {
 
@@ -204,6 +205,88 @@ TEST_F(ChannelModesTest, EachGpiTriggerActionSendsItsRecord) {
             EXPECT_EQ(ctx.portState, row.portState);
             EXPECT_EQ(static_cast<float>(ctx.speed), row.speed);
         }
+        ASSERT_EQ(m_channel->Close(), S_OK);
+        m_channel.Release();
+    }
+}
+
+// A shuttle range that is not a range (an end not finite, or the ends
+// reversed) let every finite client speed through and sent its ends with GPI
+// rewind and fast forward. It falls back to the defaults with a warning
+// naming the values; a sound range is taken, and the contexts judge speeds
+// by it from the first change on.
+TEST_F(ChannelModesTest, AShuttleRangeNotFiniteOrReversedFallsBackToTheDefaults) {
+    struct Row {
+        const char* min;
+        const char* max;
+        const char* warning;  // nullptr: none
+        float rewind, fastForward;
+        HRESULT speed20;
+    } rows[] = {
+        {"nan", "32", "range nan to 32 is not a range; using -32 to 32", -32.0f, 32.0f, S_OK},
+        {"-8", "INF", "range -8 to inf is not a range; using -32 to 32", -32.0f, 32.0f, S_OK},
+        {"-infinity", "8", "range -inf to 8 is not a range; using -32 to 32", -32.0f, 32.0f, S_OK},
+        {"12", "-8", "range 12 to -8 is not a range; using -32 to 32", -32.0f, 32.0f, S_OK},
+        {"-8.5", "12.25", nullptr, -8.5f, 12.25f, E_INVALIDARG},
+        {"3", "3", nullptr, 3.0f, 3.0f, E_INVALIDARG},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.min) + " to " + row.max);
+        Configure({{"<Panel shuttleSpeedMin=\"-32.0\" shuttleSpeedMax=\"32.0\"/>",
+                    std::string("<Panel shuttleSpeedMin=\"") + row.min + "\" shuttleSpeedMax=\"" +
+                        row.max + "\"/>"},
+                   {"<GpiInput id=\"GpiInput2\" triggerAction=\"play\"",
+                    "<GpiInput id=\"GpiInput2\" triggerAction=\"rewind\""},
+                   {"<GpiInput id=\"GpiInput3\" triggerAction=\"record\"",
+                    "<GpiInput id=\"GpiInput3\" triggerAction=\"FastForward\""},
+                   {"<GpiInputComponent id=\"GpiInput2\"/>",
+                    "<GpiInputComponent id=\"GpiInput2\"/>\n      <GpiInputComponent "
+                    "id=\"GpiInput3\"/>"}});
+        Forget();
+        const std::size_t seen = tmstest::ReadLog().size();
+        m_channel = NewChannel();
+        ASSERT_EQ(OpenIndex(m_channel, 1), S_OK) << LastErrorText();
+        std::vector<std::string> warnings;
+        const auto log = tmstest::ReadLog();
+        for (std::size_t i = seen; i < log.size(); ++i) {
+            if (log[i].text.find("shuttle speed range") != std::string::npos) {
+                warnings.push_back(log[i].text);
+            }
+        }
+        if (row.warning == nullptr) {
+            EXPECT_TRUE(warnings.empty());
+        } else {
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_EQ(warnings[0], std::string("Chan2: Configured shuttle speed ") + row.warning);
+        }
+        std::vector<tmstest::DumpedMessage> schedules;
+        for (const auto& m : Received()) {
+            if (m.FormName() == "schc") {
+                schedules.push_back(m);
+            }
+        }
+        ASSERT_EQ(schedules.size(), 3u) << "the cancel, then rewind and fast forward";
+        EXPECT_EQ(static_cast<float>(ContextOf(schedules[1]).speed), row.rewind);
+        EXPECT_EQ(static_cast<float>(ContextOf(schedules[2]).speed), row.fastForward);
+
+        unsigned short code = 0;
+        CComPtr<IUnknown> timeline;
+        GUID iid = IID_IUnknown;
+        ASSERT_EQ(m_channel->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr(row.min), TRUE, 600,
+                                            &code, &iid, reinterpret_cast<void**>(&timeline)),
+                  S_OK)
+            << LastErrorText();
+        unsigned token = 0;
+        ASSERT_EQ(m_channel->AllocateContext(code, &token), S_OK) << LastErrorText();
+        CComPtr<ITmsContextBroker> broker;
+        ASSERT_EQ(
+            m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker)),
+            S_OK);
+        auto cue = tmstest::ContextFixture::Change(0x000C, TmsCuePlay, 0.0f, 10);
+        ASSERT_EQ(broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
+        auto play = tmstest::ContextFixture::Change(0x0104, TmsShuttlePlay, 20.0f, 10);
+        EXPECT_EQ(broker->ApplyContextChange(token, 124, play.data()), row.speed20);
+        ASSERT_EQ(m_channel->FreeContext(token), S_OK);
         ASSERT_EQ(m_channel->Close(), S_OK);
         m_channel.Release();
     }

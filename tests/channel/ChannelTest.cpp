@@ -263,7 +263,8 @@ TEST_F(ChannelTest, ResourcePropertyWritesArePersistedOnTheCodec) {
         m_channel->SetResourceProperty(CBstr("video"), 0, CBstr("aspectratio"), CVariant("banana")),
         E_INVALIDARG);
     EXPECT_EQ(LastErrorText(),
-              "video property 'aspectratio' cannot be 'banana': the values are 16:9 and 4:3");
+              "video property 'aspectratio' cannot be 'banana': the values are 16:9, 4:3 and "
+              "empty");
     EXPECT_EQ(ConfigText(), before);
     EXPECT_EQ(m_channel->SetResourceProperty(CBstr("video"), 0, CBstr("aspectratio+defaultafd"),
                                              CVariant("16:9")),
@@ -274,6 +275,22 @@ TEST_F(ChannelTest, ResourcePropertyWritesArePersistedOnTheCodec) {
         m_channel->SetResourceProperty(CBstr("video"), 0, CBstr("aspectratio|defaultafd"), pair),
         S_OK)
         << LastErrorText();
+}
+
+// The aspect ratio's check refused an empty text, though empty is what a
+// codec without one has: the operator could not put that back.
+TEST_F(ChannelTest, AnEmptyAspectRatioTheUnconfiguredValueIsAcceptedAndPersisted) {
+    ASSERT_EQ(StartSimulator(), "");
+    m_channel = NewChannel();
+    ASSERT_EQ(OpenIndex(m_channel, 1), S_OK);
+    ASSERT_EQ(m_channel->SetResourceProperty(CBstr("video"), 0, CBstr("aspectratio"), CVariant("")),
+              S_OK)
+        << LastErrorText();
+    const std::string text = ConfigText();
+    const std::size_t codec = text.find("<VideoCodec id=\"VideoCodec2\"");
+    ASSERT_NE(codec, std::string::npos);
+    const std::string element = text.substr(codec, text.find('>', codec) - codec);
+    EXPECT_NE(element.find("aspectRatio=\"\""), std::string::npos) << element;
 }
 
 TEST_F(ChannelTest, RefreshWithGpinSendsTheConfigurationAgainAndReinitialisesGpiInputs) {

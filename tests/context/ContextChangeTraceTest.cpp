@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -462,6 +463,30 @@ TEST_F(ContextChangeTraceTest, AFiredScheduledChangeTakesTheReportedStateAndTrac
         }
         EXPECT_EQ(I4("ctxportstate"), row.portState);
         EXPECT_EQ(R4("ctxshuttlespeed"), row.contextSpeed);
+    }
+}
+
+// An update reporting a speed that is not finite was refused whole, and
+// the port state and position it carried were lost with it. Only its speed
+// is ignored now, and logged.
+TEST_F(ContextChangeTraceTest, AnUpdateWithASpeedNotFiniteLosesOnlyItsSpeed) {
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Row {
+        float speed;
+        const char* text;
+    } rows[] = {{std::numeric_limits<float>::quiet_NaN(), "reports speed nan, not finite"},
+                {inf, "reports speed inf, not finite"},
+                {-inf, "reports speed -inf, not finite"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        NewContext();
+        CueOn(600, 100);
+        const std::size_t seen = tmstest::ReadLog().size();
+        ASSERT_EQ(Hand(Update(-11, 2, TmsShuttlePlay, 250, row.speed)), S_OK);
+        EXPECT_TRUE(LoggedSince(seen, std::string(row.text) + ": speed ignored"));
+        EXPECT_EQ(I4("ctxportstate"), TmsShuttlePlay);
+        EXPECT_EQ(I4("ctxposition"), 250);
+        EXPECT_EQ(R4("ctxshuttlespeed"), 0.0f) << "the cue's speed kept";
     }
 }
 

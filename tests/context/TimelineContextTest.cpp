@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/com/CoCreateInstance.h"
@@ -413,25 +414,28 @@ TEST_F(TwoClipsTest, SpeedsNotFiniteOrOutsideTheShuttleRangeAreRefusedAndChangeN
 }
 
 // Reversed limits went to the RTS, which refused them with an error code
-// alone. The lower play limit may not lie after the upper one: refused
-// before anything is sent, naming the values.
+// alone. A change may not send a start limit after its end limit (the one
+// it sends, or the one it keeps): refused before anything is sent, naming
+// the values.
 TEST_F(TwoClipsTest, ReversedPlayLimitsAreRefusedNamingTheValuesBeforeAnythingIsSent) {
     ASSERT_EQ(Apply(Change(0x000C, TmsCuePlay, 0.0f, 0, kLength)), S_OK);
+    Golden kept(Change(0x400000, TmsCuePlay, 0.0f, 0, kLength));
+    kept.U32(92, 300);
+    ASSERT_EQ(Apply(kept.Bytes()), S_OK);
     const std::size_t before = m_channel.messages.size();
     struct Row {
+        std::uint32_t flags;
         std::int32_t start, end;
         const char* text;
     };
     const Row rows[] = {
-        {5, 3, "Play limits are reversed: start 5 is after end 3 (start limit 5, end limit 3"},
-        {1300, -1,
-         "start 1300 is after end 1199 (start limit 1300, end limit -1, timeline "
-         "length 1200)"},
-        {-1, -5, "start 0 is after end -5"},
+        {0x600000, 5, 3, "Play limits are reversed: start limit 5 is after end limit 3"},
+        {0x600000, 1100, 1000, "start limit 1100 is after end limit 1000"},
+        {0x200000, 400, 0, "start limit 400 is after end limit 300"},  // the end kept
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
-        Golden limits(Change(0x600000, TmsCuePlay, 0.0f, 0, kLength));
+        Golden limits(Change(row.flags, TmsCuePlay, 0.0f, 0, kLength));
         limits.U32(88, static_cast<std::uint32_t>(row.start))
             .U32(92, static_cast<std::uint32_t>(row.end));
         EXPECT_EQ(Apply(limits.Bytes()), E_INVALIDARG);
@@ -444,6 +448,53 @@ TEST_F(TwoClipsTest, ReversedPlayLimitsAreRefusedNamingTheValuesBeforeAnythingIs
     const auto& sent = m_channel.messages.back();
     EXPECT_EQ(Word(sent, 20 + 28), 9u) << "minimum";
     EXPECT_EQ(Word(sent, 20 + 32), 300u) << "maximum";
+}
+
+// The play limits of the last state message sent.
+std::pair<std::int32_t, std::int32_t> SentLimits(const std::vector<std::vector<BYTE>>& messages) {
+    for (auto m = messages.rbegin(); m != messages.rend(); ++m) {
+        if (m->size() >= 20 + 56 &&
+            std::string(reinterpret_cast<const char*>(&(*m)[8]), 4) == "sbuf") {
+            return {static_cast<std::int32_t>(Word(*m, 20 + 28)),
+                    static_cast<std::int32_t>(Word(*m, 20 + 32))};
+        }
+    }
+    ADD_FAILURE() << "no state message sent";
+    return {0, 0};
+}
+
+// Reversed bounds were refused however they came about. A start limit set
+// while the timeline was longer lies past the end once an edit shortens
+// it, and from then on every change failed, a stop included. Limits the
+// client did not send in the change are warned about and held together
+// inside the timeline; the RTS never gets them reversed.
+TEST_F(TwoClipsTest, AStartLimitPastAShortenedTimelineNoLongerRefusesEveryChangeAStopIncluded) {
+    Golden cue(Change(0x60000C, TmsCuePlay, 0.0f, 1000, kLength));
+    cue.U32(88, 1000).U32(92, static_cast<std::uint32_t>(-1));
+    ASSERT_EQ(Apply(cue.Bytes()), S_OK);
+    EXPECT_EQ(SentLimits(m_channel.messages), std::make_pair(1000, 1199));
+
+    // The second clip's last 400 fields cut: 800 fields left.
+    Golden edit(Change(0x800000, TmsCuePlay, 0.0f, 0, 800));
+    edit.U32(108, 800).U32(112, 1199).U32(116, static_cast<std::uint32_t>(-400));
+    ASSERT_EQ(Apply(edit.Bytes()), S_OK);
+    EXPECT_TRUE(Logged("Warning, state bounds are reversed: 1000 - 799"));
+
+    struct Row {
+        const char* what;
+        std::uint32_t flags;
+        std::int32_t state;
+    };
+    const Row rows[] = {{"stop", 0x10000, TmsCuePlay},
+                        {"play", 0x0104, TmsShuttlePlay},
+                        {"stop while playing", 0x10000, TmsShuttlePlay}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(Apply(Change(row.flags, row.state, 1.0f, 0, 800)), S_OK);
+        const auto [min, max] = SentLimits(m_channel.messages);
+        EXPECT_LE(min, max);
+        EXPECT_EQ(max, 799) << "held on the timeline's last field";
+    }
 }
 
 TEST_F(TimelineContextTest, GoingOfflineStopsAContextThatIsNotIdleAndComingBackIsLogged) {

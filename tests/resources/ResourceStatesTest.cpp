@@ -382,41 +382,77 @@ TEST_F(ResourceStatesTest, MediaFileFailuresReturnTheirOwnCodesAndCloseWhatWasOp
     };
     const Row rows[] = {
         {"cannot create", "V:/../outside", static_cast<HRESULT>(0x8004301C),
-         "Failed to create media file 'V:/../outside': err = 0x80070057"},
+         "Failed to create media file 'V:/../outside': err = 0x57"},
         {"cannot open", "V:/folder", static_cast<HRESULT>(0x8004301B),
-         "Failed to get media file handle name on 'V:/folder': err = 0x80070002"},
+         "Failed to get media file handle name on 'V:/folder': err = 0x2"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         MediaSegmentInfo info = segment(row.media);
         MediaFileInfo* file = nullptr;
         EXPECT_EQ(resource.UpdateFileState(m_files, &file, info), row.expected);
-        // The failure is logged with the component's message, the file
-        // system's own error as its value.
+        // The failure is logged with the component's message, the system
+        // error code of the file system's failure as its value.
         EXPECT_NE(tmstest::ReadFileText(ErrorLogPath()).find(row.message), std::string::npos);
         EXPECT_EQ(file, nullptr);
         EXPECT_EQ(m_files.Size(), 0u);
     }
 
-    // Every file code taken: the handle opened for the new file is closed again.
+    // Every file code taken: the handle opened for the new file is closed
+    // again, and the empty file made for it removed. Left on disk, the next
+    // attempt opened it for reading and the record went out as a play.
     CFileMap hog;
     std::vector<std::uint16_t> taken;
     for (std::uint16_t code = 0; hog.AllocateFileCode(&code) == S_OK;) {
         taken.push_back(code);
     }
     const std::size_t before = openHandles();
-    for (const char* media : {"V:/new-record", "V:/new-record"}) {  // created, then existing
-        SCOPED_TRACE(media);
-        MediaSegmentInfo info = segment(media);
+    const std::string onDisk = TmsVfs().VolumePath(0) + "/new-record";
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        MediaSegmentInfo info = segment("V:/new-record");
         MediaFileInfo* file = nullptr;
         EXPECT_TRUE(FAILED(resource.UpdateFileState(m_files, &file, info)));
         EXPECT_EQ(file, nullptr);
         EXPECT_EQ(m_files.Size(), 0u);
         EXPECT_EQ(openHandles(), before);
+        EXPECT_FALSE(std::filesystem::exists(onDisk)) << "the file the failed call made is gone";
     }
     for (const std::uint16_t code : taken) {
         hog.FreeFileCode(code);
     }
+    MediaSegmentInfo info = segment("V:/new-record");
+    MediaFileInfo* file = nullptr;
+    ASSERT_EQ(resource.UpdateFileState(m_files, &file, info), S_OK);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->writeFlag, 1) << "created for the record, not opened for a play";
+    EXPECT_TRUE(std::filesystem::exists(onDisk));
+    m_files.FreeFileCode(static_cast<std::uint16_t>(file->fileCode));
+}
+
+// A file that was on disk before the call stays when the call fails.
+TEST_F(ResourceStatesTest, AFailedCallLeavesAMediaFileThatWasAlreadyThere) {
+    CLoggingResource resource;
+    MediaSegmentInfo first;
+    first.complexMediaName = "V:/kept";
+    first.segmentName = "clip";
+    first.fileType = 4;
+    CFileMap earlier;
+    MediaFileInfo* kept = nullptr;
+    ASSERT_EQ(resource.UpdateFileState(earlier, &kept, first), S_OK);
+    CFileMap hog;
+    std::vector<std::uint16_t> taken;
+    for (std::uint16_t code = 0; hog.AllocateFileCode(&code) == S_OK;) {
+        taken.push_back(code);
+    }
+    MediaSegmentInfo again = first;
+    MediaFileInfo* file = nullptr;
+    EXPECT_TRUE(FAILED(resource.UpdateFileState(m_files, &file, again)));
+    EXPECT_TRUE(std::filesystem::exists(TmsVfs().VolumePath(0) + "/kept"));
+    for (const std::uint16_t code : taken) {
+        hog.FreeFileCode(code);
+    }
+    earlier.FreeFileCode(static_cast<std::uint16_t>(kept->fileCode));
 }
 
 TEST_F(ResourceStatesTest, AVideoRecordStartingWritesItsMediaDataToTheLastSegment) {

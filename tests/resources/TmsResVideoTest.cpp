@@ -138,7 +138,7 @@ TEST_F(VideoConfigTest, PropertyValuesOutsideTheirSetAreRefusedListingTheValues)
     };
     const Row rows[] = {
         {"aspectratio", "16:9", true},    {"aspectratio", "4:3", true},
-        {"aspectratio", "banana", false}, {"aspectratio", "", false},
+        {"aspectratio", "banana", false}, {"aspectratio", "", true},
         {"aspectratio", "16:9 ", false},  {"aspectratio", "4:3\x01", false},
         {"defaultafd", "1000", true},     {"defaultafd", "0101w", true},
         {"defaultafd", "1111W", true},    {"defaultafd", "", true},

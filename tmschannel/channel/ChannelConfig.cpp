@@ -14,6 +14,7 @@
 #include "tmschannel/resources/TmsVfs.h"
 #include "tmschannel/rts/RtsMessages.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -268,9 +269,29 @@ HRESULT CChannel::InitFromConfig(const std::string& changeHint, IXMLDOMDocument2
         }
 
         if (CComPtr<IXMLDOMNode> panel = read.Node(document, "./Config/Panel"); panel != nullptr) {
-            read.Float(panel, "@shuttleSpeedMin", &c.shuttleSpeedMin);
-            read.Float(panel, "@shuttleSpeedMax", &c.shuttleSpeedMax);
+            float low = c.shuttleSpeedMin;
+            float high = c.shuttleSpeedMax;
+            read.Float(panel, "@shuttleSpeedMin", &low);
+            read.Float(panel, "@shuttleSpeedMax", &high);
+            // Every client speed is judged against this range and GPI rewind
+            // and fast forward send its ends: one that is no range would let
+            // any speed through, or send one the RTS cannot play. An operator
+            // mistake, not a reason to keep the channel off air.
+            if (!std::isfinite(low) || !std::isfinite(high) || low > high) {
+                trace.LogMsg(
+                    "%s: Configured shuttle speed range %g to %g is not a range; using %g to %g",
+                    m_channelId.c_str(), static_cast<double>(low), static_cast<double>(high),
+                    static_cast<double>(ChannelConfig::kDefaultShuttleSpeedMin),
+                    static_cast<double>(ChannelConfig::kDefaultShuttleSpeedMax));
+                low = ChannelConfig::kDefaultShuttleSpeedMin;
+                high = ChannelConfig::kDefaultShuttleSpeedMax;
+            }
+            c.shuttleSpeedMin = low;
+            c.shuttleSpeedMax = high;
         }
+        // Read after the other settings were shared: the contexts judge
+        // speeds by this range from the first change on.
+        ShareContextSettings();
     });
 }
 

@@ -40,8 +40,11 @@ struct ChannelConfig {
     bool continuousRecord = false;
     std::string continuousRecordLength = "00:00:00:00";
     std::int32_t continuousRecordFields = 0;
-    float shuttleSpeedMin = -32.0f;
-    float shuttleSpeedMax = 32.0f;
+    // The fastest rewind and fast forward; also what the contexts allow.
+    static constexpr float kDefaultShuttleSpeedMin = -32.0f;
+    static constexpr float kDefaultShuttleSpeedMax = 32.0f;
+    float shuttleSpeedMin = kDefaultShuttleSpeedMin;
+    float shuttleSpeedMax = kDefaultShuttleSpeedMax;
     std::int32_t defaultEndMode = 3;
     // The configuration change stamps of the block and their last-seen copies:
     // master, sys, chan, gang, gpin, gpout, remote.

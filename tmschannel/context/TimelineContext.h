@@ -221,6 +221,10 @@ private:
     // A client's speed: finite and within the channel's shuttle range, else
     // E_INVALIDARG naming the speed and the range.
     void CheckSpeed(CEntryPoint& trace, float speed) const;
+    // Limits a change sends: a start after the end, both given and bounded,
+    // is E_INVALIDARG naming the values. Limits kept from earlier changes
+    // are not judged here: the timeline may have changed under them.
+    void CheckLimits(CEntryPoint& trace, const context_record::ChangeRecord& client) const;
     void UpdateTimelineLimits(CEntryPoint& trace);
     // The "ctx " record of the next state message; S_FALSE when no change
     // flag is set and nothing is to be sent.

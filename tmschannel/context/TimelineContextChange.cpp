@@ -1,5 +1,6 @@
 // CTimelineContext: a client's change and the RTS's updates, and the state
 // messages that follow from them.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -162,6 +163,24 @@ void CTimelineContext::CheckSpeed(CEntryPoint& trace, float speed) const {
     }
 }
 
+void CTimelineContext::CheckLimits(CEntryPoint& trace, const ChangeRecord& client) const {
+    if ((client.flags & (kStartLimit | kEndLimit)) == 0) {
+        return;
+    }
+    const std::int32_t start = (client.flags & kStartLimit) != 0
+                                   ? static_cast<std::int32_t>(client.startLimit)
+                                   : m_rec.startLimit;
+    const std::int32_t end = (client.flags & kEndLimit) != 0
+                                 ? static_cast<std::int32_t>(client.endLimit)
+                                 : m_rec.endLimit;
+    const bool bounded = start != -1 && start != kUnboundedMin && end != -1 && end != kUnboundedMax;
+    if (bounded && start > end) {
+        TMS_RAISE(trace, E_INVALIDARG,
+                  "%s:Ctx%d: Play limits are reversed: start limit %d is after end limit %d",
+                  m_owner.ChannelName().c_str(), m_index, start, end);
+    }
+}
+
 CTimelineContext::StateSnapshot CTimelineContext::SaveStates() const {
     StateSnapshot snapshot;
     snapshot.window = m_window.Save();
@@ -213,6 +232,7 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
         if ((client.flags & kSpeed) != 0) {
             CheckSpeed(trace, client.speed);
         }
+        CheckLimits(trace, client);
         const Current saved = m_rec;
         StateSnapshot states = SaveStates();
         try {
@@ -448,14 +468,15 @@ void CTimelineContext::UpdateTimelineLimits(CEntryPoint& trace) {
         high = m_rec.endLimit;
     }
     // The RTS is told a lower and an upper play limit, and the state lists
-    // run from the one to the other: limits the wrong way round are the
-    // client's mistake, refused before anything is sent.
+    // run from the one to the other. Limits a change sent the wrong way round
+    // were refused (CheckLimits); these come from a start limit kept past a
+    // timeline that has since got shorter, or an end limit below 0. Refusing
+    // them here would refuse every change after, a stop included: warn, and
+    // hold both at the lower limit brought inside the timeline, so that the
+    // channel rests on material that is still there.
     if (high < low) {
-        TMS_RAISE(trace, E_INVALIDARG,
-                  "%s:Ctx%d: Play limits are reversed: start %d is after end %d (start limit %d, "
-                  "end limit %d, timeline length %d)",
-                  m_owner.ChannelName().c_str(), m_index, low, high, m_rec.startLimit,
-                  m_rec.endLimit, m_rec.timelineLength);
+        trace.LogMsg("Warning, state bounds are reversed: %d - %d", low, high);
+        low = high = std::clamp(low, 0, std::max(0, m_rec.timelineLength - 1));
     }
     m_timelineMin = low;
     m_timelineMax = high;
@@ -639,14 +660,17 @@ HRESULT CTimelineContext::ApplyContextUpdate(std::uint32_t token, const unsigned
         if (!accepted || trigger < 2 || trigger > 4) {
             return;
         }
-        if (!std::isfinite(static_cast<float>(u.speed))) {
-            TMS_RAISE(trace, E_INVALIDARG, "%s:Ctx%d: Update %d reports speed %g, not a number",
-                      m_owner.ChannelName().c_str(), m_index, static_cast<int>(changeId),
-                      static_cast<double>(static_cast<float>(u.speed)));
-        }
         m_rec.flags = 0;
         const std::int32_t reported = u.portState;
-        const float speed = u.speed;
+        float speed = u.speed;
+        if (!std::isfinite(speed)) {
+            // A speed no state list can be built for: the context keeps its
+            // own, and takes the port state and position the update reports.
+            trace.LogMsg("%s:Ctx%d: Update %d reports speed %g, not finite: speed ignored",
+                         m_owner.ChannelName().c_str(), m_index, static_cast<int>(changeId),
+                         static_cast<double>(speed));
+            speed = m_rec.speed;
+        }
         if (changeId < 0 && changeId != m_rec.changeId) {
             const bool real = !(reported == TmsIdle &&
                                 (m_rec.portState == TmsCuePlay || m_rec.portState == TmsCueRecord ||

@@ -383,10 +383,11 @@ HRESULT CTmsResVideo::SetProperty(IConfigMgr* configMgr, const std::string& name
         }
         const std::string text = CVariant(value).ToString();
         // Both take a closed set of values; anything else would be stored as
-        // something the operator did not ask for.
-        if (token == kAspectRatio && text != "16:9" && text != "4:3") {
+        // something the operator did not ask for. Empty is the aspect ratio
+        // of a codec never configured, and puts that back.
+        if (token == kAspectRatio && text != "16:9" && text != "4:3" && !text.empty()) {
             TMS_RAISE(trace, E_INVALIDARG,
-                      "%s property '%s' cannot be '%s': the values are 16:9 and 4:3",
+                      "%s property '%s' cannot be '%s': the values are 16:9, 4:3 and empty",
                       TypeNameUtf8().c_str(), name.c_str(), text.c_str());
         }
         if (token == kDefaultAfd && !IsDefaultAfdText(text)) {

@@ -13,6 +13,10 @@
 #include "tmschannel/rts/RtsMessages.h"
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
 
 namespace {
 
@@ -41,6 +45,35 @@ public:
 
 private:
     const char* m_handleName;
+};
+
+// Removes a media file this call created, empty, when a later step fails:
+// left behind, the next attempt would find it on disk and open it for
+// reading, and a record would go out as a play. Destroyed after the handle
+// guard, so the file is closed before it goes.
+class CCreatedMediaFileGuard {
+public:
+    CCreatedMediaFileGuard(CEntryPoint& trace, std::string path)
+        : m_trace(trace), m_path(std::move(path)) {}
+    ~CCreatedMediaFileGuard() {
+        if (m_path.empty()) {
+            return;
+        }
+        std::error_code ec;
+        std::filesystem::remove(m_path, ec);
+        if (ec) {
+            m_trace.LogMsg("Could not remove the new media file '%s' after a failure: %s",
+                           m_path.c_str(), ec.message().c_str());
+        }
+    }
+    CCreatedMediaFileGuard(const CCreatedMediaFileGuard&) = delete;
+    CCreatedMediaFileGuard& operator=(const CCreatedMediaFileGuard&) = delete;
+    // The file map holds the file from here on.
+    void Release() { m_path.clear(); }
+
+private:
+    CEntryPoint& m_trace;
+    std::string m_path;
 };
 
 // m lies within the segment as clipped to the window.
@@ -123,6 +156,7 @@ HRESULT CTmsResource::UpdateFileState(CFileMap& files, MediaFileInfo** file,
             char handle[kHandleNameSize] = {};
             const DWORD start = GetTickCount();
             const bool onDisk = !path.empty() && std::filesystem::exists(path);
+            std::optional<CCreatedMediaFileGuard> createdFile;
             if (!onDisk) {
                 BYTE block[kMediaDataSize] = {};
                 GetMediaData(block);
@@ -135,8 +169,10 @@ HRESULT CTmsResource::UpdateFileState(CFileMap& files, MediaFileInfo** file,
                 if (FAILED(hr)) {
                     TMS_RAISE(trace, kMediaFileCreateFailed,
                               "Failed to create media file '%s': err = 0x%x",
-                              segment.complexMediaName.c_str(), static_cast<unsigned>(hr));
+                              segment.complexMediaName.c_str(),
+                              static_cast<unsigned>(HRESULT_CODE(hr)));
                 }
+                createdFile.emplace(trace, path);
             } else {
                 created->writeFlag = 0;
                 const HRESULT hr = TmsVfs().GetMediaFileHandle(name.View().data(), kGenericRead,
@@ -144,7 +180,8 @@ HRESULT CTmsResource::UpdateFileState(CFileMap& files, MediaFileInfo** file,
                 if (FAILED(hr)) {
                     TMS_RAISE(trace, kMediaFileHandleFailed,
                               "Failed to get media file handle name on '%s': err = 0x%x",
-                              segment.complexMediaName.c_str(), static_cast<unsigned>(hr));
+                              segment.complexMediaName.c_str(),
+                              static_cast<unsigned>(HRESULT_CODE(hr)));
                 }
             }
             CMediaHandleGuard opened(handle);
@@ -161,6 +198,9 @@ HRESULT CTmsResource::UpdateFileState(CFileMap& files, MediaFileInfo** file,
             created->fileCode = code;
             info = files.Enter(segment.complexMediaName, std::move(created));
             opened.Release();
+            if (createdFile) {
+                createdFile->Release();
+            }
         }
         *file = info;
         segment.fileCode = static_cast<std::uint16_t>(info->fileCode);

@@ -2,8 +2,6 @@
 // block: a dozen lines, one per region or record, in a fixed order and
 // wording that scripts may grep. A region whose newest cycle number is 0 was
 // never published (writers count cycles from 1) and says so in one line.
-#pragma once
-
 //
 // The publisher line tells a reader whether the values are still being
 // published: "live", "stale: no cycle for N s" when the publishing process
