@@ -286,6 +286,9 @@ TEST_F(ChannelModesTest, AShuttleRangeNotFiniteOrReversedFallsBackToTheDefaults)
         ASSERT_EQ(broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
         auto play = tmstest::ContextFixture::Change(0x0104, TmsShuttlePlay, 20.0f, 10);
         EXPECT_EQ(broker->ApplyContextChange(token, 124, play.data()), row.speed20);
+        // A pause is taken whatever the range, also one that leaves 0 out.
+        auto pause = tmstest::ContextFixture::Change(0x0100, 0, 0.0f);
+        EXPECT_EQ(broker->ApplyContextChange(token, 124, pause.data()), S_OK) << LastErrorText();
         ASSERT_EQ(m_channel->FreeContext(token), S_OK);
         ASSERT_EQ(m_channel->Close(), S_OK);
         m_channel.Release();

@@ -154,8 +154,10 @@ void CTimelineContext::ApplyStop() {
 }
 
 void CTimelineContext::CheckSpeed(CEntryPoint& trace, float speed) const {
+    // A pause is always possible: a range that leaves 0 out must not keep a
+    // client from holding the port.
     const IContextOwner::SpeedRange range = m_owner.ShuttleSpeedRange();
-    if (!std::isfinite(speed) || speed < range.min || speed > range.max) {
+    if (!std::isfinite(speed) || (speed != 0.0f && (speed < range.min || speed > range.max))) {
         TMS_RAISE(trace, E_INVALIDARG,
                   "%s:Ctx%d: Speed %g is outside the channel's shuttle range %g to %g",
                   m_owner.ChannelName().c_str(), m_index, static_cast<double>(speed),
