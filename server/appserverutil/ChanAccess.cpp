@@ -174,27 +174,31 @@ HRESULT CChanAccess::StringToStatus(const std::string& name, bool /*range*/, LON
         return NoBlockError();
     if (value == nullptr)
         return E_POINTER;
-    LONG slot;
-    std::memcpy(&slot, m_statusBlock + statusmem::kContextRingIndex, sizeof slot);
-    if (slot < 0 || slot >= statusmem::kResourceRingSlots)
-        slot = 0;
+    if (name != "portstate" && name != "shuttlespeed") {
+        return Fail(E_INVALIDARG,
+                    "unknown channel status name '" + name + "' (known: portstate, shuttlespeed)");
+    }
     VariantClear(value);
-    if (name == "portstate") {
-        LONG state;
-        std::memcpy(&state, m_statusBlock + statusmem::kContextPortState + 4 * slot, 4);
-        value->vt = VT_I4;
-        value->lVal = state;
-        return S_OK;
-    }
-    if (name == "shuttlespeed") {
-        float speed;
-        std::memcpy(&speed, m_statusBlock + statusmem::kContextSpeed + 4 * slot, 4);
-        value->vt = VT_R4;
-        value->fltVal = speed;
-        return S_OK;
-    }
-    return Fail(E_INVALIDARG,
-                "unknown channel status name '" + name + "' (known: portstate, shuttlespeed)");
+    // Under the status-file mutex: the monitor publishes the ring slot and
+    // moves its index in one locked step, and a reader here must not see
+    // the index of one publication with the values of another.
+    return Locked([&] {
+        LONG slot;
+        std::memcpy(&slot, m_statusBlock + statusmem::kContextRingIndex, sizeof slot);
+        if (slot < 0 || slot >= statusmem::kResourceRingSlots)
+            slot = 0;
+        if (name == "portstate") {
+            LONG state;
+            std::memcpy(&state, m_statusBlock + statusmem::kContextPortState + 4 * slot, 4);
+            value->vt = VT_I4;
+            value->lVal = state;
+        } else {
+            float speed;
+            std::memcpy(&speed, m_statusBlock + statusmem::kContextSpeed + 4 * slot, 4);
+            value->vt = VT_R4;
+            value->fltVal = speed;
+        }
+    });
 }
 
 HRESULT CChanAccess::SetThumbnail(const VARIANT& image) {

@@ -11,6 +11,8 @@
 // most 5000 ms; a mutex abandoned by a dead process is taken over, since the
 // block stays readable) unless noted; a caller that already holds it may
 // call them. IncrementIndex expects its caller to hold the mutex.
+// StringToStatus reads under the mutex too, so that this process never sees
+// one publication's ring index with another's values.
 #pragma once
 
 #include <cstdint>
