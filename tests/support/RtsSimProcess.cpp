@@ -3,6 +3,7 @@
 #include "server/ipmclient/IpmClient.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ std::string RtsSimProcess::Start(const std::string& binary, const std::string& r
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
+    const pid_t parent = ::getpid();
     m_pid = ::fork();
     if (m_pid < 0) {
         ::close(out[0]);
@@ -33,6 +35,12 @@ std::string RtsSimProcess::Start(const std::string& binary, const std::string& r
         return std::string("fork: ") + std::strerror(errno);
     }
     if (m_pid == 0) {
+        // A test that dies (a sanitizer abort, a time-out) takes its
+        // simulator with it: SIGTERM lets it remove its sockets and memory.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) {
+            _exit(127);
+        }
         ::dup2(out[1], 1);
         ::close(out[0]);
         ::close(out[1]);
