@@ -44,26 +44,10 @@ std::string WideAt(const std::uint8_t* block, std::size_t at, std::size_t chars)
     return out + "<no terminator>";
 }
 
-// Polls until done() or 10 s have passed; done()'s last answer.
-bool Eventually(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using tmstest::Eventually;
 
 rts::PortContextRecord ContextOf(const tmstest::DumpedMessage& m) {
-    rts::PortContextRecord ctx{};
-    const auto body = m.Chunk(rts::kChunkContext);
-    EXPECT_EQ(body.size(), sizeof ctx);
-    if (body.size() == sizeof ctx) {
-        std::memcpy(&ctx, body.data(), sizeof ctx);
-    }
-    return ctx;
+    return m.ChunkAs<rts::PortContextRecord>(rts::kChunkContext);
 }
 
 class ChannelConfigBlockTest : public tmstest::ContextFixture {

@@ -1,5 +1,7 @@
 #include "tests/channel/ChannelFixture.h"
 
+#include <thread>
+
 #include "platform/com/ComError.h"
 #include "platform/kernel/NamedObjects.h"
 #include "platform/mmio/Mmio.h"
@@ -38,6 +40,17 @@ bool FindChunk(const BYTE* begin, const BYTE* end, std::uint32_t id, int* nth,
 }
 
 }  // namespace
+
+bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 std::vector<BYTE> DumpedMessage::Chunk(std::uint32_t id, int nth) const {
     std::vector<BYTE> body;

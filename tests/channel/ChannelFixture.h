@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,8 +35,24 @@ struct DumpedMessage {
     // The body of the first chunk with this id anywhere in the message
     // (empty when none).
     std::vector<BYTE> Chunk(std::uint32_t id, int nth = 0) const;
+    // The first chunk with this id as the record T (zeros when its size is
+    // not T's, which fails the test).
+    template <class T>
+    T ChunkAs(std::uint32_t id) const {
+        T record{};
+        const std::vector<BYTE> body = Chunk(id);
+        EXPECT_EQ(body.size(), sizeof record);
+        if (body.size() == sizeof record) {
+            std::memcpy(&record, body.data(), sizeof record);
+        }
+        return record;
+    }
     std::string FormName() const { return std::string(reinterpret_cast<const char*>(&form), 4); }
 };
+
+// Polls until done() or limit has passed; done()'s last answer.
+bool Eventually(const std::function<bool()>& done,
+                std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 class ChannelFixture : public ::testing::Test {
 protected:

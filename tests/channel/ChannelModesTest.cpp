@@ -20,23 +20,11 @@ using namespace std::chrono_literals;
 using Edits = std::vector<std::pair<std::string, std::string>>;
 
 rts::PortContextRecord ContextOf(const tmstest::DumpedMessage& m) {
-    rts::PortContextRecord ctx{};
-    const auto body = m.Chunk(rts::kChunkContext);
-    EXPECT_EQ(body.size(), sizeof ctx);
-    if (body.size() == sizeof ctx) {
-        std::memcpy(&ctx, body.data(), sizeof ctx);
-    }
-    return ctx;
+    return m.ChunkAs<rts::PortContextRecord>(rts::kChunkContext);
 }
 
 rts::ScheduleRecord ScheduleOf(const tmstest::DumpedMessage& m) {
-    rts::ScheduleRecord s{};
-    const auto body = m.Chunk(rts::kChunkSchedule);
-    EXPECT_EQ(body.size(), sizeof s);
-    if (body.size() == sizeof s) {
-        std::memcpy(&s, body.data(), sizeof s);
-    }
-    return s;
+    return m.ChunkAs<rts::ScheduleRecord>(rts::kChunkSchedule);
 }
 
 // The default context's idle-mode messages (context -1, flags 0x81).
@@ -317,17 +305,7 @@ TEST_F(ChannelModesTest, AnUnknownActionIsSkippedAndTheInputsAfterItAreSent) {
 
 using BrokerPlayingTest = tmstest::ContextFixture;
 
-// Polls until done() or 10 s have passed; done()'s last answer.
-bool Eventually(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using tmstest::Eventually;
 
 TEST_F(BrokerPlayingTest, IsPlayingIsOneOnlyWhileTheActivePortMoves) {
     const unsigned token = Alloc(Create("playing", true, 6000));

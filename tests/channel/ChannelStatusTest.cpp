@@ -26,16 +26,9 @@ using ChannelStatusTest = tmstest::ContextFixture;
 
 constexpr HRESULT kUnknownVolume = HR(0x80043010);
 
-// Polls until done() or 5 s have passed; done()'s last answer.
+// Polls until done() or 5 s have passed.
 bool Eventually(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + 5s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
+    return tmstest::Eventually(done, std::chrono::seconds(5));
 }
 
 std::int32_t I4(ITmsChannel* channel, unsigned token, const char* name) {

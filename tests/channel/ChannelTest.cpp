@@ -27,13 +27,7 @@ rts::PortContextRecord Context(const DumpedMessage& m) {
 }
 
 rts::ScheduleRecord Schedule(const DumpedMessage& m) {
-    rts::ScheduleRecord s{};
-    const auto body = m.Chunk(rts::kChunkSchedule);
-    EXPECT_EQ(body.size(), sizeof s);
-    if (body.size() == sizeof s) {
-        std::memcpy(&s, body.data(), sizeof s);
-    }
-    return s;
+    return m.ChunkAs<rts::ScheduleRecord>(rts::kChunkSchedule);
 }
 
 std::vector<std::string> Forms(const std::vector<DumpedMessage>& messages) {
