@@ -197,6 +197,37 @@ void CRtsSimulator::StepClock() {
     m_shmem.SetTimeOfDay(PackedTimeOfDay());
 }
 
+// Moves every channel on by a number of fields while the clock is held, so
+// that a test can compare positions field by field. The channels' start
+// times move back by as much, so that the clock runs on from there.
+std::string CRtsSimulator::StepHeldClock(const std::string& fieldsText, std::istream& rest) {
+    std::string extra;
+    rest >> extra;
+    char* end = nullptr;
+    errno = 0;
+    const long fields = std::strtol(fieldsText.c_str(), &end, 10);
+    if (fieldsText.empty() || *end != 0 || errno != 0 || fields < 1 || fields > 100000 ||
+        !extra.empty())
+        return "error usage: clock step FIELDS (1 to 100000, with the clock held)";
+    CCriticalSectionLock held(m_clockCs);
+    if (!m_clockHeld)
+        return "error the clock runs: 'clock hold' first";
+    for (auto& ch : m_channels) {
+        CCriticalSectionLock lock(ch->cs);
+        ch->startSeconds -= static_cast<double>(fields) / ch->config.fieldsPerSecond;
+        // A field at a time, as the running clock would see them.
+        for (long left = fields; left > 0; --left)
+            ch->model.Advance(1);
+        CRtsChannelWrite block(m_shmem, ch->config.index);
+        if (block) {
+            ch->model.Publish(*block.operator->());
+        }
+    }
+    m_shmem.SetTimeOfDay(PackedTimeOfDay());
+    Log(false, "clock stepped " + std::to_string(fields) + " fields");
+    return "ok";
+}
+
 void CRtsSimulator::RunClock() {
     while (!m_stopping.load()) {
         StepClock();
@@ -364,8 +395,10 @@ std::string CRtsSimulator::Control(const std::string& command) {
     if (verb == "clock") {
         std::string what, extra;
         in >> what >> extra;
+        if (what == "step")
+            return StepHeldClock(extra, in);
         if ((what != "hold" && what != "run") || !extra.empty())
-            return "error usage: clock hold|run";
+            return "error usage: clock hold|run|step FIELDS";
         const bool hold = what == "hold";
         CCriticalSectionLock held(m_clockCs);
         if (hold == m_clockHeld)

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <thread>
@@ -52,7 +53,7 @@ public:
     // is published.
     void StepClock();
     // A control command: "gpi CHANNEL INPUT on|off", "context CHANNEL INDEX
-    // PORTSTATE TRIGGERSTATUS", "fault ...",
+    // PORTSTATE TRIGGERSTATUS", "clock hold|run|step FIELDS", "fault ...",
     // "status CHANNEL", "quit". Answers "ok", a status line, or
     // "error <reason>".
     std::string Control(const std::string& command);
@@ -78,6 +79,7 @@ private:
     void ServePort(Channel& channel);
     void ServeControl();
     void RunClock();
+    std::string StepHeldClock(const std::string& fieldsText, std::istream& rest);
     void Dump(const unsigned char* data, std::size_t size);
     void Log(bool error, const std::string& text);
 

@@ -19,7 +19,7 @@ int RtsUsage() {
                  "       tmsctl rts [--runtime DIR] fault delay MS|ack STATUS|closeafter N\n"
                  "       tmsctl rts [--runtime DIR] fault replysize BYTES\n"
                  "       tmsctl rts [--runtime DIR] context CHANNEL INDEX PORTSTATE TRIGGERSTATUS\n"
-                 "       tmsctl rts [--runtime DIR] clock hold|run\n"
+                 "       tmsctl rts [--runtime DIR] clock hold|run|step FIELDS\n"
                  "       tmsctl rts [--runtime DIR] status CHANNEL\n"
                  "       tmsctl rts [--runtime DIR] quit\n");
     return kExitUsage;
@@ -38,11 +38,12 @@ int RunRts(const Args& argsIn) {
         return args.empty() ? kExitUsage : kExitOk;
     }
     const std::string& verb = args[0];
-    const bool known =
-        (verb == "gpi" && args.size() == 4) ||
-        (verb == "fault" && (args.size() == 2 || args.size() == 3)) ||
-        (verb == "context" && args.size() == 5) || (verb == "clock" && args.size() == 2) ||
-        (verb == "status" && args.size() == 2) || (verb == "quit" && args.size() == 1);
+    const bool known = (verb == "gpi" && args.size() == 4) ||
+                       (verb == "fault" && (args.size() == 2 || args.size() == 3)) ||
+                       (verb == "context" && args.size() == 5) ||
+                       (verb == "clock" && (args.size() == 2 || args.size() == 3)) ||
+                       (verb == "status" && args.size() == 2) ||
+                       (verb == "quit" && args.size() == 1);
     if (!known) {
         return RtsUsage();
     }

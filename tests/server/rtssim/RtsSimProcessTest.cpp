@@ -15,6 +15,7 @@
 #include "server/ipmclient/IpmClient.h"
 #include "server/ipmclient/RtsShmem.h"
 #include "server/rtssim/RtsAckStatus.h"
+#include "tests/support/RtsSimProcess.h"
 #include "tests/support/TestRuntimeDir.h"
 #include "tmschannel/rts/MmioMsg.h"
 #include "tmschannel/rts/RtsMessages.h"
@@ -138,6 +139,31 @@ TEST_F(RtsSimProcessTest, TmsctlSetsGpiInputs) {
         }
         EXPECT_EQ(mask, c.mask);
     }
+}
+
+// A held clock moves on by exactly the fields asked for, and only while held.
+TEST_F(RtsSimProcessTest, AHeldClockStepsByExactlyTheFieldsAsked) {
+    Start({});
+    auto tick = [] {
+        const std::string line = tmstest::SimControl("status 1");
+        const auto at = line.find(" tick ");
+        return at == std::string::npos ? -1L : std::stol(line.substr(at + 6));
+    };
+    EXPECT_NE(tmstest::SimControl("clock step 5").find("error the clock runs"), std::string::npos);
+    ASSERT_EQ(tmstest::SimControl("clock hold"), "ok");
+    const long before = tick();
+    ASSERT_GE(before, 0);
+    for (const char* bad : {"clock step", "clock step 0", "clock step -3", "clock step 100001",
+                            "clock step 2x", "clock step 5 6"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(tmstest::SimControl(bad).rfind("error usage: clock", 0), 0u);
+    }
+    EXPECT_EQ(tick(), before);
+    ASSERT_EQ(tmstest::SimControl("clock step 25"), "ok");
+    EXPECT_EQ(tick(), before + 25);
+    ASSERT_EQ(tmstest::SimControl("clock step 1"), "ok");
+    EXPECT_EQ(tick(), before + 26);
+    ASSERT_EQ(tmstest::SimControl("clock run"), "ok");
 }
 
 }  // namespace
