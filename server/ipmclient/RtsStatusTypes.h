@@ -104,16 +104,19 @@ static_assert(sizeof(TmsTimecodeStatus) == 96);
 struct TmsAncillaryDataStatus {
     std::uint32_t tickCount;      // +0
     std::uint32_t errorCode;      // +4
-    std::uint32_t word2;          // +8
+    std::uint32_t packetCount;    // +8: ancillary packets played or recorded, wrapping
     std::uint8_t afdReceived;     // +12: nonzero when an AFD was received
     std::uint8_t afd;             // +13: bits 0-3 code, 4 widescreen, 5 use, 6 valid
-    std::uint8_t reserved14[30];  // +14
+    std::uint8_t present;         // +14: nonzero while ancillary data flows
+    std::uint8_t reserved15[29];  // +15
     std::uint32_t word11;         // +44
     std::uint32_t reserved48[5];  // +48
     std::uint32_t word17;         // +68
 };
 static_assert(offsetof(TmsAncillaryDataStatus, afdReceived) == 12);
 static_assert(offsetof(TmsAncillaryDataStatus, afd) == 13);
+static_assert(offsetof(TmsAncillaryDataStatus, packetCount) == 8);
+static_assert(offsetof(TmsAncillaryDataStatus, present) == 14);
 static_assert(offsetof(TmsAncillaryDataStatus, word11) == 44);
 static_assert(offsetof(TmsAncillaryDataStatus, word17) == 68);
 static_assert(sizeof(TmsAncillaryDataStatus) == 72);

@@ -26,12 +26,26 @@ public:
 protected:
     void SetUp() override {
         ChannelFixture::SetUp();
+        BeforeOpen();
         ASSERT_EQ(StartSimulator(), "");
         m_channel = NewChannel();
         ASSERT_EQ(OpenIndex(m_channel, kChannel), S_OK) << LastErrorText();
         ASSERT_EQ(
             m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&m_broker)),
             S_OK);
+    }
+    // Runs before the simulator starts and the channel opens: a fixture
+    // may edit the configuration here.
+    virtual void BeforeOpen() {}
+    // Removes the channel's first element of this name (with its children)
+    // from the configuration.
+    void RemoveChannelElement(const std::string& openTag, const std::string& closeTag) {
+        const std::string text = ConfigText();
+        const std::size_t from = text.find(openTag);
+        ASSERT_NE(from, std::string::npos) << openTag;
+        const std::size_t to = text.find(closeTag, from);
+        ASSERT_NE(to, std::string::npos) << closeTag;
+        EditConfig(text.substr(from, to + closeTag.size() - from), "");
     }
     void TearDown() override {
         m_broker.Release();

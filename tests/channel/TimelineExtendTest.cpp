@@ -183,8 +183,8 @@ TEST_F(TimelineExtendTest, ACrashedMovieIsRepairedBeforeTheStartIsApplied) {
     EXPECT_EQ(m.maxLength, 70);
 }
 
-// Chan2 records on no audio, timecode or ancillary-data track, so every
-// such track of the movie is one it pads. The record track ends at 170 after
+// Chan2 records on no audio or timecode track, so every such track of the
+// movie is one it pads. The record track ends at 170 after
 // a start of 130 and a length of 40, and at 140 after a start of 0: every
 // other track ends there too, in whatever its last segment was (a start
 // past it first pads to the start, then to the end).
@@ -204,7 +204,9 @@ TEST_F(TimelineExtendTest, OtherTracksLeftShortOfTheRecordArePaddedLevel) {
         {"a pad past the start", 130, kAudio, "M20 P180", "M20 P110 P40"},
         {"no segment", 130, kAudio, "", "P130 P40"},
         {"timecode", 130, kTimecode, "M100", "M100 P30 P40"},
-        {"ancillary data", 130, kAncData, "M100", "M100 P30 P40"},
+        // Chan2 records ancillary data: its populated track is cut or
+        // padded to the start and then recorded, as the video's is.
+        {"ancillary data, a record track", 130, kAncData, "", "M100 P30 M40"},
         {"an empty video track", 130, kPadVideo, "P100", "P100 P30 P40"},
         {"start 0: media", 0, kAudio, "M100", "M100 P40"},
         {"start 0: a pad left by an earlier extension", 0, kAudio, "M60 P40", "M60 P40 P40"},

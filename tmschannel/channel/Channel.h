@@ -209,6 +209,10 @@ private:
     std::string ConfigTextWithoutBoards(CEntryPoint& trace, IXMLDOMDocument2* document);
     void ReadChannelSettings(CEntryPoint& trace, IXMLDOMDocument2* document);
     void CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* document);
+    // A later configuration pass: the ancillary-data and GPI resources read
+    // their elements again in place.
+    void RefreshAncDataAndGpi(CEntryPoint& trace, IXMLDOMDocument2* document,
+                              const std::vector<CComPtr<IXMLDOMNode>>& elements);
     std::vector<std::shared_ptr<CTmsResource>> Resources() const override;
     // The same into list, reusing its room: the status pass takes the list
     // every cycle without allocating.

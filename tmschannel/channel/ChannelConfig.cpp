@@ -10,6 +10,8 @@
 #include "tmschannel/common/Timecode.h"
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/frame/ComBoundary.h"
+#include "tmschannel/resources/TmsResAncData.h"
+#include "tmschannel/resources/TmsResGpi.h"
 #include "tmschannel/resources/TmsResVideo.h"
 #include "tmschannel/resources/TmsVfs.h"
 #include "tmschannel/rts/RtsMessages.h"
@@ -306,14 +308,23 @@ void CChannel::CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* do
         TmsVfs().ReportResource(m_config.channelIndex, gfsResChannelCreated);
         std::vector<std::shared_ptr<CTmsResource>> created;
         std::int32_t videos = 0;
+        std::int32_t ancs = 0;
         for (const auto& element : elements) {
             const std::string name = read.NodeName(element);
             if (name == "Video") {
                 auto video = std::make_shared<CTmsResVideo>(videos++);
                 CheckHr(trace, video->InitFromConfig(document, element));
                 created.insert(created.begin(), video);
-            } else if (name == "Audio" || name == "Timecode" || name == "AncData" ||
-                       name == "Gpi") {
+            } else if (name == "AncData") {
+                auto anc = std::make_shared<CTmsResAncData>(ancs++);
+                CheckHr(trace, anc->InitFromConfig(document, element));
+                created.push_back(anc);
+            } else if (name == "Gpi") {
+                // One GPI resource per element, always number 0.
+                auto gpi = std::make_shared<CTmsResGpi>(0);
+                CheckHr(trace, gpi->InitFromConfig(document, element));
+                created.push_back(gpi);
+            } else if (name == "Audio" || name == "Timecode") {
                 // These kinds join the channel with their own resource classes.
                 trace.Trace("%s: %s resource not created: not supported by this version",
                             m_channelId.c_str(), name.c_str());
@@ -331,6 +342,25 @@ void CChannel::CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* do
         }
         std::shared_ptr<CTmsResource> resource;
         CheckHr(trace, FindTmsResource("Video", videos++, &resource));
+        CheckHr(trace, resource->InitFromConfig(document, element));
+    }
+    RefreshAncDataAndGpi(trace, document, elements);
+}
+
+void CChannel::RefreshAncDataAndGpi(CEntryPoint& trace, IXMLDOMDocument2* document,
+                                    const std::vector<CComPtr<IXMLDOMNode>>& elements) {
+    CConfigReader read(trace);
+    std::int32_t ancs = 0;
+    for (const auto& element : elements) {
+        const std::string name = read.NodeName(element);
+        std::shared_ptr<CTmsResource> resource;
+        if (name == "AncData") {
+            CheckHr(trace, FindTmsResource("AncillaryData", ancs++, &resource));
+        } else if (name == "Gpi") {
+            CheckHr(trace, FindTmsResource("Gpi", 0, &resource));
+        } else {
+            continue;
+        }
         CheckHr(trace, resource->InitFromConfig(document, element));
     }
 }

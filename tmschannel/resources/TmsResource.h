@@ -142,6 +142,10 @@ protected:
                           const StateWriteTarget& target);
     [[noreturn]] void RaiseNotAvailable(CEntryPoint& trace, const std::string& name);
     [[noreturn]] void RaiseCannotSet(CEntryPoint& trace, const std::string& name);
+    // A record starting: the resource's media data block goes to the last
+    // segment of its track (track type, resource number), the one the
+    // record writes. Nothing when the track has no segment.
+    void WriteMediaDataToLastSegment(CEntryPoint& trace, IMovie* movie);
 
     // Set by the derived constructors.
     std::u16string m_typeName = u"Unknown";

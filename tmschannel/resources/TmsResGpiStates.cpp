@@ -1,0 +1,166 @@
+// CTmsResGpi: its part of a state message, where the triggers of its
+// outputs fall in the states the context sends.
+#include "platform/com/Bstr.h"
+#include "platform/com/VariantArray.h"
+#include "platform/kernel/CriticalSectionLock.h"
+#include "server/timeline/IMovie.h"
+#include "tmschannel/common/NameQuery.h"
+#include "tmschannel/frame/ErrorFrame.h"
+#include "tmschannel/resources/TmsResGpi.h"
+#include "tmschannel/rts/RtsMessages.h"
+
+#include <optional>
+
+namespace {
+
+// Whether an output takes part in a list of play states or of record states.
+bool ActiveFor(const GpiOutputRecord& o, bool record) {
+    if (o.activateWhen == "play") {
+        return !record;
+    }
+    if (o.activateWhen == "record") {
+        return record;
+    }
+    return true;
+}
+
+}  // namespace
+
+CTmsResGpi::Span CTmsResGpi::ReadSpan(const std::vector<CVariant>& values, std::size_t first,
+                                      std::int32_t fieldsPerFrame,
+                                      const std::vector<GpiOutputRecord>& outputs) {
+    Span span;
+    span.start = values.at(first).ToInt32();
+    span.duration = values.at(first + 1).ToInt32();
+    span.last = span.start + span.duration - fieldsPerFrame;
+    const std::string name = values.at(first + 2).ToString();
+    const std::string at = values.at(first + 3).ToString();
+    const std::int32_t offset = values.at(first + 4).ToInt32();
+    if (EqualsNoCase(at, "start")) {
+        span.triggerAt = std::int64_t{span.start} + offset;
+    } else if (EqualsNoCase(at, "end")) {
+        span.triggerAt = std::int64_t{span.last} - offset;
+    }
+    span.mask = AppTriggerMask(outputs, name);
+    return span;
+}
+
+HRESULT CTmsResGpi::WriteStates(const StateWriteTarget& target, std::int32_t, bool record, bool,
+                                const std::vector<StateEntry*>& states) {
+    CTmsEntryPoint trace("CTmsResGpi::WriteStates");
+    return TMS_ERROR_FRAME(trace, [&] {
+        rts::CStateMessageBuilder& message = *target.message;
+        IMovie* movie = target.movie;
+        rts::ResourceIdRecord id{};
+        std::vector<GpiOutputRecord> outputs;
+        bool enabled = false;
+        {
+            CCriticalSectionLock lock(m_cs);
+            rts::SetNarrow(id.indexText, CBstr(m_indexText).ToNarrow());
+            rts::SetNarrow(id.typeName, CBstr(m_typeName).ToNarrow());
+            enabled = m_enabled;
+            for (const GpiOutputRecord& o : m_outputs) {
+                if (o.usable && ActiveFor(o, record)) {
+                    outputs.push_back(o);
+                }
+            }
+        }
+        const std::int32_t fieldsPerFrame = m_fieldsPerFrame > 0 ? m_fieldsPerFrame : 2;
+        CheckHr(trace, message.BeginResource(id));
+        if (!enabled || outputs.empty() || states.empty() || movie == nullptr) {
+            CheckHr(trace, message.EndResource());
+            return;
+        }
+        CVariant assetType;
+        TMS_CHECK_COM(trace, movie->GetProperty(CBstr("assetType"), assetType.GetAddress()));
+        const bool list = assetType.ToString() == "List";
+        const std::int32_t windowStart = target.windowStart;
+        const std::int32_t windowLast = target.windowEnd - fieldsPerFrame + 1;
+
+        std::optional<Span> edit;
+        std::optional<Span> section;
+        // The edit covering m, read from the movie when the current one does
+        // not; none outside every edit.
+        auto editAt = [&](std::int64_t m) {
+            if (edit && edit->Covers(m)) {
+                return;
+            }
+            edit.reset();
+            section.reset();
+            CBstr uuid;
+            const HRESULT hr = movie->GetEditAtPosition(static_cast<long>(m), &uuid);
+            TMS_CHECK_COM(trace, hr);
+            if (hr != S_OK) {
+                return;
+            }
+            CVariant values;
+            TMS_CHECK_COM(trace,
+                          movie->GetEditProperties(uuid,
+                                                   CBstr("sectionUuid+startPos+duration+gpiName+"
+                                                         "gpiPosition+gpiOffset"),
+                                                   values.GetAddress()));
+            const std::vector<CVariant> read = ReadVariantArray(values);
+            Span found = ReadSpan(read, 1, fieldsPerFrame, outputs);
+            // An edit that does not hold the position it was found at would
+            // be looked up again and again.
+            if (!found.Covers(m)) {
+                return;
+            }
+            edit = found;
+            const std::string sectionUuid = read.at(0).ToString();
+            if (!sectionUuid.empty()) {
+                CVariant sectionValues;
+                TMS_CHECK_COM(trace, movie->GetSectionProperties(
+                                         CBstr(sectionUuid),
+                                         CBstr("startPos+duration+gpiName+gpiPosition+gpiOffset"),
+                                         sectionValues.GetAddress()));
+                section = ReadSpan(ReadVariantArray(sectionValues), 0, fieldsPerFrame, outputs);
+            }
+        };
+
+        for (std::size_t i = 0; i < states.size(); ++i) {
+            const std::int32_t m = states[i]->position.movie;
+            const std::int32_t offset = states[i]->position.Offset();
+            // The stretch this state plays: up to the next state of the same
+            // run, or as far as the run's step reaches for the last one.
+            std::int64_t to = std::int64_t{m} + fieldsPerFrame;
+            if (i + 1 < states.size() && states[i + 1]->position.Offset() == offset &&
+                states[i + 1]->position.movie > m) {
+                to = states[i + 1]->position.movie;
+            } else if (i > 0 && states[i - 1]->position.Offset() == offset &&
+                       states[i - 1]->position.movie < m) {
+                to = std::int64_t{m} + (m - states[i - 1]->position.movie);
+            }
+            FiredMasks fired;
+            for (std::int64_t from = m; from < to;) {
+                std::int64_t end = to;
+                if (list) {
+                    editAt(from);
+                    if (edit) {
+                        end =
+                            std::min<std::int64_t>(to, std::int64_t{edit->start} + edit->duration);
+                    }
+                }
+                auto fire = [&](const std::optional<Span>& span) {
+                    if (span && span->mask != 0 && span->triggerAt >= from &&
+                        span->triggerAt < end) {
+                        fired[static_cast<std::int32_t>(span->triggerAt + offset)] |= span->mask;
+                    }
+                };
+                fire(edit);
+                fire(section);
+                ChannelTriggersIn(outputs, static_cast<std::int32_t>(from),
+                                  static_cast<std::int32_t>(end), offset, edit ? &*edit : nullptr,
+                                  windowStart, windowLast, &fired);
+                from = end;
+            }
+            for (const auto& [position, mask] : fired) {
+                rts::GpiStateRecord state{};
+                state.position = position;
+                state.mask = mask;
+                CheckHr(trace, message.AddGpiState(state));
+            }
+        }
+        CheckHr(trace, message.EndResource());
+    });
+}
