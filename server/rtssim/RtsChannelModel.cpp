@@ -1,5 +1,6 @@
 #include "server/rtssim/RtsChannelModel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -11,6 +12,44 @@ void CRtsChannelModel::Reset() {
     m_openFiles.clear();
     m_gpiPending.clear();
     m_gpiOut = 0;
+    m_wasMoving = false;
+    m_ancSpans.clear();
+    m_ancPresent = false;
+    ClearFiredLog();
+}
+
+void CRtsChannelModel::ClearFiredLog() {
+    m_fired.clear();
+    m_firedCount = 0;
+}
+
+std::string CRtsChannelModel::FiredText() const {
+    std::string text = "fired " + std::to_string(m_firedCount);
+    const char* separator = ": ";
+    for (const Fired& f : m_fired) {
+        char entry[80];
+        std::snprintf(entry, sizeof entry, "%stick %u position %d mask 0x%X", separator, f.tick,
+                      f.position, f.mask);
+        text += entry;
+        separator = "; ";
+    }
+    return text;
+}
+
+void CRtsChannelModel::FireGpi(std::int32_t from, std::int32_t to) {
+    for (auto it = m_gpiPending.begin(); it != m_gpiPending.end();) {
+        if (it->position >= from && it->position <= to) {
+            m_gpiOut = it->mask;
+            if (m_fired.size() == kFiredKept) {
+                m_fired.erase(m_fired.begin());
+            }
+            m_fired.push_back({m_ticks, it->position, it->mask});
+            ++m_firedCount;
+            it = m_gpiPending.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void CRtsChannelModel::Apply(const RtsMessage& m) {
@@ -104,8 +143,28 @@ void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
     if (r.flags & kCtxStopAsIdle) {
         c.speed = 0;
     }
-    if (!m.gpiStates.empty() && m_active == r.context) {
-        m_gpiPending = m.gpiStates;
+    if (m_active == r.context) {
+        // A purge drops what the context sent before; new states add to
+        // the rest, a state at a position already waiting replacing it.
+        if (r.flags & kCtxPurge) {
+            m_gpiPending.clear();
+            m_ancSpans.clear();
+        }
+        for (const RtsGpiState& g : m.gpiStates) {
+            auto same =
+                std::find_if(m_gpiPending.begin(), m_gpiPending.end(),
+                             [&](const RtsGpiState& w) { return w.position == g.position; });
+            if (same != m_gpiPending.end()) {
+                same->mask = g.mask;
+            } else {
+                m_gpiPending.push_back(g);
+            }
+        }
+        for (const RtsAncSpan& a : m.ancSpans) {
+            if (m_ancSpans.size() < kAncSpansKept) {
+                m_ancSpans.push_back(a);
+            }
+        }
     }
 }
 
@@ -115,8 +174,11 @@ void CRtsChannelModel::Advance(std::uint32_t fields) {
         return;
     }
     Context& c = m_contexts[m_active];
-    const bool moving = c.portState == TmsShuttlePlay || c.portState == TmsShuttleRecord;
-    if (moving && c.speed != 0 && !c.atEnd) {
+    const bool moving = (c.portState == TmsShuttlePlay || c.portState == TmsShuttleRecord) &&
+                        c.speed != 0 && !c.atEnd;
+    const std::int32_t before = static_cast<std::int32_t>(std::floor(c.position));
+    const float speed = c.speed;
+    if (moving) {
         double next = c.position + static_cast<double>(c.speed) * fields;
         // The first limit met in the direction of travel stops the context.
         bool stop = false;
@@ -144,14 +206,25 @@ void CRtsChannelModel::Advance(std::uint32_t fields) {
             c.trigger = TmsTriggerEnded;
         }
     }
-    // GPI outputs change when the position passes theirs.
     const std::int32_t pos = static_cast<std::int32_t>(std::floor(c.position));
-    for (auto it = m_gpiPending.begin(); it != m_gpiPending.end();) {
-        if (pos >= it->position) {
-            m_gpiOut = it->mask;
-            it = m_gpiPending.erase(it);
-        } else {
-            ++it;
+    m_ancPresent = false;
+    if (!moving) {
+        m_wasMoving = false;
+        return;
+    }
+    // GPI outputs change when the position passes theirs; the field the
+    // move started from counts on its first tick only.
+    if (speed > 0) {
+        FireGpi(m_wasMoving ? before + 1 : before, pos);
+    } else {
+        FireGpi(pos, m_wasMoving ? before - 1 : before);
+    }
+    m_wasMoving = !c.atEnd;
+    for (const RtsAncSpan& a : m_ancSpans) {
+        if (pos >= a.start && pos <= a.last) {
+            m_ancPresent = true;
+            m_ancPackets += fields;
+            break;
         }
     }
 }
@@ -236,6 +309,8 @@ void CRtsChannelModel::Publish(RtsChannelBlock& b) const {
     b.timecode.currentTimecode = PackedTimecode(pos, m_config.fieldsPerSecond);
     b.ancData.tickCount = m_ticks;
     b.ancData.errorCode = 0;
+    b.ancData.packetCount = m_ancPackets;
+    b.ancData.present = m_ancPresent ? 1 : 0;
 }
 
 std::string CRtsChannelModel::Summary() const {

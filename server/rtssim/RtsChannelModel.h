@@ -10,6 +10,17 @@
 // the last position its state list covers. The idle mode applies while the
 // context is idle.
 //
+// GPI outputs: the active context's "gpi " states wait until its position
+// passes them while it moves (ShuttlePlay or ShuttleRecord at a speed other
+// than 0): a state fires on the tick at which the position reaches it, and
+// one at the position where the context starts to move fires on the first
+// tick of the move. A cued or stopped context fires nothing. Each firing is
+// kept, with its tick, in a short log (FiredLog).
+//
+// Ancillary data: while the moving position lies inside an "ancd" state
+// that names a file, the status says present and the packet count moves on
+// by one a field.
+//
 // Thread safety: none; the simulator guards each model with its own lock.
 #pragma once
 
@@ -17,6 +28,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "server/ipmclient/RtsShmemLayout.h"
 #include "server/rtssim/RtsMessage.h"
@@ -60,6 +72,23 @@ public:
     std::uint32_t GpiInputs() const { return m_gpiIn; }
     std::uint32_t GpiOutputs() const { return m_gpiOut; }
 
+    // One GPI state fired: the tick, its port position and its mask.
+    struct Fired {
+        std::uint32_t tick;
+        std::int32_t position;
+        std::uint32_t mask;
+    };
+    static constexpr std::size_t kFiredKept = 8;
+    // The last kFiredKept firings, oldest first, and how many there were
+    // since the client opened or the log was cleared.
+    const std::vector<Fired>& FiredLog() const { return m_fired; }
+    std::uint32_t FiredCount() const { return m_firedCount; }
+    void ClearFiredLog();
+    // "fired COUNT[: tick T position P mask 0xM; ...]".
+    std::string FiredText() const;
+    std::uint32_t AncPackets() const { return m_ancPackets; }
+    bool AncPresent() const { return m_ancPresent; }
+
 private:
     void ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m);
 
@@ -71,4 +100,13 @@ private:
     std::set<std::uint16_t> m_openFiles;
     std::uint32_t m_gpiIn = 0, m_gpiOut = 0;
     std::vector<RtsGpiState> m_gpiPending;  // of the active context, by position
+    bool m_wasMoving = false;               // the active context moved on the last tick
+    std::vector<Fired> m_fired;
+    std::uint32_t m_firedCount = 0;
+    std::vector<RtsAncSpan> m_ancSpans;  // of the active context
+    std::uint32_t m_ancPackets = 0;
+    bool m_ancPresent = false;
+
+    void FireGpi(std::int32_t from, std::int32_t to);
+    static constexpr std::size_t kAncSpansKept = 4096;
 };

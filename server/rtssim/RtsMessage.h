@@ -55,6 +55,13 @@ struct RtsGpiState {
     std::uint32_t mask;     // output bits
 };
 
+// An ancillary-data state that names a file: the RTS plays or records
+// ancillary packets from start to last.
+struct RtsAncSpan {
+    std::int32_t start;
+    std::int32_t last;
+};
+
 struct RtsMessage {
     std::uint32_t form = 0;
     bool hasCtx = false;
@@ -66,4 +73,5 @@ struct RtsMessage {
     bool hasListEnd = false;
     std::int32_t listEnd = 0;  // last position the states cover
     std::vector<RtsGpiState> gpiStates;
+    std::vector<RtsAncSpan> ancSpans;
 };

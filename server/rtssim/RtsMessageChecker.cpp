@@ -266,6 +266,9 @@ private:
             if (last > INT32_MAX) {
                 return Fail(kAckBadValue, "state runs past the last position", s.body);
             }
+            if (kind->id == RtsFourCc("ancd") && U16(s.body + 4) != 0) {
+                m.ancSpans.push_back({start, static_cast<std::int32_t>(last)});
+            }
             if (!m.hasListEnd || last > m.listEnd) {
                 m.listEnd = static_cast<std::int32_t>(last);
                 m.hasListEnd = true;

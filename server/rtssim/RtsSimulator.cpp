@@ -433,11 +433,28 @@ std::string CRtsSimulator::Control(const std::string& command) {
         CCriticalSectionLock lock(ch->cs);
         return ch->model.Summary() + " faults " + m_faults.Describe();
     }
+    if (verb == "fired") {
+        std::string channelText, what, extra;
+        in >> channelText >> what >> extra;
+        char* end = nullptr;
+        long channel = std::strtol(channelText.c_str(), &end, 10);
+        Channel* ch = channelText.empty() || *end != 0 ? nullptr : Find(static_cast<int>(channel));
+        if (ch == nullptr)
+            return "error no channel '" + channelText + "'";
+        if ((!what.empty() && what != "clear") || !extra.empty())
+            return "error usage: fired CHANNEL [clear]";
+        CCriticalSectionLock lock(ch->cs);
+        if (what == "clear") {
+            ch->model.ClearFiredLog();
+            return "ok";
+        }
+        return ch->model.FiredText();
+    }
     if (verb == "quit") {
         m_quit = true;
         return "ok";
     }
-    return "error unknown command '" + verb + "' (gpi, context, clock, fault, status, quit)";
+    return "error unknown command '" + verb + "' (gpi, context, clock, fault, status, fired, quit)";
 }
 
 void CRtsSimulator::ServeControl() {

@@ -54,7 +54,7 @@ public:
     void StepClock();
     // A control command: "gpi CHANNEL INPUT on|off", "context CHANNEL INDEX
     // PORTSTATE TRIGGERSTATUS", "clock hold|run|step FIELDS", "fault ...",
-    // "status CHANNEL", "quit". Answers "ok", a status line, or
+    // "status CHANNEL", "fired CHANNEL [clear]", "quit". Answers "ok", a status line, or
     // "error <reason>".
     std::string Control(const std::string& command);
     bool QuitRequested() const { return m_quit.load(); }

@@ -79,6 +79,136 @@ TEST(RtsChannelModelTest, GpiOutputsChangeWhenThePositionPasses) {
     EXPECT_EQ(model.GpiInputs(), 0x8u);
 }
 
+// The tick at which each GPI state fires, as the fired log keeps it: the
+// move starts at tick 0 from position 100.
+TEST(RtsChannelModelTest, GpiStatesFireOnTheTickThePositionReachesThem) {
+    struct Case {
+        const char* what;
+        std::int32_t portState;
+        float speed;
+        std::vector<RtsGpiState> states;
+        std::uint32_t ticks;
+        std::vector<CRtsChannelModel::Fired> fired;
+    };
+    const Case cases[] = {
+        {"play: the start field on the first tick, later ones as reached",
+         TmsShuttlePlay,
+         1.0f,
+         {{100, 0x1}, {104, 0x2}, {130, 0x4}},
+         10,
+         {{1, 100, 0x1}, {4, 104, 0x2}}},
+        {"2x: a state between two fields a tick apart fires on the tick passing it",
+         TmsShuttlePlay,
+         2.0f,
+         {{100, 0x1}, {103, 0x2}, {108, 0x4}},
+         4,
+         {{1, 100, 0x1}, {2, 103, 0x2}, {4, 108, 0x4}}},
+        {"reverse: passed going down",
+         TmsShuttlePlay,
+         -1.0f,
+         {{98, 0x8}, {101, 0x1}},
+         5,
+         {{2, 98, 0x8}}},
+        {"cued: nothing fires", TmsCuePlay, 0.0f, {{100, 0x1}}, 10, {}},
+        {"stopped in play: nothing fires", TmsShuttlePlay, 0.0f, {{100, 0x1}}, 10, {}},
+        {"a state behind the start never fires", TmsShuttlePlay, 1.0f, {{99, 0x1}}, 10, {}},
+        {"record fires as play does", TmsShuttleRecord, 1.0f, {{102, 0x10}}, 3, {{2, 102, 0x10}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CRtsChannelModel model = OpenModel();
+        RtsMessage m = State(0, c.portState, 100, c.speed);
+        m.gpiStates = c.states;
+        model.Apply(m);
+        for (std::uint32_t i = 0; i < c.ticks; ++i) {
+            model.Advance(1);
+        }
+        const auto& log = model.FiredLog();
+        ASSERT_EQ(log.size(), c.fired.size());
+        for (std::size_t i = 0; i < log.size(); ++i) {
+            EXPECT_EQ(log[i].tick, c.fired[i].tick) << i;
+            EXPECT_EQ(log[i].position, c.fired[i].position) << i;
+            EXPECT_EQ(log[i].mask, c.fired[i].mask) << i;
+        }
+        EXPECT_EQ(model.FiredCount(), c.fired.size());
+    }
+}
+
+TEST(RtsChannelModelTest, APurgeDropsWaitingGpiStatesAndANewListAddsToThem) {
+    CRtsChannelModel model = OpenModel();
+    RtsMessage cue = State(0, TmsCuePlay, 0, 0.0f);
+    cue.gpiStates = {{10, 0x1}, {20, 0x2}};
+    model.Apply(cue);
+    // More states without a purge: they join; the one at 20 is replaced.
+    RtsMessage more = State(0, TmsCuePlay, 0, 0.0f);
+    more.ctx.flags = 0;
+    more.gpiStates = {{20, 0x6}, {30, 0x8}};
+    model.Apply(more);
+    RtsMessage play = State(0, TmsShuttlePlay, 0, 1.0f);
+    play.ctx.flags = kCtxPortState | kCtxSpeed;
+    model.Apply(play);
+    for (int i = 0; i < 25; ++i) {
+        model.Advance(1);
+    }
+    EXPECT_EQ(model.FiredText(),
+              "fired 2: tick 10 position 10 mask 0x1; tick 20 position 20 mask 0x6");
+    RtsMessage purge = State(0, TmsShuttlePlay, 25, 1.0f);
+    purge.ctx.flags |= kCtxPurge;
+    model.Apply(purge);
+    for (int i = 0; i < 10; ++i) {
+        model.Advance(1);
+    }
+    EXPECT_EQ(model.FiredCount(), 2u) << "the state at 30 went with the purge";
+    EXPECT_EQ(model.GpiOutputs(), 0x6u);
+}
+
+TEST(RtsChannelModelTest, TheFiredLogKeepsTheLastEightAndCountsThemAll) {
+    CRtsChannelModel model = OpenModel();
+    RtsMessage m = State(0, TmsShuttlePlay, 0, 1.0f);
+    for (std::int32_t p = 1; p <= 10; ++p) {
+        m.gpiStates.push_back({p, static_cast<std::uint32_t>(p)});
+    }
+    model.Apply(m);
+    for (int i = 0; i < 12; ++i) {
+        model.Advance(1);
+    }
+    ASSERT_EQ(model.FiredLog().size(), CRtsChannelModel::kFiredKept);
+    EXPECT_EQ(model.FiredLog().front().position, 3);
+    EXPECT_EQ(model.FiredCount(), 10u);
+    // The control answer stays within the control port's 512 bytes.
+    EXPECT_LT(model.FiredText().size(), 512u);
+    model.ClearFiredLog();
+    EXPECT_EQ(model.FiredText(), "fired 0");
+}
+
+TEST(RtsChannelModelTest, AncillaryPacketsCountWhileAFileStatePlays) {
+    CRtsChannelModel model = OpenModel();
+    RtsMessage m = State(0, TmsCuePlay, 0, 0.0f);
+    m.ancSpans = {{5, 9}};
+    model.Apply(m);
+    RtsChannelBlock block{};
+    for (int i = 0; i < 3; ++i) {
+        model.Advance(1);
+    }
+    model.Publish(block);
+    EXPECT_EQ(block.ancData.packetCount, 0u) << "cued: nothing plays";
+    EXPECT_EQ(block.ancData.present, 0);
+    RtsMessage play = State(0, TmsShuttlePlay, 0, 1.0f);
+    play.ctx.flags = kCtxPortState | kCtxSpeed;
+    model.Apply(play);
+    std::vector<std::uint32_t> counts;
+    std::vector<int> present;
+    for (int i = 0; i < 12; ++i) {
+        model.Advance(1);
+        model.Publish(block);
+        counts.push_back(block.ancData.packetCount);
+        present.push_back(block.ancData.present);
+    }
+    // Positions 1..12: 5 to 9 carry ancillary data.
+    EXPECT_EQ(counts, (std::vector<std::uint32_t>{0, 0, 0, 0, 1, 2, 3, 4, 5, 5, 5, 5}));
+    EXPECT_EQ(present, (std::vector<int>{0, 0, 0, 0, 1, 1, 1, 1, 1, 0, 0, 0}));
+}
+
 TEST(RtsSimConfigTest, FieldRatesFromFormatNames) {
     struct Case {
         const char* name;
