@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -27,6 +28,7 @@
 #include "tests/support/RtsSimProcess.h"
 #include "tests/support/TestRuntimeDir.h"
 #include "tools/tmsctl/ChannelStatusText.h"
+#include "tools/tmsctl/OutputsText.h"
 
 namespace {
 
@@ -667,6 +669,57 @@ TEST(ChannelStatusTextTest, FrozenStatusOfADeadOrStalledPublisherReadAsLive) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_FALSE(tmsctl::ProcessRuns(child));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WatchOutputsTextTest, GpiLampsAndAncillaryDataLines) {
+    struct Case {
+        const char* what;
+        std::optional<tmsctl::RtsOutputs> rts;
+        const char* text;
+    };
+    tmsctl::RtsOutputs none;
+    tmsctl::RtsOutputs edges;
+    edges.gpiOutputMask = 0x80000001u;
+    edges.ancPresent = true;
+    edges.ancPackets = 4294967295u;
+    edges.ancTick = 12;
+    tmsctl::RtsOutputs middle;
+    middle.gpiOutputMask = 0x1200;
+    const Case cases[] = {
+        {"no RTS memory: no lines", std::nullopt, ""},
+        {"all off", none,
+         "  gpi outputs ........ ........ ........ ........  0x00000000  (output 0 first)\n"
+         "  ancillary data absent  packets 0  tick 0  error 0\n"},
+        {"the first and the last output", edges,
+         "  gpi outputs #....... ........ ........ .......#  0x80000001  (output 0 first)\n"
+         "  ancillary data present  packets 4294967295  tick 12  error 0\n"},
+        {"outputs 9 and 12", middle,
+         "  gpi outputs ........ .#..#... ........ ........  0x00001200  (output 0 first)\n"
+         "  ancillary data absent  packets 0  tick 0  error 0\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(tmsctl::OutputsText(c.rts), c.text);
+    }
+}
+
+TEST(WatchOutputsTextTest, AncillaryRegionCycleAndABrokenRingIndex) {
+    std::vector<std::uint8_t> bytes(0x1A448, 0);
+    CStatusBlockImage blank(bytes);
+    EXPECT_EQ(tmsctl::AncDataRegionText(blank), "") << "never published";
+    // Slot 4 newest (the index word names the slot last written).
+    bytes[0x1A440] = 4;
+    bytes[0x1A404 + 8] = 0x39;
+    bytes[0x1A404 + 9] = 0x30;
+    EXPECT_EQ(tmsctl::AncDataRegionText(CStatusBlockImage(bytes)),
+              "  ancillary data cycle 12345 slot 4\n");
+    bytes[0x1A440] = 30;
+    EXPECT_EQ(tmsctl::AncDataRegionText(CStatusBlockImage(bytes)),
+              "  ancillary data region: ring index 30 out of range 0..29\n");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "tools/tmsctl/ChannelStatusText.h"
 #include "tools/tmsctl/Commands.h"
 #include "tools/tmsctl/KeyInput.h"
+#include "tools/tmsctl/OutputsText.h"
 #include "tools/tmsctl/StatusMemoryView.h"
 
 namespace tmsctl {
@@ -38,6 +39,12 @@ int Usage(FILE* to, int exitCode) {
                  "every channel that has published when none is named, refreshed every\n"
                  "100 ms until q, end of input or Ctrl-C. --once prints one snapshot and exits.\n");
     return exitCode;
+}
+
+// The GPI output lamps and the ancillary-data status of the RTS, and the
+// ancillary-data region of the block.
+std::string GpiAndAncDataText(int channel, const CStatusBlockImage& block) {
+    return OutputsText(ReadRtsOutputs(channel)) + AncDataRegionText(block);
 }
 
 // The channels shown: the one named, or all (each mapped on its own).
@@ -65,6 +72,9 @@ public:
                 continue;
             }
             out += ChannelStatusText(channel, *snapshot, kMutexTimeoutMs, probe);
+            if (!snapshot->block.IsBlank()) {
+                out += GpiAndAncDataText(channel, snapshot->block);
+            }
         }
         return out.empty() ? NoChannelPublishedText() : out;
     }
