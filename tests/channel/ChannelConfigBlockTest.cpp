@@ -405,6 +405,45 @@ TEST_F(ChannelConfigBlockTest, ASecondReadRefreshesTheResourcesInPlace) {
               kResourceNotFound);
 }
 
+// Chan2's ancillary-data and GPI resources, read again in place: a new
+// block size and a new output show through the same resources, and the
+// GPI "enabled" property set before the read stays (it is no
+// configuration).
+TEST_F(ChannelConfigBlockTest, AncillaryDataAndGpiAreReadAgainInPlace) {
+    ASSERT_EQ(m_channel->SetResourceProperty(CBstr("gpi"), 0, CBstr("enabled"), CVariant(false)),
+              S_OK)
+        << LastErrorText();
+    ASSERT_EQ(Refresh({{R"(<AncDataCodec id="AncDataCodec2" fieldsPerRiff="2"/>)",
+                        R"(<AncDataCodec id="AncDataCodec2" fieldsPerRiff="5"/>)"},
+                       {R"(<GpiOutput id="GpiOutput2" controlIndex="9")",
+                        R"(<GpiOutput id="GpiOutput2" controlIndex="17")"}}),
+              S_OK)
+        << LastErrorText();
+    CVariant v;
+    ASSERT_EQ(m_channel->GetResourceStatus(CBstr("AncillaryData"), 0, CBstr("fieldsPerRiff"),
+                                           v.GetAddress()),
+              S_OK)
+        << LastErrorText();
+    EXPECT_EQ(v.ToInt32(), 5);
+    ASSERT_EQ(m_channel->GetResourceProperty(CBstr("GPI"), 0, CBstr("Enabled"), v.GetAddress()),
+              S_OK)
+        << LastErrorText();
+    EXPECT_FALSE(v.ToBool());
+    // Properties of the ancillary-data resource: none, by name.
+    EXPECT_EQ(m_channel->GetResourceProperty(CBstr("ancillaryData"), 0, CBstr("fieldsperriff"),
+                                             v.GetAddress()),
+              HR(0x8004300E));
+    EXPECT_EQ(LastErrorText(),
+              "ancillaryData property 'fieldsperriff' is not available through this interface");
+    EXPECT_EQ(m_channel->GetResourceProperty(CBstr("gpi"), 1, CBstr("enabled"), v.GetAddress()),
+              kResourceNotFound)
+        << "the GPI resource is always number 0";
+    // A second AncData element names a resource the channel does not have.
+    EXPECT_EQ(Refresh({{R"(<AncData index="1" assigned="true">)",
+                        R"(<AncData index="9"/><AncData index="1" assigned="true">)"}}),
+              kResourceNotFound);
+}
+
 TEST_F(ChannelConfigBlockTest, ChangeStampsAreReadInTheirOrderAndNameTheirPart) {
     // Another process marks a change: its part's stamp and the master stamp
     // to the tick of the change. gpin sends the configuration and the GPI
