@@ -1,12 +1,39 @@
-// A movie that hands every call on to another: tests derive from it and
-// override the calls they watch or change.
+// Movies for the resource tests: a new one of the timeline component (its
+// library registered by the test), and one that hands every call on to
+// another, for tests that override the calls they watch or change.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include "platform/com/CoCreateInstance.h"
 #include "platform/com/ComObjectBase.h"
 #include "platform/com/ComPtr.h"
 #include "server/timeline/IMovie.h"
+#include "server/timeline/IMovieBuilder.h"
+#include "server/timeline/ITimeline.h"
 
 namespace tmstest {
+
+// A new empty movie "ds/grp/NAME"; its timeline lives as long as the movie.
+inline CComPtr<IMovie> NewMovie(const char* name) {
+    CComPtr<IMovieBuilder> builder;
+    EXPECT_EQ(CoCreateInstance(CLSID_MovieBuilder, nullptr, CLSCTX_INPROC_SERVER, IID_IMovieBuilder,
+                               reinterpret_cast<void**>(&builder)),
+              S_OK);
+    CComPtr<IMovie> movie;
+    if (builder == nullptr) {
+        return movie;
+    }
+    unsigned short code = 0;
+    CComPtr<ITimeline> timeline;
+    EXPECT_EQ(builder->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr(name), &code, IID_ITimeline,
+                                      reinterpret_cast<void**>(&timeline)),
+              S_OK);
+    if (timeline != nullptr) {
+        EXPECT_EQ(timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie)), S_OK);
+    }
+    return movie;
+}
 
 class CForwardingMovie : public CComObjectBase<IMovie> {
 public:

@@ -19,6 +19,7 @@
 #include "server/timeline/IMovieBuilder.h"
 #include "server/timeline/ITimeline.h"
 #include "tests/resources/ConfigDocument.h"
+#include "tests/resources/ForwardingMovie.h"
 #include "tests/support/TestRuntimeDir.h"
 #include "tmschannel/context/FileMap.h"
 #include "tmschannel/resources/TmsResAncData.h"
@@ -63,17 +64,8 @@ TEST(ResourceConcurrencyTest, StatusPropertiesConfigurationAndStatesAtOnce) {
     BOOL created = FALSE;
     ASSERT_TRUE(access.Open(&created));
 
-    CComPtr<IMovieBuilder> builder;
-    ASSERT_EQ(CoCreateInstance(CLSID_MovieBuilder, nullptr, CLSCTX_INPROC_SERVER, IID_IMovieBuilder,
-                               reinterpret_cast<void**>(&builder)),
-              S_OK);
-    unsigned short code = 0;
-    CComPtr<ITimeline> timeline;
-    ASSERT_EQ(builder->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("c"), &code, IID_ITimeline,
-                                      reinterpret_cast<void**>(&timeline)),
-              S_OK);
-    CComPtr<IMovie> movie;
-    ASSERT_EQ(timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie)), S_OK);
+    CComPtr<IMovie> movie = tmstest::NewMovie("c");
+    ASSERT_NE(movie, nullptr);
     unsigned short segment = 0;
     ASSERT_EQ(movie->AppendSegment(4, 0, 0, 100, 4, nullptr, &segment), S_OK);
 
@@ -137,8 +129,6 @@ TEST(ResourceConcurrencyTest, StatusPropertiesConfigurationAndStatesAtOnce) {
     EXPECT_EQ(anc->FieldsPerRiff(), 2);
 
     movie.Release();
-    timeline.Release();
-    builder.Release();
     shmem.Close();
     writer.Destroy();
     UnlinkAllNamedObjects();

@@ -82,15 +82,8 @@ class ResourceStatesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(DllRegisterServerAt(TMS_TIMELINE_LIB), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_MovieBuilder, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IMovieBuilder, reinterpret_cast<void**>(&m_builder)),
-                  S_OK);
-        unsigned short code = 0;
-        CComPtr<ITimeline> timeline;
-        ASSERT_EQ(m_builder->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("m"), &code,
-                                            IID_ITimeline, reinterpret_cast<void**>(&timeline)),
-                  S_OK);
-        ASSERT_EQ(timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&m_movie)), S_OK);
+        m_movie = tmstest::NewMovie("m");
+        ASSERT_NE(m_movie, nullptr);
         // [0,100) media, [100,150) an empty pad, [150,250) media.
         for (auto [length, type] : {std::pair{100L, 4L}, {50L, 0L}, {100L, 4L}}) {
             unsigned short segment = 0;
@@ -127,7 +120,6 @@ protected:
     }
 
     tmstest::TestRuntimeDir m_dir;
-    CComPtr<IMovieBuilder> m_builder;
     CComPtr<IMovie> m_movie;
     std::vector<unsigned short> m_segments;
     // Before the states: a state's references go before the records.

@@ -74,17 +74,8 @@ protected:
     void SetUp() override {
         ASSERT_EQ(DllRegisterServerAt(TMS_XMLDOM_LIB), S_OK);
         ASSERT_EQ(DllRegisterServerAt(TMS_TIMELINE_LIB), S_OK);
-        CComPtr<IMovieBuilder> builder;
-        ASSERT_EQ(CoCreateInstance(CLSID_MovieBuilder, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IMovieBuilder, reinterpret_cast<void**>(&builder)),
-                  S_OK);
-        unsigned short code = 0;
-        CComPtr<ITimeline> timeline;
-        ASSERT_EQ(builder->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("gpi"), &code,
-                                          IID_ITimeline, reinterpret_cast<void**>(&timeline)),
-                  S_OK);
-        CComPtr<IMovie> real;
-        ASSERT_EQ(timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&real)), S_OK);
+        CComPtr<IMovie> real = tmstest::NewMovie("gpi");
+        ASSERT_NE(real, nullptr);
         unsigned short segment = 0;
         ASSERT_EQ(real->AppendSegment(4, 0, 0, 200, 4, nullptr, &segment), S_OK);
         m_movie = MakeComObject<CTriggerMovie>();

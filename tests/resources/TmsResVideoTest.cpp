@@ -7,6 +7,7 @@
 #include "platform/com/CoCreateInstance.h"
 #include "platform/com/ComPtr.h"
 #include "platform/xml/IXMLDOMDocument2.h"
+#include "tests/resources/ConfigDocument.h"
 #include "tests/support/TestRuntimeDir.h"
 #include "tmschannel/common/ConfigReader.h"
 #include "tmschannel/frame/ErrorFrame.h"
@@ -20,15 +21,7 @@ protected:
     void SetUp() override { ASSERT_EQ(DllRegisterServerAt(TMS_XMLDOM_LIB), S_OK); }
     void TearDown() override { CoFreeUnusedLibrariesEx(0, 0); }
 
-    CComPtr<IXMLDOMDocument2> Load(const std::string& xml) {
-        CComPtr<IXMLDOMDocument2> doc;
-        EXPECT_EQ(CoCreateInstance(CLSID_DOMDocument40, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IXMLDOMDocument2, reinterpret_cast<void**>(&doc)),
-                  S_OK);
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        EXPECT_EQ(doc->loadXML(CBstr(xml), &ok), S_OK);
-        return doc;
-    }
+    CComPtr<IXMLDOMDocument2> Load(const std::string& xml) { return tmstest::LoadConfig(xml); }
 
     // One channel with one video element; codec attributes and children given.
     std::unique_ptr<CTmsResVideo> Video(const std::string& reference,

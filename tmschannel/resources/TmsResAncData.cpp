@@ -23,8 +23,6 @@ constexpr std::size_t kRingIndex = 0x1A440;  // advanced by IncrementIndex
 // Matched exactly, capitals and all, like every status name.
 constexpr std::int32_t kFieldsPerRiffToken = resource_status::kCommonCount;
 
-constexpr std::int32_t kEndless = 0x7FFFFFFF;
-
 void Put32(BYTE* block, std::size_t offset, std::uint32_t value) {
     std::memcpy(block + offset, &value, sizeof value);
 }
@@ -159,9 +157,7 @@ HRESULT CTmsResAncData::AddState(IMovie*, std::int32_t m, std::int32_t p, bool r
     state.start = p;
     state.fileCode = segment.fileCode;  // the upper half stays 0
     state.mediaPosition = m - segment.start + segment.markIn;
-    // A record runs on past the segment unless it is bounded by its length.
-    const bool open = record && !(boundedRecord && segment.duration > 0);
-    state.remaining = open ? kEndless - m : segment.start + segment.duration - m - 1;
+    state.remaining = StateFieldsLeft(m, record, boundedRecord, segment);
     state.offset = m - segment.start;
     return message.AddAncDataState(state);
 }

@@ -142,6 +142,11 @@ protected:
                           const StateWriteTarget& target);
     [[noreturn]] void RaiseNotAvailable(CEntryPoint& trace, const std::string& name);
     [[noreturn]] void RaiseCannotSet(CEntryPoint& trace, const std::string& name);
+    // Fields left in the segment from movie position m, the "remaining" of
+    // a track state: to the segment's end, or for a record that its length
+    // does not bound, on to the last position.
+    static std::int32_t StateFieldsLeft(std::int32_t m, bool record, bool boundedRecord,
+                                        const MediaSegmentInfo& segment);
     // A record starting: the resource's media data block goes to the last
     // segment of its track (track type, resource number), the one the
     // record writes. Nothing when the track has no segment.

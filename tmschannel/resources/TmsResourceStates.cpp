@@ -352,3 +352,10 @@ void CTmsResource::WriteMediaDataToLastSegment(CEntryPoint& trace, IMovie* movie
     TMS_CHECK_COM(trace, movie->SetSegmentMediaData(m_trackType, m_resourceNumber, segment, 1,
                                                     sizeof block, block));
 }
+
+std::int32_t CTmsResource::StateFieldsLeft(std::int32_t m, bool record, bool boundedRecord,
+                                           const MediaSegmentInfo& segment) {
+    constexpr std::int32_t kLastPosition = 0x7FFFFFFF;
+    const bool open = record && !(boundedRecord && segment.duration > 0);
+    return open ? kLastPosition - m : segment.start + segment.duration - m - 1;
+}
