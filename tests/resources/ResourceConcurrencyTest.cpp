@@ -3,7 +3,9 @@
 // status, COM threads asking for status and setting the GPI "enabled"
 // property, a configuration pass reading them again, and a context writing
 // their states. Each thread runs a fixed number of rounds; ThreadSanitizer
-// judges the locking, the test the results.
+// judges the locking, the test the results. It first caught the GPI state
+// writer reading the fields per frame outside the resource lock while a
+// configuration pass wrote it.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -38,7 +40,7 @@ const char* const kConfig =
     "<AncData index=\"0\"><AncDataCodecComponent id=\"Co\"/></AncData>"
     "<Gpi index=\"0\"><GpiOutputComponent id=\"G\"/></Gpi></Channel></Config>";
 
-TEST(ResourceConcurrencyTest, StatusPropertiesConfigurationAndStatesAtOnce) {
+TEST(ResourceConcurrencyTest, StatesWrittenWhileTheConfigurationIsReadAgainRacedOnFieldsPerFrame) {
     tmstest::TestRuntimeDir dir;
     ASSERT_EQ(DllRegisterServerAt(TMS_XMLDOM_LIB), S_OK);
     ASSERT_EQ(DllRegisterServerAt(TMS_TIMELINE_LIB), S_OK);

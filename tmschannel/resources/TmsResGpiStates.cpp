@@ -54,8 +54,14 @@ HRESULT CTmsResGpi::WriteStates(const StateWriteTarget& target, std::int32_t, bo
         rts::ResourceIdRecord id{};
         std::vector<GpiOutputRecord> outputs;
         bool enabled = false;
+        std::int32_t fieldsPerFrame = 2;
         {
+            // A configuration pass may read the outputs and the format again
+            // meanwhile.
             CCriticalSectionLock lock(m_cs);
+            if (m_fieldsPerFrame > 0) {
+                fieldsPerFrame = m_fieldsPerFrame;
+            }
             rts::SetNarrow(id.indexText, CBstr(m_indexText).ToNarrow());
             rts::SetNarrow(id.typeName, CBstr(m_typeName).ToNarrow());
             enabled = m_enabled;
@@ -65,7 +71,6 @@ HRESULT CTmsResGpi::WriteStates(const StateWriteTarget& target, std::int32_t, bo
                 }
             }
         }
-        const std::int32_t fieldsPerFrame = m_fieldsPerFrame > 0 ? m_fieldsPerFrame : 2;
         CheckHr(trace, message.BeginResource(id));
         if (!enabled || outputs.empty() || states.empty() || movie == nullptr) {
             CheckHr(trace, message.EndResource());
