@@ -9,8 +9,6 @@
 #include "tmschannel/resources/TmsResGpi.h"
 #include "tmschannel/rts/RtsMessages.h"
 
-#include <optional>
-
 namespace {
 
 // Whether an output takes part in a list of play states or of record states.
@@ -82,16 +80,19 @@ HRESULT CTmsResGpi::WriteStates(const StateWriteTarget& target, std::int32_t, bo
         const std::int32_t windowStart = target.windowStart;
         const std::int32_t windowLast = target.windowEnd - fieldsPerFrame + 1;
 
-        std::optional<Span> edit;
-        std::optional<Span> section;
+        // The current edit and its section, each valid while its flag is set.
+        Span edit;
+        Span section;
+        bool haveEdit = false;
+        bool haveSection = false;
         // The edit covering m, read from the movie when the current one does
         // not; none outside every edit.
         auto editAt = [&](std::int64_t m) {
-            if (edit && edit->Covers(m)) {
+            if (haveEdit && edit.Covers(m)) {
                 return;
             }
-            edit.reset();
-            section.reset();
+            haveEdit = false;
+            haveSection = false;
             CBstr uuid;
             const HRESULT hr = movie->GetEditAtPosition(static_cast<long>(m), &uuid);
             TMS_CHECK_COM(trace, hr);
@@ -112,6 +113,7 @@ HRESULT CTmsResGpi::WriteStates(const StateWriteTarget& target, std::int32_t, bo
                 return;
             }
             edit = found;
+            haveEdit = true;
             const std::string sectionUuid = read.at(0).ToString();
             if (!sectionUuid.empty()) {
                 CVariant sectionValues;
@@ -120,6 +122,7 @@ HRESULT CTmsResGpi::WriteStates(const StateWriteTarget& target, std::int32_t, bo
                                          CBstr("startPos+duration+gpiName+gpiPosition+gpiOffset"),
                                          sectionValues.GetAddress()));
                 section = ReadSpan(ReadVariantArray(sectionValues), 0, fieldsPerFrame, outputs);
+                haveSection = true;
             }
         };
 
@@ -141,22 +144,20 @@ HRESULT CTmsResGpi::WriteStates(const StateWriteTarget& target, std::int32_t, bo
                 std::int64_t end = to;
                 if (list) {
                     editAt(from);
-                    if (edit) {
-                        end =
-                            std::min<std::int64_t>(to, std::int64_t{edit->start} + edit->duration);
+                    if (haveEdit) {
+                        end = std::min<std::int64_t>(to, std::int64_t{edit.start} + edit.duration);
                     }
                 }
-                auto fire = [&](const std::optional<Span>& span) {
-                    if (span && span->mask != 0 && span->triggerAt >= from &&
-                        span->triggerAt < end) {
-                        fired[static_cast<std::int32_t>(span->triggerAt + offset)] |= span->mask;
+                auto fire = [&](const Span& span, bool known) {
+                    if (known && span.mask != 0 && span.triggerAt >= from && span.triggerAt < end) {
+                        fired[static_cast<std::int32_t>(span.triggerAt + offset)] |= span.mask;
                     }
                 };
-                fire(edit);
-                fire(section);
+                fire(edit, haveEdit);
+                fire(section, haveSection);
                 ChannelTriggersIn(outputs, static_cast<std::int32_t>(from),
-                                  static_cast<std::int32_t>(end), offset, edit ? &*edit : nullptr,
-                                  windowStart, windowLast, &fired);
+                                  static_cast<std::int32_t>(end), offset,
+                                  haveEdit ? &edit : nullptr, windowStart, windowLast, &fired);
                 from = end;
             }
             for (const auto& [position, mask] : fired) {
