@@ -156,7 +156,7 @@ void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
                              [&](const RtsGpiState& w) { return w.position == g.position; });
             if (same != m_gpiPending.end()) {
                 same->mask = g.mask;
-            } else {
+            } else if (m_gpiPending.size() < kGpiPendingKept) {
                 m_gpiPending.push_back(g);
             }
         }

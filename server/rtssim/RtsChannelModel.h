@@ -108,5 +108,7 @@ private:
     bool m_ancPresent = false;
 
     void FireGpi(std::int32_t from, std::int32_t to);
+    // A client that never purges cannot grow these without end.
     static constexpr std::size_t kAncSpansKept = 4096;
+    static constexpr std::size_t kGpiPendingKept = 4096;
 };
