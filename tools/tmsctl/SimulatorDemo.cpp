@@ -153,6 +153,37 @@ int RunScriptText() {
     return rc == kExitUsage ? kExitFailed : kExitOk;
 }
 
+// The GPI outputs and the ancillary data of the channel: the one GPI
+// property, the RTS's output mask, and the ancillary-data status (whose one
+// capitalised status name is matched exactly, and which has no properties).
+const char kGpiAndAncDataScript[] = R"(# channel 1's GPI outputs and ancillary data
+open 1 tmsctl-demo
+resprop gpi 0 enabled
+resstatus gpi 0 outputmask
+setresprop gpi 0 enabled false
+resprop gpi 0 enabled
+setresprop gpi 0 enabled true
+resstatus ancillaryData 0 fieldsPerRiff
+resstatus ancillaryData 0 tickcount
+resprop ancillaryData 0 fieldsperriff
+close
+)";
+
+int RunGpiAndAncDataScript() {
+    std::printf("\n");
+    std::istringstream script(kGpiAndAncDataScript);
+    CChannelScript runner;
+    const int rc = runner.Run(script, std::cout);
+    std::cout.flush();
+    return rc == kExitUsage ? kExitFailed : kExitOk;
+}
+
+// The main script, then the GPI and ancillary-data one.
+int RunDemoScripts() {
+    const int rc = RunScriptText();
+    return rc != kExitOk ? rc : RunGpiAndAncDataScript();
+}
+
 }  // namespace
 
 int RunChannelDemo(const std::string& runtimeDir) {
@@ -162,7 +193,7 @@ int RunChannelDemo(const std::string& runtimeDir) {
         if (RegisterServers(false) != kExitOk) {
             return kExitFailed;
         }
-        return RunScriptText();
+        return RunDemoScripts();
     }
     std::string runtime = (std::filesystem::temp_directory_path() / "tms-demo-XXXXXX").string();
     if (::mkdtemp(runtime.data()) == nullptr) {
@@ -185,7 +216,7 @@ int RunChannelDemo(const std::string& runtimeDir) {
         } else if (RegisterServers(false) != kExitOk) {
             result = kExitFailed;
         } else {
-            result = RunScriptText();
+            result = RunDemoScripts();
             PrintReceived(dump);
         }
     }
