@@ -55,6 +55,14 @@ struct RtsGpiState {
     std::uint32_t mask;     // output bits
 };
 
+// The "schc" body, 48 bytes: a change held until its condition.
+struct RtsScheduleRecord {
+    std::int32_t condition = 0;      // +0: 0 tick, 1 GPI, 2 default at GPI, 3 clock, 4 gang
+    std::uint32_t triggerValue = 0;  // +4
+    std::string name;                // +8, 36 bytes with its NUL
+    bool cancel = false;             // +44
+};
+
 struct RtsMessage {
     std::uint32_t form = 0;
     bool hasCtx = false;
@@ -66,4 +74,6 @@ struct RtsMessage {
     bool hasListEnd = false;
     std::int32_t listEnd = 0;  // last position the states cover
     std::vector<RtsGpiState> gpiStates;
+    bool hasSchedule = false;
+    RtsScheduleRecord schedule;
 };

@@ -123,6 +123,19 @@ int IntArgument(const std::string& text, const char* argument) {
     return static_cast<int>(v);
 }
 
+// A channel property's value as typed: true/false a boolean, a whole
+// number a long, anything else text.
+CVariant ChannelPropertyValue(const std::string& text) {
+    if (text == "true" || text == "false") {
+        return CVariant(text == "true");
+    }
+    const bool negative = !text.empty() && text[0] == '-';
+    if (IsNumber(negative ? text.substr(1) : text) && text.size() < 11) {
+        return CVariant(static_cast<std::int32_t>(std::strtol(text.c_str(), nullptr, 10)));
+    }
+    return CVariant(text);
+}
+
 }  // namespace
 
 int RegisterServers(bool unregister) {
@@ -245,6 +258,17 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
                 hr = channel->SetResourcePropertyEx(
                     CBstr(a[0]), IntArgument(a[1], "setresprop: NUMBER"), CBstr(a[2]),
                     CVariant(a[3]), a.size() == 5 ? FALSE : TRUE);
+            } else if (command == "chanprop") {
+                if (a.size() != 1) {
+                    return usage("chanprop NAME[+NAME...]");
+                }
+                hr = channel->GetChannelProperty(CBstr(a[0]), &value.GetVARIANT());
+                showValue = SUCCEEDED(hr);
+            } else if (command == "setchanprop") {
+                if (a.size() != 2) {
+                    return usage("setchanprop NAME VALUE (true/false, a number or text)");
+                }
+                hr = channel->SetChannelProperty(CBstr(a[0]), ChannelPropertyValue(a[1]));
             } else if (command == "caps") {
                 CComPtr<ITmsContextBroker> broker;
                 hr = channel->QueryInterface(IID_ITmsContextBroker,
@@ -289,8 +313,8 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
                 }
             } else {
                 out << "line " << number << ": unknown command '" << command
-                    << "' (open, close, ee, refresh, resprop, resstatus, setresprop, caps, "
-                    << CTimelineScript::Names() << ", sleep, echo)\n";
+                    << "' (open, close, ee, refresh, resprop, resstatus, setresprop, chanprop, "
+                    << "setchanprop, caps, " << CTimelineScript::Names() << ", sleep, echo)\n";
                 return kExitUsage;
             }
         } catch (const CScriptError& e) {
