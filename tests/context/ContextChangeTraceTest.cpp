@@ -726,8 +726,8 @@ TEST_F(ContextScheduleTest, BeforeTheFirstChangeOnlyACancelIsTaken) {
     const std::size_t seen = tmstest::ReadLog().size();
     EXPECT_EQ(Schedule("early", TmsCtxAtTickcount, 100, false, Record(0x0104, 2, 1.0f)),
               kBadPortState);
-    EXPECT_TRUE(LoggedSince(
-        seen, "Chan2:Ctx0: Channel must be cued before scheduling a context change."));
+    EXPECT_TRUE(
+        LoggedSince(seen, "Chan2:Ctx0: Channel must be cued before scheduling a context change."));
     EXPECT_TRUE(m_channel.messages.empty());
     EXPECT_EQ(Schedule("early", TmsCtxAtTickcount, 100, true, Record(0)), S_OK);
     ASSERT_EQ(m_channel.messages.size(), 1u);
@@ -752,16 +752,16 @@ TEST_F(ContextScheduleTest, RecordsAndTraceLineOfEachCondition) {
         std::string line;
     };
     const Row rows[] = {
-        {"play at a tick", TmsCtxAtTickcount, 500, Record(0x0104, TmsShuttlePlay, 1.0f), 0,
-         0x0105, -10, "schedule @tick=500(0) portState=Play speed=1.00 "},
+        {"play at a tick", TmsCtxAtTickcount, 500, Record(0x0104, TmsShuttlePlay, 1.0f), 0, 0x0105,
+         -10, "schedule @tick=500(0) portState=Play speed=1.00 "},
         {"a second takes the next id", TmsCtxAtTickcount, 600, Record(0x0104, 2, 2.0f), 0, 0x0105,
          -11, "schedule @tick=600(0) portState=Play speed=2.00 "},
         // A cue carries neither speed nor port state; the position keeps
         // the context's movie-to-port difference (0 here).
         {"a cue", TmsCtxAtGpi, 2, Record(0x010C, TmsCuePlay, 1.0f, 40), 0, 0x0009, -12,
          "schedule @ctxGpi, trig=2, ctx=0 portState=Cue speed=1.00 pos=40(40) "},
-        {"default context at GPI", TmsCtxDefaultAtGpi, 3, Record(0x0104, 2, 1.0f), -1, 0x0105,
-         -13, "schedule @ctxGpi, trig=3, ctx=-1 portState=Play speed=1.00 "},
+        {"default context at GPI", TmsCtxDefaultAtGpi, 3, Record(0x0104, 2, 1.0f), -1, 0x0105, -13,
+         "schedule @ctxGpi, trig=3, ctx=-1 portState=Play speed=1.00 "},
         {"a stop", TmsCtxAtClockWatcher, 0x1234, Record(0x10000), 0, 0x0801, -14,
          "schedule @clock=0x1234 stop "},
     };

@@ -1,0 +1,180 @@
+// Scheduled changes end to end against the simulator: each fires on the
+// field its condition names, as the simulator's fired log shows (the field
+// asked for against the field fired on), and the context takes it up.
+#include <map>
+#include <sstream>
+
+#include "tests/channel/ContextFixture.h"
+
+namespace {
+
+struct FiredEntry {
+    std::string name;
+    unsigned due = 0;
+    unsigned at = 0;
+    int id = 0;
+};
+
+// The whole fired log of a channel, page by page.
+std::map<std::string, FiredEntry> FiredLog(int channel, std::size_t* held = nullptr) {
+    std::map<std::string, FiredEntry> out;
+    std::size_t total = 1;
+    for (std::size_t from = 0; from < total;) {
+        std::istringstream page(
+            tmstest::SimControl("fired " + std::to_string(channel) + " " + std::to_string(from)));
+        std::string word;
+        std::size_t heldNow = 0;
+        page >> word >> total >> word >> heldNow;
+        if (held != nullptr) {
+            *held = heldNow;
+        }
+        std::size_t lines = 0;
+        for (std::string line; std::getline(page, line);) {
+            if (line.empty()) {
+                continue;
+            }
+            std::istringstream l(line);
+            std::size_t index = 0;
+            FiredEntry e;
+            std::string cond, due, at;
+            l >> index >> e.name >> cond >> due >> at;
+            e.due = static_cast<unsigned>(std::stoul(due.substr(4)));
+            e.at = static_cast<unsigned>(std::stoul(at.substr(3)));
+            const std::size_t id = line.find(" id=");
+            e.id = std::stoi(line.substr(id + 4));
+            out[e.name] = e;
+            ++lines;
+        }
+        if (lines == 0) {
+            break;
+        }
+        from += lines;
+    }
+    return out;
+}
+
+unsigned SimTick(int channel) {
+    const std::string status = tmstest::SimControl("status " + std::to_string(channel));
+    const std::size_t at = status.find(" tick ");
+    return at == std::string::npos ? 0 : static_cast<unsigned>(std::stoul(status.substr(at + 6)));
+}
+
+class ScheduleTest : public tmstest::ContextFixture {
+protected:
+    HRESULT Schedule(ITmsContextBroker* broker, unsigned token, const std::string& name,
+                     TmsPortContextCondition condition, unsigned trigger, bool cancel,
+                     float speed) {
+        auto change = Change(0x0104, TmsShuttlePlay, speed);
+        return broker->ApplyScheduledChange(token, CBstr(name), condition, trigger, cancel ? 1 : 0,
+                                            124, change.data());
+    }
+    unsigned CuedContext(ITmsChannel* channel, ITmsContextBroker* broker) {
+        unsigned short code = 0;
+        CComPtr<IUnknown> t;
+        GUID iid = IID_IUnknown;
+        EXPECT_EQ(channel->CreateTimeline(CBstr("ds"), CBstr("grp"),
+                                          CBstr("sched" + std::to_string(++m_movies)), TRUE, 100000,
+                                          &code, &iid, reinterpret_cast<void**>(&t)),
+                  S_OK)
+            << LastErrorText();
+        unsigned token = 0;
+        EXPECT_EQ(channel->AllocateContext(code, &token), S_OK) << LastErrorText();
+        auto cue = Change(0x000C, TmsCuePlay, 0.0f);
+        EXPECT_EQ(broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
+        return token;
+    }
+    int m_movies = 0;
+};
+
+TEST_F(ScheduleTest, FiftyTickChangesOnTwoChannelsFireEachOnItsField) {
+    CComPtr<ITmsChannel> other = NewChannel();
+    ASSERT_EQ(OpenIndex(other, 0), S_OK) << LastErrorText();
+    CComPtr<ITmsContextBroker> otherBroker;
+    ASSERT_EQ(other->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&otherBroker)),
+              S_OK);
+    const unsigned tokens[2] = {CuedContext(other, otherBroker), CuedContext(m_channel, m_broker)};
+    ITmsContextBroker* brokers[2] = {otherBroker, m_broker};
+
+    // Scheduled on a held clock, so that every change is held before its
+    // field comes; then the clock runs and the simulator fires them.
+    ASSERT_EQ(tmstest::SimControl("clock hold"), "ok");
+    std::map<std::string, unsigned> asked[2];
+    float last[2] = {0, 0};
+    for (int ch = 0; ch < 2; ++ch) {
+        const unsigned now = SimTick(ch);
+        ASSERT_NE(now, 0u);
+        for (int i = 0; i < 25; ++i) {
+            const std::string name = "c" + std::to_string(ch) + "-" + std::to_string(i);
+            const unsigned due = now + 10 + static_cast<unsigned>(i) * 190 / 24;
+            last[ch] = static_cast<float>(1 + i % 3);
+            ASSERT_EQ(
+                Schedule(brokers[ch], tokens[ch], name, TmsCtxAtTickcount, due, false, last[ch]),
+                S_OK)
+                << name << ": " << LastErrorText();
+            asked[ch][name] = due;
+        }
+    }
+    // A cancelled change never fires.
+    const unsigned cancelAt = SimTick(1) + 50;
+    ASSERT_EQ(Schedule(m_broker, tokens[1], "never", TmsCtxAtTickcount, cancelAt, false, 4.0f),
+              S_OK);
+    ASSERT_EQ(Schedule(m_broker, tokens[1], "never", TmsCtxAtTickcount, 0, true, 0.0f), S_OK);
+    ASSERT_EQ(tmstest::SimControl("clock run"), "ok");
+
+    for (int ch = 0; ch < 2; ++ch) {
+        SCOPED_TRACE("channel " + std::to_string(ch));
+        ASSERT_TRUE(tmstest::Eventually([&] { return FiredLog(ch).size() == 25; },
+                                        std::chrono::seconds(30)));
+        std::size_t held = 99;
+        const auto log = FiredLog(ch, &held);
+        EXPECT_EQ(held, 0u);
+        EXPECT_EQ(log.count("never"), 0u);
+        for (const auto& [name, due] : asked[ch]) {
+            SCOPED_TRACE(name);
+            ASSERT_EQ(log.count(name), 1u);
+            EXPECT_EQ(log.at(name).due, due);
+            EXPECT_EQ(log.at(name).at, due) << "fired on another field than asked";
+            EXPECT_LE(log.at(name).id, -10);
+        }
+        // The context follows the last change fired.
+        ITmsChannel* channel = ch == 0 ? other.Get() : m_channel.Get();
+        EXPECT_TRUE(tmstest::Eventually([&] {
+            CVariant speed;
+            return channel->GetStatus(tokens[ch], CBstr("ctxshuttlespeed"), speed.GetAddress()) ==
+                       S_OK &&
+                   speed.ToFloat() == last[ch];
+        }));
+    }
+    other->Close();
+}
+
+TEST_F(ScheduleTest, AGpiChangeFiresOnTheFieldAfterTheEdge) {
+    const unsigned token = CuedContext(m_channel, m_broker);
+    ASSERT_EQ(tmstest::SimControl("clock hold"), "ok");
+    ASSERT_EQ(Schedule(m_broker, token, "ongpi", TmsCtxAtGpi, 2, false, 1.0f), S_OK);
+    ASSERT_EQ(tmstest::SimControl("clock step 3"), "ok");
+    EXPECT_TRUE(FiredLog(1).empty()) << "nothing fires before the edge";
+    const unsigned edge = SimTick(1);
+    ASSERT_EQ(tmstest::SimControl("gpi 1 3 on"), "ok");
+    ASSERT_EQ(tmstest::SimControl("gpi 1 2 on"), "ok");
+    ASSERT_EQ(tmstest::SimControl("clock step 1"), "ok");
+    const auto log = FiredLog(1);
+    ASSERT_EQ(log.count("ongpi"), 1u);
+    EXPECT_EQ(log.at("ongpi").due, edge + 1);
+    EXPECT_EQ(log.at("ongpi").at, edge + 1);
+    EXPECT_EQ(log.at("ongpi").id, -10);
+}
+
+TEST_F(ScheduleTest, UnknownTokenAndShortRecordAreRefused) {
+    auto change = Change(0x0104, TmsShuttlePlay, 1.0f);
+    EXPECT_EQ(m_broker->ApplyScheduledChange(0x12345, CBstr("x"), TmsCtxAtTickcount, 1, 0, 124,
+                                             change.data()),
+              HR(0x80045224));
+    EXPECT_NE(LastErrorText().find("Could not find context 0x12345"), std::string::npos);
+    const unsigned token = CuedContext(m_channel, m_broker);
+    EXPECT_EQ(m_broker->ApplyScheduledChange(token, CBstr("x"), TmsCtxAtTickcount, 1, 0, 100,
+                                             change.data()),
+              E_INVALIDARG);
+}
+
+}  // namespace
