@@ -303,6 +303,7 @@ HRESULT CChannel::SetChannelProperty(BSTR bstrProperty, VARIANT varProperty) {
         for (std::size_t i = 0; i < names.size(); ++i) {
             CheckHr(trace, FromVariant(LowerName(names[i]), values[i], tick));
         }
+        trace.SetResult(S_OK);
     });
 }
 
@@ -385,8 +386,8 @@ void CChannel::AnnounceSetting(CEntryPoint& trace, DWORD tick, std::initializer_
 
 void CChannel::SetComponentSetting(CEntryPoint& trace, const char* type, const char* attribute,
                                    const CVariant& value) {
-    std::shared_ptr<CTmsResource> resource;
-    if (FindTmsResource(type, 0, &resource) == S_OK && resource != nullptr) {
+    const std::string kind = type;
+    if (CResourceCensus(Resources()).Count(CBstr(kind).View()) > 0) {
         CheckHr(trace, SetResourceProperty(CBstr(type), 0, CBstr(attribute), value.GetVARIANT()));
         return;
     }
@@ -510,8 +511,7 @@ HRESULT CChannel::FromVariant(const std::string& name, const CVariant& value, DW
             case kFixedTimecodeDf: {
                 const bool drop = PropertyBool(trace, name, value);
                 c.fixedTimecodeDropFrame = drop;
-                std::shared_ptr<CTmsResource> timecode;
-                if (FindTmsResource("timecode", 0, &timecode) == S_OK && timecode != nullptr) {
+                if (CResourceCensus(Resources()).Count(u"timecode") > 0) {
                     SetComponentSetting(trace, "timecode", "genFixedTimecode",
                                         CVariant(drop ? "00:00:00,00" : "00:00:00.00"));
                 } else {
@@ -535,7 +535,10 @@ HRESULT CChannel::FromVariant(const std::string& name, const CVariant& value, DW
                 ShareContextSettings();
                 if (changed) {
                     for (const auto& context : m_contexts) {
-                        CheckHr(trace, context->PurgeAllStates());
+                        // A context without a timeline has nothing to purge (S_FALSE).
+                        if (const HRESULT hr = context->PurgeAllStates(); FAILED(hr)) {
+                            CheckHr(trace, hr);
+                        }
                     }
                 }
                 PersistSetting(trace, channel, "loop", CVariant(loop));
@@ -547,10 +550,14 @@ HRESULT CChannel::FromVariant(const std::string& name, const CVariant& value, DW
             case kAspectRatio:
                 SetComponentSetting(trace, "video", "aspectRatio", value);
                 AnnounceSetting(trace, tick, {kChan}, nullptr);
+                // The video resource answers from its configuration.
+                CheckHr(trace, RefreshConfig(CBstr("chan")));
                 break;
             case kDefaultAfd:
                 SetComponentSetting(trace, "video", "defaultafd", value);
                 AnnounceSetting(trace, tick, {kChan}, nullptr);
+                // The video resource answers from its configuration.
+                CheckHr(trace, RefreshConfig(CBstr("chan")));
                 break;
             case kSingleController: {
                 const bool on = gangBool("singleController");
@@ -748,7 +755,10 @@ void CChannel::SetGangIndex(CEntryPoint& trace, std::int32_t gangIndex, DWORD ti
         ShareContextSettings();
         if (loopChanged) {
             for (const auto& context : m_contexts) {
-                CheckHr(trace, context->PurgeAllStates());
+                // A context without a timeline has nothing to purge (S_FALSE).
+                if (const HRESULT hr = context->PurgeAllStates(); FAILED(hr)) {
+                    CheckHr(trace, hr);
+                }
             }
         }
         status.Write32(block::kGangIndex, static_cast<std::uint32_t>(gangIndex));
