@@ -177,4 +177,49 @@ TEST_F(ScheduleTest, UnknownTokenAndShortRecordAreRefused) {
               E_INVALIDARG);
 }
 
+TEST_F(ScheduleTest, ClockGangAndDefaultContextChangesFireOnTheirField) {
+    const unsigned token = CuedContext(m_channel, m_broker);
+    ASSERT_EQ(tmstest::SimControl("clock hold"), "ok");
+    ASSERT_EQ(tmstest::SimControl("houseclock 1000"), "ok");
+    // The house clock reads 1000 on the next field and counts on from there.
+    const unsigned start = SimTick(1);
+    ASSERT_EQ(Schedule(m_broker, token, "clock", TmsCtxAtClockWatcher, 1004, false, 1.0f), S_OK);
+    ASSERT_EQ(Schedule(m_broker, token, "gang", TmsCtxAtGangWatcher, 0x00050003, false, 2.0f),
+              S_OK);
+    ASSERT_EQ(Schedule(m_broker, token, "default", TmsCtxDefaultAtGpi, 4, false, 3.0f), S_OK);
+    // A second schedule under a held name replaces the first.
+    ASSERT_EQ(Schedule(m_broker, token, "default", TmsCtxDefaultAtGpi, 5, false, 3.0f), S_OK);
+    ASSERT_EQ(tmstest::SimControl("clock step 5"), "ok");
+    auto log = FiredLog(1);
+    ASSERT_EQ(log.count("clock"), 1u);
+    EXPECT_EQ(log.at("clock").at, start + 5);
+    EXPECT_EQ(log.count("gang"), 0u);
+
+    ASSERT_EQ(tmstest::SimControl("gang 1 3 4"), "ok") << "another operation id";
+    ASSERT_EQ(tmstest::SimControl("clock step 1"), "ok");
+    EXPECT_EQ(FiredLog(1).count("gang"), 0u);
+    ASSERT_EQ(tmstest::SimControl("gang 1 3 5"), "ok");
+    ASSERT_EQ(tmstest::SimControl("clock step 1"), "ok");
+    log = FiredLog(1);
+    ASSERT_EQ(log.count("gang"), 1u);
+    EXPECT_EQ(log.at("gang").at, start + 7);
+    EXPECT_EQ(log.at("gang").due, start + 7);
+    EXPECT_GT(log.at("gang").id, 0) << "an ordinary change id";
+
+    ASSERT_EQ(tmstest::SimControl("gpi 1 4 on"), "ok");
+    ASSERT_EQ(tmstest::SimControl("clock step 1"), "ok");
+    EXPECT_EQ(FiredLog(1).count("default"), 0u) << "replaced: now on input 5";
+    ASSERT_EQ(tmstest::SimControl("gpi 1 5 on"), "ok");
+    ASSERT_EQ(tmstest::SimControl("clock step 1"), "ok");
+    std::size_t held = 99;
+    log = FiredLog(1, &held);
+    ASSERT_EQ(log.count("default"), 1u);
+    EXPECT_EQ(log.at("default").at, start + 9);
+    EXPECT_EQ(held, 0u);
+    const std::string status = tmstest::SimControl("status 1");
+    EXPECT_NE(status.find("context 0 "), std::string::npos) << status;
+    EXPECT_NE(status.find("speed 3.000"), std::string::npos)
+        << "the default context's change acted on the active context: " << status;
+}
+
 }  // namespace
