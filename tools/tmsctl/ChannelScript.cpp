@@ -303,6 +303,14 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
                 std::this_thread::sleep_for(
                     std::chrono::milliseconds(IntArgument(a[0], "sleep: MILLISECONDS")));
                 hr = S_OK;
+            } else if (command == "rts") {
+                // The simulator's control port, as "tmsctl rts" sends to it.
+                if (a.empty()) {
+                    return usage("rts COMMAND... (as tmsctl rts)");
+                }
+                std::cout.flush();
+                hr = RunRts(a) == kExitOk ? S_OK : E_FAIL;
+                std::fflush(stdout);
             } else if (command == "echo") {
                 out << line.substr(line.find("echo") + 4) << "\n";
                 continue;
@@ -314,7 +322,7 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
             } else {
                 out << "line " << number << ": unknown command '" << command
                     << "' (open, close, ee, refresh, resprop, resstatus, setresprop, chanprop, "
-                    << "setchanprop, caps, " << CTimelineScript::Names() << ", sleep, echo)\n";
+                    << "setchanprop, caps, rts, " << CTimelineScript::Names() << ", sleep, echo)\n";
                 return kExitUsage;
             }
         } catch (const CScriptError& e) {

@@ -35,5 +35,7 @@ int RunRuntime(const Args& args);
 // The channel part of the demo: against an embedded simulator, or the
 // server of runtimeDir when given.
 int RunChannelDemo(const std::string& runtimeDir);
+// The scheduling part of the demo, on the runtime folder set up for it.
+int RunScheduleDemo();
 
 }  // namespace tmsctl

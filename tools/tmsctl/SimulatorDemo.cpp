@@ -162,7 +162,9 @@ int RunChannelDemo(const std::string& runtimeDir) {
         if (RegisterServers(false) != kExitOk) {
             return kExitFailed;
         }
-        return RunScriptText();
+        const int channel = RunScriptText();
+        const int scheduled = RunScheduleDemo();
+        return channel != kExitOk ? channel : scheduled;
     }
     std::string runtime = (std::filesystem::temp_directory_path() / "tms-demo-XXXXXX").string();
     if (::mkdtemp(runtime.data()) == nullptr) {
@@ -186,6 +188,8 @@ int RunChannelDemo(const std::string& runtimeDir) {
             result = kExitFailed;
         } else {
             result = RunScriptText();
+            const int scheduled = RunScheduleDemo();
+            result = result != kExitOk ? result : scheduled;
             PrintReceived(dump);
         }
     }
