@@ -49,6 +49,7 @@ const char* HresultName(HRESULT hr) {
         {0x80043015, "NO_RTS_SHARED_MEMORY"},
         {0x8004300E, "PROPERTY_NOT_AVAILABLE"},
         {0x8004300F, "PROPERTY_NOT_SETTABLE"},
+        {0x80043018, "CHANNEL_PROPERTY"},
         {0x80045224, "NOT_FOUND"},
         {0x80045221, "STATUS_NOT_FOUND"},
         {0x8004301A, "CHANNEL_OFFLINE"},
@@ -130,8 +131,10 @@ CVariant ChannelPropertyValue(const std::string& text) {
         return CVariant(text == "true");
     }
     const bool negative = !text.empty() && text[0] == '-';
-    if (IsNumber(negative ? text.substr(1) : text) && text.size() < 11) {
-        return CVariant(static_cast<std::int32_t>(std::strtol(text.c_str(), nullptr, 10)));
+    std::int64_t number = 0;
+    if (IsNumber(negative ? text.substr(1) : text) &&
+        ScriptInteger(text, "setchanprop: VALUE", INT32_MIN, INT32_MAX, &number)) {
+        return CVariant(static_cast<std::int32_t>(number));
     }
     return CVariant(text);
 }
