@@ -262,4 +262,53 @@ TEST_F(ChannelPropertyTest, SettingsReadBackPersistAndAreAnnounced) {
     EXPECT_NE(out.find("S_OK  [" + expected + "]"), std::string::npos) << out;
 }
 
+TEST_F(ChannelPropertyTest, LeavingAndJoiningAGangTakesTheLeadersSettings) {
+    // Chan1 (index 0) leads gang 0; Chan2 (index 1) follows it.
+    CComPtr<ITmsChannel> leader = NewChannel();
+    ASSERT_EQ(OpenIndex(leader, 0), S_OK) << LastErrorText();
+    ASSERT_EQ(leader->SetChannelProperty(CBstr("loopplayback"), CVariant(true).GetVARIANT()), S_OK)
+        << LastErrorText();
+
+    ASSERT_EQ(Set("gangindex", CVariant(std::int32_t{-1})), S_OK) << LastErrorText();
+    CVariant left;
+    ASSERT_EQ(Get("ganged+gangindex+gangorder+loopplayback", &left), S_OK);
+    auto values = ReadVariantArray(left.GetVARIANT());
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_EQ(Shown(values[0]), "false");
+    EXPECT_EQ(Shown(values[2]), "-1");
+    EXPECT_EQ(Shown(values[3]), "false") << "its own loop";
+    EXPECT_EQ(U32At(m_block.StatusBlock(), 0x150FC), 0xFFFFFFFFu);
+    EXPECT_EQ(U32At(m_block.StatusBlock(), 0x15100), 0xFFFFFFFFu);
+    const std::uint32_t gangStamp = U32At(m_block.StatusBlock(), 0x1A46C);
+    EXPECT_NE(gangStamp, 0u);
+
+    // Joining again: one lower channel of the gang, so order 1, and the
+    // leader's loop comes along into the block and the configuration.
+    ASSERT_EQ(Set("gangindex", CVariant(std::int32_t{0})), S_OK) << LastErrorText();
+    CVariant joined;
+    ASSERT_EQ(Get("ganged+gangindex+gangorder+loopplayback", &joined), S_OK);
+    values = ReadVariantArray(joined.GetVARIANT());
+    EXPECT_EQ(Shown(values[0]), "true");
+    EXPECT_EQ(Shown(values[1]), "0");
+    EXPECT_EQ(Shown(values[2]), "1");
+    EXPECT_EQ(Shown(values[3]), "true") << "the leader's loop";
+    EXPECT_EQ(m_block.StatusBlock()[0x17665], 1);
+    EXPECT_EQ(U32At(m_block.StatusBlock(), 0x15100), 1u);
+    EXPECT_GE(U32At(m_block.StatusBlock(), 0x1A46C), gangStamp);
+    const std::string config = ConfigText();
+    const std::size_t chan2 = config.find("<Channel id=\"Chan2\"");
+    ASSERT_NE(chan2, std::string::npos);
+    EXPECT_NE(config.find("loop=\"true\"", chan2), std::string::npos) << config;
+    EXPECT_NE(config.find("<Ganging gangIndex=\"0\" gangOrder=\"1\"", chan2),
+              std::string::npos)
+        << config.substr(chan2, 3000);
+
+    // The same index again changes nothing and announces nothing.
+    const std::uint32_t before = U32At(m_block.StatusBlock(), 0x1A46C);
+    ASSERT_EQ(Set("gangindex", CVariant(std::int32_t{0})), S_OK);
+    EXPECT_EQ(U32At(m_block.StatusBlock(), 0x1A46C), before);
+    EXPECT_EQ(Set("gangindex", CVariant(std::int32_t{-2})), E_INVALIDARG);
+    leader->Close();
+}
+
 }  // namespace
