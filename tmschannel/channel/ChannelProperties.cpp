@@ -684,6 +684,8 @@ void CChannel::SetGangIndex(CEntryPoint& trace, std::int32_t gangIndex, DWORD ti
     } shared;
     std::int32_t order = -1;
     std::vector<std::int32_t> members;
+    bool loopChanged = false;
+    bool eeChanged = false;
     {
         CStatusFileLock status(m_chanAccess.get());
         if (!status.Acquired()) {
@@ -746,23 +748,25 @@ void CChannel::SetGangIndex(CEntryPoint& trace, std::int32_t gangIndex, DWORD ti
             status.WriteWide(block::kContinuousRecordText, block::kContinuousRecordChars,
                              shared.text);
         }
-        const bool loopChanged = c.loop != oldLoop;
-        if (leader != nullptr && shared.ee != m_eeState.load()) {
-            CheckHr(trace, SetEtoE(shared.ee ? TRUE : FALSE));
-        }
+        loopChanged = c.loop != oldLoop;
+        eeChanged = leader != nullptr && shared.ee != m_eeState.load();
         c.gangIndex = gangIndex;
         c.gangOrder = order;
-        ShareContextSettings();
-        if (loopChanged) {
-            for (const auto& context : m_contexts) {
-                // A context without a timeline has nothing to purge (S_FALSE).
-                if (const HRESULT hr = context->PurgeAllStates(); FAILED(hr)) {
-                    CheckHr(trace, hr);
-                }
-            }
-        }
         status.Write32(block::kGangIndex, static_cast<std::uint32_t>(gangIndex));
         status.Write32(block::kGangOrder, static_cast<std::uint32_t>(order));
+    }
+    // Outside the status-file mutex: these talk to the RTS.
+    ShareContextSettings();
+    if (eeChanged) {
+        CheckHr(trace, SetEtoE(shared.ee ? TRUE : FALSE));
+    }
+    if (loopChanged) {
+        for (const auto& context : m_contexts) {
+            // A context without a timeline has nothing to purge (S_FALSE).
+            if (const HRESULT hr = context->PurgeAllStates(); FAILED(hr)) {
+                CheckHr(trace, hr);
+            }
+        }
     }
     PersistSetting(trace, ChannelPath(self, "/Ganging"), "gangIndex", CVariant(gangIndex));
     std::int32_t next = order;
