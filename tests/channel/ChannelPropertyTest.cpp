@@ -19,24 +19,6 @@ std::uint32_t U32At(const std::uint8_t* block, std::size_t at) {
     return v;
 }
 
-// What tmsctl run prints for a script in another process.
-std::string RunTmsctl(const std::string& folder, const std::string& script) {
-    const std::string path = folder + "/props.txt";
-    std::ofstream(path, std::ios::trunc) << script;
-    const std::string cmd = std::string(TMS_TMSCTL) + " run " + path + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) {
-        return "popen failed";
-    }
-    std::string out;
-    std::array<char, 512> buf;
-    while (std::fgets(buf.data(), buf.size(), p) != nullptr) {
-        out += buf.data();
-    }
-    pclose(p);
-    return out;
-}
-
 class ChannelPropertyTest : public tmstest::ContextFixture {
 protected:
     void SetUp() override {
@@ -258,7 +240,8 @@ TEST_F(ChannelPropertyTest, SettingsReadBackPersistAndAreAnnounced) {
 
     // Another process that opens the channel reads the persisted values.
     ASSERT_EQ(m_channel->Close(), S_OK);
-    const std::string out = RunTmsctl(m_dir.Path(), "open 1\nchanprop " + names + "\n");
+    const std::string out =
+        tmstest::RunTmsctlScript(m_dir.Path(), "open 1\nchanprop " + names + "\n");
     EXPECT_NE(out.find("S_OK  [" + expected + "]"), std::string::npos) << out;
 }
 
@@ -299,8 +282,7 @@ TEST_F(ChannelPropertyTest, LeavingAndJoiningAGangTakesTheLeadersSettings) {
     const std::size_t chan2 = config.find("<Channel id=\"Chan2\"");
     ASSERT_NE(chan2, std::string::npos);
     EXPECT_NE(config.find("loop=\"true\"", chan2), std::string::npos) << config;
-    EXPECT_NE(config.find("<Ganging gangIndex=\"0\" gangOrder=\"1\"", chan2),
-              std::string::npos)
+    EXPECT_NE(config.find("<Ganging gangIndex=\"0\" gangOrder=\"1\"", chan2), std::string::npos)
         << config.substr(chan2, 3000);
 
     // The same index again changes nothing and announces nothing.

@@ -24,6 +24,8 @@ constexpr HRESULT kChannelInUse = HRESULT_FROM_WIN32(ERROR_BUSY);
 
 namespace block = channel_block;
 
+}  // namespace
+
 // The end mode a stop mode stands for.
 std::int32_t DefaultEndModeFor(std::int32_t stopMode, bool eeAllowed) {
     if (stopMode == 4 && !eeAllowed) {
@@ -41,6 +43,8 @@ std::int32_t DefaultEndModeFor(std::int32_t stopMode, bool eeAllowed) {
             return TmsStopEE;
     }
 }
+
+namespace {
 
 // The channel-scoped queries are formatted with the channel index.
 std::string ForChannel(const char* format, std::int32_t channelIndex) {

@@ -41,24 +41,6 @@ std::string ChannelPath(std::int32_t index, const char* below = "") {
     return FormatText("//Channel[@channelIndex=\"%d\"]%s", index, below);
 }
 
-// The same stop-mode rule configuration applies.
-std::int32_t DefaultEndModeFor(std::int32_t stopMode, bool eeAllowed) {
-    if (stopMode == 4 && !eeAllowed) {
-        stopMode = 3;
-    }
-    switch (stopMode) {
-        case 0:
-            return TmsStopDefault;
-        case 1:
-        case 2:
-            return TmsStopFreeze;
-        case 3:
-            return TmsStopBlack;
-        default:
-            return TmsStopEE;
-    }
-}
-
 }  // namespace
 
 std::int32_t CChannel::ContinuousRecordSegmentFields() const {

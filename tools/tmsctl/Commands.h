@@ -37,5 +37,9 @@ int RunRuntime(const Args& args);
 int RunChannelDemo(const std::string& runtimeDir);
 // The scheduling part of the demo, on the runtime folder set up for it.
 int RunScheduleDemo();
+// Runs a built-in script of tmsctl run whose MOVIE is replaced by a new
+// movie name starting with moviePrefix; failed calls are part of the show,
+// only a broken script fails it.
+int RunBuiltInScript(const char* scriptText, const char* moviePrefix);
 
 }  // namespace tmsctl

@@ -3,12 +3,7 @@
 // cancelled change that never fires, and the simulator's log of the field
 // each one was due on and fired on.
 #include <cstdio>
-#include <ctime>
-#include <iostream>
-#include <sstream>
-#include <string>
 
-#include "tools/tmsctl/ChannelScript.h"
 #include "tools/tmsctl/Commands.h"
 
 namespace tmsctl {
@@ -42,16 +37,7 @@ close
 
 int RunScheduleDemo() {
     std::printf("\nScheduled changes on channel 1:\n\n");
-    std::string text = kScheduleScript;
-    char name[32];
-    const std::time_t now = std::time(nullptr);
-    std::strftime(name, sizeof name, "sched-%Y%m%d-%H%M%S", std::localtime(&now));
-    text.replace(text.find("MOVIE"), 5, name);
-    std::istringstream script(text);
-    CChannelScript runner;
-    const int rc = runner.Run(script, std::cout);
-    std::cout.flush();
-    return rc == kExitOk ? kExitOk : kExitFailed;
+    return RunBuiltInScript(kScheduleScript, "sched");
 }
 
 }  // namespace tmsctl

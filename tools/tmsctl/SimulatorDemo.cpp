@@ -138,12 +138,18 @@ void PrintReceived(const std::string& dump) {
 }
 
 int RunScriptText() {
+    return RunBuiltInScript(kDemoScript, "demo");
+}
+
+}  // namespace
+
+int RunBuiltInScript(const char* scriptText, const char* moviePrefix) {
     // Movies are kept in the runtime folder: each run makes a new one.
-    std::string text = kDemoScript;
+    std::string text = scriptText;
     char name[32];
     const std::time_t now = std::time(nullptr);
-    std::strftime(name, sizeof name, "demo-%Y%m%d-%H%M%S", std::localtime(&now));
-    text.replace(text.find("MOVIE"), 5, name);
+    std::strftime(name, sizeof name, "-%Y%m%d-%H%M%S", std::localtime(&now));
+    text.replace(text.find("MOVIE"), 5, moviePrefix + std::string(name));
     std::istringstream script(text);
     CChannelScript runner;
     const int rc = runner.Run(script, std::cout);
@@ -152,8 +158,6 @@ int RunScriptText() {
     // script or a failed open is a failed demo.
     return rc == kExitUsage ? kExitFailed : kExitOk;
 }
-
-}  // namespace
 
 int RunChannelDemo(const std::string& runtimeDir) {
     if (!runtimeDir.empty()) {

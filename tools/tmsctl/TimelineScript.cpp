@@ -230,13 +230,15 @@ HRESULT CTimelineScript::Change(std::uint32_t token, const std::vector<std::stri
     if (!ChangeRecord(token, fields, usage, record)) {
         return S_OK;
     }
+    HRESULT hr = S_OK;
+    CComPtr<ITmsContextBroker> broker = Broker(&hr);
+    return SUCCEEDED(hr) ? broker->ApplyContextChange(token, sizeof record, record) : hr;
+}
+
+CComPtr<ITmsContextBroker> CTimelineScript::Broker(HRESULT* hr) const {
     CComPtr<ITmsContextBroker> broker;
-    HRESULT hr =
-        m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker));
-    if (SUCCEEDED(hr)) {
-        hr = broker->ApplyContextChange(token, sizeof record, record);
-    }
-    return hr;
+    *hr = m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker));
+    return broker;
 }
 
 bool CTimelineScript::ChangeRecord(std::uint32_t token, const std::vector<std::string>& fields,
@@ -548,14 +550,11 @@ HRESULT CTimelineScript::Schedule(bool cancel, const std::vector<std::string>& a
     if (!ChangeRecord(token, fields, usage, record)) {
         return S_OK;
     }
-    CComPtr<ITmsContextBroker> broker;
-    HRESULT hr =
-        m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker));
-    if (SUCCEEDED(hr)) {
-        hr = broker->ApplyScheduledChange(token, CBstr(a[1]), condition, trigger, cancel ? 1 : 0,
-                                          sizeof record, record);
-    }
-    return hr;
+    HRESULT hr = S_OK;
+    CComPtr<ITmsContextBroker> broker = Broker(&hr);
+    return SUCCEEDED(hr) ? broker->ApplyScheduledChange(token, CBstr(a[1]), condition, trigger,
+                                                        cancel ? 1 : 0, sizeof record, record)
+                         : hr;
 }
 
 }  // namespace tmsctl

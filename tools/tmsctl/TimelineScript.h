@@ -49,6 +49,8 @@ private:
     // set for a word it does not know.
     bool ChangeRecord(std::uint32_t token, const std::vector<std::string>& fields,
                       const char** usage, unsigned char (&record)[124]) const;
+    // The channel's broker; the QueryInterface result in *hr.
+    CComPtr<ITmsContextBroker> Broker(HRESULT* hr) const;
     // "schedule TOKEN NAME at=... FIELD=VALUE..." and "unschedule TOKEN NAME".
     HRESULT Schedule(bool cancel, const std::vector<std::string>& a, const char** usage);
     // The length of the movie the token's timeline holds (0 when unknown).
