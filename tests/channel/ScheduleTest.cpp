@@ -1,8 +1,10 @@
 // Scheduled changes end to end against the simulator: each fires on the
 // field its condition names, as the simulator's fired log shows (the field
 // asked for against the field fired on), and the context takes it up.
+#include <atomic>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "tests/channel/ContextFixture.h"
 
@@ -220,6 +222,67 @@ TEST_F(ScheduleTest, ClockGangAndDefaultContextChangesFireOnTheirField) {
     EXPECT_NE(status.find("context 0 "), std::string::npos) << status;
     EXPECT_NE(status.find("speed 3.000"), std::string::npos)
         << "the default context's change acted on the active context: " << status;
+}
+
+using ScheduleConcurrencyTest = ScheduleTest;
+
+TEST_F(ScheduleConcurrencyTest, SchedulesOnTwoContextsWhilePropertiesChange) {
+    // Two clients schedule and cancel on their own contexts while a third
+    // changes channel settings (a loop change purges every context); none
+    // fires (all far ahead), each context's ids run -10, -11, ... in the
+    // order its messages reached the RTS, and every cancel removed its change.
+    const unsigned tokens[2] = {CuedContext(m_channel, m_broker), CuedContext(m_channel, m_broker)};
+    const unsigned far = SimTick(1) + 1000000;
+    constexpr int kRounds = 40;
+    std::atomic<int> failures{0};
+    auto client = [&](int which) {
+        for (int i = 0; i < kRounds; ++i) {
+            const std::string name = "t" + std::to_string(which) + "-" + std::to_string(i);
+            if (Schedule(m_broker, tokens[which], name, TmsCtxAtTickcount, far, false, 1.0f) !=
+                    S_OK ||
+                Schedule(m_broker, tokens[which], name, TmsCtxAtTickcount, far, true, 1.0f) !=
+                    S_OK) {
+                ++failures;
+            }
+        }
+    };
+    auto settings = [&] {
+        for (int i = 0; i < kRounds; ++i) {
+            CVariant loop(i % 2 == 0);
+            CVariant bin(std::string("bin") + std::to_string(i));
+            CVariant read;
+            if (m_channel->SetChannelProperty(CBstr("loopplayback"), loop.GetVARIANT()) != S_OK ||
+                m_channel->SetChannelProperty(CBstr("workingbin"), bin.GetVARIANT()) != S_OK ||
+                m_channel->GetChannelProperty(CBstr("workingbin+loopplayback+etoe"),
+                                              read.GetAddress()) != S_OK) {
+                ++failures;
+            }
+        }
+    };
+    Forget();
+    {
+        std::thread a(client, 0), b(client, 1), c(settings);
+        a.join();
+        b.join();
+        c.join();
+    }
+    EXPECT_EQ(failures.load(), 0) << LastErrorText();
+    std::size_t held = 99;
+    EXPECT_TRUE(FiredLog(1, &held).empty());
+    EXPECT_EQ(held, 0u);
+    std::int32_t next[2] = {-10, -10};
+    int seen[2] = {0, 0};
+    for (const auto& m : ReceivedForm("schc")) {
+        const auto ctx = m.ChunkAs<rts::PortContextRecord>(rts::kChunkContext);
+        const auto schedule = m.ChunkAs<rts::ScheduleRecord>(rts::kChunkSchedule);
+        const int which = ctx.contextIndex == static_cast<std::int32_t>(tokens[0] & 0xFF) ? 0 : 1;
+        EXPECT_EQ(static_cast<std::int32_t>(ctx.changeId), next[which])
+            << rts::GetNarrow(schedule.name);
+        --next[which];
+        ++seen[which];
+    }
+    EXPECT_EQ(seen[0], 2 * kRounds);
+    EXPECT_EQ(seen[1], 2 * kRounds);
 }
 
 }  // namespace
