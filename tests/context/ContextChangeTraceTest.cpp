@@ -53,6 +53,9 @@ public:
     CChanAccess* ChanAccess() const override { return access; }
     HRESULT SendRtsMsg(CMmioMsg& message, DWORD) override {
         std::lock_guard<std::mutex> lock(m_lock);
+        if (failSends != S_OK) {
+            return failSends;
+        }
         const BYTE* b = message.GetBuffer();
         messages.emplace_back(b, b + message.GetMsgSize());
         return S_OK;
@@ -71,6 +74,7 @@ public:
 
     CChanAccess* access = nullptr;
     std::vector<std::vector<BYTE>> messages;
+    HRESULT failSends = S_OK;  // what every send answers instead of taking it
 
 private:
     CRtsShmem m_shmem;  // never opened: no context is ever active
@@ -855,6 +859,24 @@ TEST_F(ContextScheduleTest, AFiredChangeIsTakenFromTheUpdateWithItsId) {
     // The same report again is no new firing.
     ASSERT_EQ(Hand(Update(-10, 3, TmsShuttlePlay, 6, 1.0f)), S_OK);
     EXPECT_EQ(LinesSince(seen).size(), lines.size());
+}
+
+// Regression: a gang watcher's change stayed merged into the context when
+// the RTS never took it, so the context acted on a change that would not fire.
+TEST_F(ContextScheduleTest, AGangChangeTheRtsRefusedIsNotKept) {
+    CueOn(600, 0);
+    m_channel.failSends = HR(0x80043011);
+    EXPECT_EQ(Schedule("gang", TmsCtxAtGangWatcher, 0x00050003, false,
+                       Record(0x0104, TmsShuttlePlay, 1.0f)),
+              HR(0x80043011));
+    m_channel.failSends = S_OK;
+    // Still cued: asking for play is a change of port state, and the id
+    // the refused change took is taken again.
+    ASSERT_EQ(Apply(Record(0x0004, TmsShuttlePlay)), S_OK);
+    const auto sent = Contexts(m_channel.messages);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back().flags & 0x0004u, 0x0004u);
+    EXPECT_EQ(sent.back().changeId, 2);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // The context keeps no list of them: the RTS holds each one by its name
 // until it fires or a cancel naming it arrives.
 #include <cstring>
+#include <optional>
 
 #include "platform/kernel/CriticalSectionLock.h"
 #include "server/ipmclient/RtsShmem.h"
@@ -47,6 +48,8 @@ HRESULT CTimelineContext::ApplyScheduledChange(std::uint32_t token, const std::s
         rts::ScheduleRecord schedule{};
         rts::PortContextRecord ctx{};
         std::string line;
+        // The record before a gang watcher's change merged into it.
+        std::optional<Current> unmerged;
         {
             CCriticalSectionLock lock(m_cs);
             if (Token() != token || m_timeline == nullptr) {
@@ -135,6 +138,7 @@ HRESULT CTimelineContext::ApplyScheduledChange(std::uint32_t token, const std::s
             if (condition == TmsCtxAtGangWatcher) {
                 // The gang's watcher fires the change on every member at once
                 // with an ordinary id: the context takes it now.
+                unmerged = m_rec;
                 ctx.changeId = TakeChangeId();
                 if ((flags & kPortState) != 0) {
                     m_rec.portState = requested;
@@ -165,8 +169,19 @@ HRESULT CTimelineContext::ApplyScheduledChange(std::uint32_t token, const std::s
             }
         }
         CMmioMsg message(rts::kSmallMessageSize);
-        CheckHr(trace, rts::BuildScheduleMessage(message, schedule, ctx));
-        CheckHr(trace, m_owner.SendRtsMsg(message, kSendTimeoutMs));
+        HRESULT sent = rts::BuildScheduleMessage(message, schedule, ctx);
+        if (SUCCEEDED(sent)) {
+            sent = m_owner.SendRtsMsg(message, kSendTimeoutMs);
+        }
+        if (FAILED(sent) && unmerged) {
+            // The RTS never had the change: the context must not act as if
+            // it will fire. Unless a later change has moved on since.
+            CCriticalSectionLock lock(m_cs);
+            if (m_rec.changeId == ctx.changeId) {
+                m_rec = *unmerged;
+            }
+        }
+        CheckHr(trace, sent);
         trace.Trace("%s", line.c_str());
     });
 }
