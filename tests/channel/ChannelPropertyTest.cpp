@@ -198,12 +198,19 @@ TEST_F(ChannelPropertyTest, SettingsReadBackPersistAndAreAnnounced) {
         {"loopplayback", CVariant(true), "true", true, 0x1A454},
         {"continuousrecord", CVariant(true), "true", true, 0x1A454},
         {"contreclength", CVariant(std::int32_t{3600}), "3600", true, 0x1A454},
+        {"aspectratio", CVariant("4:3"), "\"4:3\"", false, 0x1A454},
+        // A widescreen AFD code sets the aspect ratio too.
+        {"defaultafd", CVariant("1001w"), "\"1001w\"", true, 0x1A454},
         {"aspectratio", CVariant("16:9"), "\"16:9\"", true, 0x1A454},
         {"singlecontroller", CVariant(false), "false", true, 0x1A46C},
         {"consolidateaudio", CVariant(true), "true", true, 0x1A46C},
         {"consolidatevideo", CVariant(false), "false", true, 0x1A46C},
         {"suspendcontrec", CVariant(true), "true", false, 0},
         {"etoe", CVariant(true), "true", false, 0x1A458},
+        // Kept in the configuration, but no value to read.
+        {"audiopair", CVariant(std::int32_t{1}), nullptr, false, 0x1A458},
+        // Only a player-recorder is bidirectional.
+        {"bidirectional", CVariant(true), "false", false, 0},
     };
     std::string names;
     std::string expected;
@@ -212,8 +219,8 @@ TEST_F(ChannelPropertyTest, SettingsReadBackPersistAndAreAnnounced) {
         const std::uint32_t master = U32At(m_block.StatusBlock(), 0x1A448);
         ASSERT_EQ(Set(row.name, row.value), S_OK) << LastErrorText();
         CVariant back;
-        ASSERT_EQ(Get(row.name, &back), S_OK);
-        EXPECT_EQ(Shown(back), row.shown);
+        ASSERT_EQ(Get(row.name, &back), row.shown != nullptr ? S_OK : S_FALSE);
+        EXPECT_EQ(row.shown != nullptr ? Shown(back) : "", row.shown != nullptr ? row.shown : "");
         if (row.stamp != 0) {
             const std::uint32_t stamp = U32At(m_block.StatusBlock(), row.stamp);
             EXPECT_NE(stamp, 0u);
