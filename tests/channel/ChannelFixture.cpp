@@ -1,7 +1,5 @@
 #include "tests/channel/ChannelFixture.h"
 
-#include <array>
-#include <cstdio>
 #include <thread>
 
 #include "platform/com/ComError.h"
@@ -149,24 +147,6 @@ std::string ChannelFixture::LastErrorText() {
         return {};
     }
     return _com_error(E_FAIL, info).Description();
-}
-
-// Runs tmsctl on a script of channel calls; its output, stdout and stderr.
-std::string RunTmsctlScript(const std::string& folder, const std::string& script) {
-    const std::string path = folder + "/script.txt";
-    std::ofstream(path, std::ios::trunc) << script;
-    const std::string cmd = std::string(TMS_TMSCTL) + " run " + path + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) {
-        return "popen failed";
-    }
-    std::string out;
-    std::array<char, 512> buf;
-    while (std::fgets(buf.data(), buf.size(), p) != nullptr) {
-        out += buf.data();
-    }
-    pclose(p);
-    return out;
 }
 
 }  // namespace tmstest

@@ -54,10 +54,6 @@ struct DumpedMessage {
 bool Eventually(const std::function<bool()>& done,
                 std::chrono::milliseconds limit = std::chrono::seconds(10));
 
-// Runs tmsctl (another process) on a script of channel calls written into
-// folder; its output, stdout and stderr.
-std::string RunTmsctlScript(const std::string& folder, const std::string& script);
-
 class ChannelFixture : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -8,6 +8,7 @@
 #include "platform/com/VariantArray.h"
 #include "server/appserverutil/ChanAccess.h"
 #include "tests/channel/ContextFixture.h"
+#include "tests/channel/TmsctlScript.h"
 
 namespace {
 

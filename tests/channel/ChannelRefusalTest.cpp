@@ -10,6 +10,7 @@
 #include "platform/kernel/LastError.h"
 #include "server/appserverutil/ChanAccess.h"
 #include "tests/channel/ChannelFixture.h"
+#include "tests/channel/TmsctlScript.h"
 
 namespace {
 
