@@ -15,18 +15,18 @@ void CRtsChannelModel::Reset() {
     m_wasMoving = false;
     m_ancSpans.clear();
     m_ancPresent = false;
-    ClearFiredLog();
+    ClearGpiFiredLog();
 }
 
-void CRtsChannelModel::ClearFiredLog() {
-    m_fired.clear();
-    m_firedCount = 0;
+void CRtsChannelModel::ClearGpiFiredLog() {
+    m_gpiFired.clear();
+    m_gpiFiredCount = 0;
 }
 
-std::string CRtsChannelModel::FiredText() const {
-    std::string text = "fired " + std::to_string(m_firedCount);
+std::string CRtsChannelModel::GpiFiredText() const {
+    std::string text = "gpifired " + std::to_string(m_gpiFiredCount);
     const char* separator = ": ";
-    for (const Fired& f : m_fired) {
+    for (const GpiFired& f : m_gpiFired) {
         char entry[80];
         std::snprintf(entry, sizeof entry, "%stick %u position %d mask 0x%X", separator, f.tick,
                       f.position, f.mask);
@@ -40,11 +40,11 @@ void CRtsChannelModel::FireGpi(std::int32_t from, std::int32_t to) {
     for (auto it = m_gpiPending.begin(); it != m_gpiPending.end();) {
         if (it->position >= from && it->position <= to) {
             m_gpiOut = it->mask;
-            if (m_fired.size() == kFiredKept) {
-                m_fired.erase(m_fired.begin());
+            if (m_gpiFired.size() == kGpiFiredKept) {
+                m_gpiFired.erase(m_gpiFired.begin());
             }
-            m_fired.push_back({m_ticks, it->position, it->mask});
-            ++m_firedCount;
+            m_gpiFired.push_back({m_ticks, it->position, it->mask});
+            ++m_gpiFiredCount;
             it = m_gpiPending.erase(it);
         } else {
             ++it;
@@ -83,7 +83,8 @@ void CRtsChannelModel::Apply(const RtsMessage& m) {
         return;
     }
     if (m.form == RtsFourCc("schc")) {
-        return;  // the schedule is held by the client's trigger; nothing moves yet
+        Schedule(m);
+        return;
     }
     ApplyCtx(m.ctx, m);
 }
@@ -168,8 +169,118 @@ void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
     }
 }
 
+namespace {
+constexpr std::size_t kFiredKept = 1000;
+constexpr int kConditionTick = 0, kConditionGpi = 1, kConditionDefaultGpi = 2, kConditionClock = 3;
+}  // namespace
+
+void CRtsChannelModel::Schedule(const RtsMessage& m) {
+    // Without a name it is the channel's GPI input set-up, not a change.
+    if (!m.hasSchedule || m.schedule.name.empty()) {
+        return;
+    }
+    if (m.schedule.cancel) {
+        m_held.erase(m.schedule.name);
+        return;
+    }
+    m_held[m.schedule.name] = Held{m.schedule, m.ctx, m_ticks};
+}
+
+void CRtsChannelModel::SetHouseClock(std::uint32_t value) {
+    m_houseClock = value;
+}
+
+void CRtsChannelModel::SetGangEvent(std::uint16_t value, std::uint16_t operation) {
+    m_gangEvent = true;
+    m_gangTrigger = static_cast<std::uint32_t>(operation) << 16 | value;
+    m_gangEventTick = m_ticks;
+}
+
+void CRtsChannelModel::Fire(const Held& held, std::uint32_t dueTick) {
+    RtsCtxRecord r = held.ctx;
+    if (r.context < 0) {
+        r.context = m_active >= 0 ? m_active : 0;
+    }
+    ApplyCtx(r, RtsMessage{});
+    // The change reports as running, so that its context takes it up.
+    Context& c = m_contexts[r.context];
+    if (c.portState != TmsIdle) {
+        c.trigger = TmsTriggerRunning;
+        m_active = r.context;
+    }
+    if (m_fired.size() >= kFiredKept) {
+        m_fired.erase(m_fired.begin());
+    }
+    m_fired.push_back(Fired{held.schedule.name, held.schedule.condition, held.schedule.triggerValue,
+                            held.receivedTick, dueTick, m_ticks, r.context, r.changeId});
+}
+
+void CRtsChannelModel::FireDue() {
+    if (m_held.empty()) {
+        m_gpiEdges = 0;
+        m_gangEvent = false;
+        ++m_houseClock;
+        return;
+    }
+    std::vector<std::pair<Held, std::uint32_t>> due;
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        const RtsScheduleRecord& s = it->second.schedule;
+        bool fire = false;
+        std::uint32_t dueTick = m_ticks;
+        switch (s.condition) {
+            case kConditionTick:
+                // Wraps with the tick count: due once it is not ahead.
+                // A tick already past when it arrived fires on the next
+                // field; the log shows it late.
+                fire = static_cast<std::int32_t>(m_ticks - s.triggerValue) >= 0;
+                dueTick = s.triggerValue;
+                break;
+            case kConditionGpi:
+            case kConditionDefaultGpi: {
+                const std::uint32_t mask = s.triggerValue == 0xFFFFFFFFu
+                                               ? 0xFFFFFFFFu
+                                               : (s.triggerValue < 32 ? 1u << s.triggerValue : 0);
+                fire = (m_gpiEdges & mask) != 0;
+                dueTick = m_gpiEdgeTick + 1;
+                break;
+            }
+            case kConditionClock:
+                fire = m_houseClock == s.triggerValue;
+                break;
+            default:
+                fire = m_gangEvent && m_gangTrigger == s.triggerValue;
+                dueTick = m_gangEventTick + 1;
+                break;
+        }
+        if (fire) {
+            due.emplace_back(it->second, dueTick);
+            it = m_held.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const auto& [held, dueTick] : due) {
+        Fire(held, dueTick);
+    }
+    m_gpiEdges = 0;
+    m_gangEvent = false;
+    ++m_houseClock;
+}
+
 void CRtsChannelModel::Advance(std::uint32_t fields) {
-    m_ticks += fields;
+    for (std::uint32_t i = 0; i < fields; ++i) {
+        AdvanceField();
+    }
+}
+
+void CRtsChannelModel::AdvanceField() {
+    ++m_ticks;
+    FireDue();
+    Move();
+}
+
+void CRtsChannelModel::Move() {
+    const std::uint32_t fields = 1;
     if (m_active < 0) {
         return;
     }
@@ -248,6 +359,10 @@ void CRtsChannelModel::SetGpiInput(int input, bool on) {
     if (input < 0 || input > 31)
         return;
     const std::uint32_t bit = 1u << input;
+    if (on && (m_gpiIn & bit) == 0) {
+        m_gpiEdges |= bit;
+        m_gpiEdgeTick = m_ticks;
+    }
     m_gpiIn = on ? (m_gpiIn | bit) : (m_gpiIn & ~bit);
 }
 

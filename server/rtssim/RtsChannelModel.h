@@ -15,17 +15,27 @@
 // than 0): a state fires on the tick at which the position reaches it, and
 // one at the position where the context starts to move fires on the first
 // tick of the move. A cued or stopped context fires nothing. Each firing is
-// kept, with its tick, in a short log (FiredLog).
+// kept, with its tick, in a short log (GpiFiredLog).
 //
 // Ancillary data: while the moving position lies inside an "ancd" state
 // that names a file, the status says present and the packet count moves on
 // by one a field.
+//
+// Scheduled changes ("schc" with a name) are held by name until their
+// condition comes, checked field by field: a tick count (on exactly that
+// field, or the next one when it has passed), the rising edge of a GPI input
+// (on the field after it), the house clock reaching a value, or a gang event
+// (on the field after it). A change for the default context (index -1)
+// acts on the active context, or context 0 when none is. A cancel removes
+// the change; a second change under a held name replaces it. What fired is
+// kept in a log with the field it was due on and the field it fired on.
 //
 // Thread safety: none; the simulator guards each model with its own lock.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -45,6 +55,24 @@ public:
     // Moves the clock on by fields (at most a few at a time).
     void Advance(std::uint32_t fields);
     void SetGpiInput(int input, bool on);
+    // The house clock the clock watchers compare with: takes value now and
+    // counts one a field from there.
+    void SetHouseClock(std::uint32_t value);
+    // A gang event (gang value, operation id): fires on the next field.
+    void SetGangEvent(std::uint16_t value, std::uint16_t operation);
+
+    struct Fired {
+        std::string name;
+        std::int32_t condition = 0;
+        std::uint32_t triggerValue = 0;
+        std::uint32_t receivedTick = 0;  // when the schedule arrived
+        std::uint32_t dueTick = 0;       // the field its condition named
+        std::uint32_t firedTick = 0;     // the field it fired on
+        std::int32_t context = 0;
+        std::int32_t changeId = 0;
+    };
+    const std::vector<Fired>& FiredLog() const { return m_fired; }
+    std::size_t HeldChanges() const { return m_held.size(); }
     // As if the RTS had been told by another controller: the context takes
     // the port state (any but idle makes it the active one) and reports the
     // trigger status.
@@ -73,24 +101,35 @@ public:
     std::uint32_t GpiOutputs() const { return m_gpiOut; }
 
     // One GPI state fired: the tick, its port position and its mask.
-    struct Fired {
+    struct GpiFired {
         std::uint32_t tick;
         std::int32_t position;
         std::uint32_t mask;
     };
-    static constexpr std::size_t kFiredKept = 8;
-    // The last kFiredKept firings, oldest first, and how many there were
+    static constexpr std::size_t kGpiFiredKept = 8;
+    // The last kGpiFiredKept firings, oldest first, and how many there were
     // since the client opened or the log was cleared.
-    const std::vector<Fired>& FiredLog() const { return m_fired; }
-    std::uint32_t FiredCount() const { return m_firedCount; }
-    void ClearFiredLog();
-    // "fired COUNT[: tick T position P mask 0xM; ...]".
-    std::string FiredText() const;
+    const std::vector<GpiFired>& GpiFiredLog() const { return m_gpiFired; }
+    std::uint32_t GpiFiredCount() const { return m_gpiFiredCount; }
+    void ClearGpiFiredLog();
+    // "gpifired COUNT[: tick T position P mask 0xM; ...]".
+    std::string GpiFiredText() const;
     std::uint32_t AncPackets() const { return m_ancPackets; }
     bool AncPresent() const { return m_ancPresent; }
 
 private:
+    struct Held {
+        RtsScheduleRecord schedule;
+        RtsCtxRecord ctx{};
+        std::uint32_t receivedTick = 0;
+    };
     void ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m);
+    void Schedule(const RtsMessage& m);
+    // One field: the clock moves, due changes fire, the active context moves.
+    void AdvanceField();
+    void FireDue();
+    void Fire(const Held& held, std::uint32_t dueTick);
+    void Move();
 
     RtsSimChannel m_config;
     bool m_open = false;
@@ -101,8 +140,8 @@ private:
     std::uint32_t m_gpiIn = 0, m_gpiOut = 0;
     std::vector<RtsGpiState> m_gpiPending;  // of the active context, by position
     bool m_wasMoving = false;               // the active context moved on the last tick
-    std::vector<Fired> m_fired;
-    std::uint32_t m_firedCount = 0;
+    std::vector<GpiFired> m_gpiFired;
+    std::uint32_t m_gpiFiredCount = 0;
     std::vector<RtsAncSpan> m_ancSpans;  // of the active context
     std::uint32_t m_ancPackets = 0;
     bool m_ancPresent = false;
@@ -111,4 +150,12 @@ private:
     // A client that never purges cannot grow these without end.
     static constexpr std::size_t kAncSpansKept = 4096;
     static constexpr std::size_t kGpiPendingKept = 4096;
+    std::map<std::string, Held> m_held;  // scheduled changes by name
+    std::uint32_t m_gpiEdges = 0;        // rising edges since the last field
+    std::uint32_t m_gpiEdgeTick = 0;
+    std::uint32_t m_houseClock = 0;
+    bool m_gangEvent = false;
+    std::uint32_t m_gangTrigger = 0;  // operation id << 16 | gang value
+    std::uint32_t m_gangEventTick = 0;
+    std::vector<Fired> m_fired;  // the last kFiredKept
 };

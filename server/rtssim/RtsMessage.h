@@ -62,6 +62,14 @@ struct RtsAncSpan {
     std::int32_t last;
 };
 
+// The "schc" body, 48 bytes: a change held until its condition.
+struct RtsScheduleRecord {
+    std::int32_t condition = 0;      // +0: 0 tick, 1 GPI, 2 default at GPI, 3 clock, 4 gang
+    std::uint32_t triggerValue = 0;  // +4
+    std::string name;                // +8, 36 bytes with its NUL
+    bool cancel = false;             // +44
+};
+
 struct RtsMessage {
     std::uint32_t form = 0;
     bool hasCtx = false;
@@ -74,4 +82,6 @@ struct RtsMessage {
     std::int32_t listEnd = 0;  // last position the states cover
     std::vector<RtsGpiState> gpiStates;
     std::vector<RtsAncSpan> ancSpans;
+    bool hasSchedule = false;
+    RtsScheduleRecord schedule;
 };

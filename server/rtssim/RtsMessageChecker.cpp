@@ -328,7 +328,15 @@ private:
         if (!Terminated(c.body + 8, 36)) {
             return Fail(kAckBadValue, "schedule name without its NUL", c.body + 8);
         }
-        return Range(cancel, 0, 1, "cancel flag", c.body + 44);
+        if (!Range(cancel, 0, 1, "cancel flag", c.body + 44))
+            return false;
+        RtsScheduleRecord& r = m_result.message.schedule;
+        r.condition = I32(c.body);
+        r.triggerValue = U32(c.body + 4);
+        r.name = std::string(reinterpret_cast<const char*>(m_data + c.body + 8));
+        r.cancel = cancel != 0;
+        m_result.message.hasSchedule = true;
+        return true;
     }
 
     bool Count(const std::vector<Chunk>& chunks, std::size_t n, const char* form) {

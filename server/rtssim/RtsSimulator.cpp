@@ -433,7 +433,7 @@ std::string CRtsSimulator::Control(const std::string& command) {
         CCriticalSectionLock lock(ch->cs);
         return ch->model.Summary() + " faults " + m_faults.Describe();
     }
-    if (verb == "fired") {
+    if (verb == "gpifired") {
         std::string channelText, what, extra;
         in >> channelText >> what >> extra;
         char* end = nullptr;
@@ -442,19 +442,23 @@ std::string CRtsSimulator::Control(const std::string& command) {
         if (ch == nullptr)
             return "error no channel '" + channelText + "'";
         if ((!what.empty() && what != "clear") || !extra.empty())
-            return "error usage: fired CHANNEL [clear]";
+            return "error usage: gpifired CHANNEL [clear]";
         CCriticalSectionLock lock(ch->cs);
         if (what == "clear") {
-            ch->model.ClearFiredLog();
+            ch->model.ClearGpiFiredLog();
             return "ok";
         }
-        return ch->model.FiredText();
+        return ch->model.GpiFiredText();
+    }
+    if (verb == "houseclock" || verb == "gang" || verb == "fired") {
+        return ScheduleControl(verb, in);
     }
     if (verb == "quit") {
         m_quit = true;
         return "ok";
     }
-    return "error unknown command '" + verb + "' (gpi, context, clock, fault, status, fired, quit)";
+    return "error unknown command '" + verb +
+           "' (gpi, context, clock, houseclock, gang, fired, gpifired, fault, status, quit)";
 }
 
 void CRtsSimulator::ServeControl() {
@@ -478,4 +482,79 @@ void CRtsSimulator::ServeControl() {
             conn->Write(answer.data(), static_cast<int>(answer.size()), 5000);
         }
     }
+}
+
+namespace {
+
+// A whole unsigned number of at most max, or false.
+bool ParseNumber(const std::string& text, unsigned long max, unsigned long* value) {
+    if (text.empty() || text[0] == '-') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long v = std::strtoul(text.c_str(), &end, 0);
+    if (*end != 0 || errno != 0 || v > max) {
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+}  // namespace
+
+std::string CRtsSimulator::ScheduleControl(const std::string& verb, std::istream& in) {
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) {
+        words.push_back(w);
+    }
+    if (verb == "houseclock") {
+        unsigned long value = 0;
+        if (words.size() != 1 || !ParseNumber(words[0], 0xFFFFFFFFul, &value))
+            return "error usage: houseclock VALUE (0 to 0xFFFFFFFF)";
+        for (auto& ch : m_channels) {
+            CCriticalSectionLock lock(ch->cs);
+            ch->model.SetHouseClock(static_cast<std::uint32_t>(value));
+        }
+        return "ok";
+    }
+    unsigned long channel = 0;
+    Channel* ch = nullptr;
+    if (!words.empty() && ParseNumber(words[0], 99, &channel))
+        ch = Find(static_cast<int>(channel));
+    if (verb == "gang") {
+        unsigned long value = 0, operation = 0;
+        if (words.size() != 3 || !ParseNumber(words[1], 0xFFFF, &value) ||
+            !ParseNumber(words[2], 0xFFFF, &operation))
+            return "error usage: gang CHANNEL VALUE(0-65535) OPID(0-65535)";
+        if (ch == nullptr)
+            return "error no channel '" + words[0] + "' in the configuration";
+        CCriticalSectionLock lock(ch->cs);
+        ch->model.SetGangEvent(static_cast<std::uint16_t>(value),
+                               static_cast<std::uint16_t>(operation));
+        return "ok";
+    }
+    // fired CHANNEL [FROM]: the count, then as many entries from FROM as
+    // fit in one answer of the control port.
+    unsigned long from = 0;
+    if (words.empty() || words.size() > 2 ||
+        (words.size() == 2 && !ParseNumber(words[1], 0xFFFFFFFFul, &from)))
+        return "error usage: fired CHANNEL [FROM]";
+    if (ch == nullptr)
+        return "error no channel '" + words[0] + "' in the configuration";
+    CCriticalSectionLock lock(ch->cs);
+    const auto& log = ch->model.FiredLog();
+    std::string answer =
+        "fired " + std::to_string(log.size()) + " held " + std::to_string(ch->model.HeldChanges());
+    for (std::size_t i = from; i < log.size(); ++i) {
+        const CRtsChannelModel::Fired& f = log[i];
+        char line[128];
+        std::snprintf(line, sizeof line, "\n%zu %s cond=%d due=%u at=%u asked=%u ctx=%d id=%d", i,
+                      f.name.c_str(), f.condition, f.dueTick, f.firedTick, f.receivedTick,
+                      f.context, f.changeId);
+        if (answer.size() + std::strlen(line) > kControlAnswerMax)
+            break;
+        answer += line;
+    }
+    return answer;
 }

@@ -34,6 +34,9 @@ struct RtsSimOptions {
     bool runClockThread = true;     // false: the caller calls StepClock
 };
 
+// The longest answer the control port sends (its clients read 512 bytes).
+constexpr std::size_t kControlAnswerMax = 500;
+
 class CRtsSimulator {
 public:
     explicit CRtsSimulator(RtsSimOptions options);
@@ -54,7 +57,8 @@ public:
     void StepClock();
     // A control command: "gpi CHANNEL INPUT on|off", "context CHANNEL INDEX
     // PORTSTATE TRIGGERSTATUS", "clock hold|run|step FIELDS", "fault ...",
-    // "status CHANNEL", "fired CHANNEL [clear]", "quit". Answers "ok", a status line, or
+    // "status CHANNEL", "houseclock VALUE", "gang CHANNEL VALUE OPID",
+    // "fired CHANNEL [FROM]", "gpifired CHANNEL [clear]", "quit". Answers "ok", a status line, or
     // "error <reason>".
     std::string Control(const std::string& command);
     bool QuitRequested() const { return m_quit.load(); }
@@ -80,6 +84,8 @@ private:
     void ServeControl();
     void RunClock();
     std::string StepHeldClock(const std::string& fieldsText, std::istream& rest);
+    // "houseclock VALUE", "gang CHANNEL VALUE OPID", "fired CHANNEL [FROM]".
+    std::string ScheduleControl(const std::string& verb, std::istream& in);
     void Dump(const unsigned char* data, std::size_t size);
     void Log(bool error, const std::string& text);
 

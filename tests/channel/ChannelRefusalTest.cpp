@@ -10,6 +10,7 @@
 #include "platform/kernel/LastError.h"
 #include "server/appserverutil/ChanAccess.h"
 #include "tests/channel/ChannelFixture.h"
+#include "tests/channel/TmsctlScript.h"
 
 namespace {
 
@@ -44,24 +45,6 @@ std::string WideText(const std::uint8_t* p, std::size_t units) {
         text += c < 0x80 ? static_cast<char>(c) : '?';
     }
     return text;
-}
-
-// Runs tmsctl on a script of channel calls; its output, stdout and stderr.
-std::string RunTmsctlScript(const std::string& folder, const std::string& script) {
-    const std::string path = folder + "/script.txt";
-    std::ofstream(path, std::ios::trunc) << script;
-    const std::string cmd = std::string(TMS_TMSCTL) + " run " + path + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) {
-        return "popen failed";
-    }
-    std::string out;
-    std::array<char, 512> buf;
-    while (std::fgets(buf.data(), buf.size(), p) != nullptr) {
-        out += buf.data();
-    }
-    pclose(p);
-    return out;
 }
 
 // Regression: a malformed reply reached the client as its bare code
@@ -116,7 +99,7 @@ TEST_F(ChannelRefusalTest, SecondOpenOfAChannelInUseFailsAtOnceNamingTheHolder) 
     EXPECT_EQ(m_channel->RefreshConfig(CBstr("gpin")), S_OK) << LastErrorText();
 
     // Another process is told the same, with this one's name.
-    const std::string out = RunTmsctlScript(m_dir.Path(), "open 0\n");
+    const std::string out = tmstest::RunTmsctlScript(m_dir.Path(), "open 0\n");
     EXPECT_NE(out.find("0x800700AA"), std::string::npos) << out;
     EXPECT_NE(out.find(InUseBy("holder-app")), std::string::npos) << out;
 

@@ -53,6 +53,9 @@ public:
     CChanAccess* ChanAccess() const override { return access; }
     HRESULT SendRtsMsg(CMmioMsg& message, DWORD) override {
         std::lock_guard<std::mutex> lock(m_lock);
+        if (failSends != S_OK) {
+            return failSends;
+        }
         const BYTE* b = message.GetBuffer();
         messages.emplace_back(b, b + message.GetMsgSize());
         return S_OK;
@@ -71,6 +74,7 @@ public:
 
     CChanAccess* access = nullptr;
     std::vector<std::vector<BYTE>> messages;
+    HRESULT failSends = S_OK;  // what every send answers instead of taking it
 
 private:
     CRtsShmem m_shmem;  // never opened: no context is ever active
@@ -670,6 +674,209 @@ TEST_F(ContextChangeTraceTest, AnEditOutsideThePausedWindowPurgesIt) {
         ASSERT_FALSE(sent.empty());
         EXPECT_EQ((sent.back().flags & 0x0400u) != 0, row.purge);
     }
+}
+
+// Scheduled changes: the "schc" message's two records and the trace line.
+// The schedule record: condition +0, trigger +4, name +8 (36), cancel +44;
+// the "ctx " body follows the 48-byte "schc" chunk (12 + 8 + 48 + 8).
+struct SentSchedule {
+    std::int32_t condition;
+    std::uint32_t trigger;
+    std::string name;
+    int cancel;
+    std::int32_t context;
+    std::uint32_t flags;
+    std::int32_t changeId;
+    std::int32_t portState;
+    std::int32_t position;
+};
+
+SentSchedule ScheduleOf(const std::vector<BYTE>& m) {
+    SentSchedule s{};
+    EXPECT_EQ(m.size(), 12u + 8u + 48u + 8u + 56u);
+    if (m.size() != 132) {
+        return s;
+    }
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&m[8]), 4), "schc");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&m[12]), 4), "schc");
+    EXPECT_EQ(Word(m, 16), 48u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&m[68]), 4), "ctx ");
+    EXPECT_EQ(Word(m, 72), 56u);
+    s.condition = static_cast<std::int32_t>(Word(m, 20));
+    s.trigger = Word(m, 24);
+    s.name = std::string(reinterpret_cast<const char*>(&m[28]));
+    s.cancel = m[64];
+    EXPECT_EQ(m[65] | m[66] | m[67], 0) << "reserved bytes";
+    s.context = static_cast<std::int32_t>(Word(m, 76));
+    s.flags = Word(m, 80);
+    s.changeId = static_cast<std::int32_t>(Word(m, 84));
+    EXPECT_EQ(Word(m, 88), 1u) << "trigger Asap";
+    s.portState = static_cast<std::int32_t>(Word(m, 96));
+    s.position = static_cast<std::int32_t>(Word(m, 100));
+    return s;
+}
+
+class ContextScheduleTest : public ContextChangeTraceTest {
+protected:
+    HRESULT Schedule(const std::string& name, std::int32_t condition, std::uint32_t trigger,
+                     bool cancel, const Golden& change) {
+        std::vector<unsigned char> bytes = change.Bytes();
+        return m_context->ApplyScheduledChange(kToken, name, condition, trigger, cancel,
+                                               bytes.data());
+    }
+};
+
+TEST_F(ContextScheduleTest, BeforeTheFirstChangeOnlyACancelIsTaken) {
+    const std::size_t seen = tmstest::ReadLog().size();
+    EXPECT_EQ(Schedule("early", TmsCtxAtTickcount, 100, false, Record(0x0104, 2, 1.0f)),
+              kBadPortState);
+    EXPECT_TRUE(
+        LoggedSince(seen, "Chan2:Ctx0: Channel must be cued before scheduling a context change."));
+    EXPECT_TRUE(m_channel.messages.empty());
+    EXPECT_EQ(Schedule("early", TmsCtxAtTickcount, 100, true, Record(0)), S_OK);
+    ASSERT_EQ(m_channel.messages.size(), 1u);
+    const SentSchedule s = ScheduleOf(m_channel.messages[0]);
+    EXPECT_EQ(s.name, "early");
+    EXPECT_EQ(s.cancel, 1);
+    const auto lines = LinesSince(seen);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), kPrefix + "schedule cancel @tick=100(0) ");
+}
+
+TEST_F(ContextScheduleTest, RecordsAndTraceLineOfEachCondition) {
+    CueOn(600, 20);
+    struct Row {
+        const char* name;
+        std::int32_t condition;
+        std::uint32_t trigger;
+        Golden change;
+        std::int32_t sentContext;
+        std::uint32_t sentFlags;
+        std::int32_t sentId;
+        std::string line;
+    };
+    const Row rows[] = {
+        {"play at a tick", TmsCtxAtTickcount, 500, Record(0x0104, TmsShuttlePlay, 1.0f), 0, 0x0105,
+         -10, "schedule @tick=500(0) portState=Play speed=1.00 "},
+        {"a second takes the next id", TmsCtxAtTickcount, 600, Record(0x0104, 2, 2.0f), 0, 0x0105,
+         -11, "schedule @tick=600(0) portState=Play speed=2.00 "},
+        // A cue carries neither speed nor port state; the position keeps
+        // the context's movie-to-port difference (0 here).
+        {"a cue", TmsCtxAtGpi, 2, Record(0x010C, TmsCuePlay, 1.0f, 40), 0, 0x0009, -12,
+         "schedule @ctxGpi, trig=2, ctx=0 portState=Cue speed=1.00 pos=40(40) "},
+        {"default context at GPI", TmsCtxDefaultAtGpi, 3, Record(0x0104, 2, 1.0f), -1, 0x0105, -13,
+         "schedule @ctxGpi, trig=3, ctx=-1 portState=Play speed=1.00 "},
+        {"a stop", TmsCtxAtClockWatcher, 0x1234, Record(0x10000), 0, 0x0801, -14,
+         "schedule @clock=0x1234 stop "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_channel.messages.clear();
+        const std::size_t seen = tmstest::ReadLog().size();
+        ASSERT_EQ(Schedule(row.name, row.condition, row.trigger, false, row.change), S_OK);
+        ASSERT_EQ(m_channel.messages.size(), 1u);
+        const SentSchedule s = ScheduleOf(m_channel.messages[0]);
+        EXPECT_EQ(s.condition, row.condition);
+        EXPECT_EQ(s.trigger, row.trigger);
+        EXPECT_EQ(s.name, row.name);
+        EXPECT_EQ(s.cancel, 0);
+        EXPECT_EQ(s.context, row.sentContext);
+        EXPECT_EQ(s.flags, row.sentFlags);
+        EXPECT_EQ(s.changeId, row.sentId);
+        const auto lines = LinesSince(seen);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), kPrefix + row.line);
+    }
+    // Nothing but the gang watcher merges at once: a play asked now is
+    // still a change of port state.
+    m_channel.messages.clear();
+    ASSERT_EQ(Apply(Record(0x0004, TmsShuttlePlay)), S_OK);
+    ASSERT_FALSE(Contexts(m_channel.messages).empty());
+    EXPECT_EQ(Contexts(m_channel.messages).back().flags & 0x0004u, 0x0004u);
+}
+
+TEST_F(ContextScheduleTest, GangWatcherTakesAnOrdinaryIdAndMergesAtOnce) {
+    CueOn(600, 0);
+    const std::size_t seen = tmstest::ReadLog().size();
+    ASSERT_EQ(Schedule("gang", TmsCtxAtGangWatcher, 0x00050003, false,
+                       Record(0x0104, TmsShuttlePlay, 1.0f)),
+              S_OK);
+    ASSERT_EQ(m_channel.messages.size(), 1u);
+    const SentSchedule s = ScheduleOf(m_channel.messages[0]);
+    EXPECT_EQ(s.changeId, 2) << "the cue took 1";
+    const auto lines = LinesSince(seen);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), kPrefix + "schedule @gang=0x3 opid=5 portState=Play speed=1.00 ");
+    // Merged: asking for play now changes no port state.
+    m_channel.messages.clear();
+    ASSERT_EQ(Apply(Record(0x0004, TmsShuttlePlay)), S_OK);
+    for (const auto& sent : Contexts(m_channel.messages)) {
+        EXPECT_EQ(sent.flags & 0x0004u, 0u);
+    }
+    // The next ordinary schedule still starts the scheduled ids.
+    m_channel.messages.clear();
+    ASSERT_EQ(Schedule("next", 0, 9, false, Record(0x0100, 0, 0.5f)), S_OK);
+    EXPECT_EQ(ScheduleOf(m_channel.messages[0]).changeId, -10);
+}
+
+TEST_F(ContextScheduleTest, RefusalsLeaveTheContextAndTheRtsUntouched) {
+    CueOn(600, 0);
+    struct Row {
+        const char* what;
+        std::string name;
+        std::int32_t condition;
+        Golden change;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"a name that does not fit", std::string(36, 'n'), 0, Record(0x0104, 2, 1.0f),
+         "has 36 characters; at most 35 fit"},
+        {"an unknown condition", "c", 5, Record(0x0104, 2, 1.0f), "condition 5 is not 0 to 4"},
+        {"a speed out of range", "s", 0, Record(0x0104, 2, 99.0f), "Speed 99 is outside"},
+        {"a port state out of range", "p", 0, Record(0x0004, 7), "port state 7 is not 0 to 4"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::size_t seen = tmstest::ReadLog().size();
+        EXPECT_EQ(Schedule(row.name, row.condition, 1, false, row.change), E_INVALIDARG);
+        EXPECT_TRUE(LoggedSince(seen, row.message));
+        EXPECT_TRUE(m_channel.messages.empty());
+    }
+    // 35 characters fit exactly, NUL included.
+    ASSERT_EQ(Schedule(std::string(35, 'x'), 0, 1, false, Record(0x0104, 2, 1.0f)), S_OK);
+    EXPECT_EQ(ScheduleOf(m_channel.messages[0]).name, std::string(35, 'x'));
+    EXPECT_EQ(ScheduleOf(m_channel.messages[0]).changeId, -10) << "refusals took no id";
+}
+
+TEST_F(ContextScheduleTest, AFiredChangeIsTakenFromTheUpdateWithItsId) {
+    CueOn(600, 0);
+    ASSERT_EQ(Schedule("go", 0, 10, false, Record(0x0104, TmsShuttlePlay, 1.0f)), S_OK);
+    const std::size_t seen = tmstest::ReadLog().size();
+    ASSERT_EQ(Hand(Update(-10, 3, TmsShuttlePlay, 5, 1.0f)), S_OK);
+    const auto lines = LinesSince(seen);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), kPrefix + "triggered portState=Play speed=1.00 ");
+    // The same report again is no new firing.
+    ASSERT_EQ(Hand(Update(-10, 3, TmsShuttlePlay, 6, 1.0f)), S_OK);
+    EXPECT_EQ(LinesSince(seen).size(), lines.size());
+}
+
+// Regression: a gang watcher's change stayed merged into the context when
+// the RTS never took it, so the context acted on a change that would not fire.
+TEST_F(ContextScheduleTest, AGangChangeTheRtsRefusedIsNotKept) {
+    CueOn(600, 0);
+    m_channel.failSends = HR(0x80043011);
+    EXPECT_EQ(Schedule("gang", TmsCtxAtGangWatcher, 0x00050003, false,
+                       Record(0x0104, TmsShuttlePlay, 1.0f)),
+              HR(0x80043011));
+    m_channel.failSends = S_OK;
+    // Still cued: asking for play is a change of port state, and the id
+    // the refused change took is taken again.
+    ASSERT_EQ(Apply(Record(0x0004, TmsShuttlePlay)), S_OK);
+    const auto sent = Contexts(m_channel.messages);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back().flags & 0x0004u, 0x0004u);
+    EXPECT_EQ(sent.back().changeId, 2);
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ void PrintTo(const FiredState& f, std::ostream* os) {
 }
 
 std::vector<FiredState> FiredLog() {
-    const std::string text = tmstest::SimControl("fired 1");
+    const std::string text = tmstest::SimControl("gpifired 1");
     std::vector<FiredState> out;
     const std::regex entry("tick ([0-9]+) position (-?[0-9]+) mask 0x([0-9A-F]+)");
     for (auto it = std::sregex_iterator(text.begin(), text.end(), entry);
@@ -97,9 +97,9 @@ TEST_F(E2eGpiOutputTest, EachOutputFiresOnTheFieldOfItsTriggerAndNeverWhileCued)
         SCOPED_TRACE(speed == 1.0f ? "1x" : "2x");
         auto cue = Change(kPortState | kPosition, TmsCuePlay, 0.0f, 0, kLength);
         ASSERT_EQ(m_broker->ApplyContextChange(token, 124, cue.data()), S_OK) << LastErrorText();
-        ASSERT_EQ(tmstest::SimControl("fired 1 clear"), "ok");
+        ASSERT_EQ(tmstest::SimControl("gpifired 1 clear"), "ok");
         ASSERT_EQ(tmstest::SimControl("clock step 20"), "ok");
-        EXPECT_EQ(tmstest::SimControl("fired 1"), "fired 0") << "cued: nothing fires";
+        EXPECT_EQ(tmstest::SimControl("gpifired 1"), "gpifired 0") << "cued: nothing fires";
 
         const auto [startTick, startPosition] = TickAndPosition();
         auto play = Change(kPortState | kSpeed, TmsShuttlePlay, speed, 0, kLength);

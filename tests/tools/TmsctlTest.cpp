@@ -205,6 +205,35 @@ TEST_F(TmsctlRunTest, OutOfRangeNumbersAndControlCharactersAreRefusedNamingTheAr
     EXPECT_NE(crlf.out.find(" two\n"), std::string::npos) << crlf.out;
 }
 
+TEST_F(TmsctlRunTest, ScheduleAndChannelPropertyCommands) {
+    // Scheduled on a held clock, fired by stepping it: the fired log shows
+    // the field asked for and the field fired on alike.
+    const RunResult r = Script(
+        "open 0\ntimeline create ds grp sched 600 populate\nalloc .\ncue . 0\n"
+        "wait . cue 2000\nrts clock hold\nschedule . go at=tick:+5 state=play speed=1.0\n"
+        "schedule . gone at=tick:+3 state=play speed=2.0\nunschedule . gone\n"
+        "rts clock step 5\nrts fired 0\nrts clock run\n"
+        "chanprop numv+ChannelId\nsetchanprop workingbin promos\nchanprop workingbin\n"
+        "setchanprop channelid x\nclose\n");
+    EXPECT_EQ(r.exit, 1) << r.out;  // the read-only name
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\n0 go cond=0 due=(\\d+) at=\\1 "))) << r.out;
+    EXPECT_EQ(r.out.find(" gone cond="), std::string::npos) << "cancelled: " << r.out;
+    for (const char* expected :
+         {"fired 1 held 0", "> chanprop numv+ChannelId\n  S_OK  [1, \"Chan1\"]",
+          "> chanprop workingbin\n  S_OK  \"promos\"",
+          "failed 0x80043018 CHANNEL_PROPERTY: 'channelid' property cannot be set in this "
+          "manner."}) {
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    }
+    for (const char* bad :
+         {"schedule . x\n", "schedule . x tick:5\n", "schedule . x at=when:5\n",
+          "schedule . x at=gpi:32\n", "schedule . x at=gang:3\n", "schedule . x at=tick:5 fly\n",
+          "unschedule .\n", "unschedule . x y\n", "chanprop\n", "setchanprop loopplayback\n"}) {
+        const RunResult usage = Script(bad);
+        EXPECT_EQ(usage.exit, 2) << bad << usage.out;
+    }
+}
+
 // A channel script fed line by line through a pipe, so that the channel
 // stays open (and publishing) until the test closes the pipe or kills it.
 class ScriptProcess {

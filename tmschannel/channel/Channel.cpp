@@ -319,19 +319,8 @@ HRESULT CChannel::NotYetAvailable(const char* operation) {
     });
 }
 
-HRESULT CChannel::GetChannelProperty(BSTR, VARIANT*) {
-    return NotYetAvailable("CChannel::GetChannelProperty");
-}
 HRESULT CChannel::GetStatusRange(unsigned int, BSTR, unsigned int*, unsigned int*, VARIANT*) {
     return E_NOTIMPL;
-}
-
-HRESULT CChannel::SetChannelProperty(BSTR, VARIANT) {
-    return NotYetAvailable("CChannel::SetChannelProperty");
-}
-HRESULT CChannel::ApplyScheduledChange(unsigned int, BSTR, TmsPortContextCondition, unsigned int,
-                                       long, int, unsigned char*) {
-    return NotYetAvailable("CChannel::ApplyScheduledChange");
 }
 
 std::int32_t CChannel::ChannelNumber() const {
@@ -399,6 +388,7 @@ std::string CChannel::ChannelType() const {
 }
 
 void CChannel::ShareContextSettings() {
+    const std::int32_t segment = ComputeContinuousRecordSegment();
     CCriticalSectionLock shared(m_sharedCs);
     m_contextChannelName = m_channelId;
     m_contextChannelNumber = m_config.channelIndex;
@@ -408,7 +398,8 @@ void CChannel::ShareContextSettings() {
     m_contextChannelType = m_channelType;
     m_contextModel = m_config.model;
     m_contextGanged = m_config.gangIndex >= 0;
-    m_contextContinuousRecordFields = m_config.continuousRecordFields;
+    // The contexts cut a continuous record into segments of this length.
+    m_contextContinuousRecordFields = segment;
     m_contextShuttleRange = {m_config.shuttleSpeedMin, m_config.shuttleSpeedMax};
 }
 

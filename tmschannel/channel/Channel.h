@@ -43,6 +43,7 @@
 #include "tmschannel/channel/CallGate.h"
 #include "tmschannel/channel/ChannelConfig.h"
 #include "tmschannel/channel/StatusSchedule.h"
+#include "tmschannel/common/StatusBlock.h"
 #include "tmschannel/context/ContextOwner.h"
 #include "tmschannel/context/TimelineContext.h"
 #include "tmschannel/frame/EntryPoint.h"
@@ -54,6 +55,8 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -144,6 +147,15 @@ public:
     // Takes no lock: the caller holds a pass of m_gate, and the table does
     // not change while the gate is open or a call is inside.
     HRESULT FindTimelineContext(std::uint32_t token, CTimelineContext** context);
+    // One channel property by id (its name's entry); S_FALSE with an empty
+    // value for a name without a readable value.
+    HRESULT ToVariant(std::int32_t id, VARIANT* value);
+    // Sets one property by lower-case name; tick stamps the announcement.
+    HRESULT FromVariant(const std::string& name, const CVariant& value, DWORD tick);
+    // The length of one continuous-record segment in fields (0 while
+    // continuous record is off), as the record code cuts a recording.
+    std::int32_t ContinuousRecordSegmentFields() const;
+
     // The status dispatcher of GetStatus.
     HRESULT StringToStatus(std::uint32_t token, BSTR query, VARIANT* status);
     HRESULT RemoveTimeline(std::uint16_t code);
@@ -233,6 +245,30 @@ private:
     // E_INVALIDARG for a null record or one shorter than minimum bytes.
     void RequireRecord(CEntryPoint& trace, const char* kind, std::uint32_t token,
                        const unsigned char* record, int size, int minimum);
+    // Channel properties (ChannelProperties.cpp); callers hold m_cs.
+    bool PropertyBool(CEntryPoint& trace, const std::string& name, const CVariant& value);
+    std::int32_t PropertyLong(CEntryPoint& trace, const std::string& name, const CVariant& value);
+    std::string PropertyText(CEntryPoint& trace, const std::string& name, const CVariant& value);
+    static std::string VariantText(const CVariant& value);
+    // One attribute of the channel's configuration, written at once.
+    void PersistSetting(CEntryPoint& trace, const std::string& xpath, const char* attribute,
+                        const CVariant& value);
+    // Under the status-file mutex: write, then the named change stamps (by
+    // ChannelConfig index) and the master take tick. Without the mutex the
+    // change stays unannounced (logged).
+    void AnnounceSetting(CEntryPoint& trace, DWORD tick, std::initializer_list<int> stamps,
+                         const std::function<void(const CStatusFileLock&)>& write);
+    // A setting of the first resource of type; without such a resource, the
+    // attribute of its configured component.
+    void SetComponentSetting(CEntryPoint& trace, const char* type, const char* attribute,
+                             const CVariant& value);
+    void SetTimerMode(CEntryPoint& trace, std::int32_t mode, DWORD tick);
+    void SetGangIndex(CEntryPoint& trace, std::int32_t gangIndex, DWORD tick);
+    // From the configuration and the resources; caller holds m_cs.
+    std::int32_t ComputeContinuousRecordSegment() const;
+    // The settings only properties change that configuration also keeps.
+    void ReadPropertySettings(CEntryPoint& trace, IXMLDOMDocument2* document);
+
     // Copies what the contexts read into m_sharedCs's members.
     void ShareContextSettings();
     // The timeline under code; raises "Could not find timeline code".
@@ -265,6 +301,13 @@ private:
     std::string m_channelId;
     std::string m_channelType = "Unknown";
     ChannelConfig m_config;
+    // Settings only the channel properties change (initial values as a
+    // fresh channel answers them).
+    bool m_autoStop = true;
+    bool m_listPauses = true;
+    bool m_listRepeats = true;
+    bool m_suspendContinuousRecord = false;
+    bool m_bidirectional = true;
     std::atomic<bool> m_eeState{false};  // written under m_cs, read by the idle mode
     bool m_idleModeEe = false;           // m_idleModeCs
     std::string m_application;           // widened into the status block

@@ -26,6 +26,8 @@ constexpr HRESULT kChannelInUse = HRESULT_FROM_WIN32(ERROR_BUSY);
 
 namespace block = channel_block;
 
+}  // namespace
+
 // The end mode a stop mode stands for.
 std::int32_t DefaultEndModeFor(std::int32_t stopMode, bool eeAllowed) {
     if (stopMode == 4 && !eeAllowed) {
@@ -43,6 +45,8 @@ std::int32_t DefaultEndModeFor(std::int32_t stopMode, bool eeAllowed) {
             return TmsStopEE;
     }
 }
+
+namespace {
 
 // The channel-scoped queries are formatted with the channel index.
 std::string ForChannel(const char* format, std::int32_t channelIndex) {
@@ -228,6 +232,7 @@ HRESULT CChannel::InitFromConfig(const std::string& changeHint, IXMLDOMDocument2
             CheckHr(trace, SetDefaultEndMode(DefaultEndModeFor(stopMode, c.eeAllowed)));
         }
         // A new loop setting purges every context's states.
+        ReadPropertySettings(trace, document);
         const bool loopChanged = c.loop != loop;
         c.loop = loop;
         ShareContextSettings();

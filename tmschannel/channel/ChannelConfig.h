@@ -53,6 +53,10 @@ struct ChannelConfig {
     std::uint32_t lastSeenStamps[kChangeStamps] = {};
 };
 
+// The default end mode a stop mode (0 to 4) gives; stop mode 4 (E-to-E)
+// falls back to 3 where the board has no E-to-E.
+std::int32_t DefaultEndModeFor(std::int32_t stopMode, bool eeAllowed);
+
 // Byte offsets in the channel's status block of what configuration writes.
 namespace channel_block {
 constexpr std::size_t kChannelId = 0x14514;          // 36 wide characters

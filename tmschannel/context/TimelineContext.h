@@ -118,6 +118,13 @@ public:
     // A status record the timeline handed back: follows the RTS's change ids,
     // position and port state.
     HRESULT ApplyContextUpdate(std::uint32_t token, const unsigned char* update);
+    // A change (the 124-byte record) the RTS holds until its condition
+    // (a TmsPortContextCondition) comes with the trigger value, or, with
+    // cancel, the end of the one held under name. Sent at once; S_FALSE on
+    // a token that is not this context's or without a timeline.
+    HRESULT ApplyScheduledChange(std::uint32_t token, const std::string& name,
+                                 std::int32_t condition, std::uint32_t triggerValue, bool cancel,
+                                 const unsigned char* change);
 
     // The channel's E-to-E changed: a paused context on an E-to-E board
     // shows it at once. S_FALSE for a free context.
@@ -179,6 +186,8 @@ public:
 private:
     void Reset();
     std::int32_t TakeChangeId();
+    // The next scheduled change id: -10, -11, ...
+    std::int32_t TakeScheduledId();
     void CloseMediaFiles(CEntryPoint& trace);
     // The steps of a change, under m_cs.
     void ApplyPortStateChange(CEntryPoint& trace, std::int32_t requested);

@@ -49,6 +49,7 @@ const char* HresultName(HRESULT hr) {
         {0x80043015, "NO_RTS_SHARED_MEMORY"},
         {0x8004300E, "PROPERTY_NOT_AVAILABLE"},
         {0x8004300F, "PROPERTY_NOT_SETTABLE"},
+        {0x80043018, "CHANNEL_PROPERTY"},
         {0x80045224, "NOT_FOUND"},
         {0x80045221, "STATUS_NOT_FOUND"},
         {0x8004301A, "CHANNEL_OFFLINE"},
@@ -121,6 +122,21 @@ int IntArgument(const std::string& text, const char* argument) {
         throw CScriptError(std::string(argument) + " '" + text + "' is not a number");
     }
     return static_cast<int>(v);
+}
+
+// A channel property's value as typed: true/false a boolean, a whole
+// number a long, anything else text.
+CVariant ChannelPropertyValue(const std::string& text) {
+    if (text == "true" || text == "false") {
+        return CVariant(text == "true");
+    }
+    const bool negative = !text.empty() && text[0] == '-';
+    std::int64_t number = 0;
+    if (IsNumber(negative ? text.substr(1) : text) &&
+        ScriptInteger(text, "setchanprop: VALUE", INT32_MIN, INT32_MAX, &number)) {
+        return CVariant(static_cast<std::int32_t>(number));
+    }
+    return CVariant(text);
 }
 
 }  // namespace
@@ -245,6 +261,17 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
                 hr = channel->SetResourcePropertyEx(
                     CBstr(a[0]), IntArgument(a[1], "setresprop: NUMBER"), CBstr(a[2]),
                     CVariant(a[3]), a.size() == 5 ? FALSE : TRUE);
+            } else if (command == "chanprop") {
+                if (a.size() != 1) {
+                    return usage("chanprop NAME[+NAME...]");
+                }
+                hr = channel->GetChannelProperty(CBstr(a[0]), &value.GetVARIANT());
+                showValue = SUCCEEDED(hr);
+            } else if (command == "setchanprop") {
+                if (a.size() != 2) {
+                    return usage("setchanprop NAME VALUE (true/false, a number or text)");
+                }
+                hr = channel->SetChannelProperty(CBstr(a[0]), ChannelPropertyValue(a[1]));
             } else if (command == "caps") {
                 CComPtr<ITmsContextBroker> broker;
                 hr = channel->QueryInterface(IID_ITmsContextBroker,
@@ -279,6 +306,14 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
                 std::this_thread::sleep_for(
                     std::chrono::milliseconds(IntArgument(a[0], "sleep: MILLISECONDS")));
                 hr = S_OK;
+            } else if (command == "rts") {
+                // The simulator's control port, as "tmsctl rts" sends to it.
+                if (a.empty()) {
+                    return usage("rts COMMAND... (as tmsctl rts)");
+                }
+                std::cout.flush();
+                hr = RunRts(a) == kExitOk ? S_OK : E_FAIL;
+                std::fflush(stdout);
             } else if (command == "echo") {
                 out << line.substr(line.find("echo") + 4) << "\n";
                 continue;
@@ -289,8 +324,8 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
                 }
             } else {
                 out << "line " << number << ": unknown command '" << command
-                    << "' (open, close, ee, refresh, resprop, resstatus, setresprop, caps, "
-                    << CTimelineScript::Names() << ", sleep, echo)\n";
+                    << "' (open, close, ee, refresh, resprop, resstatus, setresprop, chanprop, "
+                    << "setchanprop, caps, rts, " << CTimelineScript::Names() << ", sleep, echo)\n";
                 return kExitUsage;
             }
         } catch (const CScriptError& e) {

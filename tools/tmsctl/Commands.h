@@ -35,5 +35,11 @@ int RunRuntime(const Args& args);
 // The channel part of the demo: against an embedded simulator, or the
 // server of runtimeDir when given.
 int RunChannelDemo(const std::string& runtimeDir);
+// The scheduling part of the demo, on the runtime folder set up for it.
+int RunScheduleDemo();
+// Runs a built-in script of tmsctl run whose MOVIE is replaced by a new
+// movie name starting with moviePrefix; failed calls are part of the show,
+// only a broken script fails it.
+int RunBuiltInScript(const char* scriptText, const char* moviePrefix);
 
 }  // namespace tmsctl

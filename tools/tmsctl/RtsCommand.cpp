@@ -1,5 +1,6 @@
 // tmsctl rts: talks to the RTS simulator's control port of the current
 // runtime folder (or --runtime DIR).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +22,38 @@ int RtsUsage() {
                  "       tmsctl rts [--runtime DIR] context CHANNEL INDEX PORTSTATE TRIGGERSTATUS\n"
                  "       tmsctl rts [--runtime DIR] clock hold|run|step FIELDS\n"
                  "       tmsctl rts [--runtime DIR] status CHANNEL\n"
-                 "       tmsctl rts [--runtime DIR] fired CHANNEL [clear]\n"
+                 "       tmsctl rts [--runtime DIR] houseclock VALUE\n"
+                 "       tmsctl rts [--runtime DIR] gang CHANNEL VALUE OPID\n"
+                 "       tmsctl rts [--runtime DIR] fired CHANNEL\n"
+                 "       tmsctl rts [--runtime DIR] gpifired CHANNEL [clear]\n"
                  "       tmsctl rts [--runtime DIR] quit\n");
     return kExitUsage;
+}
+
+// The fired log comes a page an answer: asks for the entries after those
+// printed until all have come.
+int PrintFiredPages(CIpmClient& port, const std::string& channel, std::string page) {
+    const std::size_t total = std::strtoul(page.c_str() + 6, nullptr, 10);
+    std::size_t printed = 0;
+    for (;;) {
+        const std::size_t lines =
+            static_cast<std::size_t>(std::count(page.begin(), page.end(), '\n'));
+        if (lines == 0 || (printed += lines) >= total) {
+            return kExitOk;
+        }
+        const std::string next = "fired " + channel + " " + std::to_string(printed);
+        char answer[512];
+        if (port.Write(next.data(), static_cast<int>(next.size())) < 0) {
+            return kExitFailed;
+        }
+        const int n = port.Read(answer, sizeof answer);
+        if (n <= 0) {
+            return kExitFailed;
+        }
+        page.assign(answer, static_cast<std::size_t>(n));
+        const std::size_t first = page.find('\n');
+        std::printf("%s\n", first == std::string::npos ? "" : page.c_str() + first + 1);
+    }
 }
 
 }  // namespace
@@ -39,13 +69,15 @@ int RunRts(const Args& argsIn) {
         return args.empty() ? kExitUsage : kExitOk;
     }
     const std::string& verb = args[0];
-    const bool known = (verb == "gpi" && args.size() == 4) ||
-                       (verb == "fault" && (args.size() == 2 || args.size() == 3)) ||
-                       (verb == "context" && args.size() == 5) ||
-                       (verb == "clock" && (args.size() == 2 || args.size() == 3)) ||
-                       (verb == "status" && args.size() == 2) ||
-                       (verb == "fired" && (args.size() == 2 || args.size() == 3)) ||
-                       (verb == "quit" && args.size() == 1);
+    const bool known =
+        (verb == "gpi" && args.size() == 4) ||
+        (verb == "fault" && (args.size() == 2 || args.size() == 3)) ||
+        (verb == "context" && args.size() == 5) ||
+        (verb == "clock" && (args.size() == 2 || args.size() == 3)) ||
+        (verb == "status" && args.size() == 2) || (verb == "houseclock" && args.size() == 2) ||
+        (verb == "gang" && args.size() == 4) || (verb == "fired" && args.size() == 2) ||
+        (verb == "gpifired" && (args.size() == 2 || args.size() == 3)) ||
+        (verb == "quit" && args.size() == 1);
     if (!known) {
         return RtsUsage();
     }
@@ -77,6 +109,9 @@ int RunRts(const Args& argsIn) {
         return kExitUsage;
     }
     std::printf("%s\n", text.c_str());
+    if (verb == "fired") {
+        return PrintFiredPages(port, args[1], text);
+    }
     return kExitOk;
 }
 

@@ -138,12 +138,18 @@ void PrintReceived(const std::string& dump) {
 }
 
 int RunScriptText() {
+    return RunBuiltInScript(kDemoScript, "demo");
+}
+
+}  // namespace
+
+int RunBuiltInScript(const char* scriptText, const char* moviePrefix) {
     // Movies are kept in the runtime folder: each run makes a new one.
-    std::string text = kDemoScript;
+    std::string text = scriptText;
     char name[32];
     const std::time_t now = std::time(nullptr);
-    std::strftime(name, sizeof name, "demo-%Y%m%d-%H%M%S", std::localtime(&now));
-    text.replace(text.find("MOVIE"), 5, name);
+    std::strftime(name, sizeof name, "-%Y%m%d-%H%M%S", std::localtime(&now));
+    text.replace(text.find("MOVIE"), 5, moviePrefix + std::string(name));
     std::istringstream script(text);
     CChannelScript runner;
     const int rc = runner.Run(script, std::cout);
@@ -152,6 +158,8 @@ int RunScriptText() {
     // script or a failed open is a failed demo.
     return rc == kExitUsage ? kExitFailed : kExitOk;
 }
+
+namespace {
 
 // The GPI outputs and the ancillary data of the channel: the one GPI
 // property, the RTS's output mask, and the ancillary-data status (whose one
@@ -178,10 +186,14 @@ int RunGpiAndAncDataScript() {
     return rc == kExitUsage ? kExitFailed : kExitOk;
 }
 
-// The main script, then the GPI and ancillary-data one.
+// The main script, the GPI and ancillary-data one, then the scheduled
+// changes.
 int RunDemoScripts() {
-    const int rc = RunScriptText();
-    return rc != kExitOk ? rc : RunGpiAndAncDataScript();
+    int rc = RunScriptText();
+    if (rc == kExitOk)
+        rc = RunGpiAndAncDataScript();
+    const int scheduled = RunScheduleDemo();
+    return rc != kExitOk ? rc : scheduled;
 }
 
 }  // namespace

@@ -186,6 +186,10 @@ bool CTimelineScript::Run(const std::string& command, const std::vector<std::str
         *hr = Change(token, fields, usage);
         return true;
     }
+    if (command == "schedule" || command == "unschedule") {
+        *hr = Schedule(command == "unschedule", a, usage);
+        return true;
+    }
     if (command == "change" || command == "limits") {
         std::uint32_t token = 0;
         if (a.size() < 2 || !Token(a[0], &token) || (command == "limits" && a.size() != 3)) {
@@ -223,6 +227,22 @@ std::int32_t CTimelineScript::MovieLength(std::uint32_t token) const {
 HRESULT CTimelineScript::Change(std::uint32_t token, const std::vector<std::string>& fields,
                                 const char** usage) {
     unsigned char record[124] = {};
+    if (!ChangeRecord(token, fields, usage, record)) {
+        return S_OK;
+    }
+    HRESULT hr = S_OK;
+    CComPtr<ITmsContextBroker> broker = Broker(&hr);
+    return SUCCEEDED(hr) ? broker->ApplyContextChange(token, sizeof record, record) : hr;
+}
+
+CComPtr<ITmsContextBroker> CTimelineScript::Broker(HRESULT* hr) const {
+    CComPtr<ITmsContextBroker> broker;
+    *hr = m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker));
+    return broker;
+}
+
+bool CTimelineScript::ChangeRecord(std::uint32_t token, const std::vector<std::string>& fields,
+                                   const char** usage, unsigned char (&record)[124]) const {
     auto put = [&](std::size_t at, std::uint32_t v) {
         for (int i = 0; i < 4; ++i) {
             record[at + i] = static_cast<unsigned char>(v >> (8 * i));
@@ -258,7 +278,7 @@ HRESULT CTimelineScript::Change(std::uint32_t token, const std::vector<std::stri
             }
             if (trigger < 0) {
                 *usage = "change: trigger=none|asap|manual|follow|now";
-                return S_OK;
+                return false;
             }
         } else if (key == "start" && ToLong(value, &number, name)) {
             flags |= 0x200000;
@@ -279,19 +299,13 @@ HRESULT CTimelineScript::Change(std::uint32_t token, const std::vector<std::stri
                 "change TOKEN|. FIELD=VALUE... (state=idle|cue|play|cuerecord|record, pos=N, "
                 "speed=F, trigger=asap|now|..., start=N, end=N|max, length=N, stop, purge, "
                 "flags=N)";
-            return S_OK;
+            return false;
         }
     }
     put(0, flags);
     put(24, static_cast<std::uint32_t>(trigger));
     put(96, static_cast<std::uint32_t>(length));
-    CComPtr<ITmsContextBroker> broker;
-    HRESULT hr =
-        m_channel->QueryInterface(IID_ITmsContextBroker, reinterpret_cast<void**>(&broker));
-    if (SUCCEEDED(hr)) {
-        hr = broker->ApplyContextChange(token, sizeof record, record);
-    }
-    return hr;
+    return true;
 }
 
 HRESULT CTimelineScript::Timeline(const std::vector<std::string>& a, std::ostream& out,
@@ -477,6 +491,70 @@ HRESULT CTimelineScript::Show(IUnknown* timeline, std::ostream& out) {
         }
     }
     return S_OK;
+}
+
+}  // namespace tmsctl
+
+namespace tmsctl {
+
+HRESULT CTimelineScript::Schedule(bool cancel, const std::vector<std::string>& a,
+                                  const char** usage) {
+    static const char* const kUsage =
+        "schedule TOKEN|. NAME at=tick:+N|tick:N|gpi:N|defaultgpi:N|clock:V|gang:V,OPID "
+        "FIELD=VALUE... (as change); unschedule TOKEN|. NAME";
+    std::uint32_t token = 0;
+    if (a.size() < 2 || !Token(a[0], &token) || (cancel && a.size() != 2) ||
+        (!cancel && (a.size() < 3 || a[2].rfind("at=", 0) != 0))) {
+        *usage = kUsage;
+        return S_OK;
+    }
+    TmsPortContextCondition condition = TmsCtxAtTickcount;
+    std::uint32_t trigger = 0;
+    if (!cancel) {
+        const std::string at = a[2].substr(3);
+        const std::size_t colon = at.find(':');
+        const std::string kind = at.substr(0, colon);
+        std::string value = colon == std::string::npos ? "" : at.substr(colon + 1);
+        long number = 0, operation = 0;
+        bool ok = false;
+        if (kind == "tick" && !value.empty() && value[0] == '+') {
+            // Ahead of the tick the RTS publishes now.
+            unsigned now = 0;
+            ok = ToLong(value.substr(1), &number, "at=tick:+", 0, kUInt32Max) && m_rts.Open() &&
+                 m_rts.GetTickCount(static_cast<int>(token >> 16), &now);
+            trigger = now + static_cast<std::uint32_t>(number);
+        } else if (kind == "tick" || kind == "clock") {
+            ok = ToLong(value, &number, "at=", 0, kUInt32Max);
+            condition = kind == "tick" ? TmsCtxAtTickcount : TmsCtxAtClockWatcher;
+            trigger = static_cast<std::uint32_t>(number);
+        } else if (kind == "gpi" || kind == "defaultgpi") {
+            ok = ToLong(value, &number, "at=gpi:", 0, 31);
+            condition = kind == "gpi" ? TmsCtxAtGpi : TmsCtxDefaultAtGpi;
+            trigger = static_cast<std::uint32_t>(number);
+        } else if (kind == "gang") {
+            const std::size_t comma = value.find(',');
+            ok = comma != std::string::npos &&
+                 ToLong(value.substr(0, comma), &number, "at=gang:", 0, 0xFFFF) &&
+                 ToLong(value.substr(comma + 1), &operation, "at=gang:,OPID", 0, 0xFFFF);
+            condition = TmsCtxAtGangWatcher;
+            trigger =
+                static_cast<std::uint32_t>(operation) << 16 | static_cast<std::uint32_t>(number);
+        }
+        if (!ok) {
+            *usage = kUsage;
+            return S_OK;
+        }
+    }
+    unsigned char record[124] = {};
+    const std::vector<std::string> fields(a.begin() + (cancel ? 2 : 3), a.end());
+    if (!ChangeRecord(token, fields, usage, record)) {
+        return S_OK;
+    }
+    HRESULT hr = S_OK;
+    CComPtr<ITmsContextBroker> broker = Broker(&hr);
+    return SUCCEEDED(hr) ? broker->ApplyScheduledChange(token, CBstr(a[1]), condition, trigger,
+                                                        cancel ? 1 : 0, sizeof record, record)
+                         : hr;
 }
 
 }  // namespace tmsctl

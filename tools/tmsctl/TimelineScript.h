@@ -29,7 +29,7 @@ public:
     // The commands, for the list of an unknown command.
     static const char* Names() {
         return "timeline, alloc, free, status, wait, port, change, cue, play, shuttle, stop, "
-               "seek, limits";
+               "seek, limits, schedule, unschedule";
     }
 
 private:
@@ -45,6 +45,14 @@ private:
     // A context change from "field=value" words; false with *usage set for
     // a word it does not know.
     HRESULT Change(std::uint32_t token, const std::vector<std::string>& fields, const char** usage);
+    // The 124-byte change record of "field=value" words; false with *usage
+    // set for a word it does not know.
+    bool ChangeRecord(std::uint32_t token, const std::vector<std::string>& fields,
+                      const char** usage, unsigned char (&record)[124]) const;
+    // The channel's broker; the QueryInterface result in *hr.
+    CComPtr<ITmsContextBroker> Broker(HRESULT* hr) const;
+    // "schedule TOKEN NAME at=... FIELD=VALUE..." and "unschedule TOKEN NAME".
+    HRESULT Schedule(bool cancel, const std::vector<std::string>& a, const char** usage);
     // The length of the movie the token's timeline holds (0 when unknown).
     std::int32_t MovieLength(std::uint32_t token) const;
 

@@ -88,7 +88,7 @@ TEST(RtsChannelModelTest, GpiStatesFireOnTheTickThePositionReachesThem) {
         float speed;
         std::vector<RtsGpiState> states;
         std::uint32_t ticks;
-        std::vector<CRtsChannelModel::Fired> fired;
+        std::vector<CRtsChannelModel::GpiFired> fired;
     };
     const Case cases[] = {
         {"play: the start field on the first tick, later ones as reached",
@@ -123,14 +123,14 @@ TEST(RtsChannelModelTest, GpiStatesFireOnTheTickThePositionReachesThem) {
         for (std::uint32_t i = 0; i < c.ticks; ++i) {
             model.Advance(1);
         }
-        const auto& log = model.FiredLog();
+        const auto& log = model.GpiFiredLog();
         ASSERT_EQ(log.size(), c.fired.size());
         for (std::size_t i = 0; i < log.size(); ++i) {
             EXPECT_EQ(log[i].tick, c.fired[i].tick) << i;
             EXPECT_EQ(log[i].position, c.fired[i].position) << i;
             EXPECT_EQ(log[i].mask, c.fired[i].mask) << i;
         }
-        EXPECT_EQ(model.FiredCount(), c.fired.size());
+        EXPECT_EQ(model.GpiFiredCount(), c.fired.size());
     }
 }
 
@@ -150,19 +150,19 @@ TEST(RtsChannelModelTest, APurgeDropsWaitingGpiStatesAndANewListAddsToThem) {
     for (int i = 0; i < 25; ++i) {
         model.Advance(1);
     }
-    EXPECT_EQ(model.FiredText(),
-              "fired 2: tick 10 position 10 mask 0x1; tick 20 position 20 mask 0x6");
+    EXPECT_EQ(model.GpiFiredText(),
+              "gpifired 2: tick 10 position 10 mask 0x1; tick 20 position 20 mask 0x6");
     RtsMessage purge = State(0, TmsShuttlePlay, 25, 1.0f);
     purge.ctx.flags |= kCtxPurge;
     model.Apply(purge);
     for (int i = 0; i < 10; ++i) {
         model.Advance(1);
     }
-    EXPECT_EQ(model.FiredCount(), 2u) << "the state at 30 went with the purge";
+    EXPECT_EQ(model.GpiFiredCount(), 2u) << "the state at 30 went with the purge";
     EXPECT_EQ(model.GpiOutputs(), 0x6u);
 }
 
-TEST(RtsChannelModelTest, TheFiredLogKeepsTheLastEightAndCountsThemAll) {
+TEST(RtsChannelModelTest, TheGpiFiredLogKeepsTheLastEightAndCountsThemAll) {
     CRtsChannelModel model = OpenModel();
     RtsMessage m = State(0, TmsShuttlePlay, 0, 1.0f);
     for (std::int32_t p = 1; p <= 10; ++p) {
@@ -172,13 +172,13 @@ TEST(RtsChannelModelTest, TheFiredLogKeepsTheLastEightAndCountsThemAll) {
     for (int i = 0; i < 12; ++i) {
         model.Advance(1);
     }
-    ASSERT_EQ(model.FiredLog().size(), CRtsChannelModel::kFiredKept);
-    EXPECT_EQ(model.FiredLog().front().position, 3);
-    EXPECT_EQ(model.FiredCount(), 10u);
+    ASSERT_EQ(model.GpiFiredLog().size(), CRtsChannelModel::kGpiFiredKept);
+    EXPECT_EQ(model.GpiFiredLog().front().position, 3);
+    EXPECT_EQ(model.GpiFiredCount(), 10u);
     // The control answer stays within the control port's 512 bytes.
-    EXPECT_LT(model.FiredText().size(), 512u);
-    model.ClearFiredLog();
-    EXPECT_EQ(model.FiredText(), "fired 0");
+    EXPECT_LT(model.GpiFiredText().size(), 512u);
+    model.ClearGpiFiredLog();
+    EXPECT_EQ(model.GpiFiredText(), "gpifired 0");
 }
 
 TEST(RtsChannelModelTest, AncillaryPacketsCountWhileAFileStatePlays) {

@@ -1,0 +1,304 @@
+// Channel properties by name on channel 1 (Chan2) of the sample
+// configuration: what a fresh channel answers, what a setting changes in
+// the channel, its configuration and its status block, and the refusals.
+#include <array>
+#include <cstdio>
+#include <fstream>
+
+#include "platform/com/VariantArray.h"
+#include "server/appserverutil/ChanAccess.h"
+#include "tests/channel/ContextFixture.h"
+#include "tests/channel/TmsctlScript.h"
+
+namespace {
+
+constexpr HRESULT kBadProperty = HR(0x80043018);
+
+std::uint32_t U32At(const std::uint8_t* block, std::size_t at) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, block + at, 4);
+    return v;
+}
+
+class ChannelPropertyTest : public tmstest::ContextFixture {
+protected:
+    void SetUp() override {
+        tmstest::ContextFixture::SetUp();
+        BOOL created = FALSE;
+        ASSERT_TRUE(m_block.Open(&created));
+    }
+    HRESULT Get(const std::string& query, CVariant* value) {
+        return m_channel->GetChannelProperty(CBstr(query), value->GetAddress());
+    }
+    HRESULT Set(const std::string& name, const CVariant& value) {
+        return m_channel->SetChannelProperty(CBstr(name), value.GetVARIANT());
+    }
+    // The value as tmsctl prints it: "true", a number, or the text quoted.
+    static std::string Shown(const CVariant& v) {
+        if (v.Type() == VT_BSTR) {
+            return "\"" + v.ToString() + "\"";
+        }
+        return v.Type() == VT_BOOL ? (v.ToBool() ? "true" : "false") : v.ToString();
+    }
+    CChanAccess m_block{kChannel};
+};
+
+TEST_F(ChannelPropertyTest, AFreshChannelAnswersEveryNameWithItsTypeAndValue) {
+    // Values from Chan2's configuration (a ganged player, gang 0, order
+    // 1), the defaults where configuration says nothing. The audio counts
+    // are 0: this channel's audio resources are not created yet.
+    struct Row {
+        const char* name;
+        VARTYPE type;
+        const char* value;  // as Shown prints it; null: only the type
+    };
+    const Row rows[] = {
+        {"autostop", VT_BOOL, "true"},
+        {"listpauses", VT_BOOL, "false"},
+        {"listrepeats", VT_BOOL, "false"},
+        {"audiopair", VT_EMPTY, nullptr},
+        {"ganged", VT_BOOL, "true"},
+        {"gangindex", VT_I4, "0"},
+        {"playsameclip", VT_BOOL, "true"},
+        {"recordsameclip", VT_BOOL, "true"},
+        {"multicast", VT_BOOL, "false"},
+        {"multicastname", VT_BSTR, "\"\""},
+        {"protocol", VT_BSTR, "\"Serial9Pin\""},
+        {"workingvolume", VT_BSTR, "\"V:\""},
+        {"workingbin", VT_BSTR, "\"default\""},
+        {"stopmode", VT_I4, "0"},
+        {"timermode", VT_I4, "3"},
+        {"localcontrol", VT_BOOL, "true"},
+        {"fixedtimecodedf", VT_BOOL, "false"},
+        {"remotecontrol", VT_BOOL, "true"},
+        {"controlport", VT_BSTR, "\"/dev/ttyS1\""},
+        {"channeltype", VT_BSTR, "\"Player\""},
+        {"channelname", VT_BSTR, "\"Chan2\""},
+        {"channelid", VT_BSTR, "\"Chan2\""},
+        {"gangorder", VT_I4, "1"},
+        {"loopplayback", VT_BOOL, "false"},
+        {"aspectratio", VT_BSTR, nullptr},
+        {"singlecontroller", VT_BOOL, "true"},
+        {"consolidateaudio", VT_BOOL, "false"},
+        {"consolidatevideo", VT_BOOL, "true"},
+        {"numa", VT_I4, "0"},
+        {"numaforrecord", VT_I4, "0"},
+        {"numv", VT_I4, "1"},
+        {"numvforrecord", VT_I4, "1"},
+        {"etoe", VT_BOOL, "false"},
+        {"continuousrecord", VT_BOOL, "false"},
+        {"contreclength", VT_I4, "0"},
+        {"suspendcontrec", VT_BOOL, "false"},
+        {"bidirectional", VT_BOOL, "false"},
+        {"hdinput", VT_BOOL, "false"},
+        {"ltctimerinput", VT_BSTR, "\"Ltc\""},
+        {"vitctimerinput", VT_BSTR, "\"Vitc\""},
+        {"defaultafd", VT_BSTR, nullptr},
+    };
+    ASSERT_EQ(std::size(rows), 41u) << "every name of the map";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CVariant v;
+        EXPECT_EQ(Get(row.name, &v), row.type == VT_EMPTY ? S_FALSE : S_OK) << LastErrorText();
+        EXPECT_EQ(v.Type(), row.type);
+        if (row.value != nullptr) {
+            EXPECT_EQ(Shown(v), row.value);
+        }
+    }
+}
+
+TEST_F(ChannelPropertyTest, QueriesSplitTrimAndLowerCase) {
+    CVariant v;
+    ASSERT_EQ(Get("autostop+etoe", &v), S_OK);
+    ASSERT_EQ(v.Type(), VT_ARRAY | VT_VARIANT);
+    const auto values = ReadVariantArray(v.GetVARIANT());
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(Shown(values[0]), "true");
+    EXPECT_EQ(Shown(values[1]), "false");
+    CVariant mixed;
+    ASSERT_EQ(Get("  AutoStop  ", &mixed), S_OK);
+    EXPECT_EQ(Shown(mixed), "true");
+    CVariant three;
+    ASSERT_EQ(Get("numv| channelid ,,gangorder", &three), S_OK);
+    const auto shown = ReadVariantArray(three.GetVARIANT());
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(Shown(shown[1]), "\"Chan2\"");
+    CVariant withEmpty;
+    EXPECT_EQ(Get("audiopair+numv", &withEmpty), S_FALSE) << "a name without a value";
+}
+
+TEST_F(ChannelPropertyTest, RefusalsNameTheValue) {
+    struct Row {
+        const char* what;
+        bool set;
+        const char* name;
+        CVariant value;
+        HRESULT hr;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"unknown name", false, "nosuch", CVariant(), kBadProperty,
+         "Chan2: Unknown property 'nosuch'"},
+        {"one unknown name of two", false, "autostop+nosuch", CVariant(), kBadProperty,
+         "Chan2: Unknown property 'nosuch'"},
+        {"empty query", false, " + , ", CVariant(), E_INVALIDARG, "Property query cannot be empty"},
+        {"empty specification", true, "", CVariant(true), E_INVALIDARG,
+         "Property specification cannot be empty"},
+        {"read-only name", true, "channelname", CVariant("x"), kBadProperty,
+         "'channelname' property cannot be set in this manner."},
+        {"unknown name to set", true, "NoSuch", CVariant(true), kBadProperty,
+         "'nosuch' property cannot be set in this manner."},
+        {"text for a boolean", true, "loopplayback", CVariant("maybe"), E_INVALIDARG,
+         "Chan2: 'loopplayback' property takes a boolean; 'maybe' is not one"},
+        {"a number for text", true, "protocol", CVariant(std::int32_t{5}), E_INVALIDARG,
+         "Chan2: 'protocol' property takes text; '5' is not text"},
+        {"a boolean for a number", true, "stopmode", CVariant(true), E_INVALIDARG,
+         "Chan2: 'stopmode' property takes a number"},
+        {"a stop mode out of range", true, "stopmode", CVariant(std::int32_t{9}), E_INVALIDARG,
+         "Chan2: stop mode 9 is not 0 to 4"},
+        {"a timer mode out of range", true, "timermode", CVariant(std::int32_t{-1}), E_INVALIDARG,
+         "Chan2: timer mode -1 is not 0 to 3"},
+        {"two names and one value", true, "autostop+listpauses", CVariant(true), E_INVALIDARG,
+         "needs an array of 2 values"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        CVariant v;
+        const HRESULT hr = row.set ? Set(row.name, row.value) : Get(row.name, &v);
+        EXPECT_EQ(hr, row.hr);
+        EXPECT_NE(LastErrorText().find(row.message), std::string::npos) << LastErrorText();
+    }
+    CVariant after;
+    ASSERT_EQ(Get("loopplayback", &after), S_OK);
+    EXPECT_EQ(Shown(after), "false") << "a refused value changes nothing";
+}
+
+TEST_F(ChannelPropertyTest, SettingsReadBackPersistAndAreAnnounced) {
+    struct Row {
+        const char* name;
+        CVariant value;
+        const char* shown;
+        bool persisted;
+        std::size_t stamp;  // 0: none
+    };
+    const Row rows[] = {
+        {"autostop", CVariant(false), "false", true, 0},
+        {"listpauses", CVariant(true), "true", true, 0},
+        {"listrepeats", CVariant(true), "true", true, 0},
+        {"protocol", CVariant("Odetics"), "\"Odetics\"", true, 0x1A468},
+        {"workingvolume", CVariant("W:"), "\"W:\"", true, 0x1A468},
+        {"workingbin", CVariant("news"), "\"news\"", true, 0x1A468},
+        {"ltctimerinput", CVariant("AncLtc"), "\"AncLtc\"", true, 0x1A468},
+        {"vitctimerinput", CVariant("AncVitc"), "\"AncVitc\"", true, 0x1A468},
+        {"controlport", CVariant("/dev/ttyS9"), "\"/dev/ttyS9\"", true, 0x1A468},
+        {"stopmode", CVariant(std::int32_t{3}), "3", true, 0x1A468},
+        {"timermode", CVariant(std::int32_t{1}), "1", true, 0x1A468},
+        {"localcontrol", CVariant(false), "false", true, 0x1A468},
+        {"remotecontrol", CVariant(false), "false", true, 0x1A468},
+        {"fixedtimecodedf", CVariant(true), "true", true, 0x1A468},
+        {"loopplayback", CVariant(true), "true", true, 0x1A454},
+        {"continuousrecord", CVariant(true), "true", true, 0x1A454},
+        {"contreclength", CVariant(std::int32_t{3600}), "3600", true, 0x1A454},
+        {"aspectratio", CVariant("4:3"), "\"4:3\"", false, 0x1A454},
+        // A widescreen AFD code sets the aspect ratio too.
+        {"defaultafd", CVariant("1001w"), "\"1001w\"", true, 0x1A454},
+        {"aspectratio", CVariant("16:9"), "\"16:9\"", true, 0x1A454},
+        {"singlecontroller", CVariant(false), "false", true, 0x1A46C},
+        {"consolidateaudio", CVariant(true), "true", true, 0x1A46C},
+        {"consolidatevideo", CVariant(false), "false", true, 0x1A46C},
+        {"suspendcontrec", CVariant(true), "true", false, 0},
+        {"etoe", CVariant(true), "true", false, 0x1A458},
+        // Kept in the configuration, but no value to read.
+        {"audiopair", CVariant(std::int32_t{1}), nullptr, false, 0x1A458},
+        // Only a player-recorder is bidirectional.
+        {"bidirectional", CVariant(true), "false", false, 0},
+    };
+    std::string names;
+    std::string expected;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::uint32_t master = U32At(m_block.StatusBlock(), 0x1A448);
+        ASSERT_EQ(Set(row.name, row.value), S_OK) << LastErrorText();
+        CVariant back;
+        ASSERT_EQ(Get(row.name, &back), row.shown != nullptr ? S_OK : S_FALSE);
+        EXPECT_EQ(row.shown != nullptr ? Shown(back) : "", row.shown != nullptr ? row.shown : "");
+        if (row.stamp != 0) {
+            const std::uint32_t stamp = U32At(m_block.StatusBlock(), row.stamp);
+            EXPECT_NE(stamp, 0u);
+            EXPECT_EQ(U32At(m_block.StatusBlock(), 0x1A448), stamp) << "master takes the stamp";
+        } else {
+            EXPECT_EQ(U32At(m_block.StatusBlock(), 0x1A448), master) << "nothing announced";
+        }
+        if (row.persisted) {
+            names += (names.empty() ? "" : "+") + std::string(row.name);
+            // tmsctl prints booleans capitalised.
+            std::string shown = row.shown;
+            shown = shown == "true" ? "True" : shown == "false" ? "False" : shown;
+            expected += (expected.empty() ? "" : ", ") + shown;
+        }
+    }
+    // The block carries what it mirrors.
+    EXPECT_EQ(m_block.StatusBlock()[0x17665], 1) << "loop";
+    EXPECT_EQ(m_block.StatusBlock()[0x17666], 1) << "continuous record";
+    EXPECT_EQ(U32At(m_block.StatusBlock(), 0x17668), 3600u);
+    EXPECT_EQ(U32At(m_block.StatusBlock(), 0x1A9A0), 3u) << "stop mode";
+    EXPECT_EQ(U32At(m_block.StatusBlock(), 0x1A9A4), 1u) << "timer mode";
+    EXPECT_EQ(m_block.StatusBlock()[0x1A9A8], 0) << "local control";
+    EXPECT_EQ(m_block.StatusBlock()[0x1A9AA], 1) << "drop frame";
+
+    // Another process that opens the channel reads the persisted values.
+    ASSERT_EQ(m_channel->Close(), S_OK);
+    const std::string out =
+        tmstest::RunTmsctlScript(m_dir.Path(), "open 1\nchanprop " + names + "\n");
+    EXPECT_NE(out.find("S_OK  [" + expected + "]"), std::string::npos) << out;
+}
+
+TEST_F(ChannelPropertyTest, LeavingAndJoiningAGangTakesTheLeadersSettings) {
+    // Chan1 (index 0) leads gang 0; Chan2 (index 1) follows it.
+    CComPtr<ITmsChannel> leader = NewChannel();
+    ASSERT_EQ(OpenIndex(leader, 0), S_OK) << LastErrorText();
+    ASSERT_EQ(leader->SetChannelProperty(CBstr("loopplayback"), CVariant(true).GetVARIANT()), S_OK)
+        << LastErrorText();
+
+    ASSERT_EQ(Set("gangindex", CVariant(std::int32_t{-1})), S_OK) << LastErrorText();
+    CVariant left;
+    ASSERT_EQ(Get("ganged+gangindex+gangorder+loopplayback", &left), S_OK);
+    auto values = ReadVariantArray(left.GetVARIANT());
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_EQ(Shown(values[0]), "false");
+    EXPECT_EQ(Shown(values[2]), "-1");
+    EXPECT_EQ(Shown(values[3]), "false") << "its own loop";
+    EXPECT_EQ(U32At(m_block.StatusBlock(), 0x150FC), 0xFFFFFFFFu);
+    EXPECT_EQ(U32At(m_block.StatusBlock(), 0x15100), 0xFFFFFFFFu);
+    const std::uint32_t gangStamp = U32At(m_block.StatusBlock(), 0x1A46C);
+    EXPECT_NE(gangStamp, 0u);
+
+    // Joining again: one lower channel of the gang, so order 1, and the
+    // leader's loop comes along into the block and the configuration.
+    ASSERT_EQ(Set("gangindex", CVariant(std::int32_t{0})), S_OK) << LastErrorText();
+    CVariant joined;
+    ASSERT_EQ(Get("ganged+gangindex+gangorder+loopplayback", &joined), S_OK);
+    values = ReadVariantArray(joined.GetVARIANT());
+    EXPECT_EQ(Shown(values[0]), "true");
+    EXPECT_EQ(Shown(values[1]), "0");
+    EXPECT_EQ(Shown(values[2]), "1");
+    EXPECT_EQ(Shown(values[3]), "true") << "the leader's loop";
+    EXPECT_EQ(m_block.StatusBlock()[0x17665], 1);
+    EXPECT_EQ(U32At(m_block.StatusBlock(), 0x15100), 1u);
+    EXPECT_GE(U32At(m_block.StatusBlock(), 0x1A46C), gangStamp);
+    const std::string config = ConfigText();
+    const std::size_t chan2 = config.find("<Channel id=\"Chan2\"");
+    ASSERT_NE(chan2, std::string::npos);
+    EXPECT_NE(config.find("loop=\"true\"", chan2), std::string::npos) << config;
+    EXPECT_NE(config.find("<Ganging gangIndex=\"0\" gangOrder=\"1\"", chan2), std::string::npos)
+        << config.substr(chan2, 3000);
+
+    // The same index again changes nothing and announces nothing.
+    const std::uint32_t before = U32At(m_block.StatusBlock(), 0x1A46C);
+    ASSERT_EQ(Set("gangindex", CVariant(std::int32_t{0})), S_OK);
+    EXPECT_EQ(U32At(m_block.StatusBlock(), 0x1A46C), before);
+    EXPECT_EQ(Set("gangindex", CVariant(std::int32_t{-2})), E_INVALIDARG);
+    leader->Close();
+}
+
+}  // namespace
