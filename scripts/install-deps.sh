@@ -20,6 +20,12 @@ PACKAGES=(
   libbenchmark-dev
   libpugixml-dev
   clang-format
+  # tmsctl serve: its HTTP server and JSON, and the browser its test loads
+  # the page in (with a font for the screenshot)
+  libcpp-httplib-dev
+  nlohmann-json3-dev
+  chromium
+  fonts-dejavu-core
 )
 
 missing=()
