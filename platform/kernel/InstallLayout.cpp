@@ -30,7 +30,10 @@ std::optional<std::string> InstallPrefixOf(const void* addressInModule) {
     if (slash == std::string::npos) {
         return std::nullopt;
     }
-    const std::string folder = module.substr(0, slash);
+    return InstallPrefixOfFolder(module.substr(0, slash));
+}
+
+std::optional<std::string> InstallPrefixOfFolder(const std::string& folder) {
     for (std::string_view tail : {std::string_view("/bin"), std::string_view("/lib/tmschannel")}) {
         if (EndsWith(folder, tail)) {
             return folder.substr(0, folder.size() - tail.size());

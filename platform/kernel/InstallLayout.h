@@ -21,6 +21,10 @@
 // "" for the root; empty when that module is not in an installed layout.
 std::optional<std::string> InstallPrefixOf(const void* addressInModule);
 
+// PREFIX of a module in folder (no trailing slash): the folder less /bin
+// or /lib/tmschannel; empty for any other folder.
+std::optional<std::string> InstallPrefixOfFolder(const std::string& folder);
+
 // PREFIX/relative when the module is installed and that file exists, else
 // builtPath.
 std::string InstalledPathOr(const void* addressInModule, const std::string& relative,
