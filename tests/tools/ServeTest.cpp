@@ -12,8 +12,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -244,6 +246,15 @@ long PagePosition(const std::string& dom, int channel) {
     return std::stol(m[1]);
 }
 
+// The position of the channel's active context as the simulator holds it
+// (-1 when it has none).
+long SimPosition(int channel) {
+    const std::string status = tmstest::SimControl("status " + std::to_string(channel));
+    std::smatch m;
+    return std::regex_search(status, m, std::regex(R"re( position (-?\d+) )re")) ? std::stol(m[1])
+                                                                                 : -1;
+}
+
 json GetJson(const ServeProcess& serve, const std::string& path) {
     httplib::Client client = serve.Client();
     const httplib::Result res = client.Get(path.c_str());
@@ -253,32 +264,25 @@ json GetJson(const ServeProcess& serve, const std::string& path) {
     return json::parse(res->body, nullptr, false);
 }
 
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return buffer;
-}
-
 // What tmsctl watch prints for a channel, written from its JSON.
 std::vector<std::string> WatchLinesOf(const json& c) {
     const json& x = c["context"];
+    auto text = [](const json& j) { return j.get<std::string>(); };
+    std::ostringstream port, gpi;
+    port << "  " << text(x["portState"]) << "  position " << text(x["timecode"]) << " ("
+         << x["position"].get<int>() << ")  speed " << std::fixed << std::setprecision(2)
+         << x["speed"].get<double>();
+    gpi << "  gpi inputs 0x" << std::hex << std::uppercase << std::setw(8) << std::setfill('0')
+        << c["gpiInputs"]["bits"].get<unsigned>();
     return {
-        Printf("  id \"%s\"  type %s  format %s (%d, %d fields/frame)",
-               c["id"].get<std::string>().c_str(), c["type"].get<std::string>().c_str(),
-               c["format"]["name"].get<std::string>().c_str(), c["format"]["number"].get<int>(),
-               c["format"]["fieldsPerFrame"].get<int>()),
-        Printf("  publisher process %d: %s", c["publisher"]["pid"].get<int>(),
-               c["publisher"]["state"].get<std::string>().c_str()),
-        Printf("  %s  position %s (%d)  speed %.2f", x["portState"].get<std::string>().c_str(),
-               x["timecode"].get<std::string>().c_str(), x["position"].get<int>(),
-               x["speed"].get<double>()),
-        Printf("  movie \"%s\"  uri \"%s\"", x["movie"].get<std::string>().c_str(),
-               x["uri"].get<std::string>().c_str()),
-        Printf("  gpi inputs 0x%08X", c["gpiInputs"]["bits"].get<unsigned>()),
+        "  id \"" + text(c["id"]) + "\"  type " + text(c["type"]) + "  format " +
+            text(c["format"]["name"]) + " (" + std::to_string(c["format"]["number"].get<int>()) +
+            ", " + std::to_string(c["format"]["fieldsPerFrame"].get<int>()) + " fields/frame)",
+        "  publisher process " + std::to_string(c["publisher"]["pid"].get<int>()) + ": " +
+            text(c["publisher"]["state"]),
+        port.str(),
+        "  movie \"" + text(x["movie"]) + "\"  uri \"" + text(x["uri"]) + "\"",
+        gpi.str(),
     };
 }
 
@@ -316,14 +320,17 @@ TEST_F(ServePageTest, PageFollowsTheHeldClockAndJsonAgreesWithWatch) {
     ASSERT_EQ(serve.Start(m_dir.Path()), "");
 
     // The channel publishes the held position within a few status cycles;
-    // watch and the JSON are then read until they show the same one.
+    // watch and the JSON are read until both show the simulator's.
+    const long held = SimPosition(1);
+    ASSERT_GE(held, 0);
     json channel;
     std::string watch;
     bool agreed = false;
-    for (int i = 0; i < 100 && !agreed; ++i) {
+    for (int i = 0; i < 200 && !agreed; ++i) {
         channel = GetJson(serve, "/api/channels/1");
         watch = Tmsctl("watch 1 --once " + runtime).out;
-        agreed = channel.is_object() && channel["context"].is_object();
+        agreed = channel.is_object() && channel["context"].is_object() &&
+                 channel["context"]["position"] == held;
         for (const std::string& line :
              agreed ? WatchLinesOf(channel) : std::vector<std::string>{}) {
             agreed = agreed && watch.find(line) != std::string::npos;
@@ -342,7 +349,7 @@ TEST_F(ServePageTest, PageFollowsTheHeldClockAndJsonAgreesWithWatch) {
 
     const std::string profile = m_dir.Path() + "/chromium";
     Browser browser(profile);
-    const long before = channel["context"]["position"].get<long>();
+    const long before = held;
     std::string dom;
     long shown = -1;
     for (int i = 0; i < 5 && shown < 0; ++i) {
@@ -352,8 +359,9 @@ TEST_F(ServePageTest, PageFollowsTheHeldClockAndJsonAgreesWithWatch) {
     ASSERT_EQ(shown, before) << dom;
 
     ASSERT_EQ(tmstest::SimControl("clock step 50"), "ok");
+    ASSERT_EQ(SimPosition(1), before + 50);
     long moved = before;
-    for (int i = 0; i < 200 && moved == before; ++i) {
+    for (int i = 0; i < 400 && moved != before + 50; ++i) {
         moved = GetJson(serve, "/api/channels/1")["context"]["position"].get<long>();
         std::this_thread::sleep_for(20ms);
     }

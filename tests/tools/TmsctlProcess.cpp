@@ -14,6 +14,19 @@
 
 namespace tmstest {
 
+namespace {
+
+// Waits for the process to end; its status, and *pid cleared.
+int Reap(pid_t* pid) {
+    int status = -1;
+    while (*pid > 0 && ::waitpid(*pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    *pid = -1;
+    return status;
+}
+
+}  // namespace
+
 RunResult Tmsctl(const std::string& args) {
     std::string cmd = std::string(TMSCTL_PATH) + " " + args + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
@@ -88,11 +101,7 @@ void ScriptProcess::CloseInput() {
 }
 
 int ScriptProcess::Wait() {
-    int status = -1;
-    while (m_pid > 0 && ::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    m_pid = -1;
-    return status;
+    return Reap(&m_pid);
 }
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string& errorFile) {
@@ -217,20 +226,12 @@ int ChildProcess::Stop(std::chrono::milliseconds limit) {
 void ChildProcess::Kill() {
     if (m_pid > 0) {
         ::kill(-m_pid, SIGKILL);
-        Reap();
+        Reap(&m_pid);
     }
     if (m_output >= 0) {
         ::close(m_output);
         m_output = -1;
     }
-}
-
-int ChildProcess::Reap() {
-    int status = -1;
-    while (m_pid > 0 && ::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    m_pid = -1;
-    return status;
 }
 
 }  // namespace tmstest

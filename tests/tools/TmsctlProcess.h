@@ -72,7 +72,6 @@ public:
 
 private:
     bool Fill(std::chrono::steady_clock::time_point until);
-    int Reap();
     pid_t m_pid = -1;
     int m_output = -1;
     bool m_ended = false;

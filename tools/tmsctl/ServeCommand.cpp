@@ -5,6 +5,7 @@
 // for port 0 learns the port, and stops on SIGINT or SIGTERM.
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
