@@ -24,6 +24,7 @@
 #include "tests/support/TestRuntimeDir.h"
 #include "tests/tools/TmsctlProcess.h"
 #include "tools/tmsctl/StatusHttpServer.h"
+#include "tools/tmsctl/StatusPage.h"
 
 namespace {
 
@@ -172,6 +173,22 @@ TEST_F(ServeTest, EveryMethodButGetIsRefusedAndBadChannelsAreNamed) {
     EXPECT_TRUE(m_serve.Running());
 }
 
+// A text of the status memory that closes the script element the page
+// carries its first data in stays inside it.
+TEST(ServePageHtmlTest, DataClosingTheScriptElementStaysData) {
+    const std::string page = tmsctl::StatusPageHtml(
+        R"({"channels": [{"id": "</script><script>alert(1)</script>", "type": "<b>"}]})");
+    std::size_t closes = 0;
+    for (std::size_t at = page.find("</script>"); at != std::string::npos;
+         at = page.find("</script>", at + 1)) {
+        ++closes;
+    }
+    EXPECT_EQ(closes, 2u);  // the data element's and the script's own
+    EXPECT_NE(page.find(R"(\u003c/script>\u003cscript>alert(1)\u003c/script>)"), std::string::npos);
+    EXPECT_NE(page.find(R"("type": "\u003cb>")"), std::string::npos);
+    EXPECT_EQ(page.find("@INITIAL@"), std::string::npos);
+}
+
 TEST(ServeCommandTest, BadOptionsAndAnAddressInUseAreRefusedNamingThem) {
     struct Row {
         const char* args;
@@ -201,13 +218,19 @@ public:
 
     static std::string Path() { return "/usr/bin/chromium"; }
 
-    // The page's DOM after its script ran for a while of virtual time.
-    std::string Dom(const std::string& url) { return Run({"--dump-dom", url}); }
+    // The page's DOM after its script ran for a while of virtual time, ten
+    // refreshes each waited for however slow.
+    std::string Dom(const std::string& url) {
+        return Run({"--virtual-time-budget=1000", "--dump-dom", url});
+    }
+    // The page as first drawn, from the channels it was served with. (With
+    // virtual time, a page that keeps asking the server did not always get
+    // its picture taken on a loaded machine.)
     void Screenshot(const std::string& url, const std::string& png) {
         Run({"--screenshot=" + png, "--window-size=1280,900", url});
     }
     // What the last run wrote on standard error, for a failure message.
-    std::string Errors() const { return tmstest::ReadFileText(Profile() + ".err"); }
+    std::string Errors() const { return m_log + tmstest::ReadFileText(Profile() + ".err"); }
 
 private:
     std::string Profile() const { return m_folder + "/chromium-" + std::to_string(m_runs); }
@@ -224,14 +247,20 @@ private:
         argv.insert(argv.end(), what.begin(), what.end());
         ChildProcess chromium;
         std::string out;
-        if (chromium.Start(argv, Profile() + ".err")) {
-            chromium.ReadAll(&out, 30s);
-            chromium.Stop(5s);
+        if (!chromium.Start(argv, Profile() + ".err")) {
+            m_log += "run " + std::to_string(m_runs) + ": not started\n";
+            return out;
         }
+        const bool ended = chromium.ReadAll(&out, 30s);
+        const int status = chromium.Stop(5s);
+        m_log += "run " + std::to_string(m_runs) + ": " + (ended ? "ended" : "cut off at 30 s") +
+                 ", status " + std::to_string(status) + ", " + std::to_string(out.size()) +
+                 " bytes out\n";
         return out;
     }
     std::string m_folder;
     int m_runs = 0;
+    std::string m_log;
 };
 
 // The position the page shows for a channel (-1 when it shows none).

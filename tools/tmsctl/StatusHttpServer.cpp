@@ -15,11 +15,19 @@ namespace {
 // short enough for a page that asks ten times a second.
 constexpr unsigned kMutexTimeoutMs = 50;
 
+// Texts come from shared memory: whatever a writer left there must not
+// stop the answer.
+std::string JsonText(const nlohmann::json& j) {
+    return j.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+nlohmann::json AllChannelsJson() {
+    CChannelSnapshots all(-1);
+    return ChannelsJson(all.Take(kMutexTimeoutMs), kMutexTimeoutMs, SystemPublisherProbe());
+}
+
 void SendJson(httplib::Response& res, const nlohmann::json& j) {
-    // Texts come from shared memory: whatever a writer left there must not
-    // stop the answer.
-    res.set_content(j.dump(1, ' ', false, nlohmann::json::error_handler_t::replace),
-                    "application/json");
+    res.set_content(JsonText(j), "application/json");
 }
 
 void SendError(httplib::Response& res, int status, const std::string& message) {
@@ -80,7 +88,7 @@ void CStatusHttpServer::Routes() {
         res.set_header("X-Content-Type-Options", "nosniff");
     });
     m_server.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(StatusPageHtml(), "text/html; charset=utf-8");
+        res.set_content(StatusPageHtml(JsonText(AllChannelsJson())), "text/html; charset=utf-8");
     });
     m_server.Get("/api/channels", [](const httplib::Request&, httplib::Response& res) {
         CChannelSnapshots all(-1);

@@ -1,5 +1,7 @@
 #include "tools/tmsctl/StatusPage.h"
 
+#include <string>
+
 namespace tmsctl {
 
 namespace {
@@ -41,6 +43,7 @@ pre { color: #9aa0aa; font-size: 12px; margin: 6px 0 0; }
 <header><h1>Channel status</h1><span id="conn">connecting</span><span id="updated"></span></header>
 <div id="empty" hidden>No channel has published anything yet.</div>
 <div id="channels"></div>
+<script id="initial" type="application/json">@INITIAL@</script>
 <script>
 "use strict";
 const kRefreshMs = 100;
@@ -181,7 +184,13 @@ async function poll() {
   }
   setTimeout(poll, kRefreshMs);
 }
-poll();
+// The channels as they were when the page was served: drawn at once, so
+// that the first paint already shows them.
+try {
+  draw(JSON.parse(document.getElementById("initial").textContent));
+} catch (e) {
+}
+setTimeout(poll, kRefreshMs);
 </script>
 </body>
 </html>
@@ -189,8 +198,16 @@ poll();
 
 }  // namespace
 
-const char* StatusPageHtml() {
-    return kPage;
+std::string StatusPageHtml(const std::string& initialJson) {
+    // Inside a script element only "</script" ends it; JSON has "<" nowhere
+    // but in strings, where \u003c is the same character.
+    std::string escaped;
+    for (char c : initialJson) {
+        escaped += c == '<' ? std::string("\\u003c") : std::string(1, c);
+    }
+    std::string page = kPage;
+    const std::size_t at = page.find("@INITIAL@");
+    return page.replace(at, 9, escaped);
 }
 
 }  // namespace tmsctl
