@@ -20,6 +20,13 @@ PACKAGES=(
   libbenchmark-dev
   libpugixml-dev
   clang-format
+  # tmsctl serve: its HTTP server and JSON, and the browser its test loads
+  # the page in (with a font for the screenshot)
+  libcpp-httplib-dev
+  pkg-config
+  nlohmann-json3-dev
+  chromium
+  fonts-dejavu-core
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/kernel/InstallLayout.h"
 #include "platform/kernel/PrivateFiles.h"
 #include "platform/kernel/RuntimeDir.h"
 
@@ -37,7 +38,13 @@ std::string SystemConfigPath() {
 
 std::string SampleConfigPath() {
     const char* env = std::getenv("TMS_SAMPLE_CONFIG");
-    return (env && *env) ? std::string(env) : std::string(TMS_SAMPLE_CONFIG);
+    if (env && *env) {
+        return env;
+    }
+    // An installed copy keeps its sample beside the programs, not in the
+    // source tree the build was made from.
+    return InstalledPathOr(reinterpret_cast<const void*>(&SampleConfigPath),
+                           "share/tmschannel/system.xml", TMS_SAMPLE_CONFIG);
 }
 
 std::string EnsureSystemConfig(std::string* error) {

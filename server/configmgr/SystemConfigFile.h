@@ -2,8 +2,9 @@
 // set-up: "system.xml" in the runtime folder, copied from the sample
 // configuration the first time anyone asks for it.
 //
-// The sample is $TMS_SAMPLE_CONFIG when set, else the config/system.xml this
-// build was made from. The copy is made under a temporary name and linked
+// The sample is $TMS_SAMPLE_CONFIG when set, else the installed copy's
+// share/tmschannel/system.xml, else the config/system.xml this build was
+// made from. The copy is made under a temporary name and linked
 // into place, so two processes setting up one folder at once never see a
 // half-copied file and never overwrite each other's (or a user's) file.
 //

@@ -27,32 +27,16 @@
 #include "server/appserverutil/ChanAccess.h"
 #include "tests/support/RtsSimProcess.h"
 #include "tests/support/TestRuntimeDir.h"
+#include "tests/tools/TmsctlProcess.h"
 #include "tools/tmsctl/ChannelStatusText.h"
 #include "tools/tmsctl/OutputsText.h"
 
 namespace {
 
-struct RunResult {
-    int exit;
-    std::string out;
-};
-
-// Runs tmsctl with arguments; stdout and stderr together.
-RunResult Tmsctl(const std::string& args) {
-    std::string cmd = std::string(TMSCTL_PATH) + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    RunResult r{-1, ""};
-    if (p == nullptr) {
-        return r;
-    }
-    std::array<char, 512> buf;
-    while (std::fgets(buf.data(), buf.size(), p) != nullptr) {
-        r.out += buf.data();
-    }
-    int status = pclose(p);
-    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
+using tmstest::RunResult;
+using tmstest::ScriptProcess;
+using tmstest::Tmsctl;
+using tmstest::WatchUntil;
 
 TEST(TmsctlTest, TimecodeInvocations) {
     struct Row {
@@ -232,84 +216,6 @@ TEST_F(TmsctlRunTest, ScheduleAndChannelPropertyCommands) {
         const RunResult usage = Script(bad);
         EXPECT_EQ(usage.exit, 2) << bad << usage.out;
     }
-}
-
-// A channel script fed line by line through a pipe, so that the channel
-// stays open (and publishing) until the test closes the pipe or kills it.
-class ScriptProcess {
-public:
-    ScriptProcess() = default;
-    ~ScriptProcess() { Kill(); }
-    ScriptProcess(const ScriptProcess&) = delete;
-    ScriptProcess& operator=(const ScriptProcess&) = delete;
-
-    bool Start() {
-        int in[2];
-        if (::pipe(in) != 0) {
-            return false;
-        }
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::dup2(in[0], 0);
-            ::close(in[0]);
-            ::close(in[1]);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            ::execl(TMSCTL_PATH, TMSCTL_PATH, "run", "-", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        ::close(in[0]);
-        m_input = in[1];
-        return m_pid > 0;
-    }
-    bool Send(const std::string& lines) {
-        return ::write(m_input, lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
-    }
-    // Ends the script: end of input, then waits for the process.
-    int Finish() {
-        CloseInput();
-        return Wait();
-    }
-    void Kill() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            Wait();
-        }
-        CloseInput();
-    }
-    pid_t Pid() const { return m_pid; }
-
-private:
-    void CloseInput() {
-        if (m_input >= 0) {
-            ::close(m_input);
-            m_input = -1;
-        }
-    }
-    int Wait() {
-        int status = -1;
-        while (m_pid > 0 && ::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        m_pid = -1;
-        return status;
-    }
-    pid_t m_pid = -1;
-    int m_input = -1;
-};
-
-// Polls tmsctl watch until its text holds what is wanted (at most 30 s, so
-// that a slow machine only waits longer); the last text seen.
-std::string WatchUntil(const std::string& args, const std::string& wanted) {
-    std::string text;
-    for (int i = 0; i < 300; ++i) {
-        text = Tmsctl("watch " + args + " --once").out;
-        if (text.find(wanted) != std::string::npos) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return text;
 }
 
 // A client killed while playing left its channel's block published as live:

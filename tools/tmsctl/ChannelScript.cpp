@@ -9,6 +9,7 @@
 #include "platform/com/ErrorInfo.h"
 #include "platform/com/Variant.h"
 #include "platform/com/VariantArray.h"
+#include "platform/kernel/InstallLayout.h"
 #include "tmschannel/tmschannel.h"
 #include "tools/tmsctl/Commands.h"
 #include "tools/tmsctl/ScriptArgs.h"
@@ -141,9 +142,19 @@ CVariant ChannelPropertyValue(const std::string& text) {
 
 }  // namespace
 
+// The server libraries of an installed tmsctl are those installed with it,
+// else those of the build it was made in.
+std::string ServerPath(const char* built) {
+    const std::string path = built;
+    return InstalledPathOr(reinterpret_cast<const void*>(&ServerPath),
+                           "lib/tmschannel/" + path.substr(path.rfind('/') + 1), path);
+}
+
 int RegisterServers(bool unregister) {
     int result = kExitOk;
-    for (const char* lib : kServers) {
+    for (const char* built : kServers) {
+        const std::string server = ServerPath(built);
+        const char* lib = server.c_str();
         const HRESULT hr = unregister ? DllUnregisterServerAt(lib) : DllRegisterServerAt(lib);
         if (FAILED(hr)) {
             std::fprintf(stderr, "tmsctl: %s %s: 0x%08X %s\n",

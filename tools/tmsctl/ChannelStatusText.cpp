@@ -6,8 +6,7 @@
 #include <string>
 
 #include "platform/kernel/Ticks.h"
-#include "tmschannel/common/Timecode.h"
-#include "tmschannel/common/VideoFormat.h"
+#include "tools/tmsctl/ChannelStatusFields.h"
 
 namespace tmsctl {
 
@@ -25,170 +24,94 @@ std::string Format(const char* format, ...) {
     return buffer;
 }
 
-const char* PortStateName(std::int32_t state) {
-    switch (state) {
-        case 0:
-            return "Idle";
-        case 1:
-            return "CuePlay";
-        case 2:
-            return "ShuttlePlay";
-        case 3:
-            return "CueRecord";
-        case 4:
-            return "ShuttleRecord";
-        default:
-            return nullptr;
-    }
-}
-
-std::string StorageStateName(std::uint32_t state) {
-    switch (state) {
-        case 0:
-            return "unavailable";
-        case 1:
-            return "available";
-        case 2:
-            return "full";
-        default:
-            return Format("state %u", state);
-    }
-}
-
-// "cycle C slot K", with a warning when the index word is out of range; empty
-// when the newest slot holds cycle 0 (never published).
-std::string RingHead(const CStatusBlockImage& b, const sv::RingInfo& ring, std::size_t cycles,
-                     std::int32_t* slot) {
-    const bool valid = b.NewestSlot(ring, slot);
-    const std::uint16_t cycle = b.U16(cycles + 2 * static_cast<std::size_t>(*slot));
-    if (!valid) {
-        return Format("cycle %u slot 0 (ring index %d out of range 0..%d)", cycle,
-                      b.I32(ring.index), ring.slots - 1);
-    }
-    if (cycle == 0) {
+// "cycle C slot K", with a warning when the index word was out of range;
+// empty when the ring was never published.
+std::string RingText(const std::optional<RingHead>& ring) {
+    if (!ring) {
         return {};
     }
-    return Format("cycle %u slot %d", cycle, *slot);
+    if (!ring->indexValid) {
+        return Format("cycle %u slot 0 (ring index %d out of range 0..%d)", ring->cycle,
+                      ring->rawIndex, ring->slots - 1);
+    }
+    return Format("cycle %u slot %d", ring->cycle, ring->slot);
 }
 
-// A field position as timecode of the channel's format, with the count.
-std::string PositionText(std::int32_t position, std::int32_t format) {
-    if (tmsvideo::FrameRate(format) == 0) {
-        return Format("%d fields", position);
+void PublisherLine(const PublisherStatus& p, std::string& out) {
+    switch (p.state) {
+        case PublisherState::kNone:
+            out += "  publisher none\n";
+            return;
+        case PublisherState::kGone:
+            out += Format("  publisher process %d: publisher gone (what follows is what it left)\n",
+                          p.pid);
+            return;
+        case PublisherState::kStale:
+            out += Format("  publisher process %d: stale: no cycle for %lu s\n", p.pid,
+                          static_cast<unsigned long>(p.ageMs / 1000));
+            return;
+        case PublisherState::kLive:
+            out += Format("  publisher process %d: live\n", p.pid);
+            return;
     }
-    const CTimecode tc(std::int64_t{position}, tmsvideo::TimecodeFormatCode(format, true));
-    return Format("%s (%d)", tc.ToString().c_str(), position);
 }
 
-void PublisherLine(const CStatusBlockImage& b, const PublisherProbe& probe, std::string& out) {
-    const std::int32_t pid = b.I32(sv::kPublisherPid);
-    if (pid <= 0) {
-        out += "  publisher none\n";
-        return;
-    }
-    if (!probe.processRuns(pid)) {
-        out +=
-            Format("  publisher process %d: publisher gone (what follows is what it left)\n", pid);
-        return;
-    }
-    // A tick ahead of now (a reader's clock read before the writer's) is no age.
-    const DWORD age = TickDiff(probe.nowTick, b.U32(sv::kPublisherTick));
-    if (age >= kStaleAfterMs && age < 0x80000000u) {
-        out += Format("  publisher process %d: stale: no cycle for %lu s\n", pid,
-                      static_cast<unsigned long>(age / 1000));
-        return;
-    }
-    out += Format("  publisher process %d: live\n", pid);
-}
-
-void ChannelLines(const CStatusBlockImage& b, const PublisherProbe& probe, std::string& out) {
-    const std::int32_t format = b.I32(sv::kVideoFormat);
-    out += Format("  id \"%s\"  type %s  format %s (%d, %d fields/frame)\n",
-                  b.Text(sv::kChannelId, sv::kNameUnits).c_str(),
-                  b.Text(sv::kChannelType, sv::kNameUnits).c_str(),
-                  b.Text(sv::kVideoFormatName, sv::kNameUnits).c_str(), format,
-                  b.I32(sv::kFieldsPerFrame));
-    std::int32_t slot = 0;
-    const std::string head = RingHead(b, sv::kChannelRing, sv::kChannelCycles, &slot);
+void ChannelLines(const ChannelStatus& s, std::string& out) {
+    out += Format("  id \"%s\"  type %s  format %s (%d, %d fields/frame)\n", s.id.c_str(),
+                  s.type.c_str(), s.formatName.c_str(), s.format, s.fieldsPerFrame);
+    const std::string head = RingText(s.channelRing);
     out += Format("  channel %s  gpi inputs 0x%08X  offline %s  server offline %s\n",
-                  head.empty() ? "not published" : head.c_str(), b.U32(sv::kGpiInputs),
-                  b.U8(sv::kChannelOffline) != 0 ? "yes" : "no",
-                  b.U8(sv::kSystemOffline) != 0 ? "yes" : "no");
-    PublisherLine(b, probe, out);
-    bool any = false;
-    for (int i = 0; i < sv::kStorageEntries; ++i) {
-        const std::size_t e = sv::kStorage + sv::kStorageStride * static_cast<std::size_t>(i);
-        const std::string volume = b.Text(e + sv::storage::kVolume, sv::kNameUnits);
-        const std::uint32_t state = b.U32(e + sv::storage::kState);
-        if (volume.empty() && state == 0) {
-            continue;
-        }
-        any = true;
-        constexpr std::uint64_t kMiB = 1u << 20;
-        out += Format("  storage %d %s  free %llu of %llu MiB  record %s (%u fields)  %s\n", i,
-                      volume.c_str(),
-                      static_cast<unsigned long long>(b.U64(e + sv::storage::kFreeBytes) / kMiB),
-                      static_cast<unsigned long long>(b.U64(e + sv::storage::kTotalBytes) / kMiB),
-                      b.Text(e + sv::storage::kRemainingText, sv::storage::kTimeChars).c_str(),
-                      b.U32(e + sv::storage::kRemainingFields), StorageStateName(state).c_str());
+                  head.empty() ? "not published" : head.c_str(), s.gpiInputs,
+                  s.offline ? "yes" : "no", s.serverOffline ? "yes" : "no");
+    PublisherLine(s.publisher, out);
+    constexpr std::uint64_t kMiB = 1u << 20;
+    for (const StorageStatus& e : s.storage) {
+        out +=
+            Format("  storage %d %s  free %llu of %llu MiB  record %s (%u fields)  %s\n", e.index,
+                   e.volume.c_str(), static_cast<unsigned long long>(e.freeBytes / kMiB),
+                   static_cast<unsigned long long>(e.totalBytes / kMiB), e.remainingText.c_str(),
+                   e.remainingFields, StorageStateName(e.state).c_str());
     }
-    if (!any) {
+    if (s.storage.empty()) {
         out += "  storage none\n";
     }
 }
 
-void ContextLines(const CStatusBlockImage& b, std::string& out) {
-    std::int32_t slot = 0;
-    const std::string head = RingHead(b, sv::kContextRing, sv::kContextCycles, &slot);
-    if (head.empty()) {
+void ContextLines(const ChannelStatus& s, std::string& out) {
+    if (!s.context) {
         out += "  context not published\n";
     } else {
-        const std::size_t k = static_cast<std::size_t>(slot);
-        const std::int32_t state = b.I32(sv::kPortStates + 4 * k);
-        const char* name = PortStateName(state);
-        out += Format("  context %s  %s  position %s  speed %.2f\n", head.c_str(),
-                      name != nullptr ? name : Format("state %d", state).c_str(),
-                      PositionText(b.I32(sv::kPositions + 4 * k), b.I32(sv::kVideoFormat)).c_str(),
-                      static_cast<double>(b.F32(sv::kSpeeds + 4 * k)));
-        out +=
-            Format("  movie \"%s\"  uri \"%s\"\n", b.Text(sv::kMovieName, sv::kNameUnits).c_str(),
-                   b.Text(sv::kAssetUri, sv::kContextUriUnits).c_str());
-        out += Format("  mark in %d \"%s\"  out %d \"%s\"\n", b.I32(sv::kMarkIn),
-                      b.Text(sv::kMarkInText, sv::storage::kTimeChars).c_str(), b.I32(sv::kMarkOut),
-                      b.Text(sv::kMarkOutText, sv::storage::kTimeChars).c_str());
+        const ContextStatus& c = *s.context;
+        const char* name = PortStateName(c.portState);
+        const std::string position = c.timecode.empty()
+                                         ? Format("%d fields", c.position)
+                                         : Format("%s (%d)", c.timecode.c_str(), c.position);
+        out += Format("  context %s  %s  position %s  speed %.2f\n", RingText(c.ring).c_str(),
+                      name != nullptr ? name : Format("state %d", c.portState).c_str(),
+                      position.c_str(), static_cast<double>(c.speed));
+        out += Format("  movie \"%s\"  uri \"%s\"\n", c.movie.c_str(), c.uri.c_str());
+        out += Format("  mark in %d \"%s\"  out %d \"%s\"\n", c.markIn.position,
+                      c.markIn.text.c_str(), c.markOut.position, c.markOut.text.c_str());
         std::string limits;
-        for (int i = 0; i < sv::kLimitTextCount; ++i) {
-            const std::string text =
-                b.Text(sv::kLimitTexts + sv::kLimitTextStride * static_cast<std::size_t>(i),
-                       sv::kNameUnits);
+        for (const std::string& text : c.limits) {
             limits += (text.empty() ? std::string(" -") : " \"" + text + "\"");
         }
         if (limits != " - - - -") {
             out += "  limits" + limits + "\n";
         }
     }
-    // The slots are kept for every allocated context, active or not.
-    for (int i = 0; i < sv::kContexts; ++i) {
-        const std::string uri =
-            b.Text(sv::kContextUri + sv::kContextUriStride * static_cast<std::size_t>(i),
-                   sv::kContextUriUnits);
-        if (!uri.empty()) {
-            out += Format("  context %d uri \"%s\"\n", i, uri.c_str());
-        }
+    for (const AllocatedContext& a : s.contexts) {
+        out += Format("  context %d uri \"%s\"\n", a.index, a.uri.c_str());
     }
 }
 
-void VideoLines(const CStatusBlockImage& b, std::string& out) {
-    std::int32_t slot = 0;
-    const std::string head = RingHead(b, sv::kVideoRing, sv::kVideoCycles, &slot);
-    if (head.empty()) {
+void VideoLines(const ChannelStatus& s, std::string& out) {
+    if (!s.video) {
         out += "  video not published\n";
         return;
     }
-    const std::size_t k = static_cast<std::size_t>(slot);
-    out += Format("  video %s  field size %u  pixel coding %s\n", head.c_str(),
-                  b.U32(sv::kFieldSizes + 4 * k),
-                  b.Text(sv::kPixelCodings + sv::kPixelCodingStride * k, sv::kNameUnits).c_str());
+    out += Format("  video %s  field size %u  pixel coding %s\n", RingText(s.video->ring).c_str(),
+                  s.video->fieldSize, s.video->pixelCoding.c_str());
 }
 
 }  // namespace
@@ -230,14 +153,14 @@ std::string NoChannelPublishedText() {
 
 std::string ChannelStatusText(int channel, const CStatusMemoryView::Snapshot& snapshot,
                               unsigned mutexTimeoutMs, const PublisherProbe& probe) {
-    const CStatusBlockImage& b = snapshot.block;
-    if (b.IsBlank()) {
+    const ChannelStatus s = ReadChannelStatus(snapshot.block, probe);
+    if (s.blank) {
         return NothingPublishedText(channel);
     }
     std::string out = Format("channel %d:\n", channel);
-    ChannelLines(b, probe, out);
-    ContextLines(b, out);
-    VideoLines(b, out);
+    ChannelLines(s, out);
+    ContextLines(s, out);
+    VideoLines(s, out);
     if (!snapshot.consistent) {
         out +=
             Format("  status mutex not taken within %u ms: values may be torn\n", mutexTimeoutMs);

@@ -13,6 +13,7 @@ const std::vector<Command>& AllCommands() {
         {"run", "run a channel script (a file, or - for standard input)", &RunScript},
         {"movies", "list the movies stored in the runtime folder", &RunMovies},
         {"watch", "live view of what a channel publishes in the status memory", &RunWatch},
+        {"serve", "the status of every channel as a live web page and JSON (read-only)", &RunServe},
         {"runtime", "clean: remove the shared memory a crashed server left", &RunRuntime},
         {"demo", "a short showcase of what the component does", &RunDemo},
     };

@@ -32,6 +32,7 @@ int RunScript(const Args& args);
 int RunMovies(const Args& args);
 int RunWatch(const Args& args);
 int RunRuntime(const Args& args);
+int RunServe(const Args& args);
 // The channel part of the demo: against an embedded simulator, or the
 // server of runtimeDir when given.
 int RunChannelDemo(const std::string& runtimeDir);

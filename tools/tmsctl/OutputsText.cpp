@@ -72,4 +72,8 @@ std::string AncDataRegionText(const CStatusBlockImage& block) {
     return line;
 }
 
+std::string GpiAndAncDataText(int channel, const CStatusBlockImage& block) {
+    return OutputsText(ReadRtsOutputs(channel)) + AncDataRegionText(block);
+}
+
 }  // namespace tmsctl

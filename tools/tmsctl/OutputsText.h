@@ -32,5 +32,8 @@ std::string OutputsText(const std::optional<RtsOutputs>& rts);
 // The ancillary-data region's newest cycle: "  ancillary data cycle C slot
 // K"; nothing when it was never published.
 std::string AncDataRegionText(const CStatusBlockImage& block);
+// Both: the GPI output lamps and the ancillary-data status of the RTS, and
+// the ancillary-data region of the block.
+std::string GpiAndAncDataText(int channel, const CStatusBlockImage& block);
 
 }  // namespace tmsctl

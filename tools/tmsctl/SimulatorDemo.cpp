@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/InstallLayout.h"
 #include "platform/kernel/NamedObjects.h"
 #include "platform/kernel/PrivateFiles.h"
 #include "tools/tmsctl/ChannelScript.h"
@@ -85,11 +86,14 @@ public:
         if (::pipe(out) != 0) {
             return false;
         }
+        // An installed tmsctl starts the simulator installed beside it.
+        const std::string simulator = InstalledPathOr(
+            reinterpret_cast<const void*>(&RunChannelDemo), "bin/tms-rtssim", TMS_RTSSIM_PATH);
         m_pid = ::fork();
         if (m_pid == 0) {
             ::dup2(out[1], 1);
             ::close(out[0]);
-            ::execl(TMS_RTSSIM_PATH, TMS_RTSSIM_PATH, "--runtime", runtime.c_str(), "--dump",
+            ::execl(simulator.c_str(), simulator.c_str(), "--runtime", runtime.c_str(), "--dump",
                     dump.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }

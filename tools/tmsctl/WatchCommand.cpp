@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "server/appserverutil/StatusMemoryLayout.h"
+#include "tools/tmsctl/ChannelSnapshots.h"
 #include "tools/tmsctl/ChannelStatusText.h"
 #include "tools/tmsctl/Commands.h"
 #include "tools/tmsctl/KeyInput.h"
@@ -41,47 +42,30 @@ int Usage(FILE* to, int exitCode) {
     return exitCode;
 }
 
-// The GPI output lamps and the ancillary-data status of the RTS, and the
-// ancillary-data region of the block.
-std::string GpiAndAncDataText(int channel, const CStatusBlockImage& block) {
-    return OutputsText(ReadRtsOutputs(channel)) + AncDataRegionText(block);
-}
-
-// The channels shown: the one named, or all (each mapped on its own).
+// The channels shown: the one named, or all that published.
 class CWatchedChannels {
 public:
     // channel -1: every channel.
-    explicit CWatchedChannels(int channel) : m_all(channel < 0) {
-        for (int c = m_all ? 0 : channel; c <= (m_all ? statusmem::kMaxChannels - 1 : channel);
-             ++c) {
-            m_views.push_back(std::make_unique<CStatusMemoryView>(c));
-        }
-    }
+    explicit CWatchedChannels(int channel) : m_snapshots(channel) {}
 
     std::string Text() {
         const PublisherProbe probe = SystemPublisherProbe();
         std::string out;
-        for (const auto& view : m_views) {
-            const int channel = view->Channel();
-            const auto snapshot = view->Open() ? view->Take(kMutexTimeoutMs) : std::nullopt;
-            if (m_all && (!snapshot || !HasPublished(snapshot->block))) {
+        for (const ChannelSnapshot& c : m_snapshots.Take(kMutexTimeoutMs)) {
+            if (!c.snapshot) {
+                out += NothingPublishedText(c.channel);
                 continue;
             }
-            if (!snapshot) {
-                out += NothingPublishedText(channel);
-                continue;
-            }
-            out += ChannelStatusText(channel, *snapshot, kMutexTimeoutMs, probe);
-            if (!snapshot->block.IsBlank()) {
-                out += GpiAndAncDataText(channel, snapshot->block);
+            out += ChannelStatusText(c.channel, *c.snapshot, kMutexTimeoutMs, probe);
+            if (!c.snapshot->block.IsBlank()) {
+                out += GpiAndAncDataText(c.channel, c.snapshot->block);
             }
         }
         return out.empty() ? NoChannelPublishedText() : out;
     }
 
 private:
-    bool m_all;
-    std::vector<std::unique_ptr<CStatusMemoryView>> m_views;
+    CChannelSnapshots m_snapshots;
 };
 
 int Live(CWatchedChannels& channels) {
