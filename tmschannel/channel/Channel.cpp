@@ -6,8 +6,12 @@
 #include "platform/kernel/Ticks.h"
 #include "server/errorlog/ErrorLog.h"
 #include "tmschannel/channel/ChanAccessTable.h"
+#include "tmschannel/channel/ContinuousRecordSegment.h"
 #include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/common/Timecode.h"
+#include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/frame/ComBoundary.h"
+#include "tmschannel/resources/TmsResource.h"
 #include "tmschannel/rts/RtsMessages.h"
 
 #include <unistd.h>
@@ -408,7 +412,8 @@ void CChannel::ShareContextSettings() {
     m_contextChannelType = m_channelType;
     m_contextModel = m_config.model;
     m_contextGanged = m_config.gangIndex >= 0;
-    m_contextContinuousRecordFields = m_config.continuousRecordFields;
+    m_contextPlayList = PlayListFromConfig();
+    m_contextContinuousRecordFields = m_contextPlayList.continuousRecordSegment;
     m_contextShuttleRange = {m_config.shuttleSpeedMin, m_config.shuttleSpeedMax};
 }
 
@@ -420,6 +425,26 @@ bool CChannel::Ganged() const {
 std::int32_t CChannel::ContinuousRecordFields() const {
     CCriticalSectionLock shared(m_sharedCs);
     return m_contextContinuousRecordFields;
+}
+
+IContextOwner::PlayListSettings CChannel::PlayListFromConfig() const {
+    PlayListSettings settings;
+    settings.continuousRecord = m_config.continuousRecord;
+    settings.continuousRecordLength = m_config.continuousRecordFields;
+    std::int32_t granularity = 1;
+    for (const auto& resource : m_resources) {
+        granularity = std::max(granularity, resource->GetFieldGranularity());
+    }
+    const std::uint16_t code = tmsvideo::TimecodeFormatCode(m_config.videoFormat, false);
+    const auto second = static_cast<std::int32_t>(CTimecode(0, 0, 1, 0, code).ToFieldCount());
+    settings.continuousRecordSegment = ContinuousRecordSegment(
+        m_config.continuousRecord, m_config.continuousRecordFields, second, granularity);
+    return settings;
+}
+
+IContextOwner::PlayListSettings CChannel::PlayList() const {
+    CCriticalSectionLock shared(m_sharedCs);
+    return m_contextPlayList;
 }
 
 IContextOwner::SpeedRange CChannel::ShuttleSpeedRange() const {
