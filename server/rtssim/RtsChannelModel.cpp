@@ -10,6 +10,11 @@
 #include "platform/kernel/RuntimeDir.h"
 #include "server/appserverutil/PictureIndex.h"
 
+namespace {
+// The states kept per context, newest last; older ones have long been run.
+constexpr std::size_t kMaxQueuedStates = 4096;
+}  // namespace
+
 CRtsChannelModel::CRtsChannelModel(const RtsSimChannel& config) : m_config(config) {}
 
 void CRtsChannelModel::Reset() {
@@ -17,6 +22,7 @@ void CRtsChannelModel::Reset() {
     m_active = -1;
     m_openFiles.clear();
     m_files.clear();
+    m_gopStarts.clear();
     m_pastEndNoted.clear();
     m_gpiPending.clear();
     m_gpiOut = 0;
@@ -101,8 +107,15 @@ void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
         c.hasListEnd = true;
         c.listEnd = m.listEnd;
     }
-    if (!m.mediaStates.empty() || (r.flags & kCtxPurge)) {
-        c.states = m.mediaStates;
+    // State lists queue up behind each other; a purge drops what is queued.
+    if (r.flags & kCtxPurge) {
+        c.states.clear();
+    }
+    c.states.insert(c.states.end(), m.mediaStates.begin(), m.mediaStates.end());
+    if (c.states.size() > kMaxQueuedStates) {
+        c.states.erase(
+            c.states.begin(),
+            c.states.begin() + static_cast<std::ptrdiff_t>(c.states.size() - kMaxQueuedStates));
     }
     // Idle ends what the client started: the port reports it with trigger
     // status 4 until the context is revoked.
@@ -120,6 +133,7 @@ void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
         } else {
             if (r.portState == TmsShuttleRecord && c.portState != TmsShuttleRecord) {
                 c.recordStart = static_cast<std::int32_t>(std::floor(c.position));
+                c.recordedFields = 0;
             }
             c.portState = r.portState;
             c.trigger = TmsTriggerRunning;
@@ -153,16 +167,18 @@ void CRtsChannelModel::Advance(std::uint32_t fields) {
     Context& c = m_contexts[m_active];
     if (c.portState == TmsShuttleRecord) {
         // A record runs at the field rate, a field at a time, up to its
-        // maximum when it has one.
+        // maximum when it has one. The position reported is the last field
+        // recorded (the record start before the first).
         for (std::uint32_t i = 0; i < fields && !c.atEnd; ++i) {
-            const auto pos = static_cast<std::int32_t>(std::floor(c.position));
-            if (c.hasMax && pos >= c.maxPosition) {
+            const std::int64_t next = std::int64_t{c.recordStart} + c.recordedFields;
+            if ((c.hasMax && next > c.maxPosition) || next > INT32_MAX) {
                 c.atEnd = true;
                 c.trigger = TmsTriggerEnded;
                 break;
             }
-            RecordField(c, pos);
-            c.position = pos + 1;
+            RecordField(c, static_cast<std::int32_t>(next));
+            ++c.recordedFields;
+            c.position = static_cast<double>(next);
         }
     }
     const bool moving = c.portState == TmsShuttlePlay;
@@ -313,23 +329,34 @@ void CRtsChannelModel::OpenFiles(const RtsMessage& m) {
             } else {
                 ::lseek(f.data->Get(), 0, SEEK_END);
             }
+            // A file opened again (its states were written anew) records on
+            // where it stopped.
+            if (auto known = m_recordedFields.find(f.path); known != m_recordedFields.end()) {
+                f.fields = known->second;
+            }
             if (f.video) {
                 const std::string index = f.path + picture_index::kSuffix;
                 f.index = std::make_unique<CUniqueFd>(
-                    ::open(index.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-                if (f.index->Get() < 0 || ::write(f.index->Get(), picture_index::kMagic,
-                                                  sizeof picture_index::kMagic) != 4) {
+                    ::open(index.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+                const bool fresh = f.index->Get() >= 0 && ::lseek(f.index->Get(), 0, SEEK_END) == 0;
+                if (f.index->Get() < 0 || (fresh && ::write(f.index->Get(), picture_index::kMagic,
+                                                            sizeof picture_index::kMagic) != 4)) {
                     m_notes.push_back("cannot write the picture index of " + f.path + ": " +
                                       std::strerror(errno));
                     f.index.reset();
                 }
-                const auto pattern = static_cast<int>(GopPattern().size());
-                f.gopStart = pattern > 0 ? (pattern - m_gopOffset % pattern) % pattern : 0;
-                if (m_gopOffset != 0) {
-                    m_notes.push_back(f.path + " starts " + std::to_string(m_gopOffset) +
-                                      " pictures before an I picture");
+                if (fresh) {
+                    const auto pattern = static_cast<int>(GopPattern().size());
+                    f.gopStart = pattern > 0 ? (pattern - m_gopOffset % pattern) % pattern : 0;
+                    if (m_gopOffset != 0) {
+                        m_notes.push_back(f.path + " starts " + std::to_string(m_gopOffset) +
+                                          " pictures before an I picture");
+                    }
+                    m_gopOffset = 0;
+                    m_gopStarts[f.path] = f.gopStart;
+                } else {
+                    f.gopStart = m_gopStarts[f.path];
                 }
-                m_gopOffset = 0;
             }
         }
         m_pastEndNoted.erase(open.code);
@@ -393,18 +420,36 @@ void CRtsChannelModel::WriteField(MediaFile& f) {
     m_recordedFields[f.path] = f.fields;
 }
 
-void CRtsChannelModel::RecordField(const Context& c, std::int32_t pos) {
+std::vector<const RtsMediaState*> CRtsChannelModel::StatesAt(const Context& c, std::int32_t pos) {
+    // Per resource, the state that runs at pos: the one that began last at
+    // or before it, the later of two that begin together.
+    std::map<std::string, const RtsMediaState*> running;
     for (const RtsMediaState& s : c.states) {
-        if (s.fileCode == 0 || pos < s.start ||
+        if (pos < s.start ||
             static_cast<std::int64_t>(pos) > static_cast<std::int64_t>(s.start) + s.remaining) {
             continue;
         }
-        auto it = m_files.find(s.fileCode);
-        if (it == m_files.end() || !it->second.write) {
+        const RtsMediaState*& best = running[s.resource];
+        if (best == nullptr || s.start >= best->start) {
+            best = &s;
+        }
+    }
+    std::vector<const RtsMediaState*> states;
+    for (const auto& [resource, s] : running) {
+        states.push_back(s);
+    }
+    return states;
+}
+
+void CRtsChannelModel::RecordField(const Context& c, std::int32_t pos) {
+    for (const RtsMediaState* s : StatesAt(c, pos)) {
+        auto it = m_files.find(s->fileCode);
+        if (s->fileCode == 0 || it == m_files.end() || !it->second.write) {
             continue;
         }
-        // Several states of one list name the same file: each field once.
-        const std::int64_t media = static_cast<std::int64_t>(s.mediaPosition) + (pos - s.start);
+        // A state that starts into its file further on leaves a gap: it is
+        // filled, so that media positions stay byte offsets of whole fields.
+        const std::int64_t media = static_cast<std::int64_t>(s->mediaPosition) + (pos - s->start);
         while (it->second.fields <= media) {
             WriteField(it->second);
         }
@@ -412,22 +457,18 @@ void CRtsChannelModel::RecordField(const Context& c, std::int32_t pos) {
 }
 
 void CRtsChannelModel::CheckPlayed(const Context& c, std::int32_t pos) {
-    for (const RtsMediaState& s : c.states) {
-        if (!s.video || s.fileCode == 0 || pos < s.start ||
-            static_cast<std::int64_t>(pos) > static_cast<std::int64_t>(s.start) + s.remaining) {
-            continue;
-        }
-        auto it = m_files.find(s.fileCode);
-        if (it == m_files.end() || it->second.write) {
+    for (const RtsMediaState* s : StatesAt(c, pos)) {
+        auto it = m_files.find(s->fileCode);
+        if (!s->video || s->fileCode == 0 || it == m_files.end() || it->second.write) {
             continue;
         }
         auto recorded = m_recordedFields.find(it->second.path);
-        const std::int64_t media = static_cast<std::int64_t>(s.mediaPosition) + (pos - s.start);
+        const std::int64_t media = static_cast<std::int64_t>(s->mediaPosition) + (pos - s->start);
         if (recorded == m_recordedFields.end() || media < recorded->second) {
             continue;
         }
         ++m_playedPastEnd;
-        if (m_pastEndNoted.insert(s.fileCode).second) {
+        if (m_pastEndNoted.insert(s->fileCode).second) {
             m_notes.push_back("played media position " + std::to_string(media) + " of " +
                               it->second.path + ", which recorded only " +
                               std::to_string(recorded->second) + " fields");

@@ -78,6 +78,7 @@ public:
         std::int32_t trigger = TmsTriggerNone;
         std::uint32_t changeId = 0;
         bool atEnd = false;
+        std::int64_t recordedFields = 0;    // by the record in progress
         std::int32_t recordStart = 0;       // port position the record began at
         std::vector<RtsMediaState> states;  // of the last list sent
     };
@@ -102,6 +103,7 @@ private:
     // One field recorded at port position pos into every file a state of
     // the context names there.
     void RecordField(const Context& c, std::int32_t pos);
+    static std::vector<const RtsMediaState*> StatesAt(const Context& c, std::int32_t pos);
     void WriteField(MediaFile& f);
     // A playing context at pos: a state past what its file recorded.
     void CheckPlayed(const Context& c, std::int32_t pos);
@@ -117,6 +119,7 @@ private:
     std::vector<RtsGpiState> m_gpiPending;                 // of the active context, by position
     std::map<std::uint16_t, MediaFile> m_files;            // by file code
     std::map<std::string, std::int64_t> m_recordedFields;  // by path; outlives the code
+    std::map<std::string, int> m_gopStarts;                // by path, for a file opened again
     std::set<std::uint16_t> m_pastEndNoted;                // codes noted once
     int m_gopOffset = 0;
     std::uint64_t m_playedPastEnd = 0;

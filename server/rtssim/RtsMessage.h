@@ -66,6 +66,7 @@ struct RtsFileOpen {
 // A media state of a state list (video, audio, timecode, anc-data).
 struct RtsMediaState {
     bool video = false;
+    std::string resource;        // type name and index text of its list
     std::int32_t start = 0;      // port position
     std::uint16_t fileCode = 0;  // 0: black
     std::int32_t mediaPosition = 0;

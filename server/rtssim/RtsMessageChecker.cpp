@@ -270,8 +270,8 @@ private:
                 m.listEnd = static_cast<std::int32_t>(last);
                 m.hasListEnd = true;
             }
-            m.mediaStates.push_back({kind->id == RtsFourCc("vid "), start, U16(s.body + 4),
-                                     I32(s.body + 8), remaining});
+            m.mediaStates.push_back({kind->id == RtsFourCc("vid "), type + " " + index, start,
+                                     U16(s.body + 4), I32(s.body + 8), remaining});
         }
         return true;
     }

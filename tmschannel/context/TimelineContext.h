@@ -221,6 +221,9 @@ private:
     // snapshot, marks it taken (and lets go of its references) once the RTS
     // has taken the state message.
     HRESULT SendState(StateSnapshot* snapshot = nullptr);
+    // SendState from a status update: a failure before the RTS took the
+    // message puts the window and files back, and is raised.
+    void SendStateKeepingWindow(CEntryPoint& trace);
     // A client's speed: finite and within the channel's shuttle range, else
     // E_INVALIDARG naming the speed and the range.
     void CheckSpeed(CEntryPoint& trace, float speed) const;

@@ -635,17 +635,30 @@ HRESULT CTimelineContext::ApplyContextUpdate(std::uint32_t token, const unsigned
         HandlePortStateChange(trace, u.moviePosition, previous, reported);
         if (recordUpdateDue) {
             HandleRecordUpdate(trace, u);
+        }
+        // A record that began construction, or whose movie grew, has its
+        // states written anew at once: the queued ones were written before
+        // its media existed and record into black.
+        if ((m_rec.flags & kPurge) != 0) {
+            SendStateKeepingWindow(trace);
+            return;
+        }
+        if (recordUpdateDue) {
             return;
         }
         const bool atLimit = trigger == TmsTriggerEnded && HandleActiveAtLimit(trace, u);
         if (atLimit || TickDiff(now, m_lastStateMessageTick) >= kStateRefreshMs) {
-            StateSnapshot states = SaveStates();
-            if (const HRESULT hr = SendState(&states); FAILED(hr) && !states.taken) {
-                RestoreStates(states);
-                CheckHr(trace, hr);
-            }
+            SendStateKeepingWindow(trace);
         }
     });
+}
+
+void CTimelineContext::SendStateKeepingWindow(CEntryPoint& trace) {
+    StateSnapshot states = SaveStates();
+    if (const HRESULT hr = SendState(&states); FAILED(hr) && !states.taken) {
+        RestoreStates(states);
+        CheckHr(trace, hr);
+    }
 }
 
 void CTimelineContext::HandlePortStateChange(CEntryPoint& trace, std::int32_t moviePosition,
@@ -675,6 +688,9 @@ void CTimelineContext::HandlePortStateChange(CEntryPoint& trace, std::int32_t mo
         if (!building.ToBool()) {
             m_recordPhase = 1;
             TMS_CHECK_COM(trace, movie->SetConstruction(construction, 0, TRUE));
+            // The states queued for the cue were written before the record's
+            // segments existed: they record into black.
+            ClearStateWindow();
         }
         if (ganged) {
             // Every gang member's record segment reaches one continuous-record

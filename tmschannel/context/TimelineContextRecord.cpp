@@ -82,14 +82,17 @@ void CTimelineContext::HandleContinuousRecord(CEntryPoint& trace, IMovie* movie,
     if (segment <= 0) {
         return;
     }
+    // The movie's length (where its tracks end) is what the record can
+    // still fill: its "maxLength" is measured from the mark in and moves
+    // only with final marks, so it cannot tell how close the record is to
+    // the end of its segments.
     CVariant read;
-    TMS_CHECK_COM(trace,
-                  movie->GetProperties(CBstr("maxLength+markIn+markOut"), read.GetAddress()));
+    TMS_CHECK_COM(trace, movie->GetProperties(CBstr("length+markIn+markOut"), read.GetAddress()));
     const std::vector<CVariant> values = ReadVariantArray(read.GetVARIANT());
     if (values.size() < 3) {
         TMS_RAISE(trace, E_UNEXPECTED, "%s:Ctx%d: the movie gave %d values for '%s', not 3",
                   m_owner.ChannelName().c_str(), m_index, static_cast<int>(values.size()),
-                  "maxLength+markIn+markOut");
+                  "length+markIn+markOut");
     }
     const std::int64_t maxLength = values[0].ToInt32();
     const std::int64_t markIn = values[1].ToInt32();
@@ -109,6 +112,11 @@ void CTimelineContext::HandleContinuousRecord(CEntryPoint& trace, IMovie* movie,
         track.resource->GetMediaData(block);
         TMS_CHECK_COM(trace, movie->SetSegmentMediaData(track.type, track.number, code, 1,
                                                         kMediaDataSize, block));
+    }
+    // States queued past the old end were written as black: they are
+    // written again with the new segment's media.
+    if (!m_window.Empty() && m_window.Last().position.movie >= maxLength) {
+        ClearStateWindow();
     }
     if (early || settings.continuousRecordSuspended) {
         return;
