@@ -280,6 +280,12 @@ bool CRtsSimulator::HandleRequest(int channelIndex, const unsigned char* data, s
         if (status == kAckOk) {
             ch->model.Apply(r.message);
             LogNotes(*ch);
+            // What the RTS took shows in its status at once, also while the
+            // clock is held (no field passes, the change id and state move).
+            CRtsChannelWrite block(m_shmem, ch->config.index);
+            if (block) {
+                ch->model.Publish(*block.operator->());
+            }
             if (m_options.verbose) {
                 Log(false, ch->config.id + ": " + RtsFourCcText(r.message.form) + " of " +
                                std::to_string(size) + " bytes taken");
