@@ -334,33 +334,37 @@ void CRtsChannelModel::OpenFiles(const RtsMessage& m) {
             if (auto known = m_recordedFields.find(f.path); known != m_recordedFields.end()) {
                 f.fields = known->second;
             }
-            if (f.video) {
-                const std::string index = f.path + picture_index::kSuffix;
-                f.index = std::make_unique<CUniqueFd>(
-                    ::open(index.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
-                const bool fresh = f.index->Get() >= 0 && ::lseek(f.index->Get(), 0, SEEK_END) == 0;
-                if (f.index->Get() < 0 || (fresh && ::write(f.index->Get(), picture_index::kMagic,
-                                                            sizeof picture_index::kMagic) != 4)) {
-                    m_notes.push_back("cannot write the picture index of " + f.path + ": " +
-                                      std::strerror(errno));
-                    f.index.reset();
-                }
-                if (fresh) {
-                    const auto pattern = static_cast<int>(GopPattern().size());
-                    f.gopStart = pattern > 0 ? (pattern - m_gopOffset % pattern) % pattern : 0;
-                    if (m_gopOffset != 0) {
-                        m_notes.push_back(f.path + " starts " + std::to_string(m_gopOffset) +
-                                          " pictures before an I picture");
-                    }
-                    m_gopOffset = 0;
-                    m_gopStarts[f.path] = f.gopStart;
-                } else {
-                    f.gopStart = m_gopStarts[f.path];
-                }
-            }
         }
         m_pastEndNoted.erase(open.code);
         m_files[open.code] = std::move(f);
+    }
+}
+
+void CRtsChannelModel::OpenIndex(MediaFile& f) {
+    // Made with the first field recorded, so that a file opened for writing
+    // and never recorded into has none.
+    const std::string index = f.path + picture_index::kSuffix;
+    f.index = std::make_unique<CUniqueFd>(
+        ::open(index.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+    const bool fresh = f.index->Get() >= 0 && ::lseek(f.index->Get(), 0, SEEK_END) == 0;
+    if (f.index->Get() < 0 ||
+        (fresh && ::write(f.index->Get(), picture_index::kMagic, sizeof picture_index::kMagic) !=
+                      static_cast<ssize_t>(sizeof picture_index::kMagic))) {
+        m_notes.push_back("cannot write the picture index of " + f.path + ": " +
+                          std::strerror(errno));
+        f.index = std::make_unique<CUniqueFd>(-1);  // tried once: none
+    }
+    if (fresh) {
+        const auto pattern = static_cast<int>(GopPattern().size());
+        f.gopStart = pattern > 0 ? (pattern - m_gopOffset % pattern) % pattern : 0;
+        if (m_gopOffset != 0) {
+            m_notes.push_back(f.path + " starts " + std::to_string(m_gopOffset) +
+                              " pictures before an I picture");
+        }
+        m_gopOffset = 0;
+        m_gopStarts[f.path] = f.gopStart;
+    } else {
+        f.gopStart = m_gopStarts[f.path];
     }
 }
 
@@ -399,6 +403,9 @@ void CRtsChannelModel::WriteField(MediaFile& f) {
         if (::write(f.data->Get(), body.data(), body.size()) != static_cast<ssize_t>(body.size())) {
             m_notes.push_back("short write recording into " + f.path + ": " + std::strerror(errno));
         }
+    }
+    if (f.video && !f.index) {
+        OpenIndex(f);
     }
     if (f.index && f.index->Get() >= 0) {
         const std::vector<std::uint8_t> pattern = GopPattern();

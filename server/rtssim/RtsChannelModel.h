@@ -100,6 +100,7 @@ private:
     void ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m);
     void OpenFiles(const RtsMessage& m);
     void CloseFile(std::uint16_t code);
+    void OpenIndex(MediaFile& f);
     // One field recorded at port position pos into every file a state of
     // the context names there.
     void RecordField(const Context& c, std::int32_t pos);

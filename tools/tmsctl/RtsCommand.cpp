@@ -20,6 +20,7 @@ int RtsUsage() {
                  "       tmsctl rts [--runtime DIR] fault replysize BYTES\n"
                  "       tmsctl rts [--runtime DIR] context CHANNEL INDEX PORTSTATE TRIGGERSTATUS\n"
                  "       tmsctl rts [--runtime DIR] clock hold|run|step FIELDS\n"
+                 "       tmsctl rts [--runtime DIR] gop-offset CHANNEL PICTURES\n"
                  "       tmsctl rts [--runtime DIR] status CHANNEL\n"
                  "       tmsctl rts [--runtime DIR] quit\n");
     return kExitUsage;
@@ -43,6 +44,7 @@ int RunRts(const Args& argsIn) {
                        (verb == "context" && args.size() == 5) ||
                        (verb == "clock" && (args.size() == 2 || args.size() == 3)) ||
                        (verb == "status" && args.size() == 2) ||
+                       (verb == "gop-offset" && args.size() == 3) ||
                        (verb == "quit" && args.size() == 1);
     if (!known) {
         return RtsUsage();
