@@ -429,6 +429,9 @@ std::int32_t CChannel::ContinuousRecordFields() const {
 
 IContextOwner::PlayListSettings CChannel::PlayListFromConfig() const {
     PlayListSettings settings;
+    settings.autoStop = m_config.autoStop;
+    settings.listPauses = m_config.listPauses;
+    settings.listRepeats = m_config.listRepeats;
     settings.continuousRecord = m_config.continuousRecord;
     settings.continuousRecordLength = m_config.continuousRecordFields;
     std::int32_t granularity = 1;
