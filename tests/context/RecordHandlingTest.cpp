@@ -15,22 +15,13 @@
 namespace {
 
 using tmstest::Golden;
+using tmstest::LoggedSince;
 using tmstest::SentChunk;
 using tmstest::WordAt;
 
 constexpr std::uint32_t kPortStateFlag = 0x0004;
 constexpr std::uint32_t kPositionFlag = 0x0008;
 constexpr std::uint32_t kEndLimitFlag = 0x400000;
-
-bool LoggedSince(std::size_t from, const std::string& text) {
-    const auto lines = tmstest::ReadLog();
-    for (std::size_t i = from; i < lines.size(); ++i) {
-        if (lines[i].text.find(text) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
 
 class RecordHandlingTest : public tmstest::RecorderFixture {
 protected:
@@ -146,10 +137,7 @@ TEST_F(RecordHandlingTest, ContinuousRecordAddsSegmentsAndMovesTheMarkIn) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         NewContext(("row" + std::to_string(n++)).c_str());
-        m_channel.settings.continuousRecord = true;
-        m_channel.settings.continuousRecordLength = 10800;
-        m_channel.settings.continuousRecordSegment = row.segment;
-        m_channel.settings.continuousRecordSuspended = row.suspended;
+        ContinuousRecord(row.segment, row.suspended);
         AppendVideo(row.segments, row.segment);
         StartRecord(0);
         ASSERT_EQ(m_movie->SetMarks(0, 20000, 2, FALSE), S_OK);
@@ -181,9 +169,7 @@ TEST_F(RecordHandlingTest, AnMpegSegmentStartingBeforeItsIPictureIsLengthened) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         NewContext(("row" + std::to_string(n++)).c_str());
-        m_channel.settings.continuousRecord = true;
-        m_channel.settings.continuousRecordLength = 10800;
-        m_channel.settings.continuousRecordSegment = 1800;
+        ContinuousRecord(1800);
         AppendVideo(1, 1800);
         StartRecord(0);
         ASSERT_EQ(Update(TmsTriggerRunning, TmsShuttleRecord, 100), S_OK);
@@ -208,9 +194,7 @@ TEST_F(RecordHandlingTest, AnMpegSegmentStartingBeforeItsIPictureIsLengthened) {
 }
 
 TEST_F(RecordHandlingTest, APictureIndexShorterThanTheSegmentFailsTheCheckNotTheRecord) {
-    m_channel.settings.continuousRecord = true;
-    m_channel.settings.continuousRecordLength = 10800;
-    m_channel.settings.continuousRecordSegment = 1800;
+    ContinuousRecord(1800);
     AppendVideo(1, 1800);
     StartRecord(0);
     ASSERT_EQ(Update(TmsTriggerRunning, TmsShuttleRecord, 100), S_OK);
@@ -247,9 +231,7 @@ TEST_F(RecordHandlingTest, TheFirstMessagesOfARecordCarryTheFileToWriteAndItsSta
     // On an empty timeline with no end: the cue record sends black, the
     // record start adds the first segment (continuous record) and writes
     // the states anew with the media file it creates.
-    m_channel.settings.continuousRecord = true;
-    m_channel.settings.continuousRecordLength = 10800;
-    m_channel.settings.continuousRecordSegment = 1800;
+    ContinuousRecord(1800);
     StartRecord(0);
     const std::size_t before = m_channel.messages.size();
     ASSERT_EQ(Update(TmsTriggerRunning, TmsShuttleRecord, 0), S_OK);

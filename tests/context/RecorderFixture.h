@@ -102,6 +102,17 @@ inline void ChunksOf(const std::vector<BYTE>& m, std::size_t from, std::size_t t
     }
 }
 
+// Whether a log record from number from on holds the text.
+inline bool LoggedSince(std::size_t from, const std::string& text) {
+    const auto lines = ReadLog();
+    for (std::size_t i = from; i < lines.size(); ++i) {
+        if (lines[i].text.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class RecorderFixture : public ::testing::Test {
 protected:
     static constexpr std::uint32_t kToken = 0x00010100;  // channel 1, code 1, context 0
@@ -168,6 +179,14 @@ protected:
         m_broker = MakeComObject<CBroker>();
         m_broker->context = m_context.get();
         ASSERT_EQ(m_context->RegisterTimeline(kToken, m_broker, m_timeline, false), S_OK);
+    }
+
+    // Continuous record keeping L = 10800 fields, in segments of S.
+    void ContinuousRecord(std::int32_t segment, bool suspended = false) {
+        m_channel.settings.continuousRecord = true;
+        m_channel.settings.continuousRecordLength = 10800;
+        m_channel.settings.continuousRecordSegment = segment;
+        m_channel.settings.continuousRecordSuspended = suspended;
     }
 
     // Whether the RTS runs this context (channel 1, context 0).

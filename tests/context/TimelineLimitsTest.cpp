@@ -10,6 +10,7 @@
 namespace {
 
 using tmstest::Golden;
+using tmstest::LoggedSince;
 using tmstest::WordAt;
 
 constexpr std::uint32_t kPortStateFlag = 0x0004;
@@ -34,16 +35,6 @@ std::int32_t MaxPos(const std::vector<BYTE>& ctx) {
 }
 std::int32_t EndMode(const std::vector<BYTE>& ctx) {
     return static_cast<std::int32_t>(WordAt(ctx, 36));
-}
-
-bool LoggedSince(std::size_t from, const std::string& text) {
-    const auto lines = tmstest::ReadLog();
-    for (std::size_t i = from; i < lines.size(); ++i) {
-        if (lines[i].text.find(text) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
 }
 
 class TimelineLimitsTest : public tmstest::RecorderFixture {
