@@ -33,6 +33,12 @@ std::int32_t MinPos(const std::vector<BYTE>& ctx) {
 std::int32_t MaxPos(const std::vector<BYTE>& ctx) {
     return static_cast<std::int32_t>(WordAt(ctx, 32));
 }
+float Speed(const std::vector<BYTE>& ctx) {
+    const std::uint32_t bits = WordAt(ctx, 44);
+    float speed = 0.0f;
+    std::memcpy(&speed, &bits, sizeof speed);
+    return speed;
+}
 std::int32_t EndMode(const std::vector<BYTE>& ctx) {
     return static_cast<std::int32_t>(WordAt(ctx, 36));
 }
@@ -252,6 +258,44 @@ TEST_F(TimelineLimitsTest, AutoStopHoldsAPlayingContextTheRtsReportsAtALimit) {
             EXPECT_LE(m_channel.messages.size(), sent + 1) << "at most the refresh";
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TimelineLimitsTest, AContextHeldAtAPauseParksThereAndPlayGoesOnToTheNextLimit) {
+    SetActive(true);
+    AppendVideo(1, 1000);
+    CBstr edit;
+    ASSERT_EQ(m_movie->AddEdit(0, 300, CBstr("paused"), FALSE, 0, &edit), S_OK);
+    long pause = -1, mode = -1;
+    ASSERT_EQ(m_movie->GetNextPause(100, 300, &pause, &mode), S_OK);
+    ASSERT_EQ(Move(TmsShuttlePlay, 100, 1.0f, 1000), S_OK);
+    ASSERT_EQ(MaxPos(LastContext()), pause);
+
+    // The RTS holds at the pause point: the context holds it there.
+    const std::size_t seen = tmstest::ReadLog().size();
+    ASSERT_EQ(Update(TmsTriggerEnded, TmsShuttlePlay, pause, 1.0f), S_OK);
+    const std::string word =
+        "pause speed=0.00 pos=" + std::to_string(pause) + "(" + std::to_string(pause) + ")";
+    EXPECT_TRUE(LoggedSince(seen, kPrefix + word));
+    const std::vector<BYTE> held = LastContext();
+    EXPECT_NE(Flags(held) & 0x1000u, 0u) << "held at the limit";
+    // Parked on the pause point: the next limit is searched from the field
+    // after it, and there is none, so the limit is the timeline's end while
+    // the port stands still; the end mode the pause set stays.
+    EXPECT_FALSE(PauseAtLimitStatus());
+    EXPECT_EQ(MaxPos(held), 999);
+    EXPECT_EQ(EndMode(held), TmsStopFreeze);
+
+    // Play again from where it stands.
+    ASSERT_EQ(Apply(Change(kSpeedFlag, 0, 1.0f, 0, 1000)), S_OK);
+    const std::vector<BYTE> ctx = LastContext();
+    EXPECT_EQ(Flags(ctx) & kPositionFlag, 0u);
+    EXPECT_EQ(static_cast<std::int32_t>(WordAt(ctx, 24)), pause);
+    EXPECT_EQ(MaxPos(ctx), 999);
+    EXPECT_FLOAT_EQ(Speed(ctx), 1.0f);
 }
 
 }  // namespace
