@@ -17,6 +17,8 @@
 #include "platform/kernel/LocalTime.h"
 #include "platform/kernel/PrivateFiles.h"
 #include "platform/kernel/RuntimeDir.h"
+#include "platform/kernel/UniqueFd.h"
+#include "server/appserverutil/PictureIndex.h"
 #include "server/errorlog/ErrorLog.h"
 
 namespace {
@@ -211,19 +213,45 @@ HANDLE CVfsLibWrapper::CreateFileW(const char16_t* name, DWORD, DWORD, DWORD, DW
     }
     HANDLE h = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     m_files[h] = fd;
+    m_paths[h] = path;
     return h;
 }
 
-HRESULT CVfsLibWrapper::GetPictureStatus(HANDLE file, unsigned, unsigned* size, PixCoding* coding,
-                                         MpegPixStructure* structure) {
-    if (m_files.count(file) == 0)
+HRESULT CVfsLibWrapper::GetPictureStatus(HANDLE file, unsigned offset, unsigned* size,
+                                         PixCoding* coding, MpegPixStructure* structure) {
+    auto it = m_files.find(file);
+    if (it == m_files.end())
         return E_INVALIDARG;
+    unsigned pictureSize = 0;
+    PixCoding pictureCoding = PixCodingI;
+    MpegPixStructure pictureStructure = PixFrame;
+    const std::string index = m_paths[file] + picture_index::kSuffix;
+    CUniqueFd fd(::open(index.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() >= 0) {
+        char magic[sizeof picture_index::kMagic] = {};
+        unsigned char entry[picture_index::kEntrySize] = {};
+        const off_t at = static_cast<off_t>(picture_index::kHeaderSize) +
+                         static_cast<off_t>(offset) * static_cast<off_t>(picture_index::kEntrySize);
+        if (::pread(fd.Get(), magic, sizeof magic, 0) != static_cast<ssize_t>(sizeof magic) ||
+            std::memcmp(magic, picture_index::kMagic, sizeof magic) != 0) {
+            return Fail(E_FAIL, "picture index " + index + " does not begin with PIX1");
+        }
+        if (::pread(fd.Get(), entry, sizeof entry, at) != static_cast<ssize_t>(sizeof entry)) {
+            return Fail(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF),
+                        "picture " + std::to_string(offset) + " is past the end of " + index);
+        }
+        std::uint32_t bytes = 0;
+        std::memcpy(&bytes, entry + picture_index::kSize, sizeof bytes);
+        pictureSize = bytes;
+        pictureCoding = static_cast<PixCoding>(entry[picture_index::kCoding]);
+        pictureStructure = static_cast<MpegPixStructure>(entry[picture_index::kStructure]);
+    }
     if (size)
-        *size = 0;
+        *size = pictureSize;
     if (coding)
-        *coding = PixCodingI;
+        *coding = pictureCoding;
     if (structure)
-        *structure = PixFrame;
+        *structure = pictureStructure;
     return S_OK;
 }
 
@@ -233,6 +261,7 @@ BOOL CVfsLibWrapper::CloseHandle(HANDLE file) {
         return FALSE;
     ::close(it->second);
     m_files.erase(it);
+    m_paths.erase(file);
     return TRUE;
 }
 

@@ -16,8 +16,9 @@
 // link RuntimePath("media/handles/<handle name>") to the file, removed by
 // CloseMediaFileHandle.
 //
-// Picture status: media files here carry no picture index, so every picture
-// reads as an I picture (coding 1) of frame structure (3) and size 0.
+// Picture status: from the media file's picture index (PictureIndex.h) when
+// it has one (a picture past its end fails with ERROR_HANDLE_EOF); a file
+// without one reads as I pictures (coding 1) of frame structure (3), size 0.
 //
 // Thread safety: a wrapper is a local object of one thread; distinct wrappers
 // may be used at once (they share only the file system).
@@ -84,8 +85,9 @@ public:
 private:
     HRESULT PublishHandle(const std::string& path, char* handleName, int size);
 
-    std::vector<std::string> m_volumes;  // names as configured, e.g. "V:"
-    std::map<HANDLE, int> m_files;       // open descriptors by handle
+    std::vector<std::string> m_volumes;     // names as configured, e.g. "V:"
+    std::map<HANDLE, int> m_files;          // open descriptors by handle
+    std::map<HANDLE, std::string> m_paths;  // and the files they read
     std::uintptr_t m_nextHandle = 0x5100;
 };
 

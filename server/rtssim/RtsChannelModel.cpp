@@ -1,8 +1,20 @@
 #include "server/rtssim/RtsChannelModel.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/kernel/RuntimeDir.h"
+#include "server/appserverutil/PictureIndex.h"
+
+namespace {
+// The states kept per context, newest last; older ones have long been run.
+constexpr std::size_t kMaxQueuedStates = 4096;
+}  // namespace
 
 CRtsChannelModel::CRtsChannelModel(const RtsSimChannel& config) : m_config(config) {}
 
@@ -10,6 +22,9 @@ void CRtsChannelModel::Reset() {
     m_contexts = {};
     m_active = -1;
     m_openFiles.clear();
+    m_files.clear();
+    m_gopStarts.clear();
+    m_pastEndNoted.clear();
     m_gpiPending.clear();
     m_gpiOut = 0;
     m_wasMoving = false;
@@ -71,6 +86,9 @@ void CRtsChannelModel::Apply(const RtsMessage& m) {
         m_openFiles.insert(code);
     for (std::uint16_t code : m.filesClosed)
         m_openFiles.erase(code);
+    OpenFiles(m);
+    for (std::uint16_t code : m.filesClosed)
+        CloseFile(code);
     if (!m.hasCtx) {
         return;
     }
@@ -129,19 +147,51 @@ void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
         c.hasListEnd = true;
         c.listEnd = m.listEnd;
     }
+    // State lists queue up behind each other; a purge drops what is queued.
+    if (r.flags & kCtxPurge) {
+        c.states.clear();
+    }
+    c.states.insert(c.states.end(), m.mediaStates.begin(), m.mediaStates.end());
+    if (c.states.size() > kMaxQueuedStates) {
+        c.states.erase(
+            c.states.begin(),
+            c.states.begin() + static_cast<std::ptrdiff_t>(c.states.size() - kMaxQueuedStates));
+    }
+    // Idle ends what the client started: the port reports it with trigger
+    // status 4 until the context is revoked.
+    auto goIdle = [&] {
+        c.portState = TmsIdle;
+        c.speed = 0;
+        c.atEnd = false;
+        c.trigger = TmsTriggerEnded;
+        if (m_active == r.context)
+            m_active = -1;
+    };
     if (r.flags & kCtxPortState) {
-        c.portState = r.portState;
         if (r.portState == TmsIdle) {
-            c.speed = 0;
-            c.trigger = TmsTriggerNone;
-            if (m_active == r.context)
-                m_active = -1;
+            goIdle();
         } else {
+            if (r.portState == TmsShuttleRecord && c.portState != TmsShuttleRecord) {
+                c.recordStart = static_cast<std::int32_t>(std::floor(c.position));
+                c.recordedFields = 0;
+            }
+            c.portState = r.portState;
             c.trigger = TmsTriggerRunning;
             m_active = r.context;
         }
     }
+    // A stop pauses a playing port where it is (the state message carries
+    // its port state); a record cannot pause, and a stop that names no port
+    // state (an immediate one: offline, a full volume) idles the port.
     if (r.flags & kCtxStopAsIdle) {
+        if (c.portState == TmsShuttleRecord || c.portState == TmsCueRecord ||
+            r.portState == TmsIdle) {
+            goIdle();
+        } else {
+            c.speed = 0;
+        }
+    }
+    if (r.flags & kCtxHeldAtLimit) {
         c.speed = 0;
     }
     if (m_active == r.context) {
@@ -285,11 +335,30 @@ void CRtsChannelModel::Move() {
         return;
     }
     Context& c = m_contexts[m_active];
-    const bool moving = (c.portState == TmsShuttlePlay || c.portState == TmsShuttleRecord) &&
-                        c.speed != 0 && !c.atEnd;
     const std::int32_t before = static_cast<std::int32_t>(std::floor(c.position));
-    const float speed = c.speed;
-    if (moving) {
+    // A record moves forward a field a field whatever its speed; a play at
+    // its speed. Either is a move for the GPI outputs and ancillary data.
+    bool moving = false;
+    float direction = c.speed;
+    if (c.portState == TmsShuttleRecord) {
+        // A record runs at the field rate, a field at a time, up to its
+        // maximum when it has one. The position reported is the last field
+        // recorded (the record start before the first).
+        moving = !c.atEnd;
+        direction = 1;
+        for (std::uint32_t i = 0; i < fields && !c.atEnd; ++i) {
+            const std::int64_t next = std::int64_t{c.recordStart} + c.recordedFields;
+            if ((c.hasMax && next > c.maxPosition) || next > INT32_MAX) {
+                c.atEnd = true;
+                c.trigger = TmsTriggerEnded;
+                break;
+            }
+            RecordField(c, static_cast<std::int32_t>(next));
+            ++c.recordedFields;
+            c.position = static_cast<double>(next);
+        }
+    } else if (c.portState == TmsShuttlePlay && c.speed != 0 && !c.atEnd) {
+        moving = true;
         double next = c.position + static_cast<double>(c.speed) * fields;
         // The first limit met in the direction of travel stops the context.
         bool stop = false;
@@ -312,10 +381,12 @@ void CRtsChannelModel::Move() {
         }
         c.position = next;
         if (stop) {
-            c.speed = 0;
+            // Held at the limit with the speed it had: the client decides
+            // (auto stop sends "at limit" with speed 0).
             c.atEnd = true;
             c.trigger = TmsTriggerEnded;
         }
+        CheckPlayed(c, static_cast<std::int32_t>(std::floor(c.position)));
     }
     const std::int32_t pos = static_cast<std::int32_t>(std::floor(c.position));
     m_ancPresent = false;
@@ -325,7 +396,7 @@ void CRtsChannelModel::Move() {
     }
     // GPI outputs change when the position passes theirs; the field the
     // move started from counts on its first tick only.
-    if (speed > 0) {
+    if (direction > 0) {
         FireGpi(m_wasMoving ? before + 1 : before, pos);
     } else {
         FireGpi(pos, m_wasMoving ? before - 1 : before);
@@ -400,6 +471,13 @@ void CRtsChannelModel::Publish(RtsChannelBlock& b) const {
         s.portState = c.portState;
         s.position = static_cast<std::int32_t>(std::floor(c.position));
         s.speed = c.speed;
+        if (c.portState == TmsShuttleRecord) {
+            s.recordStart = c.recordStart;
+            s.recordEnd = c.hasMax ? c.maxPosition : 0x7FFFFFFF;
+        } else {
+            s.recordStart = 0;
+            s.recordEnd = 0;
+        }
         s.idleMode = c.idleMode;
         s.endMode = c.endMode;
         s.errorCode = 0;
@@ -428,18 +506,191 @@ void CRtsChannelModel::Publish(RtsChannelBlock& b) const {
     b.ancData.present = m_ancPresent ? 1 : 0;
 }
 
+void CRtsChannelModel::OpenFiles(const RtsMessage& m) {
+    for (const RtsFileOpen& open : m.fileOpens) {
+        MediaFile f;
+        std::error_code ec;
+        const std::filesystem::path link = RuntimePath("media/handles/" + open.handleName);
+        f.path = std::filesystem::read_symlink(link, ec).string();
+        f.write = open.write;
+        // The video resource's media file types (11 and up).
+        f.video = open.mediaFileType >= 11;
+        if (f.write && !f.path.empty()) {
+            f.data = std::make_unique<CUniqueFd>(::open(f.path.c_str(), O_WRONLY | O_CLOEXEC));
+            if (f.data->Get() < 0) {
+                m_notes.push_back("cannot record into " + f.path + ": " + std::strerror(errno));
+            } else {
+                ::lseek(f.data->Get(), 0, SEEK_END);
+            }
+            // A file opened again (its states were written anew) records on
+            // where it stopped.
+            if (auto known = m_recordedFields.find(f.path); known != m_recordedFields.end()) {
+                f.fields = known->second;
+            }
+        }
+        m_pastEndNoted.erase(open.code);
+        m_files[open.code] = std::move(f);
+    }
+}
+
+void CRtsChannelModel::OpenIndex(MediaFile& f) {
+    // Made with the first field recorded, so that a file opened for writing
+    // and never recorded into has none.
+    const std::string index = f.path + picture_index::kSuffix;
+    f.index = std::make_unique<CUniqueFd>(
+        ::open(index.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+    const bool fresh = f.index->Get() >= 0 && ::lseek(f.index->Get(), 0, SEEK_END) == 0;
+    if (f.index->Get() < 0 ||
+        (fresh && ::write(f.index->Get(), picture_index::kMagic, sizeof picture_index::kMagic) !=
+                      static_cast<ssize_t>(sizeof picture_index::kMagic))) {
+        m_notes.push_back("cannot write the picture index of " + f.path + ": " +
+                          std::strerror(errno));
+        f.index = std::make_unique<CUniqueFd>(-1);  // tried once: none
+    }
+    if (fresh) {
+        const auto pattern = static_cast<int>(GopPattern().size());
+        f.gopStart = pattern > 0 ? (pattern - m_gopOffset % pattern) % pattern : 0;
+        if (m_gopOffset != 0) {
+            m_notes.push_back(f.path + " starts " + std::to_string(m_gopOffset) +
+                              " pictures before an I picture");
+        }
+        m_gopOffset = 0;
+        m_gopStarts[f.path] = f.gopStart;
+    } else {
+        f.gopStart = m_gopStarts[f.path];
+    }
+}
+
+void CRtsChannelModel::CloseFile(std::uint16_t code) {
+    m_files.erase(code);
+}
+
+std::vector<std::uint8_t> CRtsChannelModel::GopPattern() const {
+    // Field pictures in coding order of frames: I, then per P its B
+    // pictures before it; both fields of a frame take its coding.
+    std::vector<std::uint8_t> frames;
+    if (m_config.compression != "Mpeg") {
+        return frames;
+    }
+    frames.push_back(1);
+    for (int p = 0; p < m_config.pPicturesPerI; ++p) {
+        frames.insert(frames.end(), static_cast<std::size_t>(m_config.bPicturesPerP), 3);
+        frames.push_back(2);
+    }
+    std::vector<std::uint8_t> fields;
+    for (std::uint8_t coding : frames) {
+        fields.push_back(coding);
+        fields.push_back(coding);
+    }
+    return fields;
+}
+
+void CRtsChannelModel::WriteField(MediaFile& f) {
+    const double rate = f.video ? m_config.videoBytesPerSecond : 192000.0;
+    f.bytesOwed += rate / m_config.fieldsPerSecond;
+    const auto bytes = static_cast<std::size_t>(f.bytesOwed);
+    f.bytesOwed -= static_cast<double>(bytes);
+    if (f.data && f.data->Get() >= 0 && bytes > 0) {
+        // Recognisable filler: the field number in every byte.
+        std::vector<unsigned char> body(bytes, static_cast<unsigned char>(f.fields));
+        if (::write(f.data->Get(), body.data(), body.size()) != static_cast<ssize_t>(body.size())) {
+            m_notes.push_back("short write recording into " + f.path + ": " + std::strerror(errno));
+        }
+    }
+    if (f.video && !f.index) {
+        OpenIndex(f);
+    }
+    if (f.index && f.index->Get() >= 0) {
+        const std::vector<std::uint8_t> pattern = GopPattern();
+        unsigned char entry[picture_index::kEntrySize] = {};
+        const auto size = static_cast<std::uint32_t>(bytes);
+        std::memcpy(entry + picture_index::kSize, &size, 4);
+        entry[picture_index::kCoding] =
+            pattern.empty()
+                ? 1
+                : pattern[static_cast<std::size_t>((f.fields + f.gopStart) %
+                                                   static_cast<std::int64_t>(pattern.size()))];
+        entry[picture_index::kStructure] = (f.fields % 2 == 0) ? 1 : 2;
+        if (::write(f.index->Get(), entry, sizeof entry) != static_cast<ssize_t>(sizeof entry)) {
+            m_notes.push_back("short write to the picture index of " + f.path + ": " +
+                              std::strerror(errno));
+        }
+    }
+    ++f.fields;
+    m_recordedFields[f.path] = f.fields;
+}
+
+std::vector<const RtsMediaState*> CRtsChannelModel::StatesAt(const Context& c, std::int32_t pos) {
+    // Per resource, the state that runs at pos: the one that began last at
+    // or before it, the later of two that begin together.
+    std::map<std::string, const RtsMediaState*> running;
+    for (const RtsMediaState& s : c.states) {
+        if (pos < s.start ||
+            static_cast<std::int64_t>(pos) > static_cast<std::int64_t>(s.start) + s.remaining) {
+            continue;
+        }
+        const RtsMediaState*& best = running[s.resource];
+        if (best == nullptr || s.start >= best->start) {
+            best = &s;
+        }
+    }
+    std::vector<const RtsMediaState*> states;
+    for (const auto& [resource, s] : running) {
+        states.push_back(s);
+    }
+    return states;
+}
+
+void CRtsChannelModel::RecordField(const Context& c, std::int32_t pos) {
+    for (const RtsMediaState* s : StatesAt(c, pos)) {
+        auto it = m_files.find(s->fileCode);
+        if (s->fileCode == 0 || it == m_files.end() || !it->second.write) {
+            continue;
+        }
+        // A state that starts into its file further on leaves a gap: it is
+        // filled, so that media positions stay byte offsets of whole fields.
+        const std::int64_t media = static_cast<std::int64_t>(s->mediaPosition) + (pos - s->start);
+        while (it->second.fields <= media) {
+            WriteField(it->second);
+        }
+    }
+}
+
+void CRtsChannelModel::CheckPlayed(const Context& c, std::int32_t pos) {
+    for (const RtsMediaState* s : StatesAt(c, pos)) {
+        auto it = m_files.find(s->fileCode);
+        if (!s->video || s->fileCode == 0 || it == m_files.end() || it->second.write) {
+            continue;
+        }
+        auto recorded = m_recordedFields.find(it->second.path);
+        const std::int64_t media = static_cast<std::int64_t>(s->mediaPosition) + (pos - s->start);
+        if (recorded == m_recordedFields.end() || media < recorded->second) {
+            continue;
+        }
+        ++m_playedPastEnd;
+        if (m_pastEndNoted.insert(s->fileCode).second) {
+            m_notes.push_back("played media position " + std::to_string(media) + " of " +
+                              it->second.path + ", which recorded only " +
+                              std::to_string(recorded->second) + " fields");
+        }
+    }
+}
+
 std::string CRtsChannelModel::Summary() const {
     char text[256];
     if (m_active < 0) {
-        std::snprintf(text, sizeof text, "channel %d %s tick %u idle gpi-in 0x%X gpi-out 0x%X",
-                      m_config.index, m_open ? "open" : "closed", m_ticks, m_gpiIn, m_gpiOut);
+        std::snprintf(text, sizeof text,
+                      "channel %d %s tick %u idle gpi-in 0x%X gpi-out 0x%X past-end %llu",
+                      m_config.index, m_open ? "open" : "closed", m_ticks, m_gpiIn, m_gpiOut,
+                      static_cast<unsigned long long>(m_playedPastEnd));
     } else {
         const Context& c = m_contexts[m_active];
         std::snprintf(text, sizeof text,
                       "channel %d %s tick %u context %d state %d position %d speed %.3f "
-                      "gpi-in 0x%X gpi-out 0x%X",
+                      "gpi-in 0x%X gpi-out 0x%X past-end %llu",
                       m_config.index, m_open ? "open" : "closed", m_ticks, m_active, c.portState,
-                      static_cast<int>(std::floor(c.position)), c.speed, m_gpiIn, m_gpiOut);
+                      static_cast<int>(std::floor(c.position)), c.speed, m_gpiIn, m_gpiOut,
+                      static_cast<unsigned long long>(m_playedPastEnd));
     }
     return text;
 }

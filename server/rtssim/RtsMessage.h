@@ -70,6 +70,24 @@ struct RtsScheduleRecord {
     bool cancel = false;             // +44
 };
 
+// A media file a file-state list opens ("fr  " read, "fw  " write).
+struct RtsFileOpen {
+    std::uint16_t code = 0;
+    bool write = false;
+    std::int32_t mediaFileType = 0;
+    std::string handleName;
+};
+
+// A media state of a state list (video, audio, timecode, anc-data).
+struct RtsMediaState {
+    bool video = false;
+    std::string resource;        // type name and index text of its list
+    std::int32_t start = 0;      // port position
+    std::uint16_t fileCode = 0;  // 0: black
+    std::int32_t mediaPosition = 0;
+    std::int32_t remaining = 0;  // positions after start that it covers
+};
+
 struct RtsMessage {
     std::uint32_t form = 0;
     bool hasCtx = false;
@@ -84,4 +102,6 @@ struct RtsMessage {
     std::vector<RtsAncSpan> ancSpans;
     bool hasSchedule = false;
     RtsScheduleRecord schedule;
+    std::vector<RtsFileOpen> fileOpens;      // in order, with filesOpened
+    std::vector<RtsMediaState> mediaStates;  // every media state, in order
 };

@@ -273,6 +273,8 @@ private:
                 m.listEnd = static_cast<std::int32_t>(last);
                 m.hasListEnd = true;
             }
+            m.mediaStates.push_back({kind->id == RtsFourCc("vid "), type + " " + index, start,
+                                     U16(s.body + 4), I32(s.body + 8), remaining});
         }
         return true;
     }
@@ -307,6 +309,8 @@ private:
             if (opens) {
                 open.insert(code);
                 m.filesOpened.push_back(code);
+                m.fileOpens.push_back({code, f.id == RtsFourCc("fw  "), I32(f.body + 4),
+                                       reinterpret_cast<const char*>(m_data + f.body + 8)});
             } else {
                 if (open.erase(code) == 0) {
                     return Fail(kAckUnknownFile,

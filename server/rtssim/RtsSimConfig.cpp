@@ -1,5 +1,6 @@
 #include "server/rtssim/RtsSimConfig.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <regex>
 
@@ -31,6 +32,39 @@ double FieldsPerSecondOf(const std::string& formatName) {
     }
     return hz;
 }
+
+namespace {
+
+// The channel's video codec: compression, data rate (megabits a second) and,
+// for MPEG, the GOP. A channel without a codec records nothing.
+void ReadRecordSettings(const CXmlDocument& doc, const CXmlNode& channel, RtsSimChannel* ch) {
+    std::string codec;
+    if (!channel.ReadText("Video/VideoCodecComponent/@id", &codec)) {
+        return;
+    }
+    const std::string at = "/Config/VideoCodec[@id='" + codec + "']";
+    doc.ReadText(at + "/@compressionFormat", &ch->compression);
+    double megabits = 0;
+    if (ch->compression == "Mpeg" || ch->compression == "D10") {
+        doc.ReadFloat(at + "/" + ch->compression + "/@dataRate", &megabits);
+    } else if (ch->compression.find("Xdcam") != std::string::npos) {
+        doc.ReadFloat(at + "/Xdcam/@dataRate", &megabits);
+    } else if (ch->compression == "Dv50") {
+        megabits = 7.2 * 8;
+    } else if (ch->compression == "Dv25" || ch->compression == "Dvcam") {
+        megabits = 3.6 * 8;
+    }
+    ch->videoBytesPerSecond = megabits > 0 ? megabits * 1000000.0 / 8.0 : 0;
+    if (ch->compression == "Mpeg") {
+        std::int32_t p = 0, b = 0;
+        doc.ReadLong(at + "/Mpeg/@pPixPerIPix", &p);
+        doc.ReadLong(at + "/Mpeg/@bPixPerPPix", &b);
+        ch->pPicturesPerI = std::max(0, p);
+        ch->bPicturesPerP = std::max(0, b);
+    }
+}
+
+}  // namespace
 
 bool ReadRtsSimConfig(const std::string& path, std::vector<RtsSimChannel>* channels,
                       std::string* error) {
@@ -78,6 +112,7 @@ bool ReadRtsSimConfig(const std::string& path, std::vector<RtsSimChannel>* chann
                          ch.videoFormat + "')";
                 return false;
             }
+            ReadRecordSettings(doc, node, &ch);
             ch.audioCount = static_cast<int>(node.SelectNodes("Audio").size());
             if (ch.audioCount > kRtsMaxAudio) {
                 *error = path + ": channel " + ch.id + " has " + std::to_string(ch.audioCount) +

@@ -11,6 +11,12 @@ struct RtsSimChannel {
     std::string videoFormat;     // the video input's format name
     double fieldsPerSecond = 0;  // from the format name
     int audioCount = 0;          // Audio elements of the channel
+    // What a record writes: the video codec's compression and data rate, and
+    // for MPEG its GOP (P pictures per I, B pictures per P).
+    std::string compression;
+    double videoBytesPerSecond = 0;
+    int pPicturesPerI = 0;
+    int bPicturesPerP = 0;
 };
 
 // Reads the channels of a system configuration file. On failure returns

@@ -166,6 +166,12 @@ void CRtsSimulator::Stop() {
     Log(false, "stopped");
 }
 
+void CRtsSimulator::LogNotes(Channel& ch) {
+    for (const std::string& note : ch.model.TakeNotes()) {
+        Log(false, ch.config.id + ": " + note);
+    }
+}
+
 CRtsSimulator::Channel* CRtsSimulator::Find(int channelIndex) {
     for (auto& ch : m_channels) {
         if (ch->config.index == channelIndex)
@@ -189,6 +195,7 @@ void CRtsSimulator::StepClock() {
         if (target > ticks) {
             ch->model.Advance(target - ticks);
         }
+        LogNotes(*ch);
         CRtsChannelWrite block(m_shmem, ch->config.index);
         if (block) {
             ch->model.Publish(*block.operator->());
@@ -218,6 +225,7 @@ std::string CRtsSimulator::StepHeldClock(const std::string& fieldsText, std::ist
         // A field at a time, as the running clock would see them.
         for (long left = fields; left > 0; --left)
             ch->model.Advance(1);
+        LogNotes(*ch);
         CRtsChannelWrite block(m_shmem, ch->config.index);
         if (block) {
             ch->model.Publish(*block.operator->());
@@ -271,6 +279,13 @@ bool CRtsSimulator::HandleRequest(int channelIndex, const unsigned char* data, s
         status = r.status;
         if (status == kAckOk) {
             ch->model.Apply(r.message);
+            LogNotes(*ch);
+            // What the RTS took shows in its status at once, also while the
+            // clock is held (no field passes, the change id and state move).
+            CRtsChannelWrite block(m_shmem, ch->config.index);
+            if (block) {
+                ch->model.Publish(*block.operator->());
+            }
             if (m_options.verbose) {
                 Log(false, ch->config.id + ": " + RtsFourCcText(r.message.form) + " of " +
                                std::to_string(size) + " bytes taken");
@@ -392,6 +407,23 @@ std::string CRtsSimulator::Control(const std::string& command) {
                                   static_cast<std::int32_t>(values[3]));
         return "ok";
     }
+    if (verb == "gop-offset") {
+        std::string channelText, picturesText, extra;
+        in >> channelText >> picturesText >> extra;
+        char* end = nullptr;
+        const long channel = std::strtol(channelText.c_str(), &end, 10);
+        if (channelText.empty() || *end != 0)
+            return "error channel '" + channelText + "' is not a number";
+        const long pictures = std::strtol(picturesText.c_str(), &end, 10);
+        if (picturesText.empty() || *end != 0 || pictures < 0 || pictures > 1000 || !extra.empty())
+            return "error usage: gop-offset CHANNEL PICTURES (0 to 1000)";
+        Channel* ch = Find(static_cast<int>(channel));
+        if (ch == nullptr)
+            return "error no channel " + channelText + " in the configuration";
+        CCriticalSectionLock lock(ch->cs);
+        ch->model.SetGopOffset(static_cast<int>(pictures));
+        return "ok";
+    }
     if (verb == "clock") {
         std::string what, extra;
         in >> what >> extra;
@@ -458,7 +490,8 @@ std::string CRtsSimulator::Control(const std::string& command) {
         return "ok";
     }
     return "error unknown command '" + verb +
-           "' (gpi, context, clock, houseclock, gang, fired, gpifired, fault, status, quit)";
+           "' (gpi, context, gop-offset, clock, houseclock, gang, fired, gpifired, fault, status, "
+           "quit)";
 }
 
 void CRtsSimulator::ServeControl() {

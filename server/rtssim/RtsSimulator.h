@@ -80,6 +80,9 @@ private:
     };
 
     Channel* Find(int channelIndex);
+    // Logs what the channel's model noted (recording, playback past a
+    // recording's end).
+    void LogNotes(Channel& channel) REQUIRES(channel.cs);
     void ServePort(Channel& channel);
     void ServeControl();
     void RunClock();

@@ -42,6 +42,9 @@ StoredMovie Describe(const fs::path& file, const std::string& dataset, const std
         const MovieState state = CMovieFile(file.string()).Read();
         m.trackCount = static_cast<std::int32_t>(state.tracks.size());
         m.length = state.Length();
+        m.markIn = state.markIn;
+        m.markOut = state.markOut;
+        m.underConstruction = state.underConstruction;
     } catch (const CMovieError& e) {
         m.problem = e.what();
     }

@@ -14,6 +14,9 @@ struct StoredMovie {
     std::string movie;
     std::int32_t trackCount = 0;
     std::int32_t length = 0;  // fields: the end of the longest track
+    std::int32_t markIn = 0;
+    std::int32_t markOut = 0;
+    bool underConstruction = false;
     // "" when the file reads back whole; else why not (the counts are 0).
     std::string problem;
 };

@@ -518,12 +518,13 @@ TEST_F(ContextChangeTraceTest, IdleReportedWhileCuedIsNoMoveOfTheScheduledChange
 }
 
 TEST_F(ContextChangeTraceTest, ASlowDownNearTheEndOfAGrowingMovieIsDeferred) {
-    // Record cue latency: 2 s, 120 fields. The timeline maximum of a movie
-    // of 600 fields is 599: a slow-down at 479 is 120 away, at 480 only 119.
+    // Record latency 3 s (180 fields), record cue latency 2 s (120 fields).
+    // The timeline maximum of a movie of 600 fields under construction is
+    // 599 - 180 = 419: a slow-down at 299 is 120 away, at 300 only 119.
     struct Row {
         std::int32_t position;
         bool deferred;
-    } rows[] = {{479, false}, {480, true}};
+    } rows[] = {{299, false}, {300, true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.position);
         NewContext();
@@ -532,7 +533,7 @@ TEST_F(ContextChangeTraceTest, ASlowDownNearTheEndOfAGrowingMovieIsDeferred) {
         m_channel.messages.clear();
         const std::size_t seen = tmstest::ReadLog().size();
         ASSERT_EQ(Apply(Record(0x0100, 0, 1.0f).U8(105, 1)), S_OK);
-        const std::int32_t offset = 599 - row.position;
+        const std::int32_t offset = 419 - row.position;
         const auto sent = Contexts(m_channel.messages);
         if (row.deferred) {
             // The change goes at speed 0.0; after the wait the immediate
@@ -597,8 +598,10 @@ TEST_F(ContextChangeTraceTest, EditsShiftClobberAndClampThePosition) {
         {"delete before", Record(0x0004, TmsCuePlay), 100, 149, -50, 550, 0, 250, false},
         {"delete over the position: clobbered to its start", Record(0x0004, TmsCuePlay), 280, 320,
          -41, 559, 0, 280, true},
-        {"clobbered to 5 s on, then clamped to the shortened timeline",
-         Record(0x0104, TmsShuttlePlay, 1.0f), 280, 320, -41, 559, 1, 558, true},
+        // 558 is past what a growing movie has recorded: the highest cue is
+        // 558 less the record latency (180) and the record cue latency (120).
+        {"clobbered to 5 s on, then clamped to what has been recorded",
+         Record(0x0104, TmsShuttlePlay, 1.0f), 280, 320, -41, 559, 1, 258, true},
         {"delete of the end: clamped to the last field", Record(0x0004, TmsCuePlay), 200, 599, -400,
          200, 0, 199, true},
     };

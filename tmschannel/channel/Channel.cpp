@@ -7,7 +7,10 @@
 #include "server/errorlog/ErrorLog.h"
 #include "tmschannel/channel/ChanAccessTable.h"
 #include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/common/Timecode.h"
+#include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/frame/ComBoundary.h"
+#include "tmschannel/resources/TmsResource.h"
 #include "tmschannel/rts/RtsMessages.h"
 
 #include <unistd.h>
@@ -399,6 +402,7 @@ void CChannel::ShareContextSettings() {
     m_contextModel = m_config.model;
     m_contextGanged = m_config.gangIndex >= 0;
     // The contexts cut a continuous record into segments of this length.
+    m_contextPlayList = PlayListFromConfig(segment);
     m_contextContinuousRecordFields = segment;
     m_contextShuttleRange = {m_config.shuttleSpeedMin, m_config.shuttleSpeedMax};
 }
@@ -411,6 +415,22 @@ bool CChannel::Ganged() const {
 std::int32_t CChannel::ContinuousRecordFields() const {
     CCriticalSectionLock shared(m_sharedCs);
     return m_contextContinuousRecordFields;
+}
+
+IContextOwner::PlayListSettings CChannel::PlayListFromConfig(std::int32_t segment) const {
+    PlayListSettings settings;
+    settings.autoStop = m_config.autoStop;
+    settings.listPauses = m_config.listPauses;
+    settings.listRepeats = m_config.listRepeats;
+    settings.continuousRecord = m_config.continuousRecord;
+    settings.continuousRecordLength = m_config.continuousRecordFields;
+    settings.continuousRecordSegment = segment;
+    return settings;
+}
+
+IContextOwner::PlayListSettings CChannel::PlayList() const {
+    CCriticalSectionLock shared(m_sharedCs);
+    return m_contextPlayList;
 }
 
 IContextOwner::SpeedRange CChannel::ShuttleSpeedRange() const {

@@ -291,6 +291,10 @@ private:
     bool Ganged() const override;
     std::int32_t ContinuousRecordFields() const override;
     SpeedRange ShuttleSpeedRange() const override;
+    PlayListSettings PlayList() const override;
+    // The play-list and continuous-record settings as configuration gives
+    // them; caller holds m_sharedCs.
+    PlayListSettings PlayListFromConfig(std::int32_t segment) const;
 
     CModuleLock m_moduleLock;
     // Guarded by m_cs unless marked otherwise.
@@ -336,7 +340,8 @@ private:
     bool m_contextEeBoard = true;
     std::string m_contextChannelType;
     bool m_contextGanged = false;
-    std::int32_t m_contextContinuousRecordFields = 0;
+    std::int32_t m_contextContinuousRecordFields = 0;  // the segment duration
+    PlayListSettings m_contextPlayList;
     SpeedRange m_contextShuttleRange;
     // The default idle mode: contexts set it under their own lock, so it
     // takes no channel lock (inside context locks and m_cs, around the RTS).

@@ -218,6 +218,14 @@ HRESULT CChannel::InitFromConfig(const std::string& changeHint, IXMLDOMDocument2
                            static_cast<std::uint32_t>(c.continuousRecordFields));
             status.WriteWide(block::kContinuousRecordText, block::kContinuousRecordChars,
                              c.continuousRecordLength);
+            // What the timeline limits take from the channel's play list.
+            c.autoStop = c.listPauses = c.listRepeats = true;
+            read.Bool(document, ForChannel("//Channel[@channelIndex=\"%d\"]/@autoStop", index),
+                      &c.autoStop);
+            read.Bool(document, ForChannel("//Channel[@channelIndex=\"%d\"]/@listPauses", index),
+                      &c.listPauses);
+            read.Bool(document, ForChannel("//Channel[@channelIndex=\"%d\"]/@listRepeats", index),
+                      &c.listRepeats);
 
             for (int i = 0; i < ChannelConfig::kChangeStamps; ++i) {
                 c.changeStamps[i] = c.lastSeenStamps[i] = status.Read32(block::kChangeStamps[i]);

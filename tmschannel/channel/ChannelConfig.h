@@ -40,6 +40,9 @@ struct ChannelConfig {
     bool continuousRecord = false;
     std::string continuousRecordLength = "00:00:00:00";
     std::int32_t continuousRecordFields = 0;
+    bool autoStop = true;
+    bool listPauses = true;
+    bool listRepeats = true;
     // The fastest rewind and fast forward; also what the contexts allow.
     static constexpr float kDefaultShuttleSpeedMin = -32.0f;
     static constexpr float kDefaultShuttleSpeedMax = 32.0f;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/com/HResult.h"
+#include "platform/kernel/Clock.h"
 #include "platform/kernel/WinTypes.h"
 
 class CChanAccess;
@@ -39,7 +40,8 @@ public:
     virtual std::string ChannelType() const = 0;
     // The channel belongs to a gang (its gang index is 0 or more).
     virtual bool Ganged() const = 0;
-    // The length of one continuous-record segment, in fields.
+    // The length of one continuous-record segment, in fields (0 while
+    // continuous record is off).
     virtual std::int32_t ContinuousRecordFields() const = 0;
     // The speeds the channel's shuttle may run at, from its configuration.
     struct SpeedRange {
@@ -49,6 +51,21 @@ public:
     virtual SpeedRange ShuttleSpeedRange() const = 0;
     // The channel's default idle mode (E-to-E or freeze).
     virtual HRESULT SetDefaultIdleMode(bool useEtoE, bool force) = 0;
+    // What the timeline limits and the record handling read of the channel's
+    // settings. Defaults are those of a channel whose settings were never
+    // changed: a stand-in channel need not override it.
+    struct PlayListSettings {
+        bool autoStop = true;
+        bool listPauses = true;
+        bool listRepeats = true;
+        bool continuousRecord = false;
+        bool continuousRecordSuspended = false;
+        std::int32_t continuousRecordLength = 0;   // fields, L
+        std::int32_t continuousRecordSegment = 0;  // fields, S; 0 while off
+    };
+    virtual PlayListSettings PlayList() const { return {}; }
+    // The clock of the context's record-update and state-refresh intervals.
+    virtual IClock& Clock() const { return SystemClock(); }
 
 protected:
     ~IContextOwner() = default;

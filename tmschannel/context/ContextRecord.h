@@ -16,6 +16,7 @@ namespace context_record {
 // bits only the context reads.
 enum ChangeFlag : std::uint32_t {
     kTrigger = 0x0001,
+    kPausePoint = 0x0002,  // the maximum is a pause point; sent with kMaxPosition
     kPortState = 0x0004,
     kPosition = 0x0008,
     kMinPosition = 0x0010,
@@ -26,6 +27,7 @@ enum ChangeFlag : std::uint32_t {
     kMarks = 0x0200,
     kPurge = 0x0400,
     kStopAsIdle = 0x0800,
+    kAtLimit = 0x1000,  // held at a play limit, speed 0
     kStop = 0x10000,
     kConstruction = 0x100000,
     kStartLimit = 0x200000,

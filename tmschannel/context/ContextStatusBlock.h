@@ -45,6 +45,18 @@ struct ContextStatusBlock {
     bool readOnly = false;
     bool repeat = false;
     CTimecode startTimecodeValue;
+    // The play list at the position, as the timeline limits last read it:
+    // section and edit (the event) with their starts and lengths, and the
+    // four limit texts (section name, edit name, section uuid, edit uuid).
+    std::int32_t sectionStart = 0;
+    std::int32_t sectionLength = 0;
+    std::int32_t eventStart = 0;
+    std::int32_t eventLength = 0;
+    std::array<std::string, 4> limitTexts{};
+    bool pauseAtLimit = false;
+    // The volume the context records onto (from the media files it opened
+    // for writing); compared with the storage entries by the cut-off.
+    std::string recordVolume;
     // Read back from the channel's block by each publication.
     bool channelOffline = false;
     bool systemOffline = false;
@@ -81,6 +93,10 @@ inline constexpr std::size_t kPositionText = 0x16764;  // + 32k
 inline constexpr std::size_t kRecordWord24 = 0x1768C;  // + 4k
 inline constexpr std::size_t kRecordWord28 = 0x17704;
 inline constexpr std::size_t kTextChars = 16;
+// The four texts of the timeline limits, 36 characters each, one after the
+// other: section name, edit name, section uuid, edit uuid.
+inline constexpr std::size_t kLimitTexts = 0x153EA;
+inline constexpr std::size_t kLimitTextStride = 0x48;
 inline constexpr std::size_t kNameChars = 36;
 inline constexpr std::size_t kUriChars = 260;
 inline constexpr std::size_t kAssetTypeChars = 37;

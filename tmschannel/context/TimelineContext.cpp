@@ -222,6 +222,8 @@ void CTimelineContext::Reset() {
     m_firstChangePending = true;
     m_defaultIdleEe = m_owner.ChannelType() != "Player";
     m_loop = false;
+    m_pauseAtLimit = false;
+    m_playList = PlayListPoint{};
     m_timelineMin = m_timelineMax = 0;
     m_lastReportedPortState = TmsIdle;
     m_lastTriggerStatus = 0;

@@ -152,6 +152,9 @@ public:
     // The channel's offline state, as the status pass read it: going offline
     // forces a context that is not idle to stop; coming back is logged.
     HRESULT HandleOfflineEvent(TmsPortState portState);
+    // A record whose volume is full is stopped (status pass, after the
+    // offline check); during a cue record nothing is cut.
+    HRESULT HandleStorageCutOff(TmsPortState portState);
 
     // Sends one port context record at once (trigger Asap, a new change id).
     // S_FALSE without a timeline.
@@ -227,6 +230,9 @@ private:
     // snapshot, marks it taken (and lets go of its references) once the RTS
     // has taken the state message.
     HRESULT SendState(StateSnapshot* snapshot = nullptr);
+    // SendState from a status update: a failure before the RTS took the
+    // message puts the window and files back, and is raised.
+    void SendStateKeepingWindow(CEntryPoint& trace);
     // A client's speed: finite and within the channel's shuttle range, else
     // E_INVALIDARG naming the speed and the range.
     void CheckSpeed(CEntryPoint& trace, float speed) const;
@@ -235,6 +241,37 @@ private:
     // are not judged here: the timeline may have changed under them.
     void CheckLimits(CEntryPoint& trace, const context_record::ChangeRecord& client) const;
     void UpdateTimelineLimits(CEntryPoint& trace);
+    // The movie's play list at the position (step 6 of the limits): section,
+    // edit, repeats and the next pause point. Caller holds m_cs.
+    void ReadPlayList(CEntryPoint& trace, IMovie* movie, std::int32_t m);
+    // The RTS reports a playing context at a limit: with auto stop it is
+    // held there (or, at a looping pause, sent round). Returns whether the
+    // flags now want a state message. Caller holds m_cs.
+    bool HandleActiveAtLimit(CEntryPoint& trace, const context_record::StatusRecord& update);
+    // Record progress: the movie's mark out, every resource's segments and
+    // continuous record. Caller holds m_cs.
+    void HandleRecordUpdate(CEntryPoint& trace, const context_record::StatusRecord& update);
+    void HandleContinuousRecord(CEntryPoint& trace, IMovie* movie,
+                                const context_record::StatusRecord& update);
+    // The resources that record: track type and number for each.
+    struct RecordTrack {
+        std::shared_ptr<CTmsResource> resource;
+        std::int32_t type = 0;
+        std::int32_t number = 0;
+    };
+    std::vector<RecordTrack> RecordTracks(IMovie* movie);
+    // S_FALSE when the pictures were not examined or no I picture was found:
+    // a failed check never stops a record.
+    HRESULT AlignSegmentToIFrame(IMovie* movie, std::int32_t position);
+    struct VideoSegment {
+        std::string mediaName;
+        std::string compression;
+        long duration = 0, mediaIn = 0, mediaOut = 0;
+    };
+    HRESULT GetVideoSegmentInfo(IMovie* movie, std::int32_t position, VideoSegment* out);
+    // The volume of the media files the context writes, for the cut-off.
+    void NoteRecordVolume();
+    HRESULT AdjustSegmentsMarks(IMovie* movie, std::int32_t position, long mediaIn, long mediaOut);
     // The "ctx " record of the next state message; S_FALSE when no change
     // flag is set and nothing is to be sent.
     HRESULT WritePortContext(rts::PortContextRecord* ctx);
@@ -289,6 +326,21 @@ private:
     bool m_firstChangePending = true;
     bool m_defaultIdleEe = false;
     bool m_loop = false;
+    bool m_pauseAtLimit = false;
+    // The play list at the position, as the timeline limits read it.
+    struct PlayListPoint {
+        std::string sectionUuid, sectionName, editUuid, editName;
+        std::int32_t sectionDuration = 0, sectionStart = 0;
+        std::int32_t editDuration = 0, editStart = 0;
+        bool editRepeat = false;
+        bool movieRepeat = false;
+        std::int32_t pausePosition = -1;  // movie position; -1 none
+        std::int32_t pauseMode = 3;
+        std::int32_t parkedPosition = -1;  // the pause the context stopped at
+        bool parked = false;
+    };
+    PlayListPoint m_playList;
+    std::uint32_t m_lastRecordUpdateTick = 0;
     std::int32_t m_timelineMin = 0;
     std::int32_t m_timelineMax = 0;
     std::int32_t m_lastReportedPortState = TmsIdle;

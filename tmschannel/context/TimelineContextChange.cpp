@@ -458,73 +458,6 @@ void CTimelineContext::ApplyEditChange(std::int32_t start, std::int32_t end, std
     }
 }
 
-void CTimelineContext::UpdateTimelineLimits(CEntryPoint& trace) {
-    // The movie's play list (sections, edits, pauses) is not read yet: the
-    // limits are the timeline and the client's start and end limits.
-    std::int32_t low = 0;
-    std::int32_t high = std::max(0, m_rec.timelineLength - 1);
-    if (m_rec.startLimit != -1 && m_rec.startLimit != kUnboundedMin) {
-        low = m_rec.startLimit;
-    }
-    if (m_rec.endLimit != -1 && m_rec.endLimit != kUnboundedMax) {
-        high = m_rec.endLimit;
-    }
-    // The RTS is told a lower and an upper play limit, and the state lists
-    // run from the one to the other. Limits a change sent the wrong way round
-    // were refused (CheckLimits); these come from a start limit kept past a
-    // timeline that has since got shorter, or an end limit below 0. Refusing
-    // them here would refuse every change after, a stop included: warn, and
-    // hold both at the lower limit brought inside the timeline, so that the
-    // channel rests on material that is still there.
-    if (high < low) {
-        trace.LogMsg("Warning, state bounds are reversed: %d - %d", low, high);
-        low = high = std::clamp(low, 0, std::max(0, m_rec.timelineLength - 1));
-    }
-    m_timelineMin = low;
-    m_timelineMax = high;
-    const std::int32_t offset = m_rec.position.Offset();
-    PositionPair min{kUnboundedMin, kUnboundedMin};
-    PositionPair max{kUnboundedMax, kUnboundedMax};
-    const bool slow = m_rec.speed >= -1.0f && m_rec.speed <= 1.0f;
-    if (!(m_owner.LoopPlayback() && !m_rec.underConstruction && slow)) {
-        if (m_rec.startLimit != kUnboundedMin) {
-            min = {m_timelineMin, m_timelineMin + offset};
-        }
-        if (m_rec.endLimit != kUnboundedMax) {
-            max = {m_timelineMax, m_timelineMax + offset};
-        }
-    }
-    if (min.port != m_rec.minPosition.port) {
-        m_rec.flags |= kMinPosition;
-    }
-    if (max.port != m_rec.maxPosition.port) {
-        m_rec.flags |= kMaxPosition;
-    }
-    m_rec.minPosition = min;
-    m_rec.maxPosition = max;
-    if ((m_rec.flags & (kMinPosition | kMaxPosition)) != 0 && m_window.FindNextLoop(0) != -1) {
-        ClearStateWindow();
-    }
-    if ((m_rec.flags & kPosition) != 0) {
-        const std::int32_t m = m_rec.position.movie;
-        std::int32_t forced = m;
-        if (m < m_timelineMin) {
-            trace.Trace("    %s:Ctx%d: Forcing pos %d to minPos %d", m_owner.ChannelName().c_str(),
-                        m_index, m, m_timelineMin);
-            forced = m_timelineMin;
-        } else if (m > m_timelineMax) {
-            trace.Trace("    %s:Ctx%d: Forcing pos %d to maxCuePos %d",
-                        m_owner.ChannelName().c_str(), m_index, m, m_timelineMax);
-            forced = m_timelineMax;
-        }
-        m_rec.position.port += forced - m;
-        m_rec.position.movie = forced;
-        if (!m_window.IsPosIn(m_rec.position)) {
-            ClearStateWindow();
-        }
-    }
-}
-
 HRESULT CTimelineContext::WritePortContext(rts::PortContextRecord* ctx) {
     CTmsEntryPoint trace("CTimelineContext::WritePortContext");
     return TMS_ERROR_FRAME(trace, [&] {
@@ -628,6 +561,9 @@ HRESULT CTimelineContext::SendState(StateSnapshot* snapshot) {
                             : resource->GetMappedTrackNum(this, movie, record);
                     CheckHr(trace, resource->WriteStates(target, track, record, bounded, states));
                 }
+                if (record) {
+                    NoteRecordVolume();
+                }
             }
             CheckHr(trace, message.Finish());
             CheckHr(trace, SendFileStates(true));
@@ -640,7 +576,7 @@ HRESULT CTimelineContext::SendState(StateSnapshot* snapshot) {
             }
             CheckHr(trace, SendFileStates(false));
         }
-        m_lastStateMessageTick = GetTickCount();
+        m_lastStateMessageTick = m_owner.Clock().TickCount();
     });
 }
 
@@ -688,17 +624,41 @@ HRESULT CTimelineContext::ApplyContextUpdate(std::uint32_t token, const unsigned
         }
         m_rec.position = {u.moviePosition, u.portPosition};
         m_rec.reportedChangeId = changeId;
+        const DWORD now = m_owner.Clock().TickCount();
+        const bool recordUpdateDue = reported == TmsShuttleRecord &&
+                                     TickDiff(now, m_lastRecordUpdateTick) >= kStateRefreshMs;
+        if (recordUpdateDue) {
+            m_lastRecordUpdateTick = now;
+        }
         const std::int32_t previous = m_lastReportedPortState;
         m_lastReportedPortState = reported;
         HandlePortStateChange(trace, u.moviePosition, previous, reported);
-        if (GetTickCount() - m_lastStateMessageTick >= kStateRefreshMs) {
-            StateSnapshot states = SaveStates();
-            if (const HRESULT hr = SendState(&states); FAILED(hr) && !states.taken) {
-                RestoreStates(states);
-                CheckHr(trace, hr);
-            }
+        if (recordUpdateDue) {
+            HandleRecordUpdate(trace, u);
+        }
+        // A record that began construction, or whose movie grew, has its
+        // states written anew at once: the queued ones were written before
+        // its media existed and record into black.
+        if ((m_rec.flags & kPurge) != 0) {
+            SendStateKeepingWindow(trace);
+            return;
+        }
+        if (recordUpdateDue) {
+            return;
+        }
+        const bool atLimit = trigger == TmsTriggerEnded && HandleActiveAtLimit(trace, u);
+        if (atLimit || TickDiff(now, m_lastStateMessageTick) >= kStateRefreshMs) {
+            SendStateKeepingWindow(trace);
         }
     });
+}
+
+void CTimelineContext::SendStateKeepingWindow(CEntryPoint& trace) {
+    StateSnapshot states = SaveStates();
+    if (const HRESULT hr = SendState(&states); FAILED(hr) && !states.taken) {
+        RestoreStates(states);
+        CheckHr(trace, hr);
+    }
 }
 
 void CTimelineContext::HandlePortStateChange(CEntryPoint& trace, std::int32_t moviePosition,
@@ -728,6 +688,9 @@ void CTimelineContext::HandlePortStateChange(CEntryPoint& trace, std::int32_t mo
         if (!building.ToBool()) {
             m_recordPhase = 1;
             TMS_CHECK_COM(trace, movie->SetConstruction(construction, 0, TRUE));
+            // The states queued for the cue were written before the record's
+            // segments existed: they record into black.
+            ClearStateWindow();
         }
         if (ganged) {
             // Every gang member's record segment reaches one continuous-record
@@ -760,6 +723,7 @@ void CTimelineContext::HandlePortStateChange(CEntryPoint& trace, std::int32_t mo
         SetMarks(trace, movie, -1, end, 2, true);
         m_rec.portState = TmsIdle;
         m_recordPhase = 2;
+        m_pauseAtLimit = false;
         TMS_CHECK_COM(trace, movie->SetConstruction(construction, 0, FALSE));
         m_rec.underConstruction = false;
         m_recordPhase = 0;

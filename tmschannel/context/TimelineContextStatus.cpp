@@ -109,6 +109,7 @@ HRESULT CTimelineContext::PutStatus(std::uint16_t cycle, std::int32_t channel) {
                 CheckHr(trace, SavePreviewStatus(false));
             }
         }
+        CheckHr(trace, HandleStorageCutOff(portState));
         CheckHr(trace, HandleOfflineEvent(portState));
     });
 }
@@ -148,12 +149,16 @@ void CTimelineContext::SaveStatus(std::uint16_t cycle, std::uint32_t tick,
     }
     s.durationText = DurationText(endless ? m_rec.timelineLength
                                           : std::int64_t{m_timelineMax} - m_timelineMin + 1);
-    // Sections and events come with the movie's play list; without them
-    // the section figures stay at their start.
-    s.sectionPercent = 0.0f;
+    // The section and the event (edit) as the timeline limits last read
+    // them from the movie's play list.
+    s.sectionPercent = s.sectionLength < 1 ? 0.0f
+                                           : static_cast<float>(movie - s.sectionStart) /
+                                                 static_cast<float>(s.sectionLength);
     s.countdownText = DurationText(std::int64_t{m_timelineMax} - movie);
-    s.sectionCountdownText = DurationText(0);
-    s.eventCountdownText = DurationText(0);
+    s.sectionCountdownText = DurationText(
+        std::max<std::int64_t>(0, std::int64_t{s.sectionStart} + s.sectionLength - 1 - movie));
+    s.eventCountdownText = DurationText(
+        std::max<std::int64_t>(0, std::int64_t{s.eventStart} + s.eventLength - 1 - movie));
     s.positionText = (Unpack(s.startTimecode, m_owner.VideoFormat()) + movie).ToString();
 }
 
@@ -273,6 +278,10 @@ HRESULT CTimelineContext::PublishStatus(CChanAccess& access, bool force) {
                 access.IncrementIndex(reinterpret_cast<LONG*>(base + b::kRingIndex)));
             block.WriteWide(b::kMovieName, b::kNameChars, s.movieName);
             block.WriteWide(b::kAssetUri, b::kUriChars, s.assetUri);
+            for (std::size_t t = 0; t < s.limitTexts.size(); ++t) {
+                block.WriteWide(b::kLimitTexts + b::kLimitTextStride * t, b::kNameChars,
+                                s.limitTexts[t]);
+            }
             block.WriteWide(b::kMarkInText, b::kTextChars, s.markInText);
             block.WriteWide(b::kMarkOutText, b::kTextChars, s.markOutText);
             block.WriteWide(b::kStartTimecodeText, b::kTextChars, s.startTimecodeText);
@@ -412,7 +421,7 @@ HRESULT CTimelineContext::StringToVariant(std::int32_t code, VARIANT* value) {
             SetR4(value, s.sectionPercent);
             return S_OK;
         case 27:
-            SetBool(value, false);
+            SetBool(value, s.pauseAtLimit);
             return S_OK;
         case 28:
             return SetText(value, s.positionText);

@@ -22,7 +22,8 @@ int RunMovies(const Args& args) {
         return kExitOk;
     }
     int result = kExitOk;
-    std::printf("%-16s %-16s %-24s %6s %10s\n", "DATASET", "GROUP", "MOVIE", "TRACKS", "LENGTH");
+    std::printf("%-16s %-16s %-24s %6s %10s %10s %10s %s\n", "DATASET", "GROUP", "MOVIE", "TRACKS",
+                "LENGTH", "MARK-IN", "MARK-OUT", "STATE");
     for (const StoredMovie& m : movies) {
         if (!m.problem.empty()) {
             std::printf("%-16s %-16s %-24s unreadable: %s\n", m.dataset.c_str(), m.group.c_str(),
@@ -30,8 +31,9 @@ int RunMovies(const Args& args) {
             result = kExitFailed;
             continue;
         }
-        std::printf("%-16s %-16s %-24s %6d %10d\n", m.dataset.c_str(), m.group.c_str(),
-                    m.movie.c_str(), m.trackCount, m.length);
+        std::printf("%-16s %-16s %-24s %6d %10d %10d %10d %s\n", m.dataset.c_str(), m.group.c_str(),
+                    m.movie.c_str(), m.trackCount, m.length, m.markIn, m.markOut,
+                    m.underConstruction ? "recording" : "final");
     }
     return result;
 }

@@ -21,6 +21,7 @@ int RtsUsage() {
                  "       tmsctl rts [--runtime DIR] fault replysize BYTES\n"
                  "       tmsctl rts [--runtime DIR] context CHANNEL INDEX PORTSTATE TRIGGERSTATUS\n"
                  "       tmsctl rts [--runtime DIR] clock hold|run|step FIELDS\n"
+                 "       tmsctl rts [--runtime DIR] gop-offset CHANNEL PICTURES\n"
                  "       tmsctl rts [--runtime DIR] status CHANNEL\n"
                  "       tmsctl rts [--runtime DIR] houseclock VALUE\n"
                  "       tmsctl rts [--runtime DIR] gang CHANNEL VALUE OPID\n"
@@ -77,7 +78,7 @@ int RunRts(const Args& argsIn) {
         (verb == "status" && args.size() == 2) || (verb == "houseclock" && args.size() == 2) ||
         (verb == "gang" && args.size() == 4) || (verb == "fired" && args.size() == 2) ||
         (verb == "gpifired" && (args.size() == 2 || args.size() == 3)) ||
-        (verb == "quit" && args.size() == 1);
+        (verb == "gop-offset" && args.size() == 3) || (verb == "quit" && args.size() == 1);
     if (!known) {
         return RtsUsage();
     }

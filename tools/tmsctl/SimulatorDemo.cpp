@@ -78,6 +78,75 @@ ee off
 close
 )";
 
+// A recorder channel records a few seconds into a new movie, stops, shows
+// the finished movie, and plays it back to its end, where auto stop holds
+// it.
+const char kRecordingScript[] =
+    R"(# record on channel 3, the recorder, into an empty movie without an end
+open 2 tmsctl-demo
+timeline create demo reels RECORDING
+alloc .
+change . state=cuerecord pos=0 end=max
+wait . cuerecord 2000
+record .
+wait . record 2000
+sleep 3000
+port .
+timeline show .
+change . state=idle
+wait . idle 3000
+timeline show .
+free .
+# the recording played back from its mark in: auto stop holds it at its end
+timeline close .
+timeline open demo reels RECORDING
+alloc .
+cue . 0
+wait . cue 2000
+play .
+wait . play 2000
+sleep 4000
+port .
+status . ctxportstate+position+ctxshuttlespeed
+free .
+close
+)";
+
+// The files of a runtime folder's volumes, with their sizes.
+void PrintVolumes(const std::string& runtime) {
+    std::printf("\nFiles on the volumes:\n");
+    std::error_code ec;
+    const std::filesystem::path root = std::filesystem::path(runtime) / "volumes";
+    std::vector<std::string> lines;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root, ec)) {
+        if (e.is_regular_file(ec)) {
+            lines.push_back(std::filesystem::relative(e.path(), root, ec).string() + "  " +
+                            std::to_string(e.file_size(ec)) + " bytes");
+        }
+    }
+    std::sort(lines.begin(), lines.end());
+    for (const auto& line : lines) {
+        std::printf("  %s\n", line.c_str());
+    }
+}
+
+int RunRecordingScript(const std::string& runtime) {
+    std::string text = kRecordingScript;
+    char name[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(name, sizeof name, "rec-%Y%m%d-%H%M%S", std::localtime(&now));
+    for (std::size_t at; (at = text.find("RECORDING")) != std::string::npos;) {
+        text.replace(at, 9, name);
+    }
+    std::printf("\nA recording on the recorder channel, then its playback:\n\n");
+    std::istringstream script(text);
+    CChannelScript runner;
+    const int rc = runner.Run(script, std::cout);
+    std::cout.flush();
+    PrintVolumes(runtime);
+    return rc == kExitOk ? kExitOk : kExitFailed;
+}
+
 // The simulator process for the scope of the demo.
 class CSimulatorProcess {
 public:
@@ -209,7 +278,9 @@ int RunChannelDemo(const std::string& runtimeDir) {
         if (RegisterServers(false) != kExitOk) {
             return kExitFailed;
         }
-        return RunDemoScripts();
+        const int played = RunDemoScripts();
+        const int recorded = RunRecordingScript(runtimeDir);
+        return played != kExitOk ? played : recorded;
     }
     std::string runtime = (std::filesystem::temp_directory_path() / "tms-demo-XXXXXX").string();
     if (::mkdtemp(runtime.data()) == nullptr) {
@@ -234,6 +305,9 @@ int RunChannelDemo(const std::string& runtimeDir) {
         } else {
             result = RunDemoScripts();
             PrintReceived(dump);
+            if (const int recorded = RunRecordingScript(runtime); result == kExitOk) {
+                result = recorded;
+            }
         }
     }
     // The demo was the server of its runtime folder: the server-wide status

@@ -157,6 +157,8 @@ bool CTimelineScript::Run(const std::string& command, const std::vector<std::str
         const char* fields;  // %s is the first argument after the token
     } kTransport[] = {
         {"cue", 1, "cue TOKEN|. [POSITION]", "state=cue pos=%s"},
+        {"cuerecord", 1, "cuerecord TOKEN|. [POSITION]", "state=cuerecord pos=%s"},
+        {"record", 0, "record TOKEN|.", "state=record"},
         {"play", 0, "play TOKEN|.", "state=play speed=1.0"},
         {"shuttle", 1, "shuttle TOKEN|. SPEED", "state=play speed=%s"},
         {"stop", 0, "stop TOKEN|.", "stop"},
@@ -167,7 +169,7 @@ bool CTimelineScript::Run(const std::string& command, const std::vector<std::str
             continue;
         }
         std::uint32_t token = 0;
-        const bool optional = command == "cue";
+        const bool optional = command == "cue" || command == "cuerecord";
         if (a.empty() || !Token(a[0], &token) || a.size() > 1 + t.args ||
             (!optional && a.size() != 1 + t.args)) {
             *usage = t.usage;
@@ -217,11 +219,15 @@ std::int32_t CTimelineScript::MovieLength(std::uint32_t token) const {
     if (FAILED(found->second->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie)))) {
         return 0;
     }
-    CVariant length;
-    if (FAILED(movie->GetProperty(CBstr("length"), &length.GetVARIANT()))) {
+    // A recorded movie plays up to its mark out, not to the end of the
+    // segments the record reserved.
+    CVariant values;
+    if (FAILED(movie->GetProperties(CBstr("length+markOut"), &values.GetVARIANT()))) {
         return 0;
     }
-    return length.ToInt32();
+    const auto v = ReadVariantArray(values.GetVARIANT());
+    const std::int32_t markOut = v[1].ToInt32();
+    return markOut > 0 ? markOut : v[0].ToInt32();
 }
 
 HRESULT CTimelineScript::Change(std::uint32_t token, const std::vector<std::string>& fields,
@@ -442,15 +448,16 @@ HRESULT CTimelineScript::Show(IUnknown* timeline, std::ostream& out) {
         return hr;
     }
     CVariant props;
-    hr = movie->GetProperties(CBstr("moviename+markIn+markOut+maxLength+length+videoFormat"),
-                              &props.GetVARIANT());
+    hr = movie->GetProperties(
+        CBstr("moviename+markIn+markOut+maxLength+length+videoFormat+underConstruction"),
+        &props.GetVARIANT());
     if (FAILED(hr)) {
         return hr;
     }
     const auto p = ReadVariantArray(props.GetVARIANT());
     out << "  movie " << p[0].ToString() << ": marks " << p[1].ToString() << ".." << p[2].ToString()
         << ", maxLength " << p[3].ToString() << ", length " << p[4].ToString() << ", format "
-        << p[5].ToString() << "\n";
+        << p[5].ToString() << (p[6].ToBool() ? ", under construction" : ", final") << "\n";
     for (const long type : kTrackTypes) {
         long count = 0;
         if (FAILED(hr = movie->GetTrackCount(type, &count))) {
