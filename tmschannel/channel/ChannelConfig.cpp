@@ -10,6 +10,8 @@
 #include "tmschannel/common/Timecode.h"
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/frame/ComBoundary.h"
+#include "tmschannel/resources/TmsResAudio.h"
+#include "tmschannel/resources/TmsResTimecode.h"
 #include "tmschannel/resources/TmsResVideo.h"
 #include "tmschannel/resources/TmsVfs.h"
 #include "tmschannel/rts/RtsMessages.h"
@@ -40,6 +42,15 @@ std::int32_t DefaultEndModeFor(std::int32_t stopMode, bool eeAllowed) {
         default:
             return TmsStopEE;
     }
+}
+
+// A resource of a kind that joins the channel's list at its tail.
+template <class Resource>
+std::shared_ptr<CTmsResource> CreateResource(CEntryPoint& trace, std::int32_t number,
+                                             IXMLDOMDocument2* document, IXMLDOMNode* element) {
+    auto resource = std::make_shared<Resource>(number);
+    CheckHr(trace, resource->InitFromConfig(document, element));
+    return resource;
 }
 
 // The channel-scoped queries are formatted with the channel index.
@@ -306,14 +317,20 @@ void CChannel::CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* do
         TmsVfs().ReportResource(m_config.channelIndex, gfsResChannelCreated);
         std::vector<std::shared_ptr<CTmsResource>> created;
         std::int32_t videos = 0;
+        std::int32_t audios = 0;
+        std::int32_t timecodes = 0;
         for (const auto& element : elements) {
             const std::string name = read.NodeName(element);
             if (name == "Video") {
                 auto video = std::make_shared<CTmsResVideo>(videos++);
                 CheckHr(trace, video->InitFromConfig(document, element));
                 created.insert(created.begin(), video);
-            } else if (name == "Audio" || name == "Timecode" || name == "AncData" ||
-                       name == "Gpi") {
+            } else if (name == "Audio") {
+                created.push_back(CreateResource<CTmsResAudio>(trace, audios++, document, element));
+            } else if (name == "Timecode") {
+                created.push_back(
+                    CreateResource<CTmsResTimecode>(trace, timecodes++, document, element));
+            } else if (name == "AncData" || name == "Gpi") {
                 // These kinds join the channel with their own resource classes.
                 trace.Trace("%s: %s resource not created: not supported by this version",
                             m_channelId.c_str(), name.c_str());
@@ -324,13 +341,22 @@ void CChannel::CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* do
         return;
     }
     std::int32_t videos = 0;
+    std::int32_t audios = 0;
+    std::int32_t timecodes = 0;
     for (const auto& element : elements) {
         const std::string name = read.NodeName(element);
-        if (name != "Video") {
+        std::int32_t number = 0;
+        if (name == "Video") {
+            number = videos++;
+        } else if (name == "Audio") {
+            number = audios++;
+        } else if (name == "Timecode") {
+            number = timecodes++;
+        } else {
             continue;
         }
         std::shared_ptr<CTmsResource> resource;
-        CheckHr(trace, FindTmsResource("Video", videos++, &resource));
+        CheckHr(trace, FindTmsResource(name, number, &resource));
         CheckHr(trace, resource->InitFromConfig(document, element));
     }
 }

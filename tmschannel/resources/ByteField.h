@@ -28,6 +28,12 @@ inline std::uint16_t Get16(const std::uint8_t* block, std::size_t at) {
     return static_cast<std::uint16_t>(block[at] | (block[at + 1] << 8));
 }
 
+inline std::int32_t Get32(const std::uint8_t* block, std::size_t at) {
+    std::int32_t value = 0;
+    std::memcpy(&value, block + at, sizeof value);
+    return value;
+}
+
 inline double GetDouble(const std::uint8_t* block, std::size_t at) {
     double value = 0;
     std::memcpy(&value, block + at, sizeof value);

@@ -106,6 +106,9 @@ public:
                                 bool record, bool boundedRecord,
                                 const std::vector<StateEntry*>& states);
     virtual std::int32_t GetMediaFileType(std::int32_t fileType) { return 2; }
+    // True for a property whose new value the RTS runs with (an audio gain):
+    // the channel sends it the configuration again after the change.
+    virtual bool PropertyReachesRts(const std::string& name) const { return false; }
 
     // Reads a "stat" message for this resource's "rsts" list; true with the
     // reader inside that list.
