@@ -10,6 +10,16 @@
 // the last position its state list covers. The idle mode applies while the
 // context is idle.
 //
+// Audio and timecode: each audio path reports the gains of the last
+// configuration it was sent, and a level that moves like a slow tone while
+// the active context plays a file on that path (or records), silence
+// otherwise; an error code can be raised on it. The timecode generator runs
+// in its configured mode (fixed start stays put, free run counts fields from
+// the fixed start, time of day and clock watcher follow the time of day);
+// the reader follows the played material's timecode and reports the
+// invalid bit where there is none. The status's current timecode is the
+// codec input's: the generator's for "Internal", else the reader's.
+//
 // Thread safety: none; the simulator guards each model with its own lock.
 #pragma once
 
@@ -17,6 +27,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "server/ipmclient/RtsShmemLayout.h"
 #include "server/rtssim/RtsMessage.h"
@@ -37,6 +48,14 @@ public:
     // the port state (any but idle makes it the active one) and reports the
     // trigger status.
     void SetContextState(int index, std::int32_t portState, std::int32_t trigger);
+    // The error code audio path n reports (0 clears it); false for no such path.
+    bool SetAudioError(int audio, std::uint32_t code);
+    // The packed time of day the time-of-day generator follows.
+    void SetTimeOfDay(std::uint32_t timeOfDay) { m_timeOfDay = timeOfDay; }
+    const RtsSimChannel& Config() const { return m_config; }
+    // The generator's and the reader's timecode words as published.
+    std::uint32_t GeneratorTimecode() const;
+    std::uint32_t ReaderTimecode() const;
     void Publish(RtsChannelBlock& block) const;
 
     const std::set<std::uint16_t>& OpenFiles() const { return m_openFiles; }
@@ -54,6 +73,8 @@ public:
         std::int32_t trigger = TmsTriggerNone;
         std::uint32_t changeId = 0;
         bool atEnd = false;
+        std::vector<bool> audioWithMedia;              // of its last state lists
+        std::vector<RtsTimecodeState> timecodeStates;  // of its last state lists
     };
     const Context& ContextAt(int index) const { return m_contexts[index]; }
     std::int32_t ActiveContext() const { return m_active; }
@@ -62,6 +83,8 @@ public:
 
 private:
     void ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m);
+    // The gains and timecode settings of configuration text a client sent.
+    void TakeConfig(const std::string& text);
 
     RtsSimChannel m_config;
     bool m_open = false;
@@ -71,4 +94,7 @@ private:
     std::set<std::uint16_t> m_openFiles;
     std::uint32_t m_gpiIn = 0, m_gpiOut = 0;
     std::vector<RtsGpiState> m_gpiPending;  // of the active context, by position
+    std::array<std::uint32_t, kRtsMaxAudio> m_audioError{};
+    std::uint32_t m_timeOfDay = 0;
+    std::uint32_t m_generatorStart = 0;  // tick the free-running generator started at
 };

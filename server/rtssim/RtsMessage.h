@@ -55,6 +55,14 @@ struct RtsGpiState {
     std::uint32_t mask;     // output bits
 };
 
+// One timecode state: from port position start on, the material's timecode
+// runs from mediaPosition; file code 0 is black (no timecode).
+struct RtsTimecodeState {
+    std::int32_t start;
+    std::uint16_t fileCode;
+    std::int32_t mediaPosition;
+};
+
 struct RtsMessage {
     std::uint32_t form = 0;
     bool hasCtx = false;
@@ -66,4 +74,9 @@ struct RtsMessage {
     bool hasListEnd = false;
     std::int32_t listEnd = 0;  // last position the states cover
     std::vector<RtsGpiState> gpiStates;
+    std::string configText;  // "cdef" of "open" and "rfsh", without its NUL
+    bool hasResourceLists = false;
+    // Per "audio" list, in order: whether any of its states plays a file.
+    std::vector<bool> audioWithMedia;
+    std::vector<RtsTimecodeState> timecodeStates;  // of the first "timecode" list
 };

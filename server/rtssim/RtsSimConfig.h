@@ -2,16 +2,46 @@
 // it runs, with their field rate and resources.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-struct RtsSimChannel {
-    int index = 0;               // @channelIndex: port number and shared-memory block
-    std::string id;              // @id, e.g. "Chan1"
-    std::string videoFormat;     // the video input's format name
-    double fieldsPerSecond = 0;  // from the format name
-    int audioCount = 0;          // Audio elements of the channel
+class CXmlDocument;
+class CXmlNode;
+
+// What an audio path runs with: the raw gains (4096 is unity) of its
+// input and output components.
+struct RtsSimAudio {
+    std::uint16_t inputGain = 4096;
+    std::uint16_t outputGain = 4096;
 };
+
+// The timecode path: the codec's input and the generator's mode and fixed
+// start (a packed timecode word).
+struct RtsSimTimecode {
+    bool present = false;
+    std::string input = "Internal";  // "Internal": the generator; else the reader
+    std::string genMode = "FixedStart";
+    std::uint32_t fixedTimecode = 0;
+};
+
+struct RtsSimChannel {
+    int index = 0;                   // @channelIndex: port number and shared-memory block
+    std::string id;                  // @id, e.g. "Chan1"
+    std::string videoFormat;         // the video input's format name
+    double fieldsPerSecond = 0;      // from the format name
+    int audioCount = 0;              // Audio elements of the channel
+    std::vector<RtsSimAudio> audio;  // one per Audio element, in order
+    RtsSimTimecode timecode;         // of the first Timecode element
+};
+
+// The audio gains and timecode settings of a channel element. Throws
+// CXmlError for a value that is not of its type.
+void ReadRtsSimSignals(const CXmlDocument& doc, const CXmlNode& channel, RtsSimChannel* ch);
+// The same from configuration text as a client sends it ("open", "rfsh"):
+// the channel element with ch->index. False with *error when the text does
+// not read or the channel is not in it; ch is unchanged then.
+bool ReadRtsSimSignalsFromText(const std::string& xml, RtsSimChannel* ch, std::string* error);
 
 // Reads the channels of a system configuration file. On failure returns
 // false with *error naming the file and what was wrong.

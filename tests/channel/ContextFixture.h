@@ -26,6 +26,7 @@ public:
 protected:
     void SetUp() override {
         ChannelFixture::SetUp();
+        PrepareConfig();
         ASSERT_EQ(StartSimulator(), "");
         m_channel = NewChannel();
         ASSERT_EQ(OpenIndex(m_channel, kChannel), S_OK) << LastErrorText();
@@ -37,6 +38,8 @@ protected:
         m_broker.Release();
         ChannelFixture::TearDown();
     }
+    // Edits the configuration before the simulator and the channel read it.
+    virtual void PrepareConfig() {}
 
     // A new movie "ds/grp/NAME" on the channel; its code.
     std::uint16_t Create(const char* name, bool populate = false, int length = 300,

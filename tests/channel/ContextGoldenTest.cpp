@@ -43,7 +43,12 @@ void ResourceList(Golden& g, std::size_t listSize) {
     g.Text(88, "res ").U32(92, 72).Text(96, "1").Text(132, "video");
 }
 
-using ContextGoldenTest = tmstest::ContextFixture;
+// The golden messages are those of a channel that plays pictures only: its
+// configuration has no audio or timecode path.
+class ContextGoldenTest : public tmstest::ContextFixture {
+protected:
+    void PrepareConfig() override { RemoveAudioAndTimecode("Chan2"); }
+};
 
 TEST_F(ContextGoldenTest, CuePlaySeekStopAndReverseOfAKnownMovie) {
     const unsigned token = Alloc(Create("golden", true, 600));

@@ -315,6 +315,10 @@ HRESULT CTmsResTimecode::SetProperty(IConfigMgr* configMgr, const std::string& n
     });
 }
 
+bool CTmsResTimecode::PropertyReachesRts(const std::string& name) const {
+    return PropertyToken(name) >= 0;
+}
+
 HRESULT CTmsResTimecode::StringToVariant(std::int32_t token, VARIANT* value) {
     CCriticalSectionLock lock(m_statusCs);
     if (token <= kErrorCode) {

@@ -59,6 +59,8 @@ public:
     HRESULT SetProperty(IConfigMgr* configMgr, const std::string& name, const VARIANT& value,
                         bool persist, bool* refresh) override;
     std::int32_t GetMediaFileType(std::int32_t fileType) override;
+    // Every property: the RTS runs the codec and the generator.
+    bool PropertyReachesRts(const std::string& name) const override;
 
     // For the status pass, channel properties and tests.
     std::string CurrentTcInput() const;
