@@ -21,6 +21,7 @@ int RtsUsage() {
                  "       tmsctl rts [--runtime DIR] context CHANNEL INDEX PORTSTATE TRIGGERSTATUS\n"
                  "       tmsctl rts [--runtime DIR] clock hold|run|step FIELDS\n"
                  "       tmsctl rts [--runtime DIR] status CHANNEL\n"
+                 "       tmsctl rts [--runtime DIR] audio CHANNEL N error CODE\n"
                  "       tmsctl rts [--runtime DIR] quit\n");
     return kExitUsage;
 }
@@ -43,6 +44,7 @@ int RunRts(const Args& argsIn) {
                        (verb == "context" && args.size() == 5) ||
                        (verb == "clock" && (args.size() == 2 || args.size() == 3)) ||
                        (verb == "status" && args.size() == 2) ||
+                       (verb == "audio" && args.size() == 5) ||
                        (verb == "quit" && args.size() == 1);
     if (!known) {
         return RtsUsage();
