@@ -24,6 +24,8 @@
 #include "server/timeline/IMovie.h"
 #include "server/timeline/IMovieBuilder.h"
 #include "server/timeline/ITimeline.h"
+#include "tests/resources/AttributeLog.h"
+#include "tests/resources/ResourceFixture.h"
 #include "tests/rts/Golden.h"
 #include "tests/support/TestRuntimeDir.h"
 #include "tmschannel/context/TrackMapping.h"
@@ -32,23 +34,6 @@
 
 namespace {
 
-// Keeps the attribute writes a property change asks for.
-class CAttributeLog : public CComObjectBase<IConfigMgr> {
-public:
-    HRESULT LoadChannelConfigByIndex(LONG, BSTR, BSTR, VARIANT*) override { return E_NOTIMPL; }
-    HRESULT LoadChannelConfigByName(BSTR, BSTR, BSTR, VARIANT*) override { return E_NOTIMPL; }
-    HRESULT ReleaseChannelConfig(LONG) override { return E_NOTIMPL; }
-    HRESULT LoadSystemConfig(VARIANT*) override { return E_NOTIMPL; }
-    HRESULT SetConfigAttribute(BSTR path, const char* attribute, VARIANT value, LONG) override {
-        writes.push_back({CBstr::FromBstr(path).ToUtf8(), attribute, CVariant(value).ToString()});
-        return S_OK;
-    }
-    struct Write {
-        std::string path, attribute, value;
-    };
-    std::vector<Write> writes;
-};
-
 class CMapping : public ITrackMapping {
 public:
     std::int32_t MappedVideoOffset() const override { return 0; }
@@ -56,41 +41,22 @@ public:
     std::int32_t audioOffset = 0;
 };
 
-class AudioTest : public ::testing::Test {
+class AudioTest : public tmstest::ResourceFixture {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(DllRegisterServerAt(TMS_XMLDOM_LIB), S_OK);
-        ASSERT_EQ(DllRegisterServerAt(TMS_TIMELINE_LIB), S_OK);
-    }
-    void TearDown() override {
-        m_shmem.Close();
-        m_writer.Destroy();
-        UnlinkAllNamedObjects();
-        CoFreeUnusedLibrariesEx(0, 0);
-    }
-
     // Channel 0 with the given audio elements (and their components).
     void Load(const std::string& components, const std::string& elements) {
-        m_doc.Release();
-        ASSERT_EQ(CoCreateInstance(CLSID_DOMDocument40, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IXMLDOMDocument2, reinterpret_cast<void**>(&m_doc)),
-                  S_OK);
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        ASSERT_EQ(m_doc->loadXML(CBstr("<Config><System><SystemVideoReference "
-                                       "referenceStandard=\"Format625_50Hz_2To1\"/></System>" +
-                                       components + "<Channel id=\"Chan1\" channelIndex=\"0\">" +
-                                       elements + "</Channel></Config>"),
-                                 &ok),
-                  S_OK);
-        ASSERT_EQ(ok, VARIANT_TRUE);
+        LoadConfig(
+            "<Config><System><SystemVideoReference "
+            "referenceStandard=\"Format625_50Hz_2To1\"/></System>" +
+            components + "<Channel id=\"Chan1\" channelIndex=\"0\">" + elements +
+            "</Channel></Config>");
     }
     // Audio resource n of the loaded channel.
     std::unique_ptr<CTmsResAudio> Audio(int n) {
-        CComPtr<IXMLDOMNode> element;
-        m_doc->selectSingleNode(CBstr("./Config/Channel/Audio[" + std::to_string(n + 1) + "]"),
-                                &element);
         auto audio = std::make_unique<CTmsResAudio>(n);
-        EXPECT_EQ(audio->InitFromConfig(m_doc, element), S_OK);
+        EXPECT_EQ(audio->InitFromConfig(
+                      m_doc, Element("./Config/Channel/Audio[" + std::to_string(n + 1) + "]")),
+                  S_OK);
         return audio;
     }
     // One audio path whose input and output gains and input format are given.
@@ -106,11 +72,7 @@ protected:
     }
     void Rts(int audio, std::uint16_t level, std::uint16_t gainIn, std::uint16_t gainOut,
              std::int32_t portState = TmsIdle, std::int32_t idleMode = TmsStopFreeze) {
-        if (!m_open) {
-            ASSERT_EQ(m_writer.Create(1), 0u);
-            ASSERT_TRUE(m_shmem.Open());
-            m_open = true;
-        }
+        OpenRts();
         CRtsChannelWrite w(m_writer, 0);
         ASSERT_TRUE(w);
         w->present = 1;
@@ -127,12 +89,6 @@ protected:
         EXPECT_EQ(r.StringToStatus(name, v.GetAddress()), S_OK) << name;
         return v.ToFloat();
     }
-
-    tmstest::TestRuntimeDir m_dir;
-    CComPtr<IXMLDOMDocument2> m_doc;
-    CRtsShmemWriter m_writer;
-    CRtsShmem m_shmem;
-    bool m_open = false;
 };
 
 TEST(AudioConversionTest, GainsAndLevelsConvertAtTheirEdges) {
@@ -325,17 +281,7 @@ TEST_F(AudioTest, TaggedOutputsPlayTheMatchingTrackOrSilenceOrTheNumberedTrack) 
          "<Audio index=\"2\"><AudioOutputComponent id=\"O2\" primaryTag=\"dub\" "
          "playSilence=\"true\"/></Audio>"
          "<Audio index=\"3\"><AudioOutputComponent id=\"O3\" primaryTag=\"dub\"/></Audio>");
-    CComPtr<IMovieBuilder> builder;
-    ASSERT_EQ(CoCreateInstance(CLSID_MovieBuilder, nullptr, CLSCTX_INPROC_SERVER, IID_IMovieBuilder,
-                               reinterpret_cast<void**>(&builder)),
-              S_OK);
-    CComPtr<ITimeline> timeline;
-    unsigned short code = 0;
-    ASSERT_EQ(builder->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("tags"), &code,
-                                      IID_ITimeline, reinterpret_cast<void**>(&timeline)),
-              S_OK);
-    CComPtr<IMovie> movie;
-    ASSERT_EQ(timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie)), S_OK);
+    CComPtr<IMovie> movie = NewMovie("tags");
     // Audio tracks 0..3 labelled x, music, fx, music.
     const char* labels[] = {"x", "music", "fx", "music"};
     for (long n = 0; n < 4; ++n) {
@@ -370,8 +316,7 @@ TEST_F(AudioTest, TaggedOutputsPlayTheMatchingTrackOrSilenceOrTheNumberedTrack) 
 
 TEST_F(AudioTest, PropertySetsPersistOrAreRefusedWithTheirCodes) {
     auto audio = OnePath("gain=\"4096\"", "gain=\"4096\"");
-    CComPtr<CAttributeLog> log;
-    log.Attach(new CAttributeLog);
+    CComPtr<CAttributeLog> log = MakeComObject<CAttributeLog>();
     struct Row {
         const char* name;
         CVariant value;
@@ -394,7 +339,7 @@ TEST_F(AudioTest, PropertySetsPersistOrAreRefusedWithTheirCodes) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        log->writes.clear();
+        log->Clear();
         bool refresh = false;
         EXPECT_EQ(audio->SetProperty(log, row.name, row.value, true, &refresh), row.hr);
         EXPECT_FALSE(refresh);
@@ -403,8 +348,8 @@ TEST_F(AudioTest, PropertySetsPersistOrAreRefusedWithTheirCodes) {
             continue;
         }
         ASSERT_EQ(log->writes.size(), 1u);
-        EXPECT_EQ(log->writes[0].attribute, row.attribute);
-        EXPECT_EQ(log->writes[0].value, row.written);
+        EXPECT_EQ(log->writes[0].first, row.attribute);
+        EXPECT_EQ(log->writes[0].second, row.written);
     }
     EXPECT_EQ(log->writes.size(), 0u);
     CVariant db;
@@ -414,19 +359,18 @@ TEST_F(AudioTest, PropertySetsPersistOrAreRefusedWithTheirCodes) {
 
     // An output tag makes every resource count its occurrence again.
     bool refresh = false;
-    log->writes.clear();
+    log->Clear();
     ASSERT_EQ(audio->SetProperty(log, "primaryoutputtag", CVariant("music"), true, &refresh), S_OK);
     EXPECT_TRUE(refresh);
     ASSERT_EQ(log->writes.size(), 1u);
-    EXPECT_EQ(log->writes[0].path, "//AudioOutputComponent[@id=\"AO\"]");
-    EXPECT_EQ(log->writes[0].attribute, "primaryTag");
+    EXPECT_EQ(log->paths[0], "//AudioOutputComponent[@id=\"AO\"]");
+    EXPECT_EQ(log->writes[0].first, "primaryTag");
 }
 
 TEST_F(AudioTest, APropertyOfAComponentTheConfigurationDoesNotNameIsRefused) {
     Load("", "<Audio index=\"0\"/>");
     auto audio = Audio(0);
-    CComPtr<CAttributeLog> log;
-    log.Attach(new CAttributeLog);
+    CComPtr<CAttributeLog> log = MakeComObject<CAttributeLog>();
     for (const char* name : {"inputgain", "outputgain", "inputtag", "secondaryoutputtag"}) {
         SCOPED_TRACE(name);
         bool refresh = false;
@@ -461,10 +405,8 @@ TEST_F(AudioTest, MetersShowSilenceForAnOutputThatDoesNotRecordWhileTheChannelRe
 TEST_F(AudioTest, ARtsWithoutThisAudioPathFailsThePassWithTheNumbers) {
     auto audio = OnePath("", "");
     Rts(0, 0, 0, 0);
-    CComPtr<IXMLDOMNode> element;
-    m_doc->selectSingleNode(CBstr("./Config/Channel/Audio"), &element);
     CTmsResAudio second(1);
-    ASSERT_EQ(second.InitFromConfig(m_doc, element), S_OK);
+    ASSERT_EQ(second.InitFromConfig(m_doc, Element("./Config/Channel/Audio")), S_OK);
     EXPECT_EQ(second.PutStatus(1, m_shmem, 0), E_FAIL);
 }
 

@@ -21,6 +21,8 @@
 #include "server/timeline/IMovie.h"
 #include "server/timeline/IMovieBuilder.h"
 #include "server/timeline/ITimeline.h"
+#include "tests/resources/AttributeLog.h"
+#include "tests/resources/ResourceFixture.h"
 #include "tests/rts/Golden.h"
 #include "tests/support/TestRuntimeDir.h"
 #include "tmschannel/common/VideoFormat.h"
@@ -29,73 +31,31 @@
 
 namespace {
 
-class CAttributeLog : public CComObjectBase<IConfigMgr> {
-public:
-    HRESULT LoadChannelConfigByIndex(LONG, BSTR, BSTR, VARIANT*) override { return E_NOTIMPL; }
-    HRESULT LoadChannelConfigByName(BSTR, BSTR, BSTR, VARIANT*) override { return E_NOTIMPL; }
-    HRESULT ReleaseChannelConfig(LONG) override { return E_NOTIMPL; }
-    HRESULT LoadSystemConfig(VARIANT*) override { return E_NOTIMPL; }
-    HRESULT SetConfigAttribute(BSTR path, const char* attribute, VARIANT value, LONG) override {
-        writes.push_back({CBstr::FromBstr(path).ToUtf8(), attribute, CVariant(value).ToString()});
-        return S_OK;
-    }
-    struct Write {
-        std::string path, attribute, value;
-    };
-    std::vector<Write> writes;
-};
-
 constexpr const char* kFormat0 = "Format525_60Hz_2To1";
 constexpr const char* kFormat1 = "Format625_50Hz_2To1";
 
-class TimecodeTest : public ::testing::Test {
+class TimecodeTest : public tmstest::ResourceFixture {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(DllRegisterServerAt(TMS_XMLDOM_LIB), S_OK);
-        ASSERT_EQ(DllRegisterServerAt(TMS_TIMELINE_LIB), S_OK);
-    }
-    void TearDown() override {
-        m_shmem.Close();
-        m_writer.Destroy();
-        UnlinkAllNamedObjects();
-        CoFreeUnusedLibrariesEx(0, 0);
-    }
-
     std::unique_ptr<CTmsResTimecode> Timecode(
         const char* reference,
         const std::string& generator = "genMode=\"FreeRun\" genFixedTimecode=\"0\"",
         bool assigned = true) {
-        m_doc.Release();
-        EXPECT_EQ(CoCreateInstance(CLSID_DOMDocument40, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IXMLDOMDocument2, reinterpret_cast<void**>(&m_doc)),
-                  S_OK);
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        EXPECT_EQ(
-            m_doc->loadXML(
-                CBstr(std::string("<Config><System><SystemVideoReference referenceStandard=\"") +
-                      reference + "\"/></System><TcGenerator id=\"G\" " + generator +
-                      " genUserBits=\"7\"/><TcCodec id=\"C\" currentTcInput=\"Ltc\"/>"
-                      "<ClockWatcher id=\"W\" currentTcInput=\"Vitc\"/>"
-                      "<Channel id=\"Chan1\" channelIndex=\"0\"><Timecode index=\"0\" "
-                      "assigned=\"" +
-                      (assigned ? "true" : "false") +
-                      "\"><TcGeneratorComponent id=\"G\"/><TcCodecComponent id=\"C\"/>"
-                      "<ClockWatcherComponent id=\"W\"/></Timecode></Channel></Config>"),
-                &ok),
-            S_OK);
-        CComPtr<IXMLDOMNode> element;
-        m_doc->selectSingleNode(CBstr("./Config/Channel/Timecode"), &element);
+        LoadConfig(std::string("<Config><System><SystemVideoReference referenceStandard=\"") +
+                   reference + "\"/></System><TcGenerator id=\"G\" " + generator +
+                   " genUserBits=\"7\"/><TcCodec id=\"C\" currentTcInput=\"Ltc\"/>"
+                   "<ClockWatcher id=\"W\" currentTcInput=\"Vitc\"/>"
+                   "<Channel id=\"Chan1\" channelIndex=\"0\"><Timecode index=\"0\" "
+                   "assigned=\"" +
+                   (assigned ? "true" : "false") +
+                   "\"><TcGeneratorComponent id=\"G\"/><TcCodecComponent id=\"C\"/>"
+                   "<ClockWatcherComponent id=\"W\"/></Timecode></Channel></Config>");
         auto timecode = std::make_unique<CTmsResTimecode>(0);
-        EXPECT_EQ(timecode->InitFromConfig(m_doc, element), S_OK);
+        EXPECT_EQ(timecode->InitFromConfig(m_doc, Element("./Config/Channel/Timecode")), S_OK);
         return timecode;
     }
     void Rts(std::uint32_t current, std::uint32_t timeOfDay, bool captured = false,
              std::uint32_t recordTimecode = 0, std::int32_t recordPosition = 0) {
-        if (!m_open) {
-            ASSERT_EQ(m_writer.Create(1), 0u);
-            ASSERT_TRUE(m_shmem.Open());
-            m_open = true;
-        }
+        OpenRts();
         m_writer.SetTimeOfDay(timeOfDay);
         CRtsChannelWrite w(m_writer, 0);
         ASSERT_TRUE(w);
@@ -107,12 +67,6 @@ protected:
         w->timecode.recordTimecode = recordTimecode;
         w->timecode.recordPosition = recordPosition;
     }
-
-    tmstest::TestRuntimeDir m_dir;
-    CComPtr<IXMLDOMDocument2> m_doc;
-    CRtsShmemWriter m_writer;
-    CRtsShmem m_shmem;
-    bool m_open = false;
 };
 
 TEST(TimecodeWordTest, PackedWordsAndTheirTexts) {
@@ -205,8 +159,7 @@ TEST_F(TimecodeTest, ConfigurationAndWhatFollowsFromTheFormat) {
 
 TEST_F(TimecodeTest, PropertySetsNormaliseTheirValuesOrAreRefused) {
     auto timecode = Timecode(kFormat0);
-    CComPtr<CAttributeLog> log;
-    log.Attach(new CAttributeLog);
+    CComPtr<CAttributeLog> log = MakeComObject<CAttributeLog>();
     const std::string generator =
         "//TcGenerator[@id=//Channel[@channelIndex=\"0\"]/Timecode[@index=\"0\"]/"
         "TcGeneratorComponent/@id]";
@@ -243,7 +196,7 @@ TEST_F(TimecodeTest, PropertySetsNormaliseTheirValuesOrAreRefused) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.name) + " " + row.value.ToString());
-        log->writes.clear();
+        log->Clear();
         bool refresh = false;
         EXPECT_EQ(timecode->SetProperty(log, row.name, row.value, true, &refresh), row.hr);
         EXPECT_FALSE(refresh);
@@ -252,9 +205,9 @@ TEST_F(TimecodeTest, PropertySetsNormaliseTheirValuesOrAreRefused) {
             continue;
         }
         ASSERT_EQ(log->writes.size(), 1u);
-        EXPECT_EQ(log->writes[0].path, row.path);
-        EXPECT_EQ(log->writes[0].attribute, row.attribute);
-        EXPECT_EQ(log->writes[0].value, row.stored);
+        EXPECT_EQ(log->paths[0], row.path);
+        EXPECT_EQ(log->writes[0].first, row.attribute);
+        EXPECT_EQ(log->writes[0].second, row.stored);
         CVariant back;
         ASSERT_EQ(timecode->GetProperty(row.name, back.GetAddress()), S_OK);
         EXPECT_EQ(back.ToString(), row.stored);
@@ -332,17 +285,7 @@ TEST_F(TimecodeTest, PublicationWritesTheRegionAtItsOffsets) {
 // the last reported timecode plus one.
 TEST_F(TimecodeTest, ARecordTimecodeIsStampedIntoItsSegmentOnce) {
     auto timecode = Timecode(kFormat1);
-    CComPtr<IMovieBuilder> builder;
-    ASSERT_EQ(CoCreateInstance(CLSID_MovieBuilder, nullptr, CLSCTX_INPROC_SERVER, IID_IMovieBuilder,
-                               reinterpret_cast<void**>(&builder)),
-              S_OK);
-    CComPtr<ITimeline> timeline;
-    unsigned short code = 0;
-    ASSERT_EQ(builder->CreateTimeline(CBstr("ds"), CBstr("grp"), CBstr("rec"), &code, IID_ITimeline,
-                                      reinterpret_cast<void**>(&timeline)),
-              S_OK);
-    CComPtr<IMovie> movie;
-    ASSERT_EQ(timeline->QueryInterface(IID_IMovie, reinterpret_cast<void**>(&movie)), S_OK);
+    CComPtr<IMovie> movie = NewMovie("rec");
     unsigned short first = 0, second = 0;
     ASSERT_EQ(movie->AppendSegment(3, 0, 0, 100, 3, nullptr, &first), S_OK);
     ASSERT_EQ(movie->AppendSegment(3, 0, 0, 100, 3, nullptr, &second), S_OK);
