@@ -119,6 +119,16 @@ void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
         c.listEnd = m.listEnd;
     }
     if (r.flags & kCtxPortState) {
+        // A record starting captures the timecode it starts at, with its
+        // port position; the capture lasts as long as the record.
+        if (r.portState == TmsShuttleRecord && c.portState != TmsShuttleRecord) {
+            c.captured = true;
+            c.capturedTimecode =
+                m_config.timecode.input == "Internal" ? GeneratorTimecode() : ReaderTimecode();
+            c.capturedPosition = static_cast<std::int32_t>(std::floor(c.position));
+        } else if (r.portState != TmsShuttleRecord) {
+            c.captured = false;
+        }
         c.portState = r.portState;
         if (r.portState == TmsIdle) {
             c.speed = 0;
@@ -331,6 +341,10 @@ void CRtsChannelModel::Publish(RtsChannelBlock& b) const {
     b.timecode.currentTimecode = m_config.timecode.input == "Internal" ? generator : reader;
     b.timecode.word20 = generator;
     b.timecode.word23 = reader;
+    const bool captured = active != nullptr && active->captured;
+    b.timecode.recordCaptured = captured ? 1 : 0;
+    b.timecode.recordTimecode = captured ? active->capturedTimecode : 0;
+    b.timecode.recordPosition = captured ? active->capturedPosition : 0;
     b.ancData.tickCount = m_ticks;
     b.ancData.errorCode = 0;
 }

@@ -18,7 +18,8 @@
 // the fixed start, time of day and clock watcher follow the time of day);
 // the reader follows the played material's timecode and reports the
 // invalid bit where there is none. The status's current timecode is the
-// codec input's: the generator's for "Internal", else the reader's.
+// codec input's: the generator's for "Internal", else the reader's. A record
+// captures that timecode and its port position when it starts.
 //
 // Thread safety: none; the simulator guards each model with its own lock.
 #pragma once
@@ -75,6 +76,9 @@ public:
         bool atEnd = false;
         std::vector<bool> audioWithMedia;              // of its last state lists
         std::vector<RtsTimecodeState> timecodeStates;  // of its last state lists
+        bool captured = false;                         // a record runs: the timecode it started at
+        std::uint32_t capturedTimecode = 0;
+        std::int32_t capturedPosition = 0;
     };
     const Context& ContextAt(int index) const { return m_contexts[index]; }
     std::int32_t ActiveContext() const { return m_active; }

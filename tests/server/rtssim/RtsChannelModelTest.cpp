@@ -254,4 +254,25 @@ TEST(RtsChannelModelTest, TheGeneratorRunsInItsModeAndTheReaderFollowsThePlayedM
     EXPECT_EQ(Published(model).block.timecode.word20 & 0x80000000u, 0u) << "the generator runs on";
     model.Advance(40);
     EXPECT_EQ(Published(model).block.timecode.currentTimecode, 0x80000000u) << "black: no timecode";
+    EXPECT_EQ(Published(model).block.timecode.recordCaptured, 0) << "no record";
+}
+
+TEST(RtsChannelModelTest, ARecordCapturesTheTimecodeItStartsAtForAsLongAsItRuns) {
+    CRtsChannelModel model(Config());
+    RtsMessage open;
+    open.form = RtsFourCc("open");
+    open.configText = SignalsConfig("FixedStart", "Internal", "4096");
+    model.Apply(open);
+    model.Apply(State(1, TmsCueRecord, 500, 0.0f));
+    EXPECT_EQ(Published(model).block.timecode.recordCaptured, 0) << "cued, not recording";
+    model.Apply(State(1, TmsShuttleRecord, 500, 1.0f));
+    model.Advance(30);
+    {
+        const Published p(model);
+        EXPECT_EQ(p.block.timecode.recordCaptured, 1);
+        EXPECT_EQ(p.block.timecode.recordTimecode, 0x01000000u);
+        EXPECT_EQ(p.block.timecode.recordPosition, 500);
+    }
+    model.Apply(State(1, TmsIdle, 530, 0.0f));
+    EXPECT_EQ(Published(model).block.timecode.recordCaptured, 0);
 }
