@@ -251,6 +251,23 @@ TEST_F(AudioTest, ConfiguredGainsFormatsAndMediaData) {
     }
 }
 
+// Regression: a gain taken out of the configuration kept its old value when
+// the configuration was read again, and an input without a selected input
+// took the format of whichever input kind came first.
+TEST_F(AudioTest, ReadingAgainForgetsARemovedGainAndNoSelectedInputMeans16Bit) {
+    auto audio = OnePath("gain=\"2048\"", "gain=\"2048\"", "24bit");
+    ASSERT_NEAR(audio->InputGainDb(), -6.0206f, 0.001f);
+    Load(
+        "<AudioInput id=\"AI\"><Aes audioInputFormat=\"24bit\"/></AudioInput>"
+        "<AudioOutput id=\"AO\"/>",
+        "<Audio index=\"0\"><AudioInputComponent id=\"AI\"/>"
+        "<AudioOutputComponent id=\"AO\"/></Audio>");
+    ASSERT_EQ(audio->InitFromConfig(m_doc, Element("./Config/Channel/Audio")), S_OK);
+    EXPECT_EQ(audio->InputGainDb(), -40.0f);
+    EXPECT_EQ(audio->OutputGainDb(), -40.0f);
+    EXPECT_EQ(audio->AudioFormat(), "16bit");
+}
+
 TEST_F(AudioTest, OutputsWithTheSameTagsTakeSuccessiveOccurrences) {
     // Outputs 0-2 share (music, m2), 3 has other tags, 4 shares 0-2's tags
     // again but is not directly after them, 5 has none.

@@ -133,20 +133,23 @@ HRESULT CTmsResAudio::InitFromConfig(IXMLDOMDocument2* document, IXMLDOMNode* el
         read.Text(element, "AudioOutputComponent/@id", &m_outputId);
         const std::string input = FormatText("//AudioInput[@id=\"%s\"]", m_inputId.c_str());
         const std::string output = FormatText("//AudioOutput[@id=\"%s\"]", m_outputId.c_str());
+        // A gain the configuration does not give is none: silence. Raw
+        // values are taken as 16 bits, as the RTS takes them.
         std::int32_t raw = 0;
-        if (read.Long(document, input + "/@gain", &raw)) {
-            m_inputGainRaw = static_cast<std::uint16_t>(raw);
-        }
+        read.Long(document, input + "/@gain", &raw);
+        m_inputGainRaw = static_cast<std::uint16_t>(raw);
         std::string selected;
         read.Text(document, input + "/@selectedInput", &selected);
         m_audioFormat = "16bit";
-        read.Text(document, FormatText("%s/%s/@audioInputFormat", input.c_str(), selected.c_str()),
-                  &m_audioFormat);
+        if (!selected.empty()) {
+            read.Text(document,
+                      FormatText("%s/%s/@audioInputFormat", input.c_str(), selected.c_str()),
+                      &m_audioFormat);
+        }
         m_bitsPerSample = BitsPerSample(m_audioFormat);
         raw = 0;
-        if (read.Long(document, output + "/@gain", &raw)) {
-            m_outputGainRaw = static_cast<std::uint16_t>(raw);
-        }
+        read.Long(document, output + "/@gain", &raw);
+        m_outputGainRaw = static_cast<std::uint16_t>(raw);
         m_inputGainDb = GainToDb(m_inputGainRaw);
         m_outputGainDb = GainToDb(m_outputGainRaw);
         m_inputTag.clear();
