@@ -41,7 +41,7 @@ public:
     std::int32_t audioOffset = 0;
 };
 
-class AudioTest : public tmstest::ResourceFixture {
+class AudioResourceTest : public tmstest::ResourceFixture {
 protected:
     // Channel 0 with the given audio elements (and their components).
     void Load(const std::string& components, const std::string& elements) {
@@ -150,7 +150,7 @@ TEST(AudioConversionTest, StateGainIsCappedAndNeverTurnsNegativeFactorsIntoFullG
 // LIST "rbuf" of one audio resource: "res " with its index and type, then
 // one 48-byte "aud " per state: port position +0, file code +4, media
 // position +8, fields left +16, in-segment offset +20, gain +28.
-TEST_F(AudioTest, AudioStateListBytesAsTheLayoutGivesThem) {
+TEST_F(AudioResourceTest, AudioStateListBytesAsTheLayoutGivesThem) {
     auto audio = OnePath("gain=\"4096\"", "gain=\"4096\"");
     MediaSegmentInfo segment;
     segment.start = 100;
@@ -201,7 +201,7 @@ TEST_F(AudioTest, AudioStateListBytesAsTheLayoutGivesThem) {
               tmstest::Hex(g.Bytes().data(), g.Bytes().size()));
 }
 
-TEST_F(AudioTest, ASegmentWhoseMediaDataWasNeverWrittenPlaysAtUnityGain) {
+TEST_F(AudioResourceTest, ASegmentWhoseMediaDataWasNeverWrittenPlaysAtUnityGain) {
     auto audio = OnePath("", "");
     MediaSegmentInfo segment;  // all 48 bytes zero
     segment.duration = 10;
@@ -212,7 +212,7 @@ TEST_F(AudioTest, ASegmentWhoseMediaDataWasNeverWrittenPlaysAtUnityGain) {
     EXPECT_EQ(message.GetBuffer()[8 + 29], 0x10);
 }
 
-TEST_F(AudioTest, ConfiguredGainsFormatsAndMediaData) {
+TEST_F(AudioResourceTest, ConfiguredGainsFormatsAndMediaData) {
     struct Row {
         const char* what;
         std::string inputGain, outputGain, format;
@@ -254,7 +254,7 @@ TEST_F(AudioTest, ConfiguredGainsFormatsAndMediaData) {
 // Regression: a gain taken out of the configuration kept its old value when
 // the configuration was read again, and an input without a selected input
 // took the format of whichever input kind came first.
-TEST_F(AudioTest, ReadingAgainForgetsARemovedGainAndNoSelectedInputMeans16Bit) {
+TEST_F(AudioResourceTest, ReadingAgainForgetsARemovedGainAndNoSelectedInputMeans16Bit) {
     auto audio = OnePath("gain=\"2048\"", "gain=\"2048\"", "24bit");
     ASSERT_NEAR(audio->InputGainDb(), -6.0206f, 0.001f);
     Load(
@@ -268,7 +268,7 @@ TEST_F(AudioTest, ReadingAgainForgetsARemovedGainAndNoSelectedInputMeans16Bit) {
     EXPECT_EQ(audio->AudioFormat(), "16bit");
 }
 
-TEST_F(AudioTest, OutputsWithTheSameTagsTakeSuccessiveOccurrences) {
+TEST_F(AudioResourceTest, OutputsWithTheSameTagsTakeSuccessiveOccurrences) {
     // Outputs 0-2 share (music, m2), 3 has other tags, 4 shares 0-2's tags
     // again but is not directly after them, 5 has none.
     Load("",
@@ -289,7 +289,7 @@ TEST_F(AudioTest, OutputsWithTheSameTagsTakeSuccessiveOccurrences) {
     }
 }
 
-TEST_F(AudioTest, TaggedOutputsPlayTheMatchingTrackOrSilenceOrTheNumberedTrack) {
+TEST_F(AudioResourceTest, TaggedOutputsPlayTheMatchingTrackOrSilenceOrTheNumberedTrack) {
     Load("",
          "<Audio index=\"0\"><AudioOutputComponent id=\"O0\" primaryTag=\"music\" "
          "secondaryTag=\"fx\"/></Audio>"
@@ -331,7 +331,7 @@ TEST_F(AudioTest, TaggedOutputsPlayTheMatchingTrackOrSilenceOrTheNumberedTrack) 
     EXPECT_EQ(Audio(0)->GetMappedTrackNum(&mapping, movie, false), 2);
 }
 
-TEST_F(AudioTest, PropertySetsPersistOrAreRefusedWithTheirCodes) {
+TEST_F(AudioResourceTest, PropertySetsPersistOrAreRefusedWithTheirCodes) {
     auto audio = OnePath("gain=\"4096\"", "gain=\"4096\"");
     CComPtr<CAttributeLog> log = MakeComObject<CAttributeLog>();
     struct Row {
@@ -384,7 +384,7 @@ TEST_F(AudioTest, PropertySetsPersistOrAreRefusedWithTheirCodes) {
     EXPECT_EQ(log->writes[0].first, "primaryTag");
 }
 
-TEST_F(AudioTest, APropertyOfAComponentTheConfigurationDoesNotNameIsRefused) {
+TEST_F(AudioResourceTest, APropertyOfAComponentTheConfigurationDoesNotNameIsRefused) {
     Load("", "<Audio index=\"0\"/>");
     auto audio = Audio(0);
     CComPtr<CAttributeLog> log = MakeComObject<CAttributeLog>();
@@ -396,7 +396,7 @@ TEST_F(AudioTest, APropertyOfAComponentTheConfigurationDoesNotNameIsRefused) {
     EXPECT_TRUE(log->writes.empty());
 }
 
-TEST_F(AudioTest, MetersShowSilenceForAnOutputThatDoesNotRecordWhileTheChannelRecords) {
+TEST_F(AudioResourceTest, MetersShowSilenceForAnOutputThatDoesNotRecordWhileTheChannelRecords) {
     auto audio = OnePath("gain=\"4096\"", "gain=\"4096\"");
     struct Row {
         const char* what;
@@ -419,7 +419,7 @@ TEST_F(AudioTest, MetersShowSilenceForAnOutputThatDoesNotRecordWhileTheChannelRe
     }
 }
 
-TEST_F(AudioTest, ARtsWithoutThisAudioPathFailsThePassWithTheNumbers) {
+TEST_F(AudioResourceTest, ARtsWithoutThisAudioPathFailsThePassWithTheNumbers) {
     auto audio = OnePath("", "");
     Rts(0, 0, 0, 0);
     CTmsResAudio second(1);
@@ -427,7 +427,7 @@ TEST_F(AudioTest, ARtsWithoutThisAudioPathFailsThePassWithTheNumbers) {
     EXPECT_EQ(second.PutStatus(1, m_shmem, 0), E_FAIL);
 }
 
-TEST_F(AudioTest, PublicationWritesEachResourceIntoItsOwnRegion) {
+TEST_F(AudioResourceTest, PublicationWritesEachResourceIntoItsOwnRegion) {
     Load("",
          "<Audio index=\"0\"/><Audio index=\"1\"/><Audio index=\"2\"/><Audio index=\"3\"/>"
          "<Audio index=\"4\"/><Audio index=\"5\"/><Audio index=\"6\"/><Audio index=\"7\"/>"

@@ -34,7 +34,7 @@ namespace {
 constexpr const char* kFormat0 = "Format525_60Hz_2To1";
 constexpr const char* kFormat1 = "Format625_50Hz_2To1";
 
-class TimecodeTest : public tmstest::ResourceFixture {
+class TimecodeResourceTest : public tmstest::ResourceFixture {
 protected:
     std::unique_ptr<CTmsResTimecode> Timecode(
         const char* reference,
@@ -104,7 +104,7 @@ TEST(TimecodeWordTest, PackedWordsAndTheirTexts) {
 // LIST "rbuf" of the timecode resource: "res ", then one 20-byte "tc  "
 // per state: port position +0, file code +4 (16 bits, then 16 zero bits),
 // media position +8, fields left +12, in-segment offset +16.
-TEST_F(TimecodeTest, TimecodeStateListBytesAsTheLayoutGivesThem) {
+TEST_F(TimecodeResourceTest, TimecodeStateListBytesAsTheLayoutGivesThem) {
     auto timecode = Timecode(kFormat1);
     MediaSegmentInfo segment;
     segment.start = 100;
@@ -136,7 +136,7 @@ TEST_F(TimecodeTest, TimecodeStateListBytesAsTheLayoutGivesThem) {
               tmstest::Hex(g.Bytes().data(), g.Bytes().size()));
 }
 
-TEST_F(TimecodeTest, ConfigurationAndWhatFollowsFromTheFormat) {
+TEST_F(TimecodeResourceTest, ConfigurationAndWhatFollowsFromTheFormat) {
     auto timecode = Timecode(kFormat0, "genMode=\"ClockWatcher\" genFixedTimecode=\"16909060\"");
     EXPECT_EQ(timecode->CurrentTcInput(), "Ltc");
     EXPECT_EQ(timecode->GeneratorMode(), "ClockWatcher");
@@ -157,7 +157,7 @@ TEST_F(TimecodeTest, ConfigurationAndWhatFollowsFromTheFormat) {
     EXPECT_EQ(tmstest::Hex(block, 48), tmstest::Hex(g.Bytes().data(), 48));
 }
 
-TEST_F(TimecodeTest, PropertySetsNormaliseTheirValuesOrAreRefused) {
+TEST_F(TimecodeResourceTest, PropertySetsNormaliseTheirValuesOrAreRefused) {
     auto timecode = Timecode(kFormat0);
     CComPtr<CAttributeLog> log = MakeComObject<CAttributeLog>();
     const std::string generator =
@@ -216,7 +216,7 @@ TEST_F(TimecodeTest, PropertySetsNormaliseTheirValuesOrAreRefused) {
     EXPECT_EQ(timecode->GetProperty("timecodestr", v.GetAddress()), HR(0x8004300E));
 }
 
-TEST_F(TimecodeTest, StatusTextsAndTheRegisteredButUnansweredNames) {
+TEST_F(TimecodeResourceTest, StatusTextsAndTheRegisteredButUnansweredNames) {
     auto timecode = Timecode(kFormat0);
     Rts(0x80000000u, 0x21020304u);
     ASSERT_EQ(timecode->PutStatus(5, m_shmem, 0), S_OK);
@@ -239,7 +239,7 @@ TEST_F(TimecodeTest, StatusTextsAndTheRegisteredButUnansweredNames) {
     EXPECT_EQ(timecode->TimecodeText(), "00:01:02.03");
 }
 
-TEST_F(TimecodeTest, PublicationWritesTheRegionAtItsOffsets) {
+TEST_F(TimecodeResourceTest, PublicationWritesTheRegionAtItsOffsets) {
     auto timecode = Timecode(kFormat1);
     CChanAccess access(0);
     BOOL created = FALSE;
@@ -283,7 +283,7 @@ TEST_F(TimecodeTest, PublicationWritesTheRegionAtItsOffsets) {
 // Captured during a record: the timecode goes into offset 4 of the media
 // data of the segment recorded at its position, once; the end timecode is
 // the last reported timecode plus one.
-TEST_F(TimecodeTest, ARecordTimecodeIsStampedIntoItsSegmentOnce) {
+TEST_F(TimecodeResourceTest, ARecordTimecodeIsStampedIntoItsSegmentOnce) {
     auto timecode = Timecode(kFormat1);
     CComPtr<IMovie> movie = NewMovie("rec");
     unsigned short first = 0, second = 0;
