@@ -72,12 +72,14 @@ void CRtsChannelModel::Apply(const RtsMessage& m) {
         case RtsFourCc("open"):
             Reset();
             m_open = true;
+            TakeConfig(m.configText);
             return;
         case RtsFourCc("clos"):
             Reset();
             m_open = false;
             return;
         case RtsFourCc("rfsh"):
+            TakeConfig(m.configText);
             return;
         default:
             break;
@@ -104,7 +106,34 @@ void CRtsChannelModel::Apply(const RtsMessage& m) {
         Schedule(m);
         return;
     }
+    if (m.hasResourceLists && m.ctx.context >= 0 && m.ctx.context < kRtsContexts) {
+        Context& c = m_contexts[m.ctx.context];
+        c.audioWithMedia = m.audioWithMedia;
+        c.timecodeStates = m.timecodeStates;
+    }
     ApplyCtx(m.ctx, m);
+}
+
+void CRtsChannelModel::TakeConfig(const std::string& text) {
+    if (text.empty()) {
+        return;
+    }
+    std::string error;
+    const std::string mode = m_config.timecode.genMode;
+    const std::uint32_t fixed = m_config.timecode.fixedTimecode;
+    // A text that does not read keeps what the channel ran with.
+    if (ReadRtsSimSignalsFromText(text, &m_config, &error) &&
+        (mode != m_config.timecode.genMode || fixed != m_config.timecode.fixedTimecode)) {
+        m_generatorStart = m_ticks;
+    }
+}
+
+bool CRtsChannelModel::SetAudioError(int audio, std::uint32_t code) {
+    if (audio < 0 || audio >= m_config.audioCount || audio >= kRtsMaxAudio) {
+        return false;
+    }
+    m_audioError[static_cast<std::size_t>(audio)] = code;
+    return true;
 }
 
 void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
@@ -168,6 +197,16 @@ void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
             m_active = -1;
     };
     if (r.flags & kCtxPortState) {
+        // A record starting captures the timecode it starts at, with its
+        // port position; the capture lasts as long as the record.
+        if (r.portState == TmsShuttleRecord && c.portState != TmsShuttleRecord) {
+            c.captured = true;
+            c.capturedTimecode =
+                m_config.timecode.input == "Internal" ? GeneratorTimecode() : ReaderTimecode();
+            c.capturedPosition = static_cast<std::int32_t>(std::floor(c.position));
+        } else if (r.portState != TmsShuttleRecord) {
+            c.captured = false;
+        }
         if (r.portState == TmsIdle) {
             goIdle();
         } else {
@@ -454,7 +493,53 @@ std::uint32_t PackedTimecode(std::int64_t fields, double fieldsPerSecond) {
            static_cast<std::uint32_t>((secs / 3600) % 24) << 24;
 }
 
+// The field count of a packed timecode word, counted as PackedTimecode
+// counts (no frames dropped).
+std::int64_t FieldsOfTimecode(std::uint32_t word, double fieldsPerSecond) {
+    const int framesPerSecond = static_cast<int>(std::lround(fieldsPerSecond / 2));
+    const int fps = framesPerSecond > 0 ? framesPerSecond : 30;
+    const std::int64_t seconds =
+        ((word >> 24) & 0x1F) * 3600 + ((word >> 16) & 0x3F) * 60 + ((word >> 8) & 0x3F);
+    return (seconds * fps + (word & 0x3F)) * 2;
+}
+
+constexpr std::uint32_t kNoTimecode = 0x80000000u;
+constexpr std::uint32_t kDropFrame = 1u << 29;
+
 }  // namespace
+
+std::uint32_t CRtsChannelModel::GeneratorTimecode() const {
+    const RtsSimTimecode& tc = m_config.timecode;
+    if (tc.genMode == "FixedStart") {
+        return tc.fixedTimecode & ~kNoTimecode;
+    }
+    if (tc.genMode == "FreeRun") {
+        return PackedTimecode(FieldsOfTimecode(tc.fixedTimecode, m_config.fieldsPerSecond) +
+                                  (m_ticks - m_generatorStart),
+                              m_config.fieldsPerSecond) |
+               (tc.fixedTimecode & kDropFrame);
+    }
+    return m_timeOfDay;  // TimeOfDay, ClockWatcher
+}
+
+std::uint32_t CRtsChannelModel::ReaderTimecode() const {
+    if (m_active < 0) {
+        return kNoTimecode;
+    }
+    const Context& c = m_contexts[m_active];
+    const std::int32_t pos = static_cast<std::int32_t>(std::floor(c.position));
+    const RtsTimecodeState* current = nullptr;
+    for (const RtsTimecodeState& s : c.timecodeStates) {
+        if (s.start <= pos) {
+            current = &s;
+        }
+    }
+    if (current == nullptr || current->fileCode == 0) {
+        return kNoTimecode;
+    }
+    return PackedTimecode(std::int64_t{current->mediaPosition} + (pos - current->start),
+                          m_config.fieldsPerSecond);
+}
 
 void CRtsChannelModel::Publish(RtsChannelBlock& b) const {
     b.tickCount = m_ticks;
@@ -488,18 +573,44 @@ void CRtsChannelModel::Publish(RtsChannelBlock& b) const {
     b.video.errorCode = 0;
     b.video.lastPosition = pos;
     b.video.fieldSize = 0x40000;
+    const Context* active = m_active >= 0 ? &m_contexts[m_active] : nullptr;
+    const bool records = active != nullptr && (active->portState == TmsCueRecord ||
+                                               active->portState == TmsShuttleRecord);
     for (int i = 0; i < m_config.audioCount && i < kRtsMaxAudio; ++i) {
+        const auto n = static_cast<std::size_t>(i);
         TmsAudioStatus& a = b.audio[i];
         a.tickCount = m_ticks;
-        a.errorCode = 0;
-        a.gainLeft = 4096;
-        a.gainRight = 4096;
-        // A slow triangle so meters move while the port runs.
-        a.level = m_active >= 0 ? (m_ticks * 97u + static_cast<unsigned>(i) * 1000u) % 0x7FFF : 0;
+        a.errorCode = m_audioError[n];
+        const RtsSimAudio gains = n < m_config.audio.size() ? m_config.audio[n] : RtsSimAudio{};
+        a.gainLeft = gains.inputGain;
+        a.gainRight = gains.outputGain;
+        const bool plays =
+            active != nullptr && active->portState != TmsIdle &&
+            (records || (n < active->audioWithMedia.size() && active->audioWithMedia[n]));
+        if (!plays) {
+            a.level = 0;  // silence: nothing played on this path
+            continue;
+        }
+        // A slow tone-like envelope, -30 to -6 dBFS over four seconds, each
+        // path a little behind the one before.
+        const auto period = static_cast<std::uint32_t>(std::max(2.0, 4 * m_config.fieldsPerSecond));
+        const double phase =
+            static_cast<double>((m_ticks + n * period / 8) % period) / static_cast<double>(period);
+        const double dbfs = -30.0 + 24.0 * (phase < 0.5 ? 2 * phase : 2 - 2 * phase);
+        // The raw level reads +24 dB at 32767: 0 dBFS is 24 dB below it.
+        a.level = static_cast<std::uint32_t>(32767.0 * std::pow(10.0, (dbfs - 24.0) / 20.0));
     }
     b.timecode.tickCount = m_ticks;
     b.timecode.errorCode = 0;
-    b.timecode.currentTimecode = PackedTimecode(pos, m_config.fieldsPerSecond);
+    const std::uint32_t generator = GeneratorTimecode();
+    const std::uint32_t reader = ReaderTimecode();
+    b.timecode.currentTimecode = m_config.timecode.input == "Internal" ? generator : reader;
+    b.timecode.word20 = generator;
+    b.timecode.word23 = reader;
+    const bool captured = active != nullptr && active->captured;
+    b.timecode.recordCaptured = captured ? 1 : 0;
+    b.timecode.recordTimecode = captured ? active->capturedTimecode : 0;
+    b.timecode.recordPosition = captured ? active->capturedPosition : 0;
     b.ancData.tickCount = m_ticks;
     b.ancData.errorCode = 0;
     b.ancData.packetCount = m_ancPackets;

@@ -42,6 +42,17 @@
 // the change; a second change under a held name replaces it. What fired is
 // kept in a log with the field it was due on and the field it fired on.
 //
+// Audio and timecode: each audio path reports the gains of the last
+// configuration it was sent, and a level that moves like a slow tone while
+// the active context plays a file on that path (or records), silence
+// otherwise; an error code can be raised on it. The timecode generator runs
+// in its configured mode (fixed start stays put, free run counts fields from
+// the fixed start, time of day and clock watcher follow the time of day);
+// the reader follows the played material's timecode and reports the
+// invalid bit where there is none. The status's current timecode is the
+// codec input's: the generator's for "Internal", else the reader's. A record
+// captures that timecode and its port position when it starts.
+//
 // Thread safety: none; the simulator guards each model with its own lock.
 #pragma once
 
@@ -92,6 +103,14 @@ public:
     // the port state (any but idle makes it the active one) and reports the
     // trigger status.
     void SetContextState(int index, std::int32_t portState, std::int32_t trigger);
+    // The error code audio path n reports (0 clears it); false for no such path.
+    bool SetAudioError(int audio, std::uint32_t code);
+    // The packed time of day the time-of-day generator follows.
+    void SetTimeOfDay(std::uint32_t timeOfDay) { m_timeOfDay = timeOfDay; }
+    const RtsSimChannel& Config() const { return m_config; }
+    // The generator's and the reader's timecode words as published.
+    std::uint32_t GeneratorTimecode() const;
+    std::uint32_t ReaderTimecode() const;
     void Publish(RtsChannelBlock& block) const;
     // The next video file recorded starts this many pictures before an I
     // picture (once); 0 puts the I picture first again.
@@ -116,9 +135,14 @@ public:
         std::int32_t trigger = TmsTriggerNone;
         std::uint32_t changeId = 0;
         bool atEnd = false;
-        std::int64_t recordedFields = 0;    // by the record in progress
-        std::int32_t recordStart = 0;       // port position the record began at
-        std::vector<RtsMediaState> states;  // of the last list sent
+        std::int64_t recordedFields = 0;               // by the record in progress
+        std::int32_t recordStart = 0;                  // port position the record began at
+        std::vector<RtsMediaState> states;             // of the last list sent
+        std::vector<bool> audioWithMedia;              // of its last state lists
+        std::vector<RtsTimecodeState> timecodeStates;  // of its last state lists
+        bool captured = false;                         // a record runs: the timecode it started at
+        std::uint32_t capturedTimecode = 0;
+        std::int32_t capturedPosition = 0;
     };
     const Context& ContextAt(int index) const { return m_contexts[index]; }
     std::int32_t ActiveContext() const { return m_active; }
@@ -175,6 +199,8 @@ private:
     // A playing context at pos: a state past what its file recorded.
     void CheckPlayed(const Context& c, std::int32_t pos);
     std::vector<std::uint8_t> GopPattern() const;
+    // The gains and timecode settings of configuration text a client sent.
+    void TakeConfig(const std::string& text);
 
     RtsSimChannel m_config;
     bool m_open = false;
@@ -210,4 +236,7 @@ private:
     int m_gopOffset = 0;
     std::uint64_t m_playedPastEnd = 0;
     std::vector<std::string> m_notes;
+    std::array<std::uint32_t, kRtsMaxAudio> m_audioError{};
+    std::uint32_t m_timeOfDay = 0;
+    std::uint32_t m_generatorStart = 0;  // tick the free-running generator started at
 };

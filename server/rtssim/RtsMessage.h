@@ -88,6 +88,14 @@ struct RtsMediaState {
     std::int32_t remaining = 0;  // positions after start that it covers
 };
 
+// One timecode state: from port position start on, the material's timecode
+// runs from mediaPosition; file code 0 is black (no timecode).
+struct RtsTimecodeState {
+    std::int32_t start;
+    std::uint16_t fileCode;
+    std::int32_t mediaPosition;
+};
+
 struct RtsMessage {
     std::uint32_t form = 0;
     bool hasCtx = false;
@@ -104,4 +112,9 @@ struct RtsMessage {
     RtsScheduleRecord schedule;
     std::vector<RtsFileOpen> fileOpens;      // in order, with filesOpened
     std::vector<RtsMediaState> mediaStates;  // every media state, in order
+    std::string configText;                  // "cdef" of "open" and "rfsh", without its NUL
+    bool hasResourceLists = false;
+    // Per "audio" list, in order: whether any of its states plays a file.
+    std::vector<bool> audioWithMedia;
+    std::vector<RtsTimecodeState> timecodeStates;  // of the first "timecode" list
 };

@@ -188,6 +188,7 @@ private:
         if (!Terminated(c.body, c.size)) {
             return Fail(kAckBadValue, "configuration text without its NUL", c.body);
         }
+        m_result.message.configText.assign(reinterpret_cast<const char*>(m_data + c.body));
         return true;
     }
 
@@ -241,11 +242,24 @@ private:
                         list.offset);
         }
         RtsMessage& m = m_result.message;
+        m.hasResourceLists = true;
+        const bool audio = kind->id == RtsFourCc("aud ");
+        const bool timecode = kind->id == RtsFourCc("tc  ") && !m_timecodeSeen;
+        m_timecodeSeen = m_timecodeSeen || kind->id == RtsFourCc("tc  ");
+        if (audio) {
+            m.audioWithMedia.push_back(false);
+        }
         for (std::size_t i = 1; i < kids.size(); ++i) {
             const Chunk& s = kids[i];
             if (!Expect(s, kind->id, kind->size))
                 return false;
             ++m.states;
+            if (audio && U16(s.body + 4) != 0) {
+                m.audioWithMedia.back() = true;
+            }
+            if (timecode) {
+                m.timecodeStates.push_back({I32(s.body), U16(s.body + 4), I32(s.body + 8)});
+            }
             if (kind->id == RtsFourCc("gpi ")) {
                 RtsGpiState g{I32(s.body), U32(s.body + 4)};
                 if (g.mask == 0) {
@@ -424,6 +438,7 @@ private:
     std::size_t m_size;
     const std::set<std::uint16_t>& m_open;
     RtsCheckResult m_result;
+    bool m_timecodeSeen = false;  // a "timecode" list came before
 };
 
 }  // namespace

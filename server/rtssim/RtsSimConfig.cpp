@@ -66,6 +66,60 @@ void ReadRecordSettings(const CXmlDocument& doc, const CXmlNode& channel, RtsSim
 
 }  // namespace
 
+void ReadRtsSimSignals(const CXmlDocument& doc, const CXmlNode& channel, RtsSimChannel* ch) {
+    ch->audio.clear();
+    CXmlNodeList audio = channel.SelectNodes("Audio");
+    for (std::size_t i = 0; i < audio.size() && i < static_cast<std::size_t>(kRtsMaxAudio); ++i) {
+        RtsSimAudio a;
+        std::string id;
+        std::int32_t gain = 0;
+        if (audio[i].ReadText("AudioInputComponent/@id", &id) &&
+            doc.ReadLong("/Config/AudioInput[@id='" + id + "']/@gain", &gain)) {
+            a.inputGain = static_cast<std::uint16_t>(gain);
+        }
+        if (audio[i].ReadText("AudioOutputComponent/@id", &id) &&
+            doc.ReadLong("/Config/AudioOutput[@id='" + id + "']/@gain", &gain)) {
+            a.outputGain = static_cast<std::uint16_t>(gain);
+        }
+        ch->audio.push_back(a);
+    }
+    RtsSimTimecode tc;
+    CXmlNode timecode = channel.SelectSingleNode("Timecode");
+    std::string id;
+    tc.present = !timecode.IsNull();
+    if (tc.present && timecode.ReadText("TcCodecComponent/@id", &id)) {
+        doc.ReadText("/Config/TcCodec[@id='" + id + "']/@currentTcInput", &tc.input);
+    }
+    if (tc.present && timecode.ReadText("TcGeneratorComponent/@id", &id)) {
+        doc.ReadText("/Config/TcGenerator[@id='" + id + "']/@genMode", &tc.genMode);
+        std::int32_t fixed = 0;
+        if (doc.ReadLong("/Config/TcGenerator[@id='" + id + "']/@genFixedTimecode", &fixed)) {
+            tc.fixedTimecode = static_cast<std::uint32_t>(fixed);
+        }
+    }
+    ch->timecode = tc;
+}
+
+bool ReadRtsSimSignalsFromText(const std::string& xml, RtsSimChannel* ch, std::string* error) {
+    try {
+        CXmlDocument doc;
+        doc.LoadXml(xml);
+        CXmlNode channel = doc.SelectSingleNode("/Config/Channel[@channelIndex='" +
+                                                std::to_string(ch->index) + "']");
+        if (channel.IsNull()) {
+            *error = "the configuration has no channel " + std::to_string(ch->index);
+            return false;
+        }
+        RtsSimChannel read = *ch;
+        ReadRtsSimSignals(doc, channel, &read);
+        *ch = read;
+        return true;
+    } catch (const CXmlError& e) {
+        *error = e.what();
+        return false;
+    }
+}
+
 bool ReadRtsSimConfig(const std::string& path, std::vector<RtsSimChannel>* channels,
                       std::string* error) {
     CXmlDocument doc;
@@ -119,6 +173,7 @@ bool ReadRtsSimConfig(const std::string& path, std::vector<RtsSimChannel>* chann
                          " audio resources, more than " + std::to_string(kRtsMaxAudio);
                 return false;
             }
+            ReadRtsSimSignals(doc, node, &ch);
             channels->push_back(ch);
         }
     } catch (const CXmlError& e) {

@@ -196,6 +196,7 @@ void CRtsSimulator::StepClock() {
             ch->model.Advance(target - ticks);
         }
         LogNotes(*ch);
+        ch->model.SetTimeOfDay(PackedTimeOfDay());
         CRtsChannelWrite block(m_shmem, ch->config.index);
         if (block) {
             ch->model.Publish(*block.operator->());
@@ -226,6 +227,7 @@ std::string CRtsSimulator::StepHeldClock(const std::string& fieldsText, std::ist
         for (long left = fields; left > 0; --left)
             ch->model.Advance(1);
         LogNotes(*ch);
+        ch->model.SetTimeOfDay(PackedTimeOfDay());
         CRtsChannelWrite block(m_shmem, ch->config.index);
         if (block) {
             ch->model.Publish(*block.operator->());
@@ -386,6 +388,27 @@ std::string CRtsSimulator::Control(const std::string& command) {
         ch->model.SetGpiInput(static_cast<int>(input), state == "on");
         return "ok";
     }
+    if (verb == "audio") {
+        // audio CHANNEL N error CODE: the path reports the error code (0 clears it).
+        std::string channelText, audioText, what, codeText, extra;
+        in >> channelText >> audioText >> what >> codeText >> extra;
+        char* end = nullptr;
+        const long channel = std::strtol(channelText.c_str(), &end, 10);
+        const bool channelOk = !channelText.empty() && *end == 0;
+        const long audio = std::strtol(audioText.c_str(), &end, 10);
+        const bool audioOk = !audioText.empty() && *end == 0;
+        const unsigned long code = std::strtoul(codeText.c_str(), &end, 0);
+        if (!channelOk || !audioOk || what != "error" || codeText.empty() || *end != 0 ||
+            code > 0xFFFFFFFFul || !extra.empty())
+            return "error usage: audio CHANNEL N error CODE";
+        Channel* ch = Find(static_cast<int>(channel));
+        if (ch == nullptr)
+            return "error no channel " + channelText + " in the configuration";
+        CCriticalSectionLock lock(ch->cs);
+        if (!ch->model.SetAudioError(static_cast<int>(audio), static_cast<std::uint32_t>(code)))
+            return "error channel " + channelText + " has no audio path " + audioText;
+        return "ok";
+    }
     if (verb == "context") {
         long values[4] = {0, 0, 0, 0};
         int count = 0;
@@ -490,7 +513,8 @@ std::string CRtsSimulator::Control(const std::string& command) {
         return "ok";
     }
     return "error unknown command '" + verb +
-           "' (gpi, context, gop-offset, clock, houseclock, gang, fired, gpifired, fault, status, "
+           "' (gpi, context, gop-offset, audio, clock, houseclock, gang, fired, gpifired, fault, "
+           "status, "
            "quit)";
 }
 

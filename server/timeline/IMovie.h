@@ -100,6 +100,11 @@ struct IMovie : IUnknown {
     virtual HRESULT UpdateSegment(long trackType, long trackNum, unsigned short segmentCode,
                                   long mediaIn, long mediaOut, long mode) = 0;
     virtual HRESULT SetTrackLabel(long trackType, long trackNum, BSTR label) = 0;
+    // The number of the track of that type whose label is exactly label,
+    // counting only such tracks from 0 to occurrence; -1 when there are
+    // fewer. reserved must be 0.
+    virtual HRESULT GetTrackByLabel(long trackType, long reserved, BSTR label, long occurrence,
+                                    long* trackNum) = 0;
 
     // Play-list structure. A movie without sections or edits is one section
     // and one edit covering it, both with the uuid "" (its name and repeat are

@@ -89,6 +89,9 @@ public:
     void UpdateSegment(TrackKey track, std::uint16_t code, std::int32_t mediaIn,
                        std::int32_t mediaOut, std::int32_t mode);
     void SetTrackLabel(TrackKey track, const std::string& label);
+    // -1 when fewer than occurrence + 1 tracks of the type carry the label.
+    std::int32_t TrackByLabel(std::int32_t type, const std::string& label,
+                              std::int32_t occurrence) const;
 
     // The play list (MoviePlayList.cpp). Each Add hands out the new uuid.
     std::string AddEdit(std::int32_t start, std::int32_t duration, const std::string& name,

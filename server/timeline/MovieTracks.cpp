@@ -207,3 +207,18 @@ void CMovie::UpdateSegment(TrackKey track, std::uint16_t code, std::int32_t medi
 void CMovie::SetTrackLabel(TrackKey track, const std::string& label) {
     Change([&](MovieState& s) { TrackOf(s, track).label = label; });
 }
+
+std::int32_t CMovie::TrackByLabel(std::int32_t type, const std::string& label,
+                                  std::int32_t occurrence) const {
+    CheckTrackKey({type, 0});
+    return Read([&](const MovieState& s) {
+        std::int32_t seen = 0;
+        for (auto it = s.tracks.lower_bound({type, 0});
+             it != s.tracks.end() && it->first.first == type; ++it) {
+            if (it->second.label == label && seen++ == occurrence) {
+                return it->first.second;
+            }
+        }
+        return -1;
+    });
+}

@@ -82,6 +82,8 @@ public:
     HRESULT UpdateSegment(long trackType, long trackNum, unsigned short segmentCode, long mediaIn,
                           long mediaOut, long mode) override;
     HRESULT SetTrackLabel(long trackType, long trackNum, BSTR label) override;
+    HRESULT GetTrackByLabel(long trackType, long reserved, BSTR label, long occurrence,
+                            long* trackNum) override;
     HRESULT AddEdit(long start, long duration, BSTR name, BOOL repeat, long pauseMode,
                     BSTR* editUuid) override;
     HRESULT AddSection(long start, long duration, BSTR name, BSTR* sectionUuid) override;

@@ -236,6 +236,21 @@ HRESULT CTimeline::UpdateSegment(long trackType, long trackNum, unsigned short s
     });
 }
 
+HRESULT CTimeline::GetTrackByLabel(long trackType, long reserved, BSTR label, long occurrence,
+                                   long* trackNum) {
+    return MovieCall([&] {
+        long& out = OutArg(trackNum, "track number");
+        out = -1;
+        if (reserved != 0 || occurrence < 0) {
+            return E_INVALIDARG;
+        }
+        out =
+            m_movie->TrackByLabel(Int32Arg(trackType, "track type"), TextArg(label, "track label"),
+                                  Int32Arg(occurrence, "occurrence"));
+        return S_OK;
+    });
+}
+
 HRESULT CTimeline::SetTrackLabel(long trackType, long trackNum, BSTR label) {
     return MovieCall([&] {
         m_movie->SetTrackLabel(Track(trackType, trackNum), TextArg(label, "track label"));

@@ -1,5 +1,6 @@
 #include "tests/channel/ChannelFixture.h"
 
+#include <regex>
 #include <thread>
 
 #include "platform/com/ComError.h"
@@ -98,6 +99,17 @@ void ChannelFixture::EditConfig(const std::string& from, const std::string& to) 
     ASSERT_NE(at, std::string::npos) << from;
     text.replace(at, from.size(), to);
     std::ofstream(SystemConfigPath(), std::ios::trunc) << text;
+}
+
+void ChannelFixture::RemoveAudioAndTimecode(const std::string& channelId) {
+    const std::string text = ConfigText();
+    const std::size_t begin = text.find("<Channel id=\"" + channelId + "\"");
+    ASSERT_NE(begin, std::string::npos) << channelId;
+    const std::size_t end = text.find("</Channel>", begin);
+    ASSERT_NE(end, std::string::npos) << channelId;
+    const std::string block = text.substr(begin, end - begin);
+    static const std::regex kinds(R"(\s*<(Audio|Timecode) [\s\S]*?</(Audio|Timecode)>)");
+    EditConfig(block, std::regex_replace(block, kinds, ""));
 }
 
 std::vector<DumpedMessage> ChannelFixture::Received() const {

@@ -63,6 +63,9 @@ protected:
     std::string StartSimulator(const std::vector<std::string>& extra = {});
     // Replaces text in the runtime folder's system configuration.
     void EditConfig(const std::string& from, const std::string& to);
+    // Leaves the channel with only its video (and the kinds not named):
+    // no Audio and no Timecode element.
+    void RemoveAudioAndTimecode(const std::string& channelId);
     std::string ConfigText() const;
 
     // The messages received so far, in order; Forget drops them.

@@ -205,7 +205,7 @@ TEST_F(ChannelTest, ResourcePropertiesAndStatusByName) {
         HRESULT expected;
         const char* message;
     } rows[] = {
-        {"audio", 0, "gain", kResourceNotFound, "Could not find resource audio[0]"},
+        {"audio", 4, "inputgain", kResourceNotFound, "Could not find resource audio[4]"},
         {"video", 1, "compression", kResourceNotFound, "Could not find resource video[1]"},
         {"video", 0, " + , ", E_INVALIDARG, "Property query cannot be empty"},
         {"video", 0, "compression+nosuchname", HR(0x8004300E),

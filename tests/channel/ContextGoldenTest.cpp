@@ -43,11 +43,13 @@ void ResourceList(Golden& g, std::size_t listSize) {
     g.Text(88, "res ").U32(92, 72).Text(96, "1").Text(132, "video");
 }
 
-// The messages carry the video list alone: Chan2's ancillary-data and GPI
-// resources have goldens of their own.
+// The golden messages are those of a channel that plays pictures only: its
+// configuration has no audio, timecode, ancillary-data or GPI path (those
+// resources have goldens of their own).
 class ContextGoldenTest : public tmstest::ContextFixture {
 protected:
     void BeforeOpen() override {
+        RemoveAudioAndTimecode("Chan2");
         RemoveChannelElement("<AncData index=\"1\"", "</AncData>");
         RemoveChannelElement("<Gpi index=\"1\"", "</Gpi>");
     }

@@ -89,6 +89,11 @@ void Build(IMovie* movie, long type, long track, const std::string& shape) {
 
 class TimelineExtendTest : public tmstest::ContextFixture {
 protected:
+    // Chan2 with no audio or timecode path: the tracks of those kinds are
+    // all ones the channel pads.
+    void BeforeOpen() override { RemoveAudioAndTimecode("Chan2"); }
+
+protected:
     // A movie recorded once: 100 fields on the record track, the marks as
     // a record leaves them (maxLength markOut - markIn).
     CComPtr<IUnknown> Recorded(const char* name, std::int32_t markIn = 0,

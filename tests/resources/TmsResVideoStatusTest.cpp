@@ -22,38 +22,15 @@
 #include "server/timeline/IMovie.h"
 #include "server/timeline/IMovieBuilder.h"
 #include "server/timeline/ITimeline.h"
+#include "tests/resources/AttributeLog.h"
+#include "tests/resources/ResourceFixture.h"
 #include "tests/support/TestRuntimeDir.h"
 #include "tmschannel/resources/TmsResVideo.h"
 
 namespace {
 
-// Keeps the attribute writes a property change asks for.
-class CAttributeLog : public CComObjectBase<IConfigMgr> {
-public:
-    HRESULT LoadChannelConfigByIndex(LONG, BSTR, BSTR, VARIANT*) override { return E_NOTIMPL; }
-    HRESULT LoadChannelConfigByName(BSTR, BSTR, BSTR, VARIANT*) override { return E_NOTIMPL; }
-    HRESULT ReleaseChannelConfig(LONG) override { return E_NOTIMPL; }
-    HRESULT LoadSystemConfig(VARIANT*) override { return E_NOTIMPL; }
-    HRESULT SetConfigAttribute(BSTR, const char* attribute, VARIANT value, LONG) override {
-        writes.emplace_back(attribute, CVariant(value).ToString());
-        return S_OK;
-    }
-    std::vector<std::pair<std::string, std::string>> writes;
-};
-
-class VideoStatusTest : public ::testing::Test {
+class VideoStatusTest : public tmstest::ResourceFixture {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(DllRegisterServerAt(TMS_XMLDOM_LIB), S_OK);
-        ASSERT_EQ(DllRegisterServerAt(TMS_TIMELINE_LIB), S_OK);
-    }
-    void TearDown() override {
-        m_shmem.Close();
-        m_writer.Destroy();
-        UnlinkAllNamedObjects();
-        CoFreeUnusedLibrariesEx(0, 0);
-    }
-
     // A video resource of channel 0 on the given reference and input
     // formats, MPEG at 4:3 unless the codec attributes say otherwise.
     std::unique_ptr<CTmsResVideo> Video(const std::string& reference,
@@ -88,11 +65,7 @@ protected:
     // The RTS's status of channel 0 as the next PutStatus reads it.
     void Rts(std::int32_t afdPosition, std::uint8_t received, std::uint8_t afd,
              std::uint32_t fieldSize = 0, std::uint32_t pixelCoding = 0) {
-        if (!m_open) {
-            ASSERT_EQ(m_writer.Create(1), 0u);
-            ASSERT_TRUE(m_shmem.Open());
-            m_open = true;
-        }
+        OpenRts();
         CRtsChannelWrite w(m_writer, 0);
         ASSERT_TRUE(w);
         w->present = 1;
@@ -126,11 +99,6 @@ protected:
         return static_cast<std::uint16_t>(block[at] | block[at + 1] << 8);
     }
 
-    tmstest::TestRuntimeDir m_dir;
-    CComPtr<IXMLDOMDocument2> m_doc;
-    CRtsShmemWriter m_writer;
-    CRtsShmem m_shmem;
-    bool m_open = false;  // m_writer made and m_shmem open
     int m_movies = 0;
 };
 

@@ -454,6 +454,49 @@ TEST_F(TmsctlWatchTest, ShowsTheNewestSlotOfEachRingAndTheFixedFields) {
     EXPECT_EQ(r.out, expected);
 }
 
+// Audio regions at 0x180B0 + 60n (cycles), 0x18470 + 4n (index), 0x184B0,
+// 0x18C30 and 0x193B0 + 120n (input gain, output gain, level); the timecode
+// region at 0x19B50 (cycles), 0x19B8C (index), 0x19B90 (word), 0x19C08
+// (text), 0x1A040 (time of day text); the timer mode at 0x1A9A4.
+TEST_F(TmsctlWatchTest, ShowsEachAudioMeterAndTheTimecode) {
+    ASSERT_NE(m_block, nullptr);
+    Publish([&] {
+        PutText(0x14514, u"Chan3");
+        Put<std::uint16_t>(0x14888 + 2 * Advance(0x148C8), 9);
+        Put<std::int32_t>(0x180AC, 3);
+        struct Row {
+            std::size_t n;
+            float in, out, level;
+        } rows[] = {{0, 0.0f, -6.0f, -10.0f}, {1, -40.0f, 2.5f, 3.0f}};
+        for (const Row& row : rows) {
+            const std::size_t k = Advance(0x18470 + 4 * row.n);
+            Put<std::uint16_t>(0x180B0 + 60 * row.n + 2 * k,
+                               static_cast<std::uint16_t>(20 + row.n));
+            Put<float>(0x184B0 + 120 * row.n + 4 * k, row.in);
+            Put<float>(0x18C30 + 120 * row.n + 4 * k, row.out);
+            Put<float>(0x193B0 + 120 * row.n + 4 * k, row.level);
+        }
+        const std::size_t t = Advance(0x19B8C);
+        Put<std::uint16_t>(0x19B50 + 2 * t, 5);
+        Put<std::uint32_t>(0x19B90 + 4 * t, 0x01020304u);
+        PutText(0x19C08 + 32 * t, u"01:02:03:04");
+        PutText(0x1A040 + 32 * t, u"10:11:12:13");
+        Put<std::int32_t>(0x1A9A4, 3);
+    });
+    const RunResult r = Watch(2);
+    EXPECT_EQ(r.exit, 0) << r.out;
+    // -10 dBFS: 15 of 20 marks; +3 is past the top of the meter.
+    const char* expected =
+        "  audio 0 cycle 20 slot 1  [###############-----]  -10.0 dBFS  gain in 0.0 dB out -6.0 "
+        "dB\n"
+        "  audio 1 cycle 21 slot 1  [####################]    3.0 dBFS  gain in -40.0 dB out 2.5 "
+        "dB\n"
+        "  audio 2 not published\n"
+        "  timecode cycle 5 slot 1  01:02:03:04 (0x01020304)  time of day 10:11:12:13  mode "
+        "generator\n";
+    EXPECT_NE(r.out.find(expected), std::string::npos) << r.out;
+}
+
 TEST_F(TmsctlWatchTest, BlankTornAndMissingBlocks) {
     ASSERT_NE(m_block, nullptr);
     struct Row {

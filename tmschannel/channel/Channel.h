@@ -221,11 +221,13 @@ private:
     std::string ConfigTextWithoutBoards(CEntryPoint& trace, IXMLDOMDocument2* document);
     void ReadChannelSettings(CEntryPoint& trace, IXMLDOMDocument2* document);
     void CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* document);
-    // A later configuration pass: the ancillary-data and GPI resources read
-    // their elements again in place.
-    void RefreshAncDataAndGpi(CEntryPoint& trace, IXMLDOMDocument2* document,
-                              const std::vector<CComPtr<IXMLDOMNode>>& elements);
     std::vector<std::shared_ptr<CTmsResource>> Resources() const override;
+    // The timecode resource that answers the channel's timecode status;
+    // null when the channel has none.
+    std::shared_ptr<CTmsResource> FirstTimecodeResource() const;
+    // A "rfsh" with the configuration as the manager now holds it: a
+    // resource property the RTS runs with changed.
+    void SendConfigToRts(CEntryPoint& trace, IConfigMgr* manager);
     // The same into list, reusing its room: the status pass takes the list
     // every cycle without allocating.
     void CopyResources(std::vector<std::shared_ptr<CTmsResource>>* list) const;

@@ -11,7 +11,9 @@
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/frame/ComBoundary.h"
 #include "tmschannel/resources/TmsResAncData.h"
+#include "tmschannel/resources/TmsResAudio.h"
 #include "tmschannel/resources/TmsResGpi.h"
+#include "tmschannel/resources/TmsResTimecode.h"
 #include "tmschannel/resources/TmsResVideo.h"
 #include "tmschannel/resources/TmsVfs.h"
 #include "tmschannel/rts/RtsMessages.h"
@@ -47,6 +49,15 @@ std::int32_t DefaultEndModeFor(std::int32_t stopMode, bool eeAllowed) {
 }
 
 namespace {
+
+// A resource of a kind that joins the channel's list at its tail.
+template <class Resource>
+std::shared_ptr<CTmsResource> CreateResource(CEntryPoint& trace, std::int32_t number,
+                                             IXMLDOMDocument2* document, IXMLDOMNode* element) {
+    auto resource = std::make_shared<Resource>(number);
+    CheckHr(trace, resource->InitFromConfig(document, element));
+    return resource;
+}
 
 // The channel-scoped queries are formatted with the channel index.
 std::string ForChannel(const char* format, std::int32_t channelIndex) {
@@ -321,6 +332,8 @@ void CChannel::CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* do
         TmsVfs().ReportResource(m_config.channelIndex, gfsResChannelCreated);
         std::vector<std::shared_ptr<CTmsResource>> created;
         std::int32_t videos = 0;
+        std::int32_t audios = 0;
+        std::int32_t timecodes = 0;
         std::int32_t ancs = 0;
         for (const auto& element : elements) {
             const std::string name = read.NodeName(element);
@@ -328,19 +341,16 @@ void CChannel::CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* do
                 auto video = std::make_shared<CTmsResVideo>(videos++);
                 CheckHr(trace, video->InitFromConfig(document, element));
                 created.insert(created.begin(), video);
+            } else if (name == "Audio") {
+                created.push_back(CreateResource<CTmsResAudio>(trace, audios++, document, element));
+            } else if (name == "Timecode") {
+                created.push_back(
+                    CreateResource<CTmsResTimecode>(trace, timecodes++, document, element));
             } else if (name == "AncData") {
-                auto anc = std::make_shared<CTmsResAncData>(ancs++);
-                CheckHr(trace, anc->InitFromConfig(document, element));
-                created.push_back(anc);
+                created.push_back(CreateResource<CTmsResAncData>(trace, ancs++, document, element));
             } else if (name == "Gpi") {
                 // One GPI resource per element, always number 0.
-                auto gpi = std::make_shared<CTmsResGpi>(0);
-                CheckHr(trace, gpi->InitFromConfig(document, element));
-                created.push_back(gpi);
-            } else if (name == "Audio" || name == "Timecode") {
-                // These kinds join the channel with their own resource classes.
-                trace.Trace("%s: %s resource not created: not supported by this version",
-                            m_channelId.c_str(), name.c_str());
+                created.push_back(CreateResource<CTmsResGpi>(trace, 0, document, element));
             }
         }
         CCriticalSectionLock shared(m_sharedCs);
@@ -348,32 +358,27 @@ void CChannel::CreateOrRefreshResources(CEntryPoint& trace, IXMLDOMDocument2* do
         return;
     }
     std::int32_t videos = 0;
-    for (const auto& element : elements) {
-        const std::string name = read.NodeName(element);
-        if (name != "Video") {
-            continue;
-        }
-        std::shared_ptr<CTmsResource> resource;
-        CheckHr(trace, FindTmsResource("Video", videos++, &resource));
-        CheckHr(trace, resource->InitFromConfig(document, element));
-    }
-    RefreshAncDataAndGpi(trace, document, elements);
-}
-
-void CChannel::RefreshAncDataAndGpi(CEntryPoint& trace, IXMLDOMDocument2* document,
-                                    const std::vector<CComPtr<IXMLDOMNode>>& elements) {
-    CConfigReader read(trace);
+    std::int32_t audios = 0;
+    std::int32_t timecodes = 0;
     std::int32_t ancs = 0;
     for (const auto& element : elements) {
         const std::string name = read.NodeName(element);
-        std::shared_ptr<CTmsResource> resource;
-        if (name == "AncData") {
-            CheckHr(trace, FindTmsResource("AncillaryData", ancs++, &resource));
-        } else if (name == "Gpi") {
-            CheckHr(trace, FindTmsResource("Gpi", 0, &resource));
-        } else {
+        std::string kind = name;
+        std::int32_t number = 0;
+        if (name == "Video") {
+            number = videos++;
+        } else if (name == "Audio") {
+            number = audios++;
+        } else if (name == "Timecode") {
+            number = timecodes++;
+        } else if (name == "AncData") {
+            kind = "AncillaryData";
+            number = ancs++;
+        } else if (name != "Gpi") {
             continue;
         }
+        std::shared_ptr<CTmsResource> resource;
+        CheckHr(trace, FindTmsResource(kind, number, &resource));
         CheckHr(trace, resource->InitFromConfig(document, element));
     }
 }

@@ -266,13 +266,18 @@ HRESULT CChannel::StringToStatus(std::uint32_t token, BSTR query, VARIANT* statu
                 break;
             }
         }
+        const std::shared_ptr<CTmsResource> timecode = FirstTimecodeResource();
         // Asked in order until one answers (any success but S_FALSE).
         auto answer = [&](const std::string& name, VARIANT* value) {
             if (StringToChanStatus(name, value)) {
                 return;
             }
             HRESULT hr = S_FALSE;
-            if (context != nullptr) {
+            if (timecode != nullptr) {
+                hr = timecode->StringToStatus(name, value);
+                CheckHr(trace, hr);
+            }
+            if (hr == S_FALSE && context != nullptr) {
                 hr = context->StringToStatus(name, value, offline);
                 CheckHr(trace, hr);
             }

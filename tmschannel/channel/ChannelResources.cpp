@@ -9,6 +9,7 @@
 #include "tmschannel/common/NameQuery.h"
 #include "tmschannel/context/TimelineContext.h"
 #include "tmschannel/frame/ComBoundary.h"
+#include "tmschannel/rts/RtsMessages.h"
 
 #include <cctype>
 
@@ -30,6 +31,15 @@ HRESULT CChannel::FindTmsResource(const std::string& type, std::int32_t number,
         }
         TMS_RAISE(trace, kResourceNotFound, "Could not find resource %s[%d]", type.c_str(), number);
     });
+}
+
+std::shared_ptr<CTmsResource> CChannel::FirstTimecodeResource() const {
+    for (const auto& r : Resources()) {
+        if (r->TypeName() == u"timecode") {
+            return r;
+        }
+    }
+    return nullptr;
 }
 
 HRESULT CChannel::GetResourceProperty(BSTR bstrResType, int iResNum, BSTR bstrPropertyQuery,
@@ -123,6 +133,7 @@ HRESULT CChannel::SetResourcePropertyEx(BSTR bstrResType, int iResNum, BSTR bstr
         }
         CComPtr<IConfigMgr> manager = ConfigMgr();
         bool refresh = false;
+        bool toRts = false;
         for (std::size_t i = 0; i < names.size(); ++i) {
             if (names.size() > 1 && i >= values.size()) {
                 TMS_RAISE(trace, DISP_E_BADINDEX, "No value for property '%s' (element %d)",
@@ -134,7 +145,11 @@ HRESULT CChannel::SetResourcePropertyEx(BSTR bstrResType, int iResNum, BSTR bstr
             } else {
                 CheckHr(trace, resource->SetProperty(manager, LowerName(names[i]), value,
                                                      bPersist != FALSE, &refresh));
+                toRts = toRts || resource->PropertyReachesRts(LowerName(names[i]));
             }
+        }
+        if (toRts && manager != nullptr) {
+            SendConfigToRts(trace, manager);
         }
         if (refresh && manager != nullptr) {
             CComPtr<IXMLDOMDocument2> document = NewDocument(trace);
@@ -145,6 +160,15 @@ HRESULT CChannel::SetResourcePropertyEx(BSTR bstrResType, int iResNum, BSTR bstr
             }
         }
     });
+}
+
+void CChannel::SendConfigToRts(CEntryPoint& trace, IConfigMgr* manager) {
+    CComPtr<IXMLDOMDocument2> document = NewDocument(trace);
+    CVariant target(static_cast<IDispatch*>(document.Get()));
+    TMS_CHECK_COM(trace, manager->LoadSystemConfig(&target.GetVARIANT()));
+    CMmioMsg refresh(rts::kLargeMessageSize);
+    CheckHr(trace, rts::BuildRefreshMessage(refresh, ConfigTextWithoutBoards(trace, document)));
+    Send(trace, refresh);
 }
 
 HRESULT CChannel::GetChannelCapabilities(unsigned int* capabilities1, unsigned int* capabilities2) {

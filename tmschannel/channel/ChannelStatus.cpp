@@ -212,8 +212,15 @@ HRESULT CChannel::PutStatus(std::uint16_t cycle) {
         }
         CPassResources resources(m_putResources);
         CopyResources(&resources.Room());
+        // One resource the RTS does not report (an audio path it does not
+        // run) must not stop the others and the contexts: its failure is
+        // raised once the pass is done.
+        HRESULT resourceFailure = S_OK;
         for (const auto& resource : resources.Room()) {
-            CheckHr(trace, resource->PutStatus(cycle, m_rtsShmem, channel));
+            if (const HRESULT hr = resource->PutStatus(cycle, m_rtsShmem, channel);
+                FAILED(hr) && SUCCEEDED(resourceFailure)) {
+                resourceFailure = hr;
+            }
         }
         int free = 0;
         for (const auto& context : m_contexts) {
@@ -281,6 +288,7 @@ HRESULT CChannel::PutStatus(std::uint16_t cycle) {
             CheckHr(trace, UpdateStorageStatus());
             m_lastStorageUpdate = GetTickCount();
         }
+        CheckHr(trace, resourceFailure);
     });
 }
 
@@ -464,6 +472,10 @@ bool CChannel::StringToChanStatus(const std::string& name, VARIANT* value) {
                                                                 "channelid",
                                                                 "bidirectional"};
     if (kNames.count(name) == 0) {
+        return false;
+    }
+    // A channel with a timecode resource leaves these to it.
+    if ((name == "timecodestr" || name == "dropframe") && FirstTimecodeResource() != nullptr) {
         return false;
     }
     std::string id, type, owner, uuid, model;

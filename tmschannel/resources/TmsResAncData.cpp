@@ -157,7 +157,7 @@ HRESULT CTmsResAncData::AddState(IMovie*, std::int32_t m, std::int32_t p, bool r
     state.start = p;
     state.fileCode = segment.fileCode;  // the upper half stays 0
     state.mediaPosition = m - segment.start + segment.markIn;
-    state.remaining = StateFieldsLeft(m, record, boundedRecord, segment);
+    state.remaining = FieldsLeft(m, record, boundedRecord, segment);
     state.offset = m - segment.start;
     return message.AddAncDataState(state);
 }

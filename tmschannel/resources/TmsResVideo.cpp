@@ -13,12 +13,14 @@
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/context/TrackMapping.h"
 #include "tmschannel/frame/ErrorFrame.h"
-#include "tmschannel/resources/TmsVfs.h"
+#include "tmschannel/resources/ByteField.h"
 
 #include <cmath>
 #include <cstring>
 
 using namespace tmsvideo;
+using bytefield::Put16;
+using bytefield::Put32;
 
 namespace {
 
@@ -63,14 +65,6 @@ bool IsSdFormat(std::int32_t format) {
     return format == 0 || format == 1;
 }
 
-void Put32(BYTE* block, std::size_t offset, std::int32_t value) {
-    std::memcpy(block + offset, &value, sizeof value);
-}
-
-void Put16(BYTE* block, std::size_t offset, std::uint16_t value) {
-    std::memcpy(block + offset, &value, sizeof value);
-}
-
 }  // namespace
 
 CTmsResVideo::CTmsResVideo(std::int32_t resourceNumber) : CTmsResource(resourceNumber) {
@@ -97,11 +91,7 @@ CTmsResVideo::CTmsResVideo(std::int32_t resourceNumber) : CTmsResource(resourceN
                        {"defaultafd", kDefaultAfd}};
 }
 
-CTmsResVideo::~CTmsResVideo() {
-    if (m_reported) {
-        TmsVfs().ReportResource(m_channelIndex, gfsResVideoDestroyed);
-    }
-}
+CTmsResVideo::~CTmsResVideo() = default;
 
 bool CTmsResVideo::IsMpegFamily() const {
     return m_compression == "Mpeg" || m_compression == "Xdcam" || m_compression == "Xdcam422" ||
@@ -109,10 +99,7 @@ bool CTmsResVideo::IsMpegFamily() const {
 }
 
 std::string CTmsResVideo::CodecElementPath() const {
-    return FormatText(
-        "//VideoCodec[@id=//Channel[@channelIndex=\"%d\"]/Video[@index=\"%s\"]/"
-        "VideoCodecComponent/@id]",
-        m_channelIndex, Utf16ToUtf8(m_indexText).c_str());
+    return ComponentElementPath("VideoCodec", "Video", "VideoCodecComponent");
 }
 
 HRESULT CTmsResVideo::InitFromConfig(IXMLDOMDocument2* document, IXMLDOMNode* element) {
@@ -202,9 +189,8 @@ HRESULT CTmsResVideo::InitFromConfig(IXMLDOMDocument2* document, IXMLDOMNode* el
             trace.LogMsg("Unknown video compression type: '%s'", m_compression.c_str());
         }
     });
-    if (SUCCEEDED(hr) && !m_reported) {
-        TmsVfs().ReportResource(m_channelIndex, gfsResVideoCreated);
-        m_reported = true;
+    if (SUCCEEDED(hr)) {
+        ReportCreated(gfsResVideoCreated, gfsResVideoDestroyed);
     }
     return hr;
 }
@@ -397,14 +383,9 @@ HRESULT CTmsResVideo::SetProperty(IConfigMgr* configMgr, const std::string& name
                       "(widescreen), or empty",
                       TypeNameUtf8().c_str(), name.c_str(), text.c_str());
         }
-        if (configMgr == nullptr) {
-            TMS_RAISE(trace, E_UNEXPECTED, "%s property '%s': the channel is not open",
-                      TypeNameUtf8().c_str(), name.c_str());
-        }
-        const CBstr path(CodecElementPath());
+        const std::string path = CodecElementPath();
         auto set = [&](const char* attribute, const std::string& v) {
-            TMS_CHECK_COM(trace, configMgr->SetConfigAttribute(path, attribute, CVariant(v),
-                                                               persist ? 1 : 0));
+            SetConfigAttribute(trace, configMgr, path, attribute, CVariant(v), persist, name);
         };
         if (token == kAspectRatio) {
             set("aspectRatio", text);
@@ -448,23 +429,12 @@ const char* CTmsResVideo::PixCodingName(std::uint32_t coding) {
 
 HRESULT CTmsResVideo::StringToVariant(std::int32_t token, VARIANT* value) {
     CCriticalSectionLock lock(m_statusCs);
+    if (token <= kErrorCode) {
+        return SharedStatusToVariant(token, m_videoStatus.tickCount, m_videoStatus.errorCode,
+                                     value);
+    }
     CVariant result;
     switch (token) {
-        case kVideoFormat:
-            result = CVariant(m_videoFormat);
-            break;
-        case kVideoFormatStr:
-            result = CVariant(NameFromFormat(m_videoFormat, 254));
-            break;
-        case kFieldsPerFrame:
-            result = CVariant(m_fieldsPerFrame);
-            break;
-        case kTickCount:
-            result = CVariant(static_cast<std::int32_t>(m_videoStatus.tickCount));
-            break;
-        case kErrorCode:
-            result = CVariant(static_cast<std::int32_t>(m_videoStatus.errorCode));
-            break;
         case kLastPlayedPos:
             result = CVariant(m_videoStatus.lastPosition);
             break;
@@ -524,11 +494,10 @@ HRESULT CTmsResVideo::PublishStatus(CChanAccess& access) {
     if (block == nullptr) {
         return S_FALSE;
     }
-    const LONG slot = access.IncrementIndex(reinterpret_cast<LONG*>(block + kRingIndex));
-    Put16(block, kCycleRing + 2 * static_cast<std::size_t>(slot), m_cycle);
-    Put32(block, kFieldSizeRing + 4 * static_cast<std::size_t>(slot),
-          static_cast<std::int32_t>(m_videoStatus.fieldSize));
-    WriteWideField(block, kPixCodingRing + 72 * static_cast<std::size_t>(slot), kNameChars,
+    const std::size_t slot = NextRingSlot(access, block, kRingIndex);
+    Put16(block, kCycleRing + 2 * slot, m_cycle);
+    Put32(block, kFieldSizeRing + 4 * slot, static_cast<std::int32_t>(m_videoStatus.fieldSize));
+    WriteWideField(block, kPixCodingRing + 72 * slot, kNameChars,
                    PixCodingName(m_videoStatus.pixelCoding));
     return S_OK;
 }
@@ -536,11 +505,6 @@ HRESULT CTmsResVideo::PublishStatus(CChanAccess& access) {
 TmsVideoStatus CTmsResVideo::VideoStatus() const {
     CCriticalSectionLock lock(m_statusCs);
     return m_videoStatus;
-}
-
-std::uint16_t CTmsResVideo::StatusCycle() const {
-    CCriticalSectionLock lock(m_statusCs);
-    return m_cycle;
 }
 
 std::int32_t CTmsResVideo::InputFormat() const {

@@ -5,7 +5,8 @@
 // shared memory and the AFD that arrives with recorded video.
 //
 // Locks: the resource lock (m_cs) guards the configured values and the AFD;
-// m_statusCs guards the status copy and is taken inside m_cs, never around it.
+// the base's status lock guards the status copy and is taken inside m_cs,
+// never around it.
 #pragma once
 
 #include "platform/com/Variant.h"
@@ -51,7 +52,6 @@ public:
 
     // For tests and the status pass: the copy PutStatus took last.
     TmsVideoStatus VideoStatus() const;
-    std::uint16_t StatusCycle() const;
     std::int32_t InputFormat() const;
 
 protected:
@@ -87,8 +87,5 @@ private:
     bool m_widescreen GUARDED_BY(m_cs) = false;
     TmsAncillaryDataStatus m_ancDataStatus GUARDED_BY(m_cs){};
     std::string m_defaultAfd GUARDED_BY(m_cs);
-    mutable CCriticalSection m_statusCs;  // inside m_cs
-    std::uint16_t m_cycle GUARDED_BY(m_statusCs) = 0;
     TmsVideoStatus m_videoStatus GUARDED_BY(m_statusCs){};
-    bool m_reported = false;  // reported to the file system (owner only)
 };

@@ -5,23 +5,12 @@
 #include "platform/kernel/CriticalSectionLock.h"
 #include "server/timeline/IMovie.h"
 #include "tmschannel/frame/ErrorFrame.h"
+#include "tmschannel/resources/ByteField.h"
 #include "tmschannel/resources/TmsResVideo.h"
 #include "tmschannel/rts/RtsMessages.h"
 
-namespace {
-
-constexpr std::int32_t kEndless = 0x7FFFFFFF;
-
-std::uint16_t Word16(const BYTE* block, std::size_t at) {
-    return static_cast<std::uint16_t>(block[at] | (block[at + 1] << 8));
-}
-
-void PutWord16(BYTE* block, std::size_t at, std::uint16_t v) {
-    block[at] = static_cast<BYTE>(v & 0xFF);
-    block[at + 1] = static_cast<BYTE>(v >> 8);
-}
-
-}  // namespace
+using bytefield::Get16;
+using bytefield::Put16;
 
 HRESULT CTmsResVideo::AddState(IMovie*, std::int32_t m, std::int32_t p, bool record,
                                bool boundedRecord, const MediaSegmentInfo& segment,
@@ -30,13 +19,11 @@ HRESULT CTmsResVideo::AddState(IMovie*, std::int32_t m, std::int32_t p, bool rec
     state.start = p;
     state.fileCode = segment.fileCode;
     state.mediaPosition = m - segment.start + segment.markIn;
-    // A record runs on past the segment unless it is bounded by its length.
-    const bool open = record && !(boundedRecord && segment.duration > 0);
-    state.remaining = open ? kEndless - m : segment.start + segment.duration - m - 1;
+    state.remaining = FieldsLeft(m, record, boundedRecord, segment);
     state.offset = m - segment.start;
     state.videoFlags = segment.fileType == 5 || segment.fileType == 6
-                           ? Word16(segment.mediaData, 0)
-                           : Word16(segment.mediaData, 24);
+                           ? Get16(segment.mediaData, 0)
+                           : Get16(segment.mediaData, 24);
     return message.AddVideoState(state);
 }
 
@@ -58,16 +45,7 @@ HRESULT CTmsResVideo::HandlePortStateChange(IMovie* movie, std::uint16_t, std::i
             return;
         }
         if (newState == TmsShuttleRecord && IsAssignedForRecord()) {
-            unsigned short segment = 0;
-            const HRESULT hr =
-                movie->GetLastSegment(m_trackType, m_resourceNumber, 0, -1, &segment);
-            TMS_CHECK_COM(trace, hr);
-            if (hr == S_OK) {
-                BYTE block[kMediaDataSize] = {};
-                GetMediaData(block);
-                TMS_CHECK_COM(trace, movie->SetSegmentMediaData(m_trackType, m_resourceNumber,
-                                                                segment, 1, sizeof block, block));
-            }
+            WriteMediaDataToLastSegment(trace, movie);
             return;
         }
         if (oldState != TmsShuttleRecord || newState != TmsIdle || !IsAssignedForRecord()) {
@@ -130,9 +108,9 @@ HRESULT CTmsResVideo::HandleRecordUpdate(IMovie* movie, std::int32_t recordOrigi
                                               (widescreen ? 0x80 : 0x40));
         };
         if (m_trackType == 5 || m_trackType == 6) {
-            PutWord16(block, 0, afdWord(Word16(block, 0)));
+            Put16(block, 0, afdWord(Get16(block, 0)));
         } else if (m_trackType == 4 || m_trackType == 7) {
-            PutWord16(block, 24, afdWord(Word16(block, 24)));
+            Put16(block, 24, afdWord(Get16(block, 24)));
         } else {
             trace.LogMsg("Unknown video compression type: '%s'", compression.c_str());
         }

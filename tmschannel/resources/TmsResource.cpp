@@ -3,9 +3,14 @@
 #include "platform/com/Utf.h"
 #include "platform/com/VariantArray.h"
 #include "platform/kernel/CriticalSectionLock.h"
+#include "server/appserverutil/ChanAccess.h"
+#include "server/configmgr/IConfigMgr.h"
+#include "server/timeline/IMovie.h"
 #include "tmschannel/common/ConfigReader.h"
+#include "tmschannel/common/NameQuery.h"
 #include "tmschannel/common/VideoFormat.h"
 #include "tmschannel/frame/ErrorFrame.h"
+#include "tmschannel/resources/TmsVfs.h"
 #include "tmschannel/rts/RtsMessageFormat.h"
 
 #include <cstring>
@@ -40,7 +45,93 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
 
 CTmsResource::CTmsResource(std::int32_t resourceNumber) : m_resourceNumber(resourceNumber) {}
 
-CTmsResource::~CTmsResource() = default;
+CTmsResource::~CTmsResource() {
+    if (m_destroyedCode >= 0) {
+        TmsVfs().ReportResource(m_channelIndex, static_cast<gfsReportRes_e>(m_destroyedCode));
+    }
+}
+
+void CTmsResource::ReportCreated(gfsReportRes_e createdCode, gfsReportRes_e destroyedCode) {
+    if (m_destroyedCode < 0) {
+        TmsVfs().ReportResource(m_channelIndex, createdCode);
+        m_destroyedCode = destroyedCode;
+    }
+}
+
+std::uint16_t CTmsResource::StatusCycle() const {
+    CCriticalSectionLock lock(m_statusCs);
+    return m_cycle;
+}
+
+std::int32_t CTmsResource::FieldsLeft(std::int32_t m, bool record, bool boundedRecord,
+                                      const MediaSegmentInfo& segment) {
+    constexpr std::int32_t kEndless = 0x7FFFFFFF;
+    // A record runs on past the segment unless it is bounded by its length.
+    const bool open = record && !(boundedRecord && segment.duration > 0);
+    return open ? kEndless - m : segment.start + segment.duration - m - 1;
+}
+
+HRESULT CTmsResource::SharedStatusToVariant(std::int32_t token, std::uint32_t tickCount,
+                                            std::uint32_t errorCode, VARIANT* value) const {
+    CVariant result;
+    switch (token) {
+        case 0:
+            result = CVariant(m_videoFormat);
+            break;
+        case 1:
+            result = CVariant(NameFromFormat(m_videoFormat, 254));
+            break;
+        case 2:
+            result = CVariant(m_fieldsPerFrame);
+            break;
+        case 3:
+            result = CVariant(static_cast<std::int32_t>(tickCount));
+            break;
+        case 4:
+            result = CVariant(static_cast<std::int32_t>(errorCode));
+            break;
+        default:
+            return S_FALSE;
+    }
+    VariantClear(value);
+    return result.CopyTo(value);
+}
+
+std::string CTmsResource::ComponentElementPath(const char* element, const char* kind,
+                                               const char* component) const {
+    return FormatText("//%s[@id=//Channel[@channelIndex=\"%d\"]/%s[@index=\"%s\"]/%s/@id]", element,
+                      m_channelIndex, kind, Utf16ToUtf8(m_indexText).c_str(), component);
+}
+
+void CTmsResource::SetConfigAttribute(CEntryPoint& trace, IConfigMgr* configMgr,
+                                      const std::string& path, const char* attribute,
+                                      const VARIANT& value, bool persist,
+                                      const std::string& property) {
+    if (configMgr == nullptr) {
+        TMS_RAISE(trace, E_UNEXPECTED, "%s property '%s': the channel is not open",
+                  TypeNameUtf8().c_str(), property.c_str());
+    }
+    TMS_CHECK_COM(trace, configMgr->SetConfigAttribute(CBstr(path), attribute, CVariant(value),
+                                                       persist ? 1 : 0));
+}
+
+void CTmsResource::WriteMediaDataToLastSegment(CEntryPoint& trace, IMovie* movie) {
+    unsigned short segment = 0;
+    const HRESULT hr = movie->GetLastSegment(m_trackType, m_resourceNumber, 0, -1, &segment);
+    TMS_CHECK_COM(trace, hr);
+    if (hr == S_OK) {
+        BYTE block[kMediaDataSize] = {};
+        GetMediaData(block);
+        TMS_CHECK_COM(trace, movie->SetSegmentMediaData(m_trackType, m_resourceNumber, segment, 1,
+                                                        sizeof block, block));
+    }
+}
+
+std::size_t CTmsResource::NextRingSlot(CChanAccess& access, std::uint8_t* block,
+                                       std::size_t indexOffset) {
+    return static_cast<std::size_t>(
+        access.IncrementIndex(reinterpret_cast<LONG*>(block + indexOffset)));
+}
 
 std::uint32_t CTmsResource::CapabilityMask1() const {
     CCriticalSectionLock lock(m_cs);

@@ -4,14 +4,16 @@
 // queries (live values copied from RTS shared memory by PutStatus) and
 // property queries (configured values) by name, and publishes its status.
 //
-// Locks: m_cs (the resource lock) guards the configured values; a derived
-// class's status lock is taken inside it, never the other way round. No
-// resource operation takes the channel lock.
+// Locks: m_cs (the resource lock) guards the configured values; the status
+// lock m_statusCs guards the status copy that PutStatus takes and is taken
+// inside m_cs, never the other way round. No resource operation takes the
+// channel lock.
 #pragma once
 
 #include "platform/com/Variant.h"
 #include "platform/kernel/CriticalSection.h"
 #include "platform/xml/IXMLDOMDocument2.h"
+#include "server/appserverutil/VfsLibWrapper.h"
 #include "server/ipmclient/RtsStatusTypes.h"
 #include "tmschannel/context/StateEntry.h"
 #include "tmschannel/resources/MediaSegmentInfo.h"
@@ -104,6 +106,9 @@ public:
                                 bool record, bool boundedRecord,
                                 const std::vector<StateEntry*>& states);
     virtual std::int32_t GetMediaFileType(std::int32_t fileType) { return 2; }
+    // True for a property whose new value the RTS runs with (an audio gain):
+    // the channel sends it the configuration again after the change.
+    virtual bool PropertyReachesRts(const std::string& name) const { return false; }
 
     // Reads a "stat" message for this resource's "rsts" list; true with the
     // reader inside that list.
@@ -131,8 +136,40 @@ public:
     std::uint32_t CapabilityMask1() const;
     std::uint32_t CapabilityMask2() const;
     std::int32_t FieldsPerFrame() const { return m_fieldsPerFrame; }
+    // The status pass number of the last PutStatus.
+    std::uint16_t StatusCycle() const;
+
+    // Fields a state plays from movie position m on: to the segment's end,
+    // or on without end for a record that its length does not bound.
+    static std::int32_t FieldsLeft(std::int32_t m, bool record, bool boundedRecord,
+                                   const MediaSegmentInfo& segment);
 
 protected:
+    // The status names every playing kind shares, tokens 0 to 4:
+    // videoformat, videoformatstr, fieldsperframe, tickcount, errorcode.
+    // S_FALSE for any other token.
+    HRESULT SharedStatusToVariant(std::int32_t token, std::uint32_t tickCount,
+                                  std::uint32_t errorCode, VARIANT* value) const;
+    // Tells the file-system layer the resource exists (once, after its first
+    // good configuration read); the destructor reports destroyedCode.
+    void ReportCreated(gfsReportRes_e createdCode, gfsReportRes_e destroyedCode);
+    // The configuration element of one of this resource's components:
+    // "//<element>[@id=//Channel[@channelIndex="%d"]/<kind>[@index="%s"]/<component>/@id]".
+    std::string ComponentElementPath(const char* element, const char* kind,
+                                     const char* component) const REQUIRES(m_cs);
+    // Sets (and with persist saves) one attribute through the configuration
+    // manager; a closed channel has none.
+    void SetConfigAttribute(CEntryPoint& trace, IConfigMgr* configMgr, const std::string& path,
+                            const char* attribute, const VARIANT& value, bool persist,
+                            const std::string& property);
+    // A record starting: the resource's media data goes to the last segment
+    // of its track, the one the record writes.
+    void WriteMediaDataToLastSegment(CEntryPoint& trace, IMovie* movie);
+    // The ring slot of this publication: advances the ring index at
+    // indexOffset of the status block.
+    static std::size_t NextRingSlot(CChanAccess& access, std::uint8_t* block,
+                                    std::size_t indexOffset);
+
     virtual HRESULT StringToVariant(std::int32_t token, VARIANT* value) { return S_FALSE; }
     // The token of a property name; -1 when the name is not in the map.
     std::int32_t PropertyToken(const std::string& name) const;
@@ -142,15 +179,6 @@ protected:
                           const StateWriteTarget& target);
     [[noreturn]] void RaiseNotAvailable(CEntryPoint& trace, const std::string& name);
     [[noreturn]] void RaiseCannotSet(CEntryPoint& trace, const std::string& name);
-    // Fields left in the segment from movie position m, the "remaining" of
-    // a track state: to the segment's end, or for a record that its length
-    // does not bound, on to the last position.
-    static std::int32_t StateFieldsLeft(std::int32_t m, bool record, bool boundedRecord,
-                                        const MediaSegmentInfo& segment);
-    // A record starting: the resource's media data block goes to the last
-    // segment of its track (track type, resource number), the one the
-    // record writes. Nothing when the track has no segment.
-    void WriteMediaDataToLastSegment(CEntryPoint& trace, IMovie* movie);
 
     // Set by the derived constructors.
     std::u16string m_typeName = u"Unknown";
@@ -168,5 +196,10 @@ protected:
     std::unordered_map<std::string, std::int32_t> m_statusNames;    // filled by the constructor
     std::unordered_map<std::string, std::int32_t> m_propertyNames;  // filled by the constructor
     bool m_assigned = false;
-    mutable CCriticalSection m_cs;  // the resource lock
+    mutable CCriticalSection m_cs;        // the resource lock
+    mutable CCriticalSection m_statusCs;  // the status lock, inside m_cs
+    std::uint16_t m_cycle GUARDED_BY(m_statusCs) = 0;
+
+private:
+    std::int32_t m_destroyedCode = -1;  // reported by the destructor; -1 never reported
 };

@@ -339,23 +339,3 @@ std::int32_t CTmsResource::TrackEnd(CEntryPoint& trace, IMovie* movie, std::int3
                                        target.windowEnd, &info));
     return info.start + info.duration;
 }
-
-void CTmsResource::WriteMediaDataToLastSegment(CEntryPoint& trace, IMovie* movie) {
-    unsigned short segment = 0;
-    const HRESULT hr = movie->GetLastSegment(m_trackType, m_resourceNumber, 0, -1, &segment);
-    TMS_CHECK_COM(trace, hr);
-    if (hr != S_OK || segment == 0) {
-        return;
-    }
-    BYTE block[kMediaDataSize] = {};
-    GetMediaData(block);
-    TMS_CHECK_COM(trace, movie->SetSegmentMediaData(m_trackType, m_resourceNumber, segment, 1,
-                                                    sizeof block, block));
-}
-
-std::int32_t CTmsResource::StateFieldsLeft(std::int32_t m, bool record, bool boundedRecord,
-                                           const MediaSegmentInfo& segment) {
-    constexpr std::int32_t kLastPosition = 0x7FFFFFFF;
-    const bool open = record && !(boundedRecord && segment.duration > 0);
-    return open ? kLastPosition - m : segment.start + segment.duration - m - 1;
-}

@@ -114,6 +114,72 @@ void VideoLines(const ChannelStatus& s, std::string& out) {
                   s.video->fieldSize, s.video->pixelCoding.c_str());
 }
 
+// A meter of dBFS from -40 to 0: one mark per 2 dB, then the number.
+std::string MeterText(float db) {
+    constexpr int kWidth = 20;
+    const float clamped = db != db ? -40.0f : db < -40.0f ? -40.0f : db > 0.0f ? 0.0f : db;
+    const int marks = static_cast<int>((clamped + 40.0f) / 40.0f * kWidth + 0.5f);
+    std::string bar(static_cast<std::size_t>(marks), '#');
+    bar.append(static_cast<std::size_t>(kWidth - marks), '-');
+    return Format("[%s] %6.1f dBFS", bar.c_str(), static_cast<double>(db));
+}
+
+// One line per audio resource the channel reported: its meter and the input
+// and output gains the RTS runs with.
+void AudioLines(const CStatusBlockImage& b, std::string& out) {
+    const std::int32_t count = b.I32(sv::kAudioCount);
+    for (std::int32_t n = 0; n < count && n < sv::kAudioRegions; ++n) {
+        const std::size_t r = static_cast<std::size_t>(n);
+        const sv::RingInfo ring{sv::kAudioRingIndex + 4 * r, sv::kAudioSlots};
+        std::int32_t slot = 0;
+        const std::string head =
+            RingHead(b, ring, sv::kAudioCycles + sv::kAudioCycleStride * r, &slot);
+        if (head.empty()) {
+            out += Format("  audio %d not published\n", n);
+            continue;
+        }
+        const std::size_t at = sv::kAudioStride * r + 4 * static_cast<std::size_t>(slot);
+        out += Format("  audio %d %s  %s  gain in %.1f dB out %.1f dB\n", n, head.c_str(),
+                      MeterText(b.F32(sv::kAudioLevels + at)).c_str(),
+                      static_cast<double>(b.F32(sv::kAudioInputGains + at)),
+                      static_cast<double>(b.F32(sv::kAudioOutputGains + at)));
+    }
+}
+
+const char* TimerModeName(std::int32_t mode) {
+    switch (mode) {
+        case 0:
+            return "LTC";
+        case 1:
+            return "generator, fixed start";
+        case 2:
+            return "VITC";
+        case 3:
+            return "generator";
+        default:
+            return "unknown";
+    }
+}
+
+// The timecode of the codec's input (the generator's or the reader's) and
+// the time of day, with the configured timer mode. Nothing for a channel
+// without a timecode resource (never published).
+void TimecodeLines(const CStatusBlockImage& b, std::string& out) {
+    std::int32_t slot = 0;
+    const std::string head = RingHead(b, sv::kTimecodeRing, sv::kTimecodeCycles, &slot);
+    if (head.empty()) {
+        return;
+    }
+    const std::size_t k = static_cast<std::size_t>(slot);
+    const std::string timecode =
+        b.Text(sv::kTimecodeTexts + sv::kTimecodeTextStride * k, sv::kTimecodeTextUnits);
+    const std::string timeOfDay =
+        b.Text(sv::kTimeOfDayTexts + sv::kTimecodeTextStride * k, sv::kTimecodeTextUnits);
+    out += Format("  timecode %s  %s (0x%08X)  time of day %s  mode %s\n", head.c_str(),
+                  timecode.c_str(), b.U32(sv::kTimecodeWords + 4 * k), timeOfDay.c_str(),
+                  TimerModeName(b.I32(sv::kTimerMode)));
+}
+
 }  // namespace
 
 bool ProcessRuns(int pid) {
@@ -161,6 +227,8 @@ std::string ChannelStatusText(int channel, const CStatusMemoryView::Snapshot& sn
     ChannelLines(s, out);
     ContextLines(s, out);
     VideoLines(s, out);
+    AudioLines(snapshot.block, out);
+    TimecodeLines(snapshot.block, out);
     if (!snapshot.consistent) {
         out +=
             Format("  status mutex not taken within %u ms: values may be torn\n", mutexTimeoutMs);

@@ -27,6 +27,7 @@ int RtsUsage() {
                  "       tmsctl rts [--runtime DIR] gang CHANNEL VALUE OPID\n"
                  "       tmsctl rts [--runtime DIR] fired CHANNEL\n"
                  "       tmsctl rts [--runtime DIR] gpifired CHANNEL [clear]\n"
+                 "       tmsctl rts [--runtime DIR] audio CHANNEL N error CODE\n"
                  "       tmsctl rts [--runtime DIR] quit\n");
     return kExitUsage;
 }
@@ -78,7 +79,8 @@ int RunRts(const Args& argsIn) {
         (verb == "status" && args.size() == 2) || (verb == "houseclock" && args.size() == 2) ||
         (verb == "gang" && args.size() == 4) || (verb == "fired" && args.size() == 2) ||
         (verb == "gpifired" && (args.size() == 2 || args.size() == 3)) ||
-        (verb == "gop-offset" && args.size() == 3) || (verb == "quit" && args.size() == 1);
+        (verb == "gop-offset" && args.size() == 3) || (verb == "audio" && args.size() == 5) ||
+        (verb == "quit" && args.size() == 1);
     if (!known) {
         return RtsUsage();
     }

@@ -39,7 +39,7 @@ resprop video 0 compression+datarate+chroma+aspectratio
 resstatus video 0 videoformatstr
 setresprop video 0 aspectratio 16:9
 resprop video 0 nosuchproperty
-resprop audio 7 gain
+resprop audio 7 inputgain
 refresh gpin
 caps
 # a movie of two segments on the channel's record tracks, a context cued and
@@ -65,6 +65,7 @@ port .
 status . assigned+ctxportstate+position+portstate+countdownstr
 play .
 wait . play 2000
+AUDIO_TIMECODE
 # the playing channel as other processes of the server see it
 watch 1 3
 stop .
@@ -210,6 +211,27 @@ void PrintReceived(const std::string& dump) {
     }
 }
 
+// The sound and timecode of the playing movie: levels and the generator's
+// timecode a moment apart, a gain changed (not saved) and read back as the
+// RTS runs it, and the timecode settings a client chooses from.
+std::string AudioTimecodeScript() {
+    std::string text = "# the audio levels and the timecode moving while the movie plays\n";
+    for (int look = 0; look < 3; ++look) {
+        text +=
+            "resstatus audio 0 level\nresstatus audio 1 level\nresstatus timecode 0 timecodestr\n";
+        text += "sleep 300\n";
+    }
+    text +=
+        "setresprop audio 1 outputgain -6.0 nopersist\n"
+        "sleep 200\n"
+        "resprop audio 1 outputgain\n"
+        "resstatus audio 1 outputgain\n"
+        "setresprop audio 1 outputgain 0.0 nopersist\n"
+        "resprop timecode 0 genmode+currenttcinput+genfixedtimecode+clockwatcherinput\n"
+        "resprop audio 0 inputlabel+primaryoutputtag+secondaryoutputtag+playsilence\n";
+    return text;
+}
+
 int RunScriptText() {
     return RunBuiltInScript(kDemoScript, "demo");
 }
@@ -223,6 +245,10 @@ int RunBuiltInScript(const char* scriptText, const char* moviePrefix) {
     const std::time_t now = std::time(nullptr);
     std::strftime(name, sizeof name, "-%Y%m%d-%H%M%S", std::localtime(&now));
     text.replace(text.find("MOVIE"), 5, moviePrefix + std::string(name));
+    // The main demo shows the audio levels and the timecode in its middle.
+    if (const auto at = text.find("AUDIO_TIMECODE\n"); at != std::string::npos) {
+        text.replace(at, 15, AudioTimecodeScript());
+    }
     std::istringstream script(text);
     CChannelScript runner;
     const int rc = runner.Run(script, std::cout);

@@ -73,7 +73,43 @@ inline constexpr std::size_t kFieldSizes = 0x177BC;    // uint32 per slot
 inline constexpr std::size_t kPixelCodings = 0x17834;  // 36 units per slot
 inline constexpr std::size_t kPixelCodingStride = 72;
 
+// Audio regions, one per audio resource n (0..15): each field at its base
+// + stride x n, then a slot array of the ring.
+inline constexpr std::size_t kAudioCount = channel_block::kAudioResources;  // int32
+inline constexpr int kAudioRegions = statusmem::kAudioRings;
+inline constexpr std::size_t kAudioRingIndex = statusmem::kAudioRingIndex;  // + 4n
+inline constexpr std::size_t kAudioCycles = 0x180B0;                        // + 60n, uint16
+inline constexpr std::size_t kAudioCycleStride = 60;
+inline constexpr std::size_t kAudioInputGains = 0x184B0;   // + 120n, float dB
+inline constexpr std::size_t kAudioOutputGains = 0x18C30;  // + 120n, float dB
+inline constexpr std::size_t kAudioLevels = 0x193B0;       // + 120n, float dB
+inline constexpr std::size_t kAudioStride = 120;
+inline constexpr std::int32_t kAudioSlots = statusmem::kResourceRingSlots;
+
+// Timecode region (the first timecode resource).
+inline constexpr std::size_t kTimecodeCycles = 0x19B50;  // uint16 per slot
+inline constexpr RingInfo kTimecodeRing{0x19B8C, 30};
+inline constexpr std::size_t kTimecodeWords = 0x19B90;   // uint32 per slot
+inline constexpr std::size_t kTimecodeTexts = 0x19C08;   // 16 units per slot
+inline constexpr std::size_t kTimeOfDayWords = 0x19FC8;  // uint32 per slot
+inline constexpr std::size_t kTimeOfDayTexts = 0x1A040;  // 16 units per slot
+inline constexpr std::size_t kTimecodeTextStride = 32;
+inline constexpr std::size_t kTimecodeTextUnits = 16;
+inline constexpr std::size_t kTimecodeTick = 0x1A400;  // uint32
+inline constexpr std::size_t kTimerMode = 0x1A9A4;     // int32
+
 static_assert(kChannelRing.index == statusmem::kRings[0].indexOffset);
+static_assert(kTimecodeRing.index == statusmem::kRings[3].indexOffset &&
+              kTimecodeRing.slots == statusmem::kRings[3].slots);
+// The audio fields of one resource do not run into the next one's.
+static_assert(kAudioCycles + kAudioCycleStride * (kAudioRegions - 1) + 2 * kAudioSlots <=
+              kAudioRingIndex);
+static_assert(kAudioInputGains + kAudioStride * kAudioRegions == kAudioOutputGains);
+static_assert(kAudioOutputGains + kAudioStride * kAudioRegions == kAudioLevels);
+static_assert(kAudioLevels + kAudioStride * kAudioRegions <= kTimecodeCycles);
+static_assert(kTimecodeCycles + 2 * kTimecodeRing.slots == kTimecodeRing.index);
+static_assert(kTimecodeTexts + kTimecodeTextStride * 30 == kTimeOfDayWords);
+static_assert(kTimeOfDayTexts + kTimecodeTextStride * 30 == kTimecodeTick);
 static_assert(kContextRing.index == statusmem::kRings[1].indexOffset);
 static_assert(kPortStates == statusmem::kContextPortState);
 static_assert(kSpeeds == statusmem::kContextSpeed);

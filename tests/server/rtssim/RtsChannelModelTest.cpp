@@ -265,3 +265,144 @@ TEST(RtsSimConfigTest, ValuesOfTheWrongTypeRefuseTheFileInsteadOfEndingTheSimula
 }
 
 }  // namespace
+
+namespace {
+
+// Channel 0 with two audio paths and a timecode path, as a client's "open"
+// carries it.
+std::string SignalsConfig(const char* genMode, const char* input, const char* gain1) {
+    return std::string(
+               "<Config><AudioInput id=\"I0\" gain=\"4096\"/><AudioOutput id=\"O0\" "
+               "gain=\"2048\"/><AudioInput id=\"I1\" gain=\"") +
+           gain1 + "\"/><TcGenerator id=\"G\" genMode=\"" + genMode +
+           "\" genFixedTimecode=\"16777216\"/><TcCodec id=\"C\" currentTcInput=\"" + input +
+           "\"/><Channel channelIndex=\"0\"><Audio index=\"0\"><AudioInputComponent id=\"I0\"/>"
+           "<AudioOutputComponent id=\"O0\"/></Audio><Audio index=\"1\"><AudioInputComponent "
+           "id=\"I1\"/></Audio><Timecode index=\"0\"><TcGeneratorComponent id=\"G\"/>"
+           "<TcCodecComponent id=\"C\"/></Timecode></Channel></Config>";
+}
+
+// What the model publishes now (the block holds atomics: it is not copied).
+struct Published {
+    explicit Published(const CRtsChannelModel& model) { model.Publish(block); }
+    RtsChannelBlock block{};
+};
+
+}  // namespace
+
+TEST(RtsChannelModelTest, AudioPathsReportTheGainsTheyWereSentAndSoundOnlyWhereAFilePlays) {
+    CRtsChannelModel model(Config());
+    RtsMessage open;
+    open.form = RtsFourCc("open");
+    open.configText = SignalsConfig("FreeRun", "Internal", "1000");
+    model.Apply(open);
+    {
+        const Published p(model);
+        EXPECT_EQ(p.block.audio[0].gainLeft, 4096);
+        EXPECT_EQ(p.block.audio[0].gainRight, 2048);
+        EXPECT_EQ(p.block.audio[1].gainLeft, 1000);
+        EXPECT_EQ(p.block.audio[1].gainRight, 4096) << "no output component: unity";
+        EXPECT_EQ(p.block.audio[0].level, 0u) << "nothing plays";
+    }
+
+    // Path 0 plays a file, path 1 black.
+    RtsMessage play = State(0, TmsShuttlePlay, 0, 1.0f);
+    play.hasResourceLists = true;
+    play.audioWithMedia = {true, false};
+    model.Apply(play);
+    for (int field = 0; field < 240; field += 37) {
+        SCOPED_TRACE(field);
+        model.Advance(37);
+        const Published p(model);
+        // Between -30 and -6 dBFS: 32767 x 10^((dB - 24) / 20).
+        EXPECT_GE(p.block.audio[0].level, 65u);
+        EXPECT_LE(p.block.audio[0].level, 1037u);
+        EXPECT_EQ(p.block.audio[1].level, 0u);
+    }
+
+    // A configuration that does not read keeps the gains.
+    RtsMessage broken;
+    broken.form = RtsFourCc("rfsh");
+    broken.configText = "<Config><Channel";
+    model.Apply(broken);
+    EXPECT_EQ(Published(model).block.audio[1].gainLeft, 1000);
+    RtsMessage refresh;
+    refresh.form = RtsFourCc("rfsh");
+    refresh.configText = SignalsConfig("FreeRun", "Internal", "2052");
+    model.Apply(refresh);
+    EXPECT_EQ(Published(model).block.audio[1].gainLeft, 2052);
+
+    EXPECT_TRUE(model.SetAudioError(1, 0x8004));
+    EXPECT_FALSE(model.SetAudioError(2, 1)) << "the channel has two paths";
+    EXPECT_FALSE(model.SetAudioError(-1, 1));
+    const Published p(model);
+    EXPECT_EQ(p.block.audio[0].errorCode, 0u);
+    EXPECT_EQ(p.block.audio[1].errorCode, 0x8004u);
+}
+
+TEST(RtsChannelModelTest, TheGeneratorRunsInItsModeAndTheReaderFollowsThePlayedMaterial) {
+    struct Row {
+        const char* mode;
+        const char* input;
+        std::uint32_t after0, after60;  // word 13 after 0 and 60 fields
+    } rows[] = {
+        // 01:00:00:00; 60 fields are one second at 30 frames.
+        {"FixedStart", "Internal", 0x01000000u, 0x01000000u},
+        {"FreeRun", "Internal", 0x01000000u, 0x01000100u},
+        {"TimeOfDay", "Internal", 0x0A0B0C0Du, 0x0A0B0C0Du},
+        {"ClockWatcher", "Internal", 0x0A0B0C0Du, 0x0A0B0C0Du},
+        // The reader: nothing plays, no timecode.
+        {"FreeRun", "Ltc", 0x80000000u, 0x80000000u},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.mode) + " " + row.input);
+        CRtsChannelModel model(Config());
+        model.SetTimeOfDay(0x0A0B0C0Du);
+        RtsMessage open;
+        open.form = RtsFourCc("open");
+        open.configText = SignalsConfig(row.mode, row.input, "4096");
+        model.Apply(open);
+        EXPECT_EQ(Published(model).block.timecode.currentTimecode, row.after0);
+        model.Advance(60);
+        EXPECT_EQ(Published(model).block.timecode.currentTimecode, row.after60);
+    }
+
+    // Reading a file whose timecode state starts at port 100 with media
+    // position 1800 (00:00:30:00); black from port 200 on.
+    CRtsChannelModel model(Config());
+    RtsMessage open;
+    open.form = RtsFourCc("open");
+    open.configText = SignalsConfig("FreeRun", "Vitc", "4096");
+    model.Apply(open);
+    RtsMessage play = State(0, TmsShuttlePlay, 100, 1.0f);
+    play.hasResourceLists = true;
+    play.timecodeStates = {{100, 5, 1800}, {200, 0, 0}};
+    model.Apply(play);
+    EXPECT_EQ(Published(model).block.timecode.currentTimecode, 0x00001E00u);
+    model.Advance(62);
+    EXPECT_EQ(Published(model).block.timecode.currentTimecode, 0x00001F01u) << "31 frames on";
+    EXPECT_EQ(Published(model).block.timecode.word20 & 0x80000000u, 0u) << "the generator runs on";
+    model.Advance(40);
+    EXPECT_EQ(Published(model).block.timecode.currentTimecode, 0x80000000u) << "black: no timecode";
+    EXPECT_EQ(Published(model).block.timecode.recordCaptured, 0) << "no record";
+}
+
+TEST(RtsChannelModelTest, ARecordCapturesTheTimecodeItStartsAtForAsLongAsItRuns) {
+    CRtsChannelModel model(Config());
+    RtsMessage open;
+    open.form = RtsFourCc("open");
+    open.configText = SignalsConfig("FixedStart", "Internal", "4096");
+    model.Apply(open);
+    model.Apply(State(1, TmsCueRecord, 500, 0.0f));
+    EXPECT_EQ(Published(model).block.timecode.recordCaptured, 0) << "cued, not recording";
+    model.Apply(State(1, TmsShuttleRecord, 500, 1.0f));
+    model.Advance(30);
+    {
+        const Published p(model);
+        EXPECT_EQ(p.block.timecode.recordCaptured, 1);
+        EXPECT_EQ(p.block.timecode.recordTimecode, 0x01000000u);
+        EXPECT_EQ(p.block.timecode.recordPosition, 500);
+    }
+    model.Apply(State(1, TmsIdle, 530, 0.0f));
+    EXPECT_EQ(Published(model).block.timecode.recordCaptured, 0);
+}

@@ -199,6 +199,82 @@ TEST(RtsMessageCheckerTest, RefusesCorruptions) {
     }
 }
 
+// Two audio lists (one playing file 5, one black) and a timecode list, as
+// the channel sends them for a movie with one audio track.
+Bytes AudioTimecodeMessage(std::uint16_t audioCode, std::int32_t timecodeRemaining) {
+    CMmioMsg msg(rts::kLargeMessageSize);
+    rts::CStateMessageBuilder b(msg);
+    EXPECT_EQ(b.Begin(PlayContext()), S_OK);
+    for (std::uint16_t code : {audioCode, std::uint16_t{0}}) {
+        rts::ResourceIdRecord audio{};
+        std::strcpy(audio.typeName, "audio");
+        EXPECT_EQ(b.BeginResource(audio), S_OK);
+        rts::AudioStateRecord a{};
+        a.start = 100;
+        a.fileCode = code;
+        a.remaining = 900;
+        a.gain = 0x1000;
+        EXPECT_EQ(b.AddAudioState(a), S_OK);
+        EXPECT_EQ(b.EndResource(), S_OK);
+    }
+    rts::ResourceIdRecord tc{};
+    std::strcpy(tc.typeName, "timecode");
+    EXPECT_EQ(b.BeginResource(tc), S_OK);
+    rts::TrackStateRecord t{};
+    t.start = 100;
+    t.fileCode = 5;
+    t.mediaPosition = 1800;
+    t.remaining = timecodeRemaining;
+    EXPECT_EQ(b.AddTimecodeState(t), S_OK);
+    EXPECT_EQ(b.EndResource(), S_OK);
+    EXPECT_EQ(b.Finish(), S_OK);
+    return Take(msg);
+}
+
+TEST(RtsMessageCheckerTest, AudioAndTimecodeStatesAreCheckedAndTakenLikeVideo) {
+    const std::set<std::uint16_t> open = {5};
+    const Bytes good = AudioTimecodeMessage(5, 1200);
+    RtsCheckResult r = CheckRtsMessage(good.data(), good.size(), open);
+    ASSERT_EQ(r.status, kAckOk) << r.problem;
+    EXPECT_EQ(r.message.audioWithMedia, (std::vector<bool>{true, false}));
+    ASSERT_EQ(r.message.timecodeStates.size(), 1u);
+    EXPECT_EQ(r.message.timecodeStates[0].start, 100);
+    EXPECT_EQ(r.message.timecodeStates[0].fileCode, 5);
+    EXPECT_EQ(r.message.timecodeStates[0].mediaPosition, 1800);
+    EXPECT_EQ(r.message.listEnd, 1300);
+
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        RtsAckStatus status;
+    } cases[] = {
+        {"audio file code not opened", AudioTimecodeMessage(6, 1200), kAckUnknownFile},
+        {"timecode state with negative fields left", AudioTimecodeMessage(5, -1), kAckBadValue},
+        {"timecode state past the last position", AudioTimecodeMessage(5, 0x7FFFFFFF),
+         kAckBadValue},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        r = CheckRtsMessage(c.bytes.data(), c.bytes.size(), open);
+        EXPECT_EQ(r.status, c.status) << r.problem;
+    }
+    // An audio state of 44 bytes: the first "aud " chunk follows "ctx " (12 +
+    // 64), its LIST header (12) and "res " (80); shrink it and every size
+    // around it by 4.
+    Bytes small = good;
+    const std::size_t list = 12 + 64, aud = list + 12 + 80;
+    ASSERT_EQ(std::memcmp(&small[aud], "aud ", 4), 0);
+    PutU32(small, aud + 4, 44);
+    small.erase(small.begin() + static_cast<long>(aud + 8 + 44),
+                small.begin() + static_cast<long>(aud + 8 + 48));
+    std::uint32_t listSize = 0;
+    std::memcpy(&listSize, &small[list + 4], 4);
+    PutU32(small, list + 4, listSize - 4);
+    PutU32(small, 4, static_cast<std::uint32_t>(small.size() - 8));
+    r = CheckRtsMessage(small.data(), small.size(), open);
+    EXPECT_EQ(r.status, kAckChunkSize) << r.problem;
+}
+
 TEST(RtsMessageCheckerTest, ReplyBytesAsTheComponentReadsThem) {
     // "RIFF" 20 "repl" "ack " 8 status 0, worked out by hand.
     const unsigned char expected[28] = {'R', 'I', 'F', 'F', 20,  0,   0, 0, 'r', 'e',
