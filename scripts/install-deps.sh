@@ -27,6 +27,8 @@ PACKAGES=(
   nlohmann-json3-dev
   chromium
   fonts-dejavu-core
+  # cpack -G DEB reads the libraries' dependencies with it
+  file
 )
 
 missing=()
