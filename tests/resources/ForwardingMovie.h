@@ -90,6 +90,9 @@ public:
         return movie->UpdateSegment(a, b, c, d, e, f);
     }
     HRESULT SetTrackLabel(long a, long b, BSTR c) override { return movie->SetTrackLabel(a, b, c); }
+    HRESULT GetTrackByLabel(long a, long b, BSTR c, long d, long* e) override {
+        return movie->GetTrackByLabel(a, b, c, d, e);
+    }
     HRESULT AddEdit(long a, long b, BSTR c, BOOL d, long e, BSTR* f) override {
         return movie->AddEdit(a, b, c, d, e, f);
     }

@@ -8,9 +8,6 @@ namespace tmsctl {
 
 namespace sv = statusview;
 
-namespace {
-
-// Empty when the ring was never published.
 std::optional<RingHead> ReadRing(const CStatusBlockImage& b, const sv::RingInfo& ring,
                                  std::size_t cycles) {
     RingHead head;
@@ -23,6 +20,8 @@ std::optional<RingHead> ReadRing(const CStatusBlockImage& b, const sv::RingInfo&
     }
     return head;
 }
+
+namespace {
 
 std::string TimecodeText(std::int32_t position, std::int32_t format) {
     if (tmsvideo::FrameRate(format) == 0) {

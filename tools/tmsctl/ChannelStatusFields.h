@@ -31,6 +31,11 @@ struct RingHead {
     std::int32_t slots = 0;
 };
 
+// The newest slot of a ring and its cycle number; empty when the ring was
+// never published.
+std::optional<RingHead> ReadRing(const CStatusBlockImage& b, const statusview::RingInfo& ring,
+                                 std::size_t cycles);
+
 enum class PublisherState { kNone, kLive, kStale, kGone };
 
 struct PublisherStatus {

@@ -37,6 +37,14 @@ std::string RingText(const std::optional<RingHead>& ring) {
     return Format("cycle %u slot %d", ring->cycle, ring->slot);
 }
 
+// RingText of a ring of the block, with its newest slot.
+std::string RingHeadText(const CStatusBlockImage& b, const sv::RingInfo& ring, std::size_t cycles,
+                         std::int32_t* slot) {
+    const std::optional<RingHead> head = ReadRing(b, ring, cycles);
+    *slot = head ? head->slot : 0;
+    return RingText(head);
+}
+
 void PublisherLine(const PublisherStatus& p, std::string& out) {
     switch (p.state) {
         case PublisherState::kNone:
@@ -133,7 +141,7 @@ void AudioLines(const CStatusBlockImage& b, std::string& out) {
         const sv::RingInfo ring{sv::kAudioRingIndex + 4 * r, sv::kAudioSlots};
         std::int32_t slot = 0;
         const std::string head =
-            RingHead(b, ring, sv::kAudioCycles + sv::kAudioCycleStride * r, &slot);
+            RingHeadText(b, ring, sv::kAudioCycles + sv::kAudioCycleStride * r, &slot);
         if (head.empty()) {
             out += Format("  audio %d not published\n", n);
             continue;
@@ -166,7 +174,7 @@ const char* TimerModeName(std::int32_t mode) {
 // without a timecode resource (never published).
 void TimecodeLines(const CStatusBlockImage& b, std::string& out) {
     std::int32_t slot = 0;
-    const std::string head = RingHead(b, sv::kTimecodeRing, sv::kTimecodeCycles, &slot);
+    const std::string head = RingHeadText(b, sv::kTimecodeRing, sv::kTimecodeCycles, &slot);
     if (head.empty()) {
         return;
     }
