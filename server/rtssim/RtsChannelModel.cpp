@@ -31,6 +31,9 @@ void CRtsChannelModel::Reset() {
     m_ancSpans.clear();
     m_ancPresent = false;
     ClearGpiFiredLog();
+    m_held.clear();
+    m_gpiEdges = 0;
+    m_gangEvent = false;
 }
 
 void CRtsChannelModel::ClearGpiFiredLog() {

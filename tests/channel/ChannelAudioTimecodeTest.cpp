@@ -136,7 +136,8 @@ TEST_F(ChannelAudioTimecodeTest, AMovieWithTwoAudioTracksSendsEveryAudioListAndT
             lists = ListsOf(m.bytes);
         }
     }
-    ASSERT_EQ(lists.size(), 6u) << "video, four audio paths and the timecode path";
+    ASSERT_EQ(lists.size(), 8u)
+        << "video, four audio paths, the timecode path, ancillary data and GPI outputs";
     EXPECT_EQ(lists[0].type, "video");
     for (int n = 0; n < 4; ++n) {
         SCOPED_TRACE(n);
@@ -152,6 +153,8 @@ TEST_F(ChannelAudioTimecodeTest, AMovieWithTwoAudioTracksSendsEveryAudioListAndT
     EXPECT_EQ(lists[5].type, "timecode");
     ASSERT_EQ(lists[5].states.size(), 1u) << "the movie has no timecode track: one black state";
     EXPECT_EQ(lists[5].states[0].size(), 20u);
+    EXPECT_EQ(lists[6].type, "ancillaryData");
+    EXPECT_EQ(lists[7].type, "gpi");
 
     auto play = Change(0x0104, TmsShuttlePlay, 1.0f);
     ASSERT_EQ(m_broker->ApplyContextChange(token, 124, play.data()), S_OK) << LastErrorText();

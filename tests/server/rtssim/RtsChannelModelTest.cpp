@@ -112,7 +112,14 @@ TEST(RtsChannelModelTest, GpiStatesFireOnTheTickThePositionReachesThem) {
         {"cued: nothing fires", TmsCuePlay, 0.0f, {{100, 0x1}}, 10, {}},
         {"stopped in play: nothing fires", TmsShuttlePlay, 0.0f, {{100, 0x1}}, 10, {}},
         {"a state behind the start never fires", TmsShuttlePlay, 1.0f, {{99, 0x1}}, 10, {}},
-        {"record fires as play does", TmsShuttleRecord, 1.0f, {{102, 0x10}}, 3, {{2, 102, 0x10}}},
+        // A record's position is the last field recorded: the start field
+        // on the first tick.
+        {"record: fires as its position reaches the state",
+         TmsShuttleRecord,
+         1.0f,
+         {{102, 0x10}},
+         3,
+         {{3, 102, 0x10}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
