@@ -18,19 +18,25 @@ std::optional<std::string> InstallPrefixOf(const void* addressInModule) {
     if (dladdr(addressInModule, &info) == 0 || info.dli_fname == nullptr) {
         return std::nullopt;
     }
-    // The main program is reported by the name it was started with, which
-    // need not be a path: /proc/self/exe is.
-    std::string module = info.dli_fname;
-    if (module.find('/') == std::string::npos) {
+    std::string selfExe;
+    if (info.dli_fname[0] != '/') {
         char exe[4096];
         const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-        module = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string();
+        selfExe = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string();
     }
+    const std::string module = ModuleFileOf(info.dli_fname, selfExe);
     const std::size_t slash = module.rfind('/');
     if (slash == std::string::npos) {
         return std::nullopt;
     }
     return InstallPrefixOfFolder(module.substr(0, slash));
+}
+
+std::string ModuleFileOf(const std::string& reported, const std::string& selfExe) {
+    // The main program is reported by the name it was started with, which
+    // may be relative to a folder it has since left (./tmsctl): only an
+    // absolute name is trusted.
+    return !reported.empty() && reported.front() == '/' ? reported : selfExe;
 }
 
 std::optional<std::string> InstallPrefixOfFolder(const std::string& folder) {

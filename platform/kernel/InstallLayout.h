@@ -21,6 +21,11 @@
 // "" for the root; empty when that module is not in an installed layout.
 std::optional<std::string> InstallPrefixOf(const void* addressInModule);
 
+// The file of a module the loader reported as reported: itself when it is
+// an absolute path, else (the main program, by the name it was started
+// with: "tmsctl", "./tmsctl") selfExe, the program's own file.
+std::string ModuleFileOf(const std::string& reported, const std::string& selfExe);
+
 // PREFIX of a module in folder (no trailing slash): the folder less /bin
 // or /lib/tmschannel; empty for any other folder.
 std::optional<std::string> InstallPrefixOfFolder(const std::string& folder);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iomanip>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -189,6 +190,27 @@ TEST(ServePageHtmlTest, DataClosingTheScriptElementStaysData) {
     EXPECT_EQ(page.find("@INITIAL@"), std::string::npos);
 }
 
+// A stop that comes before the server listens (a signal right after the
+// address line) must still end it: the library's own stop is lost then.
+TEST(ServeStopTest, StopBeforeRunStillEndsTheServer) {
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        tmsctl::CStatusHttpServer server;
+        ASSERT_GT(server.Bind(tmsctl::ListenAddress{"127.0.0.1", 0}), 0);
+        // The stopper mostly comes first; Stop waits for Run, so it is
+        // joined only after.
+        std::thread stopper([&server] { server.Stop(); });
+        auto run = std::async(std::launch::async, [&server] { return server.Run(); });
+        const bool ended = run.wait_for(30s) == std::future_status::ready;
+        EXPECT_TRUE(ended) << "Run kept serving after Stop";
+        if (!ended) {
+            server.Stop();  // it runs now: this one reaches it
+        }
+        EXPECT_TRUE(run.get());
+        stopper.join();
+    }
+}
+
 TEST(ServeCommandTest, BadOptionsAndAnAddressInUseAreRefusedNamingThem) {
     struct Row {
         const char* args;
@@ -317,6 +339,73 @@ std::vector<std::string> WatchLinesOf(const json& c) {
     };
 }
 
+// A channel's JSON as the page expects it, playing at position.
+json PageChannel(int channel, long position) {
+    return {{"channel", channel},
+            {"published", true},
+            {"consistent", true},
+            {"text", "channel " + std::to_string(channel) + ":\n"},
+            {"id", "Chan" + std::to_string(channel)},
+            {"type", "Player"},
+            {"format", {{"name", "1080i50"}, {"number", 1}, {"fieldsPerFrame", 2}}},
+            {"publisher", {{"state", "live"}, {"pid", 1}, {"ageMs", 0}}},
+            {"channelRing", {{"cycle", 1}, {"slot", 0}, {"indexValid", true}}},
+            {"offline", false},
+            {"serverOffline", false},
+            {"gpiInputs", {{"bits", 0x80000001u}, {"on", {0, 31}}}},
+            {"storage", json::array()},
+            {"context",
+             {{"ring", {{"cycle", 1}, {"slot", 0}, {"indexValid", true}}},
+              {"portState", "ShuttlePlay"},
+              {"portStateCode", 2},
+              {"position", position},
+              {"timecode", ""},
+              {"speed", 1.0},
+              {"movie", "m"},
+              {"uri", ""},
+              {"markIn", {{"position", 0}, {"text", ""}}},
+              {"markOut", {{"position", 0}, {"text", ""}}},
+              {"limits", {nullptr, nullptr, nullptr, nullptr}}}},
+            {"contexts", json::array()},
+            {"video", nullptr},
+            {"audio", json::array({{{"index", 0},
+                                    {"ring", {{"cycle", 1}, {"slot", 0}, {"indexValid", true}}},
+                                    {"levelDb", nullptr},
+                                    {"inputGainDb", 0.0},
+                                    {"outputGainDb", 0.0}}})},
+            {"timecode", nullptr}};
+}
+
+// One odd channel draws as far as it can, or as a note, and never stops
+// the channels after it: a null speed (what a NaN is written as) reads
+// "n/a", and a channel missing a member the page reads gets a note. The
+// page is opened from a file: its data is the embedded one.
+TEST(ServePageHtmlTest, OneOddChannelDoesNotStopTheOthers) {
+    ASSERT_TRUE(std::filesystem::exists(Browser::Path()))
+        << Browser::Path() << " is missing: run scripts/install-deps.sh";
+    tmstest::TestRuntimeDir dir;
+    json nanSpeed = PageChannel(1, 101);
+    nanSpeed["context"]["speed"] = nullptr;
+    json broken = PageChannel(2, 202);
+    broken.erase("storage");
+    const json data = {{"channels", {nanSpeed, broken, PageChannel(3, 303)}}};
+    const std::string file = dir.Path() + "/page.html";
+    std::ofstream(file) << tmsctl::StatusPageHtml(data.dump());
+    Browser browser(dir.Path());
+    std::string dom;
+    for (int i = 0; i < 3 && PagePosition(dom, 3) < 0; ++i) {
+        dom = browser.Dom("file://" + file);
+    }
+    ASSERT_EQ(PagePosition(dom, 3), 303) << dom << "\n" << browser.Errors();
+    EXPECT_EQ(PagePosition(dom, 1), 101) << dom;
+    EXPECT_NE(dom.find("speed n/a"), std::string::npos) << dom;
+    EXPECT_NE(dom.find("n/a dBFS"), std::string::npos) << dom;
+    EXPECT_NE(dom.find("cannot draw this channel"), std::string::npos) << dom;
+    // 32 lamps a row, the last one lit.
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(dom, m, std::regex(R"re(class="on" data-input="31">31<)re"))) << dom;
+}
+
 class ServePageTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -389,6 +478,11 @@ TEST_F(ServePageTest, PageFollowsTheHeldClockAndJsonAgreesWithWatch) {
         shown = PagePosition(dom, 1);
     }
     ASSERT_EQ(shown, before) << dom << "\n" << browser.Errors();
+    // Within that one page load the page polled the server and drew its
+    // answer: it says live and when it was updated (the embedded data alone
+    // leaves "connecting" and no time).
+    EXPECT_TRUE(std::regex_search(dom, std::regex(R"re(id="conn"[^>]*>live<)re"))) << dom;
+    EXPECT_TRUE(std::regex_search(dom, std::regex(R"re(id="updated"[^>]*>[^<]+<)re"))) << dom;
 
     ASSERT_EQ(tmstest::SimControl("clock step 50"), "ok");
     ASSERT_EQ(SimPosition(1), before + 50);

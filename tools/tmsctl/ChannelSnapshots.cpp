@@ -15,8 +15,15 @@ CChannelSnapshots::CChannelSnapshots(int channel) : m_all(channel < 0) {
 
 std::vector<ChannelSnapshot> CChannelSnapshots::Take(unsigned mutexTimeoutMs) {
     std::vector<ChannelSnapshot> taken;
+    // One mutex guards every block: when a writer kept it past the wait,
+    // the other channels are copied without waiting again, so that a
+    // stalled writer costs one wait per reading, not one per channel.
+    DWORD wait = mutexTimeoutMs;
     for (const auto& view : m_views) {
-        auto snapshot = view->Open() ? view->Take(mutexTimeoutMs) : std::nullopt;
+        auto snapshot = view->Open() ? view->Take(wait) : std::nullopt;
+        if (snapshot && !snapshot->consistent) {
+            wait = 0;
+        }
         if (m_all && (!snapshot || !HasPublished(snapshot->block))) {
             continue;
         }

@@ -127,6 +127,46 @@ const char* PublisherStateName(PublisherState state) {
     return "none";
 }
 
+namespace {
+
+std::vector<AudioStatus> ReadAudio(const CStatusBlockImage& b) {
+    std::vector<AudioStatus> audio;
+    const std::int32_t count = b.I32(sv::kAudioCount);
+    for (std::int32_t n = 0; n < count && n < sv::kAudioRegions; ++n) {
+        const std::size_t r = static_cast<std::size_t>(n);
+        AudioStatus a;
+        a.index = n;
+        a.ring = ReadRing(b, sv::RingInfo{sv::kAudioRingIndex + 4 * r, sv::kAudioSlots},
+                          sv::kAudioCycles + sv::kAudioCycleStride * r);
+        if (a.ring) {
+            const std::size_t at =
+                sv::kAudioStride * r + 4 * static_cast<std::size_t>(a.ring->slot);
+            a.levelDb = b.F32(sv::kAudioLevels + at);
+            a.inputGainDb = b.F32(sv::kAudioInputGains + at);
+            a.outputGainDb = b.F32(sv::kAudioOutputGains + at);
+        }
+        audio.push_back(a);
+    }
+    return audio;
+}
+
+std::optional<TimecodeStatus> ReadTimecode(const CStatusBlockImage& b) {
+    const std::optional<RingHead> ring = ReadRing(b, sv::kTimecodeRing, sv::kTimecodeCycles);
+    if (!ring) {
+        return std::nullopt;
+    }
+    const std::size_t k = static_cast<std::size_t>(ring->slot);
+    TimecodeStatus t;
+    t.ring = *ring;
+    t.timecode = b.Text(sv::kTimecodeTexts + sv::kTimecodeTextStride * k, sv::kTimecodeTextUnits);
+    t.word = b.U32(sv::kTimecodeWords + 4 * k);
+    t.timeOfDay = b.Text(sv::kTimeOfDayTexts + sv::kTimecodeTextStride * k, sv::kTimecodeTextUnits);
+    t.mode = b.I32(sv::kTimerMode);
+    return t;
+}
+
+}  // namespace
+
 ChannelStatus ReadChannelStatus(const CStatusBlockImage& b, const PublisherProbe& probe) {
     ChannelStatus s;
     s.blank = b.IsBlank();
@@ -155,7 +195,24 @@ ChannelStatus ReadChannelStatus(const CStatusBlockImage& b, const PublisherProbe
         }
     }
     s.video = ReadVideo(b);
+    s.audio = ReadAudio(b);
+    s.timecode = ReadTimecode(b);
     return s;
+}
+
+const char* TimerModeName(std::int32_t mode) {
+    switch (mode) {
+        case 0:
+            return "LTC";
+        case 1:
+            return "generator, fixed start";
+        case 2:
+            return "VITC";
+        case 3:
+            return "generator";
+        default:
+            return "unknown";
+    }
 }
 
 }  // namespace tmsctl

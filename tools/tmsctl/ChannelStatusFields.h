@@ -79,6 +79,25 @@ struct VideoStatus {
     std::string pixelCoding;
 };
 
+// One audio resource the channel reported; ring empty when it never
+// published (the levels are then 0).
+struct AudioStatus {
+    int index = 0;
+    std::optional<RingHead> ring;
+    float levelDb = 0;  // dBFS
+    float inputGainDb = 0;
+    float outputGainDb = 0;
+};
+
+// The timecode of the codec's input and the time of day.
+struct TimecodeStatus {
+    RingHead ring;
+    std::string timecode;
+    std::uint32_t word = 0;  // the timecode packed, as the RTS gives it
+    std::string timeOfDay;
+    std::int32_t mode = 0;  // 0 LTC, 1 generator with a fixed start, 2 VITC, 3 generator
+};
+
 struct AllocatedContext {
     int index = 0;
     std::string uri;
@@ -100,6 +119,8 @@ struct ChannelStatus {
     std::optional<ContextStatus> context;
     std::vector<AllocatedContext> contexts;
     std::optional<VideoStatus> video;
+    std::vector<AudioStatus> audio;          // one per audio resource counted, at most 16
+    std::optional<TimecodeStatus> timecode;  // empty without a timecode resource
 };
 
 ChannelStatus ReadChannelStatus(const CStatusBlockImage& block, const PublisherProbe& probe);
@@ -108,6 +129,8 @@ ChannelStatus ReadChannelStatus(const CStatusBlockImage& block, const PublisherP
 const char* PortStateName(std::int32_t state);
 // "unavailable", "available", "full" or "state N".
 std::string StorageStateName(std::uint32_t state);
+// "LTC", "generator, fixed start", "VITC", "generator" or "unknown".
+const char* TimerModeName(std::int32_t mode);
 // "live", "stale", "gone" or "none".
 const char* PublisherStateName(PublisherState state);
 

@@ -37,14 +37,6 @@ std::string RingText(const std::optional<RingHead>& ring) {
     return Format("cycle %u slot %d", ring->cycle, ring->slot);
 }
 
-// RingText of a ring of the block, with its newest slot.
-std::string RingHeadText(const CStatusBlockImage& b, const sv::RingInfo& ring, std::size_t cycles,
-                         std::int32_t* slot) {
-    const std::optional<RingHead> head = ReadRing(b, ring, cycles);
-    *slot = head ? head->slot : 0;
-    return RingText(head);
-}
-
 void PublisherLine(const PublisherStatus& p, std::string& out) {
     switch (p.state) {
         case PublisherState::kNone:
@@ -134,58 +126,28 @@ std::string MeterText(float db) {
 
 // One line per audio resource the channel reported: its meter and the input
 // and output gains the RTS runs with.
-void AudioLines(const CStatusBlockImage& b, std::string& out) {
-    const std::int32_t count = b.I32(sv::kAudioCount);
-    for (std::int32_t n = 0; n < count && n < sv::kAudioRegions; ++n) {
-        const std::size_t r = static_cast<std::size_t>(n);
-        const sv::RingInfo ring{sv::kAudioRingIndex + 4 * r, sv::kAudioSlots};
-        std::int32_t slot = 0;
-        const std::string head =
-            RingHeadText(b, ring, sv::kAudioCycles + sv::kAudioCycleStride * r, &slot);
-        if (head.empty()) {
-            out += Format("  audio %d not published\n", n);
+void AudioLines(const ChannelStatus& s, std::string& out) {
+    for (const AudioStatus& a : s.audio) {
+        if (!a.ring) {
+            out += Format("  audio %d not published\n", a.index);
             continue;
         }
-        const std::size_t at = sv::kAudioStride * r + 4 * static_cast<std::size_t>(slot);
-        out += Format("  audio %d %s  %s  gain in %.1f dB out %.1f dB\n", n, head.c_str(),
-                      MeterText(b.F32(sv::kAudioLevels + at)).c_str(),
-                      static_cast<double>(b.F32(sv::kAudioInputGains + at)),
-                      static_cast<double>(b.F32(sv::kAudioOutputGains + at)));
-    }
-}
-
-const char* TimerModeName(std::int32_t mode) {
-    switch (mode) {
-        case 0:
-            return "LTC";
-        case 1:
-            return "generator, fixed start";
-        case 2:
-            return "VITC";
-        case 3:
-            return "generator";
-        default:
-            return "unknown";
+        out += Format("  audio %d %s  %s  gain in %.1f dB out %.1f dB\n", a.index,
+                      RingText(a.ring).c_str(), MeterText(a.levelDb).c_str(),
+                      static_cast<double>(a.inputGainDb), static_cast<double>(a.outputGainDb));
     }
 }
 
 // The timecode of the codec's input (the generator's or the reader's) and
 // the time of day, with the configured timer mode. Nothing for a channel
 // without a timecode resource (never published).
-void TimecodeLines(const CStatusBlockImage& b, std::string& out) {
-    std::int32_t slot = 0;
-    const std::string head = RingHeadText(b, sv::kTimecodeRing, sv::kTimecodeCycles, &slot);
-    if (head.empty()) {
+void TimecodeLines(const ChannelStatus& s, std::string& out) {
+    if (!s.timecode) {
         return;
     }
-    const std::size_t k = static_cast<std::size_t>(slot);
-    const std::string timecode =
-        b.Text(sv::kTimecodeTexts + sv::kTimecodeTextStride * k, sv::kTimecodeTextUnits);
-    const std::string timeOfDay =
-        b.Text(sv::kTimeOfDayTexts + sv::kTimecodeTextStride * k, sv::kTimecodeTextUnits);
-    out += Format("  timecode %s  %s (0x%08X)  time of day %s  mode %s\n", head.c_str(),
-                  timecode.c_str(), b.U32(sv::kTimecodeWords + 4 * k), timeOfDay.c_str(),
-                  TimerModeName(b.I32(sv::kTimerMode)));
+    const TimecodeStatus& t = *s.timecode;
+    out += Format("  timecode %s  %s (0x%08X)  time of day %s  mode %s\n", RingText(t.ring).c_str(),
+                  t.timecode.c_str(), t.word, t.timeOfDay.c_str(), TimerModeName(t.mode));
 }
 
 }  // namespace
@@ -235,8 +197,8 @@ std::string ChannelStatusText(int channel, const CStatusMemoryView::Snapshot& sn
     ChannelLines(s, out);
     ContextLines(s, out);
     VideoLines(s, out);
-    AudioLines(snapshot.block, out);
-    TimecodeLines(snapshot.block, out);
+    AudioLines(s, out);
+    TimecodeLines(s, out);
     if (!snapshot.consistent) {
         out +=
             Format("  status mutex not taken within %u ms: values may be torn\n", mutexTimeoutMs);

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "server/ipmclient/RtsShmem.h"
-
 namespace tmsctl {
 
 namespace {
@@ -14,15 +12,16 @@ constexpr std::size_t kAncCycles = 0x1A404;  // uint16 per slot
 
 }  // namespace
 
-std::optional<RtsOutputs> ReadRtsOutputs(int channel) {
-    CRtsShmem shmem;
-    if (!shmem.Open()) {
+CRtsOutputsReader::CRtsOutputsReader() : m_open(m_shmem.Open() != FALSE) {}
+
+std::optional<RtsOutputs> CRtsOutputsReader::Read(int channel) const {
+    if (!m_open) {
         return std::nullopt;
     }
     RtsOutputs out;
     unsigned mask = 0;
     TmsAncillaryDataStatus anc{};
-    if (!shmem.GetGpiOutputMask(channel, &mask) || !shmem.GetAncDataStatus(channel, &anc)) {
+    if (!m_shmem.GetGpiOutputMask(channel, &mask) || !m_shmem.GetAncDataStatus(channel, &anc)) {
         return std::nullopt;
     }
     out.gpiOutputMask = mask;
@@ -72,8 +71,9 @@ std::string AncDataRegionText(const CStatusBlockImage& block) {
     return line;
 }
 
-std::string GpiAndAncDataText(int channel, const CStatusBlockImage& block) {
-    return OutputsText(ReadRtsOutputs(channel)) + AncDataRegionText(block);
+std::string GpiAndAncDataText(const std::optional<RtsOutputs>& rts,
+                              const CStatusBlockImage& block) {
+    return OutputsText(rts) + AncDataRegionText(block);
 }
 
 }  // namespace tmsctl

@@ -80,10 +80,14 @@ int RunServe(const Args& args) {
         sigwait(&stopSignals, &signal);
         server.Stop();
     });
-    server.Run();
+    const bool served = server.Run();
     // Run also ends when the listening socket fails: wake the stopper.
     ::kill(::getpid(), SIGTERM);
     stopper.join();
+    if (!served) {
+        std::fprintf(stderr, "tmsctl serve: listening on %s failed\n", listen.c_str());
+        return kExitFailed;
+    }
     return kExitOk;
 }
 

@@ -1,6 +1,8 @@
 #include "tools/tmsctl/StatusHttpServer.h"
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "server/appserverutil/StatusMemoryLayout.h"
 #include "tools/tmsctl/ChannelSnapshots.h"
@@ -21,9 +23,12 @@ std::string JsonText(const nlohmann::json& j) {
     return j.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// One reading of the channels and of the RTS outputs per request.
 nlohmann::json AllChannelsJson() {
     CChannelSnapshots all(-1);
-    return ChannelsJson(all.Take(kMutexTimeoutMs), kMutexTimeoutMs, SystemPublisherProbe());
+    const std::vector<ChannelSnapshot> taken = all.Take(kMutexTimeoutMs);
+    const CRtsOutputsReader rts;
+    return ChannelsJson(taken, rts, kMutexTimeoutMs, SystemPublisherProbe());
 }
 
 void SendJson(httplib::Response& res, const nlohmann::json& j) {
@@ -91,9 +96,7 @@ void CStatusHttpServer::Routes() {
         res.set_content(StatusPageHtml(JsonText(AllChannelsJson())), "text/html; charset=utf-8");
     });
     m_server.Get("/api/channels", [](const httplib::Request&, httplib::Response& res) {
-        CChannelSnapshots all(-1);
-        SendJson(res,
-                 ChannelsJson(all.Take(kMutexTimeoutMs), kMutexTimeoutMs, SystemPublisherProbe()));
+        SendJson(res, AllChannelsJson());
     });
     m_server.Get(R"(/api/channels/(.*))", [](const httplib::Request& req, httplib::Response& res) {
         const std::string text = req.matches[1].str();
@@ -104,7 +107,9 @@ void CStatusHttpServer::Routes() {
         }
         CChannelSnapshots one(channel);
         const std::vector<ChannelSnapshot> taken = one.Take(kMutexTimeoutMs);
-        SendJson(res, ChannelJson(taken.front(), kMutexTimeoutMs, SystemPublisherProbe()));
+        const CRtsOutputsReader rts;
+        SendJson(res, ChannelJson(taken.front(), OutputsOf(taken.front(), rts), kMutexTimeoutMs,
+                                  SystemPublisherProbe()));
     });
     m_server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
         if (res.status == 404 && res.body.empty()) {
@@ -136,12 +141,23 @@ int CStatusHttpServer::Bind(const ListenAddress& address) {
     return port;
 }
 
-void CStatusHttpServer::Run() {
-    m_server.listen_after_bind();
+bool CStatusHttpServer::Run() {
+    const bool served = m_server.listen_after_bind();
+    m_ended = true;
+    return served;
 }
 
 void CStatusHttpServer::Stop() {
-    m_server.stop();
+    // Once running, one stop closes the listening socket and Run returns;
+    // a second would find the socket gone. Before that, a stop is lost, so
+    // wait for one of the two (Run is called right after Bind).
+    while (!m_ended) {
+        if (m_server.is_running()) {
+            m_server.stop();
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 }  // namespace tmsctl

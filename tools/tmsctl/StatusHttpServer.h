@@ -9,6 +9,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <string>
 
 namespace tmsctl {
@@ -30,13 +31,18 @@ public:
     // The port bound. Throws std::runtime_error naming the address when it
     // cannot be bound.
     int Bind(const ListenAddress& address);
-    // Serves until Stop.
-    void Run();
+    // Serves until Stop; false when listening failed.
+    bool Run();
+    // Ends Run, whether it listens already or is yet to: the library's own
+    // stop does nothing before the server runs, so this waits until Run
+    // listens or has returned. Any thread; returns at once when Run
+    // returned.
     void Stop();
 
 private:
     void Routes();
     httplib::Server m_server;
+    std::atomic<bool> m_ended{false};  // set by Run as it returns; read by Stop
 };
 
 }  // namespace tmsctl

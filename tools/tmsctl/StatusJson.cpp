@@ -1,5 +1,7 @@
 #include "tools/tmsctl/StatusJson.h"
 
+#include <cmath>
+
 #include "tools/tmsctl/ChannelStatusFields.h"
 #include "tools/tmsctl/OutputsText.h"
 
@@ -8,6 +10,11 @@ namespace tmsctl {
 using nlohmann::json;
 
 namespace {
+
+// JSON has no NaN or infinity: a writer's odd float reads as null.
+json FloatJson(float value) {
+    return std::isfinite(value) ? json(value) : json(nullptr);
+}
 
 json RingJson(const RingHead& ring) {
     json j = {{"cycle", ring.cycle}, {"slot", ring.slot}, {"indexValid", ring.indexValid}};
@@ -36,7 +43,7 @@ json ContextJson(const std::optional<ContextStatus>& context) {
             {"portStateCode", c.portState},
             {"position", c.position},
             {"timecode", c.timecode},
-            {"speed", c.speed},
+            {"speed", FloatJson(c.speed)},
             {"movie", c.movie},
             {"uri", c.uri},
             {"markIn", {{"position", c.markIn.position}, {"text", c.markIn.text}}},
@@ -68,10 +75,35 @@ json GpiBitsJson(std::uint32_t bits) {
     return {{"bits", bits}, {"on", on}};
 }
 
+json AudioJson(const std::vector<AudioStatus>& audio) {
+    json entries = json::array();
+    for (const AudioStatus& a : audio) {
+        if (!a.ring) {
+            entries.push_back({{"index", a.index}, {"ring", nullptr}});
+            continue;
+        }
+        entries.push_back({{"index", a.index},
+                           {"ring", RingJson(*a.ring)},
+                           {"levelDb", FloatJson(a.levelDb)},
+                           {"inputGainDb", FloatJson(a.inputGainDb)},
+                           {"outputGainDb", FloatJson(a.outputGainDb)}});
+    }
+    return entries;
+}
+
+json TimecodeJson(const std::optional<TimecodeStatus>& timecode) {
+    if (!timecode) {
+        return nullptr;
+    }
+    const TimecodeStatus& t = *timecode;
+    return {{"ring", RingJson(t.ring)}, {"timecode", t.timecode},        {"word", t.word},
+            {"timeOfDay", t.timeOfDay}, {"mode", TimerModeName(t.mode)}, {"modeCode", t.mode}};
+}
+
 }  // namespace
 
-json ChannelJson(const ChannelSnapshot& channel, unsigned mutexTimeoutMs,
-                 const PublisherProbe& probe) {
+json ChannelJson(const ChannelSnapshot& channel, const std::optional<RtsOutputs>& rts,
+                 unsigned mutexTimeoutMs, const PublisherProbe& probe) {
     json j = {{"channel", channel.channel}};
     if (!channel.snapshot) {
         j["published"] = false;
@@ -86,10 +118,9 @@ json ChannelJson(const ChannelSnapshot& channel, unsigned mutexTimeoutMs,
         return j;
     }
     // What the RTS holds for the outputs, as tmsctl watch shows it.
-    j["text"] =
-        j["text"].get<std::string>() + GpiAndAncDataText(channel.channel, channel.snapshot->block);
-    if (const auto outputs = ReadRtsOutputs(channel.channel)) {
-        j["gpiOutputs"] = GpiBitsJson(outputs->gpiOutputMask);
+    j["text"] = j["text"].get<std::string>() + GpiAndAncDataText(rts, channel.snapshot->block);
+    if (rts) {
+        j["gpiOutputs"] = GpiBitsJson(rts->gpiOutputMask);
     }
     j["id"] = s.id;
     j["type"] = s.type;
@@ -114,14 +145,23 @@ json ChannelJson(const ChannelSnapshot& channel, unsigned mutexTimeoutMs,
                                 {"fieldSize", s.video->fieldSize},
                                 {"pixelCoding", s.video->pixelCoding}}
                          : json(nullptr);
+    j["audio"] = AudioJson(s.audio);
+    j["timecode"] = TimecodeJson(s.timecode);
     return j;
 }
 
-json ChannelsJson(const std::vector<ChannelSnapshot>& channels, unsigned mutexTimeoutMs,
-                  const PublisherProbe& probe) {
+std::optional<RtsOutputs> OutputsOf(const ChannelSnapshot& channel, const CRtsOutputsReader& rts) {
+    if (!channel.snapshot || channel.snapshot->block.IsBlank()) {
+        return std::nullopt;
+    }
+    return rts.Read(channel.channel);
+}
+
+json ChannelsJson(const std::vector<ChannelSnapshot>& channels, const CRtsOutputsReader& rts,
+                  unsigned mutexTimeoutMs, const PublisherProbe& probe) {
     json list = json::array();
     for (const ChannelSnapshot& c : channels) {
-        list.push_back(ChannelJson(c, mutexTimeoutMs, probe));
+        list.push_back(ChannelJson(c, OutputsOf(c, rts), mutexTimeoutMs, probe));
     }
     return {{"channels", list}};
 }

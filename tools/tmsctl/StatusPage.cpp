@@ -7,8 +7,10 @@ namespace tmsctl {
 namespace {
 
 // Sections are drawn from the members a channel has: a member the reader
-// does not give (audio, timecode, GPI outputs until their resources
-// publish) is simply not drawn, and its renderer below is where it goes.
+// does not give (GPI outputs without the RTS, a timecode without its
+// resource) is simply not drawn. A float the writer left odd comes as null
+// and is drawn "n/a"; a card that still fails to draw is replaced by a
+// note, so that one channel cannot stop the others.
 const char kPage[] = R"PAGE(<!DOCTYPE html>
 <html lang="en">
 <head>
@@ -35,6 +37,8 @@ th { color: #9aa0aa; font-weight: normal; }
 .lamps span { display: inline-block; width: 14px; height: 14px; margin-right: 2px;
               border-radius: 7px; background: #444; font-size: 0; }
 .lamps span.on { background: #ffd54f; }
+.lamps span.gap { margin-left: 8px; }
+.error { color: #ff6b6b; }
 pre { color: #9aa0aa; font-size: 12px; margin: 6px 0 0; }
 #empty { padding: 16px; }
 </style>
@@ -62,11 +66,16 @@ function row(table, name, value) {
   tr.appendChild(td);
   table.appendChild(tr);
 }
+// A number with digits decimals; "n/a" for what is not one (null).
+function num(x, digits) {
+  return typeof x === "number" && isFinite(x) ? x.toFixed(digits) : "n/a";
+}
+// 32 lamps, number 0 first, in groups of eight.
 function lamps(bits, count, title) {
   const d = el("span", "lamps");
   d.title = title;
   for (let n = 0; n < count; ++n) {
-    const s = el("span", (bits >>> n) & 1 ? "on" : "", n);
+    const s = el("span", ((bits >>> n) & 1 ? "on" : "") + (n > 0 && n % 8 === 0 ? " gap" : ""), n);
     s.dataset.input = n;
     d.appendChild(s);
   }
@@ -94,7 +103,7 @@ const sections = [
     pos.dataset.position = x.position;
     row(t, "position", pos);
     row(t, "fields", x.position);
-    row(t, "port", (x.portState || ("state " + x.portStateCode)) + "  speed " + x.speed.toFixed(2));
+    row(t, "port", (x.portState || ("state " + x.portStateCode)) + "  speed " + num(x.speed, 2));
     row(t, "movie", x.movie + (x.uri ? "  (" + x.uri + ")" : ""));
     row(t, "marks", "in " + x.markIn.position + " " + x.markIn.text +
                     "   out " + x.markOut.position + " " + x.markOut.text);
@@ -112,21 +121,40 @@ const sections = [
     }
   },
   function gpi(c, t) {
-    row(t, "GPI inputs", lamps(c.gpiInputs.bits, 16, "GPI inputs"));
-    if (c.gpiOutputs) row(t, "GPI outputs", lamps(c.gpiOutputs.bits, 16, "GPI outputs"));
+    row(t, "GPI inputs", lamps(c.gpiInputs.bits, 32, "GPI inputs"));
+    if (c.gpiOutputs) row(t, "GPI outputs", lamps(c.gpiOutputs.bits, 32, "GPI outputs"));
   },
   function video(c, t) {
     if (c.video) row(t, "video", ring(c.video.ring) + "  field size " + c.video.fieldSize +
                              "  " + c.video.pixelCoding);
   },
   function timecode(c, t) {
-    if (c.timecode) row(t, "timecode", JSON.stringify(c.timecode));
+    const x = c.timecode;
+    if (!x) return;
+    row(t, "timecode", el("span", "big timecode", x.timecode));
+    row(t, "time of day", x.timeOfDay + "  mode " + x.mode + "  word 0x" +
+        (x.word >>> 0).toString(16).toUpperCase().padStart(8, "0"));
   },
   function audio(c, t) {
-    if (c.audio) row(t, "audio", JSON.stringify(c.audio));
+    for (const a of c.audio || []) {
+      row(t, "audio " + a.index, !a.ring ? "not published"
+          : num(a.levelDb, 1) + " dBFS  gain in " + num(a.inputGainDb, 1) + " dB out " +
+            num(a.outputGainDb, 1) + " dB");
+    }
   },
 ];
 
+function safeCard(c) {
+  try {
+    return card(c);
+  } catch (e) {
+    const d = el("div", "card gone");
+    d.id = "channel-" + c.channel;
+    d.appendChild(el("h2", null, "Channel " + c.channel));
+    d.appendChild(el("div", "error", "cannot draw this channel: " + e.message));
+    return d;
+  }
+}
 function card(c) {
   const d = el("div", "card");
   d.id = "channel-" + c.channel;
@@ -160,7 +188,7 @@ const open = new Set();
 function draw(data) {
   const root = document.getElementById("channels");
   root.querySelectorAll("details[open]").forEach(d => open.add(d.parentNode.id));
-  root.replaceChildren(...data.channels.map(card));
+  root.replaceChildren(...data.channels.map(safeCard));
   for (const id of open) {
     const d = document.querySelector("#" + id + " details");
     if (d) d.open = true;
@@ -169,7 +197,11 @@ function draw(data) {
   document.getElementById("empty").hidden = data.channels.length !== 0;
 }
 
+// The next poll is due kRefreshMs after this one started, not after it
+// ended, so that the page asks ten times a second while the answers come
+// quicker than that.
 async function poll() {
+  const started = performance.now();
   const conn = document.getElementById("conn");
   try {
     const r = await fetch("/api/channels", {cache: "no-store"});
@@ -182,7 +214,7 @@ async function poll() {
     conn.textContent = "server unreachable: " + e.message;
     conn.className = "down";
   }
-  setTimeout(poll, kRefreshMs);
+  setTimeout(poll, Math.max(0, kRefreshMs - (performance.now() - started)));
 }
 // The channels as they were when the page was served: drawn at once, so
 // that the first paint already shows them.

@@ -51,6 +51,7 @@ public:
     std::string Text() {
         const PublisherProbe probe = SystemPublisherProbe();
         std::string out;
+        const CRtsOutputsReader rts;
         for (const ChannelSnapshot& c : m_snapshots.Take(kMutexTimeoutMs)) {
             if (!c.snapshot) {
                 out += NothingPublishedText(c.channel);
@@ -58,7 +59,7 @@ public:
             }
             out += ChannelStatusText(c.channel, *c.snapshot, kMutexTimeoutMs, probe);
             if (!c.snapshot->block.IsBlank()) {
-                out += GpiAndAncDataText(c.channel, c.snapshot->block);
+                out += GpiAndAncDataText(rts.Read(c.channel), c.snapshot->block);
             }
         }
         return out.empty() ? NoChannelPublishedText() : out;

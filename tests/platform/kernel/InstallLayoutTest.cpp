@@ -37,6 +37,27 @@ TEST(InstallLayoutTest, PrefixOnlyFromTheInstalledFolders) {
     }
 }
 
+// A program started as ./tmsctl from PREFIX/bin is reported by that name;
+// its folder must come from its own file, not from the working folder.
+TEST(InstallLayoutTest, RelativeProgramNamesUseTheProgramsOwnFile) {
+    struct Row {
+        const char* reported;
+        const char* file;
+    } rows[] = {
+        {"./tmsctl", "/opt/tms/bin/tmsctl"},
+        {"tmsctl", "/opt/tms/bin/tmsctl"},
+        {"../bin/tmsctl", "/opt/tms/bin/tmsctl"},
+        {"bin/tmsctl", "/opt/tms/bin/tmsctl"},
+        {"", "/opt/tms/bin/tmsctl"},
+        {"/usr/lib/tmschannel/libtmsframe.so", "/usr/lib/tmschannel/libtmsframe.so"},
+        {"/work/build/tools/tmsctl/tmsctl", "/work/build/tools/tmsctl/tmsctl"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.reported);
+        EXPECT_EQ(ModuleFileOf(row.reported, "/opt/tms/bin/tmsctl"), row.file);
+    }
+}
+
 // The test program lives in the build tree: nothing installed is looked for.
 TEST(InstallLayoutTest, BuildTreeModulesKeepTheBuiltPath) {
     const void* here = reinterpret_cast<const void*>(&InstallPrefixOfFolder);
