@@ -245,9 +245,9 @@ public:
     std::string Dom(const std::string& url) {
         return Run({"--virtual-time-budget=1000", "--dump-dom", url});
     }
-    // The page as first drawn, from the channels it was served with. (With
-    // virtual time, a page that keeps asking the server did not always get
-    // its picture taken on a loaded machine.)
+    // The page as first drawn, from the channels it was served with, taken
+    // when it has loaded: with virtual time, a page that keeps asking the
+    // server did not always get its picture taken on a loaded machine.
     void Screenshot(const std::string& url, const std::string& png) {
         Run({"--screenshot=" + png, "--window-size=1280,900", url});
     }
@@ -262,10 +262,7 @@ private:
             Path(), "--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
             "--no-first-run", "--disable-extensions", "--disable-background-networking",
             "--disable-component-update", "--disable-sync", "--disable-breakpad",
-            "--disable-crash-reporter", "--user-data-dir=" + Profile(),
-            // Ten refreshes of the page, each
-            // waited for however slow.
-            "--virtual-time-budget=1000"};
+            "--disable-crash-reporter", "--user-data-dir=" + Profile()};
         argv.insert(argv.end(), what.begin(), what.end());
         ChildProcess chromium;
         std::string out;
