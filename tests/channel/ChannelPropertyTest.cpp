@@ -2,12 +2,15 @@
 // configuration: what a fresh channel answers, what a setting changes in
 // the channel, its configuration and its status block, and the refusals.
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "platform/com/VariantArray.h"
 #include "server/appserverutil/ChanAccess.h"
+#include "server/ipmclient/RtsShmem.h"
 #include "tests/channel/ContextFixture.h"
 #include "tests/channel/TmsctlScript.h"
 #include "tests/support/RtsSimProcess.h"
@@ -323,6 +326,13 @@ TEST_F(ChannelPropertyTest, ListPausesSetByPropertyReachesTheContexts) {
         ASSERT_EQ(movie->AddEdit(0, 300, CBstr("paused"), FALSE, 0, &edit), S_OK);
         const unsigned token = Alloc(code);
         ASSERT_EQ(tmstest::SimControl("context 1 0 2 3"), "ok");
+        // The simulator publishes the active context with its next field.
+        CRtsShmem shmem;
+        ASSERT_TRUE(shmem.Open());
+        for (int i = 0; i < 200 && !shmem.IsActiveContext(kChannel, 0); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(shmem.IsActiveContext(kChannel, 0));
         auto play = Change(0x0004 | 0x0008 | 0x0100, TmsShuttlePlay, 1.0f, 100, 600);
         ASSERT_EQ(m_broker->ApplyContextChange(token, 124, play.data()), S_OK) << LastErrorText();
         CVariant paused;
