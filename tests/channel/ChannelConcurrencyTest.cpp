@@ -91,6 +91,42 @@ TEST_F(ChannelConcurrencyTest, ClientsRacingOpenAndCloseGetOnlyExpectedAnswers) 
     EXPECT_EQ(m_channel->GetEtoE(&ee), S_OK);
 }
 
+// Regression: setting "gangindex" read the other channels' status blocks
+// through the process-wide table's entries without holding its mutex, while
+// Close of one of those channels removed its entry and freed the block.
+TEST_F(ChannelConcurrencyTest, GangIndexWhileAnotherChannelClosesNeverReadsAFreedBlock) {
+    CComPtr<ITmsChannel> follower = NewChannel();
+    ASSERT_EQ(OpenIndex(follower, 1), S_OK) << LastErrorText();
+    std::atomic<bool> stop{false};
+    std::thread opener([&] {
+        for (int i = 0; i < 10; ++i) {
+            Check(m_channel->Close(), {S_OK});
+            Check(OpenIndex(m_channel, 0), {S_OK});
+        }
+        stop = true;
+    });
+    int sets = 0;
+    while (!stop) {
+        const std::int32_t gang = sets++ % 2 == 0 ? -1 : 0;
+        Check(follower->SetChannelProperty(CBstr("gangindex"), CVariant(gang).GetVARIANT()),
+              {S_OK});
+    }
+    opener.join();
+    EXPECT_EQ(m_unexpected.load(), 0);
+    // With channel 0 open, joining gang 0 makes channel 1 its second member.
+    ASSERT_EQ(
+        follower->SetChannelProperty(CBstr("gangindex"), CVariant(std::int32_t{-1}).GetVARIANT()),
+        S_OK);
+    ASSERT_EQ(
+        follower->SetChannelProperty(CBstr("gangindex"), CVariant(std::int32_t{0}).GetVARIANT()),
+        S_OK)
+        << LastErrorText();
+    CVariant order;
+    ASSERT_EQ(follower->GetChannelProperty(CBstr("gangorder"), order.GetAddress()), S_OK);
+    EXPECT_EQ(order.ToInt32(), 1);
+    EXPECT_EQ(follower->Close(), S_OK);
+}
+
 TEST_F(ChannelConcurrencyTest, ContextsAndTimelinesRacingWithTheTimelinesCallbacks) {
     std::atomic<bool> stop{false};
     std::atomic<int> allocated{0};

@@ -2,13 +2,18 @@
 // configuration: what a fresh channel answers, what a setting changes in
 // the channel, its configuration and its status block, and the refusals.
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <string>
+#include <thread>
 
 #include "platform/com/VariantArray.h"
 #include "server/appserverutil/ChanAccess.h"
+#include "server/ipmclient/RtsShmem.h"
 #include "tests/channel/ContextFixture.h"
 #include "tests/channel/TmsctlScript.h"
+#include "tests/support/RtsSimProcess.h"
 
 namespace {
 
@@ -45,8 +50,8 @@ protected:
 
 TEST_F(ChannelPropertyTest, AFreshChannelAnswersEveryNameWithItsTypeAndValue) {
     // Values from Chan2's configuration (a ganged player, gang 0, order
-    // 1), the defaults where configuration says nothing. The audio counts
-    // are 0: this channel's audio resources are not created yet.
+    // 1, four assigned audio resources), the defaults where configuration
+    // says nothing.
     struct Row {
         const char* name;
         VARTYPE type;
@@ -81,8 +86,8 @@ TEST_F(ChannelPropertyTest, AFreshChannelAnswersEveryNameWithItsTypeAndValue) {
         {"singlecontroller", VT_BOOL, "true"},
         {"consolidateaudio", VT_BOOL, "false"},
         {"consolidatevideo", VT_BOOL, "true"},
-        {"numa", VT_I4, "0"},
-        {"numaforrecord", VT_I4, "0"},
+        {"numa", VT_I4, "4"},
+        {"numaforrecord", VT_I4, "4"},
         {"numv", VT_I4, "1"},
         {"numvforrecord", VT_I4, "1"},
         {"etoe", VT_BOOL, "false"},
@@ -299,6 +304,141 @@ TEST_F(ChannelPropertyTest, LeavingAndJoiningAGangTakesTheLeadersSettings) {
     EXPECT_EQ(U32At(m_block.StatusBlock(), 0x1A46C), before);
     EXPECT_EQ(Set("gangindex", CVariant(std::int32_t{-2})), E_INVALIDARG);
     leader->Close();
+}
+
+// Regression: "listpauses" set through the property was kept apart from
+// the play-list settings the contexts read, so a context went on taking the
+// configured value (Chan2: false) for whether it pauses at an edit's pause.
+TEST_F(ChannelPropertyTest, ListPausesSetByPropertyReachesTheContexts) {
+    const struct Row {
+        const char* name;
+        bool listPauses;
+    } rows[] = {{"list pauses on", true}, {"list pauses off", false}, {"on again", true}};
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(Set("listpauses", CVariant(row.listPauses)), S_OK) << LastErrorText();
+        CComPtr<IUnknown> timeline;
+        const std::uint16_t code =
+            Create(("pauses" + std::to_string(n++)).c_str(), true, 600, &timeline);
+        CComPtr<IMovie> movie = MovieOf(timeline);
+        CBstr edit;
+        ASSERT_EQ(movie->AddEdit(0, 300, CBstr("paused"), FALSE, 0, &edit), S_OK);
+        const unsigned token = Alloc(code);
+        ASSERT_EQ(tmstest::SimControl("context 1 0 2 3"), "ok");
+        // The simulator publishes the active context with its next field.
+        CRtsShmem shmem;
+        ASSERT_TRUE(shmem.Open());
+        for (int i = 0; i < 200 && !shmem.IsActiveContext(kChannel, 0); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(shmem.IsActiveContext(kChannel, 0));
+        auto play = Change(0x0004 | 0x0008 | 0x0100, TmsShuttlePlay, 1.0f, 100, 600);
+        ASSERT_EQ(m_broker->ApplyContextChange(token, 124, play.data()), S_OK) << LastErrorText();
+        CVariant paused;
+        ASSERT_EQ(m_channel->GetStatus(token, CBstr("pauseatlimit"), paused.GetAddress()), S_OK)
+            << LastErrorText();
+        EXPECT_EQ(paused.ToBool(), row.listPauses);
+        ASSERT_EQ(m_channel->FreeContext(token), S_OK);
+    }
+}
+
+TEST_F(ChannelPropertyTest, SuspendContRecIsKeptForThisOpenOnly) {
+    ASSERT_EQ(Set("suspendcontrec", CVariant(true)), S_OK) << LastErrorText();
+    CVariant v;
+    ASSERT_EQ(Get("suspendcontrec", &v), S_OK);
+    EXPECT_EQ(Shown(v), "true");
+    ASSERT_EQ(m_channel->Close(), S_OK);
+    ASSERT_EQ(OpenIndex(m_channel, kChannel), S_OK) << LastErrorText();
+    ASSERT_EQ(Get("suspendcontrec", &v), S_OK);
+    EXPECT_EQ(Shown(v), "false") << "not kept in configuration";
+}
+
+// Regression: "controlport" answered the channel's own copy, not the block
+// that every process holding the channel writes.
+TEST_F(ChannelPropertyTest, ControlPortIsReadFromTheStatusBlock) {
+    constexpr std::size_t kControlPort = 0x1A470;  // 36 UTF-16 units
+    const struct Row {
+        const char* name;
+        std::u16string units;  // written as is, no terminator added
+        const char* shown;
+    } rows[] = {
+        {"short text", std::u16string(u"COM7\0", 5), "\"COM7\""},
+        {"empty", std::u16string(1, u'\0'), "\"\""},
+        {"the whole field, no terminator", std::u16string(36, u'x'),
+         "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\""},
+    };
+    std::uint8_t* b = m_block.StatusBlock();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Something past the field that must not be read.
+        b[kControlPort + 72] = 'Z';
+        b[kControlPort + 73] = 0;
+        for (std::size_t i = 0; i < row.units.size(); ++i) {
+            b[kControlPort + 2 * i] = static_cast<std::uint8_t>(row.units[i] & 0xFF);
+            b[kControlPort + 2 * i + 1] = static_cast<std::uint8_t>(row.units[i] >> 8);
+        }
+        CVariant v;
+        ASSERT_EQ(Get("controlport", &v), S_OK) << LastErrorText();
+        EXPECT_EQ(Shown(v), row.shown);
+    }
+}
+
+TEST_F(ChannelPropertyTest, TimerModeSetsTheTimecodeInputAndGeneratorMode) {
+    // The simulator's video is not HD: the ancillary inputs never apply.
+    const struct Row {
+        std::int32_t mode;
+        const char* ltcTimerInput;
+        const char* input;
+        const char* genMode;
+    } rows[] = {
+        {0, "Ltc", "Ltc", "FixedStart"},
+        {0, "AncLtc", "Ltc", "FixedStart"},
+        {2, "Ltc", "Vitc", "FixedStart"},
+        {3, "Ltc", "Internal", "TimeOfDay"},
+        // Mode 0 and 2 leave the generator as the last mode set it.
+        {2, "Ltc", "Vitc", "TimeOfDay"},
+        {1, "Ltc", "Internal", "FixedStart"},
+    };
+    ASSERT_EQ(Set("timermode", CVariant(std::int32_t{1})), S_OK) << LastErrorText();
+    for (const Row& row : rows) {
+        SCOPED_TRACE("mode " + std::to_string(row.mode) + ", LTC input " + row.ltcTimerInput);
+        ASSERT_EQ(Set("ltctimerinput", CVariant(row.ltcTimerInput)), S_OK) << LastErrorText();
+        ASSERT_EQ(Set("timermode", CVariant(row.mode)), S_OK) << LastErrorText();
+        CVariant input;
+        CVariant mode;
+        ASSERT_EQ(m_channel->GetResourceProperty(CBstr("timecode"), 0, CBstr("currentTcInput"),
+                                                 input.GetAddress()),
+                  S_OK)
+            << LastErrorText();
+        ASSERT_EQ(m_channel->GetResourceProperty(CBstr("timecode"), 0, CBstr("genMode"),
+                                                 mode.GetAddress()),
+                  S_OK)
+            << LastErrorText();
+        EXPECT_EQ(input.ToString(), row.input);
+        EXPECT_EQ(mode.ToString(), row.genMode);
+        EXPECT_EQ(U32At(m_block.StatusBlock(), 0x1A9A4), static_cast<std::uint32_t>(row.mode));
+    }
+}
+
+// Chan2 with its last audio resource left out of recording.
+class ChannelPropertyUnassignedAudioTest : public ChannelPropertyTest {
+protected:
+    void BeforeOpen() override {
+        EditConfig("<Audio index=\"7\" assigned=\"true\">",
+                   "<Audio index=\"7\" assigned=\"false\">");
+    }
+};
+
+TEST_F(ChannelPropertyUnassignedAudioTest, NumAForRecordCountsOnlyAssignedAudio) {
+    CVariant v;
+    ASSERT_EQ(Get("numa+numaforrecord+numv+numvforrecord", &v), S_OK) << LastErrorText();
+    const auto values = ReadVariantArray(v.GetVARIANT());
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_EQ(Shown(values[0]), "4");
+    EXPECT_EQ(Shown(values[1]), "3");
+    EXPECT_EQ(Shown(values[2]), "1");
+    EXPECT_EQ(Shown(values[3]), "1");
 }
 
 }  // namespace

@@ -35,4 +35,13 @@ CChanAccess* Get(int channelIndex) {
     return g_entries[channelIndex];
 }
 
+void With(int channelIndex, const std::function<void(const CChanAccess*)>& fn) {
+    if (channelIndex < 0 || channelIndex >= kEntries) {
+        fn(nullptr);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_mutex);
+    fn(g_entries[channelIndex]);
+}
+
 }  // namespace chan_access_table

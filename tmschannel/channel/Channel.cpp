@@ -209,6 +209,7 @@ HRESULT CChannel::ReleaseAll(CEntryPoint& trace) {
         m_contextChannelNumber = -1;
     }
     m_timelines.clear();
+    m_config.continuousRecordSuspended = false;  // lasts for one open
     HRESULT released = S_OK;
     if (manager != nullptr && m_config.channelIndex >= 0) {
         released = manager->ReleaseChannelConfig(m_config.channelIndex);
@@ -422,6 +423,7 @@ IContextOwner::PlayListSettings CChannel::PlayListFromConfig(std::int32_t segmen
     settings.autoStop = m_config.autoStop;
     settings.listPauses = m_config.listPauses;
     settings.listRepeats = m_config.listRepeats;
+    settings.continuousRecordSuspended = m_config.continuousRecordSuspended;
     settings.continuousRecord = m_config.continuousRecord;
     settings.continuousRecordLength = m_config.continuousRecordFields;
     settings.continuousRecordSegment = segment;

@@ -268,8 +268,6 @@ private:
     void SetGangIndex(CEntryPoint& trace, std::int32_t gangIndex, DWORD tick);
     // From the configuration and the resources; caller holds m_cs.
     std::int32_t ComputeContinuousRecordSegment() const;
-    // The settings only properties change that configuration also keeps.
-    void ReadPropertySettings(CEntryPoint& trace, IXMLDOMDocument2* document);
 
     // Copies what the contexts read into m_sharedCs's members.
     void ShareContextSettings();
@@ -307,12 +305,7 @@ private:
     std::string m_channelId;
     std::string m_channelType = "Unknown";
     ChannelConfig m_config;
-    // Settings only the channel properties change (initial values as a
-    // fresh channel answers them).
-    bool m_autoStop = true;
-    bool m_listPauses = true;
-    bool m_listRepeats = true;
-    bool m_suspendContinuousRecord = false;
+    // Set only by the channel properties (a fresh channel answers true).
     bool m_bidirectional = true;
     std::atomic<bool> m_eeState{false};  // written under m_cs, read by the idle mode
     bool m_idleModeEe = false;           // m_idleModeCs

@@ -251,7 +251,6 @@ HRESULT CChannel::InitFromConfig(const std::string& changeHint, IXMLDOMDocument2
             CheckHr(trace, SetDefaultEndMode(DefaultEndModeFor(stopMode, c.eeAllowed)));
         }
         // A new loop setting purges every context's states.
-        ReadPropertySettings(trace, document);
         const bool loopChanged = c.loop != loop;
         c.loop = loop;
         ShareContextSettings();

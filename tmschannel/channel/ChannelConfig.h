@@ -43,6 +43,8 @@ struct ChannelConfig {
     bool autoStop = true;
     bool listPauses = true;
     bool listRepeats = true;
+    // Set only through the channel properties, never read from configuration.
+    bool continuousRecordSuspended = false;
     // The fastest rewind and fast forward; also what the contexts allow.
     static constexpr float kDefaultShuttleSpeedMin = -32.0f;
     static constexpr float kDefaultShuttleSpeedMax = 32.0f;

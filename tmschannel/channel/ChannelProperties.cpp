@@ -48,6 +48,9 @@ std::int32_t CChannel::ContinuousRecordSegmentFields() const {
     return m_contextContinuousRecordFields;
 }
 
+// Recomputed at open, on refresh and on every change of continuous record
+// or its length: a length change that left the segment as it was (0 while
+// continuous record was off) would stall the trim of the continuous record.
 std::int32_t CChannel::ComputeContinuousRecordSegment() const {
     const std::uint16_t rate = tmsvideo::TimecodeFormatCode(m_config.videoFormat, false);
     const auto threeSeconds =
@@ -115,13 +118,13 @@ HRESULT CChannel::ToVariant(std::int32_t id, VARIANT* value) {
         };
         switch (id) {
             case kAutoStop:
-                out = CVariant(m_autoStop);
+                out = CVariant(c.autoStop);
                 break;
             case kListPauses:
-                out = CVariant(m_listPauses);
+                out = CVariant(c.listPauses);
                 break;
             case kListRepeats:
-                out = CVariant(m_listRepeats);
+                out = CVariant(c.listRepeats);
                 break;
             case kAudioPair:
                 break;
@@ -167,9 +170,14 @@ HRESULT CChannel::ToVariant(std::int32_t id, VARIANT* value) {
             case kRemoteControl:
                 out = CVariant(c.remoteControl);
                 break;
-            case kControlPort:
-                out = CVariant(c.controlPort);
+            case kControlPort: {
+                // The block holds what any process last set for the channel.
+                const CStatusFileLock status(m_chanAccess.get());
+                out = CVariant(status.Acquired()
+                                   ? status.ReadWide(block::kControlPort, block::kNameChars)
+                                   : c.controlPort);
                 break;
+            }
             case kChannelType:
                 out = CVariant(m_channelType);
                 break;
@@ -217,7 +225,7 @@ HRESULT CChannel::ToVariant(std::int32_t id, VARIANT* value) {
                 out = CVariant(c.continuousRecordFields);
                 break;
             case kSuspendContRec:
-                out = CVariant(m_suspendContinuousRecord);
+                out = CVariant(c.continuousRecordSuspended);
                 break;
             case kBidirectional:
                 out = CVariant(m_bidirectional && m_channelType == "PlayerRecorder");
@@ -414,29 +422,42 @@ HRESULT CChannel::FromVariant(const std::string& name, const CVariant& value, DW
             AnnounceSetting(trace, tick, {kRemote},
                             [&](const CStatusFileLock& s) { s.Write8(offset, *member ? 1 : 0); });
         };
-        auto gangBool = [&](const char* attribute) {
+        // A gang setting: every attribute is persisted and the member
+        // written before the one announcement, so that a process that
+        // re-reads on the stamp finds them all.
+        auto gangBool = [&](std::initializer_list<const char*> attributes,
+                            std::initializer_list<bool*> members) {
             const bool on = PropertyBool(trace, name, value);
             if (c.gangIndex < 0) {
                 TMS_RAISE(trace, E_INVALIDARG, "%s: '%s' needs a ganged channel; gang index is %d",
                           m_channelId.c_str(), name.c_str(), c.gangIndex);
             }
-            PersistSetting(trace, FormatText("//Gang[@index=\"%d\"]", c.gangIndex), attribute,
-                           CVariant(on));
+            const std::string gang = FormatText("//Gang[@index=\"%d\"]", c.gangIndex);
+            for (const char* attribute : attributes) {
+                PersistSetting(trace, gang, attribute, CVariant(on));
+            }
+            for (bool* member : members) {
+                *member = on;
+            }
             AnnounceSetting(trace, tick, {kGang}, nullptr);
-            return on;
+        };
+        // A play-list setting the contexts read.
+        auto playListBool = [&](bool* member, const char* attribute) {
+            *member = PropertyBool(trace, name, value);
+            ShareContextSettings();
+            if (attribute != nullptr) {
+                PersistSetting(trace, channel, attribute, CVariant(*member));
+            }
         };
         switch (entry->id) {
             case kAutoStop:
-                m_autoStop = PropertyBool(trace, name, value);
-                PersistSetting(trace, channel, "autoStop", CVariant(m_autoStop));
+                playListBool(&c.autoStop, "autoStop");
                 break;
             case kListPauses:
-                m_listPauses = PropertyBool(trace, name, value);
-                PersistSetting(trace, channel, "listPauses", CVariant(m_listPauses));
+                playListBool(&c.listPauses, "listPauses");
                 break;
             case kListRepeats:
-                m_listRepeats = PropertyBool(trace, name, value);
-                PersistSetting(trace, channel, "listRepeats", CVariant(m_listRepeats));
+                playListBool(&c.listRepeats, "listRepeats");
                 break;
             case kAudioPair: {
                 PersistSetting(trace, ChannelPath(index, "/Monitor"), "audioPair",
@@ -541,19 +562,15 @@ HRESULT CChannel::FromVariant(const std::string& name, const CVariant& value, DW
                 // The video resource answers from its configuration.
                 CheckHr(trace, RefreshConfig(CBstr("chan")));
                 break;
-            case kSingleController: {
-                const bool on = gangBool("singleController");
-                const std::string gang = FormatText("//Gang[@index=\"%d\"]", c.gangIndex);
-                PersistSetting(trace, gang, "playSameClip", CVariant(on));
-                PersistSetting(trace, gang, "recordSameClip", CVariant(on));
-                c.singleController = c.playSameClip = c.recordSameClip = on;
+            case kSingleController:
+                gangBool({"singleController", "playSameClip", "recordSameClip"},
+                         {&c.singleController, &c.playSameClip, &c.recordSameClip});
                 break;
-            }
             case kConsolidateAudio:
-                c.consolidateAudio = gangBool("consolidateAudio");
+                gangBool({"consolidateAudio"}, {&c.consolidateAudio});
                 break;
             case kConsolidateVideo:
-                c.consolidateVideo = gangBool("consolidateVideo");
+                gangBool({"consolidateVideo"}, {&c.consolidateVideo});
                 break;
             case kEtoE:
                 CheckHr(trace, SetEtoE(PropertyBool(trace, name, value) ? TRUE : FALSE));
@@ -590,7 +607,8 @@ HRESULT CChannel::FromVariant(const std::string& name, const CVariant& value, DW
                 break;
             }
             case kSuspendContRec:
-                m_suspendContinuousRecord = PropertyBool(trace, name, value);
+                // Not kept in configuration: a suspension lasts for this open.
+                playListBool(&c.continuousRecordSuspended, nullptr);
                 break;
             case kBidirectional:
                 m_bidirectional = PropertyBool(trace, name, value);
@@ -675,52 +693,57 @@ void CChannel::SetGangIndex(CEntryPoint& trace, std::int32_t gangIndex, DWORD ti
                       "%s: Mutex for the channel(%d) status memory-mapped file timed out.",
                       m_channelId.c_str(), self);
         }
-        CChanAccess* leader = nullptr;
+        // Other channels' blocks are read under the table's mutex: Close of
+        // one of them cannot free its status memory meanwhile.
+        auto gangOf = [](const CChanAccess* access, std::int32_t* gang) {
+            const std::uint8_t* b = access != nullptr ? access->StatusBlock() : nullptr;
+            if (b != nullptr) {
+                std::memcpy(gang, b + block::kGangIndex, 4);
+            }
+            return b;
+        };
+        bool hasLeader = false;
         if (gangIndex >= 0) {
             order = 0;
             for (int other = 0; other < self && other < chan_access_table::kEntries; ++other) {
-                CChanAccess* access = chan_access_table::Get(other);
-                const std::uint8_t* b = access != nullptr ? access->StatusBlock() : nullptr;
-                std::int32_t theirs = -1;
-                if (b != nullptr) {
-                    std::memcpy(&theirs, b + block::kGangIndex, 4);
-                }
-                if (b != nullptr && theirs == gangIndex) {
-                    leader = leader != nullptr ? leader : access;
+                chan_access_table::With(other, [&](const CChanAccess* access) {
+                    std::int32_t theirs = -1;
+                    const std::uint8_t* b = gangOf(access, &theirs);
+                    if (b == nullptr || theirs != gangIndex) {
+                        return;
+                    }
+                    if (!hasLeader) {
+                        hasLeader = true;
+                        shared.ee = b[block::kEe] != 0;
+                        shared.loop = b[block::kLoop] != 0;
+                        shared.continuous = b[block::kContinuousRecord] != 0;
+                        std::memcpy(&shared.fields, b + block::kContinuousRecordFields, 4);
+                        shared.text = ReadWideField(b, block::kContinuousRecordText,
+                                                    block::kContinuousRecordChars);
+                    }
                     ++order;
-                }
+                });
             }
         }
         for (int other = self; other < chan_access_table::kEntries; ++other) {
-            CChanAccess* access = chan_access_table::Get(other);
-            const std::uint8_t* b = access != nullptr ? access->StatusBlock() : nullptr;
-            std::int32_t theirs = -1;
-            if (b != nullptr) {
-                std::memcpy(&theirs, b + block::kGangIndex, 4);
-            }
-            if (other == self || (b != nullptr && theirs == gangIndex)) {
-                members.push_back(other);
-            }
+            chan_access_table::With(other, [&](const CChanAccess* access) {
+                std::int32_t theirs = -1;
+                const std::uint8_t* b = gangOf(access, &theirs);
+                if (other == self || (b != nullptr && theirs == gangIndex)) {
+                    members.push_back(other);
+                }
+            });
         }
         const bool oldLoop = c.loop;
-        if (leader == nullptr) {
+        if (!hasLeader) {
             // This channel leads (or leaves the gang): its followers take
             // its own settings.
             shared = {c.loop, m_eeState.load(), c.continuousRecord, c.continuousRecordFields,
                       c.continuousRecordLength};
         } else {
-            const std::uint8_t* b = leader->StatusBlock();
-            shared.ee = b[block::kEe] != 0;
-            shared.loop = b[block::kLoop] != 0;
-            shared.continuous = b[block::kContinuousRecord] != 0;
-            std::memcpy(&shared.fields, b + block::kContinuousRecordFields, 4);
             c.loop = shared.loop;
             c.continuousRecord = shared.continuous;
             c.continuousRecordFields = shared.fields;
-            std::u16string wide(block::kContinuousRecordChars, u'\0');
-            std::memcpy(wide.data(), b + block::kContinuousRecordText, wide.size() * 2);
-            wide.resize(wide.find(u'\0') == std::u16string::npos ? wide.size() : wide.find(u'\0'));
-            shared.text = CBstr(wide).ToUtf8();
             c.continuousRecordLength = shared.text;
             status.Write8(block::kEe, shared.ee ? 1 : 0);
             status.Write8(block::kLoop, shared.loop ? 1 : 0);
@@ -731,7 +754,7 @@ void CChannel::SetGangIndex(CEntryPoint& trace, std::int32_t gangIndex, DWORD ti
                              shared.text);
         }
         loopChanged = c.loop != oldLoop;
-        eeChanged = leader != nullptr && shared.ee != m_eeState.load();
+        eeChanged = hasLeader && shared.ee != m_eeState.load();
         c.gangIndex = gangIndex;
         c.gangOrder = order;
         status.Write32(block::kGangIndex, static_cast<std::uint32_t>(gangIndex));
@@ -771,14 +794,4 @@ void CChannel::SetGangIndex(CEntryPoint& trace, std::int32_t gangIndex, DWORD ti
         next = next < 0 ? next : next + 1;
     }
     AnnounceSetting(trace, tick, {kGang}, nullptr);
-}
-
-void CChannel::ReadPropertySettings(CEntryPoint& trace, IXMLDOMDocument2* document) {
-    // Kept by the properties: a setting persisted there holds for the next
-    // process that opens the channel too.
-    CConfigReader read(trace);
-    const std::string channel = ChannelPath(m_config.channelIndex);
-    read.Bool(document, channel + "/@autoStop", &m_autoStop);
-    read.Bool(document, channel + "/@listPauses", &m_listPauses);
-    read.Bool(document, channel + "/@listRepeats", &m_listRepeats);
 }

@@ -67,3 +67,21 @@ std::uint32_t CStatusFileLock::Read32(std::size_t offset) const {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
            std::uint32_t{p[3]} << 24;
 }
+
+std::string ReadWideField(const std::uint8_t* block, std::size_t offset, std::size_t chars) {
+    std::u16string wide;
+    wide.reserve(chars);
+    for (std::size_t i = 0; i < chars; ++i) {
+        const auto unit =
+            static_cast<char16_t>(block[offset + 2 * i] | block[offset + 2 * i + 1] << 8);
+        if (unit == u'\0') {
+            break;
+        }
+        wide.push_back(unit);
+    }
+    return Utf16ToUtf8(wide);
+}
+
+std::string CStatusFileLock::ReadWide(std::size_t offset, std::size_t chars) const {
+    return ReadWideField(m_block, offset, chars);
+}

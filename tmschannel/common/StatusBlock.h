@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // Wide fields up to this many characters (the block's longest is 260) are
@@ -17,6 +18,10 @@ inline constexpr std::size_t kMaxWideFieldChars = 512;
 // leave a terminator, the rest of the field zero.
 void WriteWideField(std::uint8_t* block, std::size_t offset, std::size_t chars,
                     std::string_view utf8);
+
+// The wide text of the field of chars units at block + offset, up to its
+// first terminator (the whole field when it has none), as UTF-8.
+std::string ReadWideField(const std::uint8_t* block, std::size_t offset, std::size_t chars);
 
 // Holds the status-file mutex of the channel's block for its lifetime, when
 // it could be taken within the time-out (Acquired). A mutex its last holder
@@ -37,6 +42,7 @@ public:
     void Write16(std::size_t offset, std::uint16_t value) const;
     void WriteWide(std::size_t offset, std::size_t chars, std::string_view utf8) const;
     std::uint32_t Read32(std::size_t offset) const;
+    std::string ReadWide(std::size_t offset, std::size_t chars) const;
 
 private:
     HANDLE m_mutex = nullptr;
