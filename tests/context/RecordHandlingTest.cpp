@@ -109,6 +109,22 @@ TEST_F(RecordHandlingTest, RecordUpdatesComeOncePerSecondOfTheChannelClock) {
     EXPECT_EQ(MovieI4("markOut"), 221);
 }
 
+// Regression: a record begun within a second of its context's last record
+// update waited for the second to pass, so a short one was never updated
+// while the RTS still reported the timecode captured at its start.
+TEST_F(RecordHandlingTest, ARecordsFirstReportUpdatesItsMovieHoweverSoonAfterTheLastRecord) {
+    AppendVideo(1, 2400);
+    StartRecord(0);
+    ASSERT_EQ(Update(TmsTriggerRunning, TmsShuttleRecord, 100), S_OK);
+    ASSERT_EQ(Update(TmsTriggerEnded, TmsIdle, 120, 0.0f, -1, 1), S_OK);
+    ASSERT_EQ(MovieI4("markOut"), 121);
+    StartRecord(0);
+    ASSERT_EQ(Update(TmsTriggerRunning, TmsShuttleRecord, 30, 0.0f, -1, 1), S_OK);
+    EXPECT_EQ(MovieI4("markOut"), 31) << "the first report of the record";
+    ASSERT_EQ(Update(TmsTriggerRunning, TmsShuttleRecord, 40, 0.0f, -1, 1), S_OK);
+    EXPECT_EQ(MovieI4("markOut"), 31) << "later ones once a second again";
+}
+
 TEST_F(RecordHandlingTest, ContinuousRecordAddsSegmentsAndMovesTheMarkIn) {
     // S = 1800, L = 10800. A segment is added once fewer than S - 1200 =
     // 600 fields remain before the end of the movie's tracks; past the early

@@ -282,7 +282,7 @@ TEST_F(TimecodeResourceTest, PublicationWritesTheRegionAtItsOffsets) {
 
 // Captured during a record: the timecode goes into offset 4 of the media
 // data of the segment recorded at its position, once; the end timecode is
-// the last reported timecode plus one.
+// the frame after the last reported timecode.
 TEST_F(TimecodeResourceTest, ARecordTimecodeIsStampedIntoItsSegmentOnce) {
     auto timecode = Timecode(kFormat1);
     CComPtr<IMovie> movie = NewMovie("rec");
@@ -317,12 +317,45 @@ TEST_F(TimecodeResourceTest, ARecordTimecodeIsStampedIntoItsSegmentOnce) {
     ASSERT_EQ(timecode->HandleRecordUpdate(movie, 1000), S_OK);
     EXPECT_EQ(stamped(second), 0u);
 
-    // A capture that ends resets both; the record's end passes the end on.
+    // Regression: the pass that ends the capture also reports the port idle,
+    // and it wiped the end timecode before the record's end handed it on.
     Rts(0x01000009u, 0, false);
     ASSERT_EQ(timecode->PutStatus(3, m_shmem, 0), S_OK);
     EXPECT_EQ(timecode->RecordTimecode(), 0x80000000u);
     ASSERT_EQ(timecode->HandlePortStateChange(movie, 3, 0, TmsShuttleRecord, TmsIdle), S_OK);
+    EXPECT_EQ(endTimecode(), 0x01000006u) << "the frame after the last one recorded";
+    // Handed on once: a record the RTS reports no capture for ends without.
+    ASSERT_EQ(timecode->HandlePortStateChange(movie, 4, 0, TmsIdle, TmsShuttleRecord), S_OK);
+    ASSERT_EQ(timecode->HandlePortStateChange(movie, 5, 0, TmsShuttleRecord, TmsIdle), S_OK);
     EXPECT_EQ(endTimecode(), 0x80000000u);
+}
+
+// Regression: the end timecode was the packed word plus one, so a record
+// whose last frame was the last of a second ended at frame 30 (or 25), which
+// the movie refuses, and every record update failed.
+TEST(TimecodeWordTest, TheEndTimecodeCarriesFramesIntoSecondsAndOnToMidnight) {
+    constexpr std::uint32_t kDrop = 1u << 29;
+    struct Row {
+        const char* name;
+        std::int32_t format;
+        std::uint32_t word, next;
+    };
+    const Row rows[] = {
+        {"first frame", 0, 0x00000000u, 0x00000001u},
+        {"30-frame second", 0, 0x0100001Du, 0x01000100u},
+        {"25-frame second", 1, 0x01000018u, 0x01000100u},
+        {"minute", 1, 0x01023B18u, 0x01030000u},
+        {"midnight", 0, 0x173B3B1Du, 0x00000000u},
+        {"drop frame skips two labels", 0, kDrop | 0x01003B1Du, kDrop | 0x01010002u},
+        {"drop frame keeps the tenth minute", 0, kDrop | 0x01093B1Du, kDrop | 0x010A0000u},
+        {"no timecode", 0, 0x80000000u, 0x80000000u},
+        {"no timecode with stray bits", 1, 0x8000001Du, 0x80000000u},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(CTmsResTimecode::NextFrameWord(row.word, row.format), row.next)
+            << std::hex << row.word;
+    }
 }
 
 }  // namespace

@@ -625,8 +625,15 @@ HRESULT CTimelineContext::ApplyContextUpdate(std::uint32_t token, const unsigned
         m_rec.position = {u.moviePosition, u.portPosition};
         m_rec.reportedChangeId = changeId;
         const DWORD now = m_owner.Clock().TickCount();
-        const bool recordUpdateDue = reported == TmsShuttleRecord &&
-                                     TickDiff(now, m_lastRecordUpdateTick) >= kStateRefreshMs;
+        // A record's first report updates its movie at once, however soon
+        // after this context's previous record: the timecode the RTS
+        // captured at the start is stamped only while it reports it, and a
+        // record shorter than the refresh would otherwise never be stamped.
+        const bool recordStarts =
+            reported == TmsShuttleRecord && m_lastReportedPortState != TmsShuttleRecord;
+        const bool recordUpdateDue =
+            reported == TmsShuttleRecord &&
+            (recordStarts || TickDiff(now, m_lastRecordUpdateTick) >= kStateRefreshMs);
         if (recordUpdateDue) {
             m_lastRecordUpdateTick = now;
         }

@@ -80,18 +80,35 @@ std::uint32_t CTmsResTimecode::PackTimecode(const CTimecode& t) {
            (t.DropFrame() ? kDropFrameBit : 0u);
 }
 
-std::string CTmsResTimecode::WordText(std::uint32_t word, std::int32_t videoFormat) {
-    if ((word & kNoTimecode) != 0) {
-        return videoFormat == 1 ? "xx:xx:xx:xx" : "xx:xx:xx;xx";
-    }
+namespace {
+
+// A packed word's value at the rate of the video format and its drop-frame
+// bit; the word must carry a timecode.
+CTimecode UnpackTimecode(std::uint32_t word, std::int32_t videoFormat) {
     const std::uint16_t code =
-        tmsvideo::TimecodeFormatCode(videoFormat, (word & kDropFrameBit) != 0);
+        tmsvideo::TimecodeFormatCode(videoFormat, (word & CTmsResTimecode::kDropFrameBit) != 0);
     const int perFrame =
         tmsvideo::FieldsPerFrame(videoFormat) > 0 ? tmsvideo::FieldsPerFrame(videoFormat) : 1;
     return CTimecode(static_cast<int>((word >> 24) & 0x1F), static_cast<int>((word >> 16) & 0x3F),
                      static_cast<int>((word >> 8) & 0x3F), static_cast<int>(word & 0x3F) * perFrame,
-                     code)
-        .ToString();
+                     code);
+}
+
+}  // namespace
+
+std::string CTmsResTimecode::WordText(std::uint32_t word, std::int32_t videoFormat) {
+    if ((word & kNoTimecode) != 0) {
+        return videoFormat == 1 ? "xx:xx:xx:xx" : "xx:xx:xx;xx";
+    }
+    return UnpackTimecode(word, videoFormat).ToString();
+}
+
+std::uint32_t CTmsResTimecode::NextFrameWord(std::uint32_t word, std::int32_t videoFormat) {
+    if ((word & kNoTimecode) != 0) {
+        return kNoTimecode;
+    }
+    const CTimecode t = UnpackTimecode(word, videoFormat);
+    return PackTimecode(t + t.FieldsPerFrame());
 }
 
 CTmsResTimecode::CTmsResTimecode(std::int32_t resourceNumber) : CTmsResource(resourceNumber) {
@@ -378,10 +395,15 @@ HRESULT CTmsResTimecode::PutStatus(std::uint16_t cycle, const CRtsShmem& shmem,
                 m_recordTimecode = status.recordTimecode;
                 m_recordTimecodePosition = status.recordPosition;
             }
-            m_endTimecode = m_previousStatus.currentTimecode + 1;
+            // One frame on, with carry: a plain + 1 on the packed word
+            // made frame 30 of a 30-frame second, which no movie takes.
+            m_endTimecode = NextFrameWord(m_previousStatus.currentTimecode, m_videoFormat);
         } else if (m_previousStatus.recordCaptured != 0) {
+            // The record ended: its end is the frame after the last one seen
+            // recording, kept for the context, which hands it to the movie
+            // when this same pass reports the port idle.
             m_recordTimecode = kNoTimecode;
-            m_endTimecode = kNoTimecode;
+            m_endTimecode = NextFrameWord(m_previousStatus.currentTimecode, m_videoFormat);
         }
         m_previousStatus = status;
     });
@@ -454,6 +476,11 @@ HRESULT CTmsResTimecode::HandlePortStateChange(IMovie* movie, std::uint16_t, std
             CCriticalSectionLock lock(m_cs);
             end = m_endTimecode;
             m_lastWrittenRecordTimecode = kNoTimecode;
+            if (oldState == TmsShuttleRecord) {
+                // Handed on once: a later record the RTS reports no capture
+                // for must not end at this one's timecode.
+                m_endTimecode = kNoTimecode;
+            }
         }
         if (oldState == TmsShuttleRecord && newState == TmsIdle && movie != nullptr &&
             IsAssignedForRecord()) {

@@ -31,6 +31,10 @@ public:
     // word's drop-frame bit; a word without timecode reads "xx:xx:xx:xx"
     // on format 1 and "xx:xx:xx;xx" on every other.
     static std::string WordText(std::uint32_t word, std::int32_t videoFormat);
+    // The word of the frame after a packed word's, counted at the rate of
+    // the video format with the word's drop-frame bit: frames carry into
+    // seconds and on to 24 hours. A word without timecode stays without.
+    static std::uint32_t NextFrameWord(std::uint32_t word, std::int32_t videoFormat);
 
     explicit CTmsResTimecode(std::int32_t resourceNumber);
     ~CTmsResTimecode() override;
