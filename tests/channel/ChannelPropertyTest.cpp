@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "tests/channel/ContextFixture.h"
 #include "tests/channel/TmsctlScript.h"
 #include "tests/support/RtsSimProcess.h"
+#include "tests/tools/TmsctlProcess.h"
 
 namespace {
 
@@ -439,6 +441,86 @@ TEST_F(ChannelPropertyUnassignedAudioTest, NumAForRecordCountsOnlyAssignedAudio)
     EXPECT_EQ(Shown(values[1]), "3");
     EXPECT_EQ(Shown(values[2]), "1");
     EXPECT_EQ(Shown(values[3]), "1");
+// A channel open in a tmsctl script of another process: its answers to
+// chanprop, read from the script's output as it runs.
+class OtherProcessChannel {
+public:
+    explicit OtherProcessChannel(std::string output) : m_output(std::move(output)) {}
+    bool Open(int index) {
+        return m_script.Start(m_output) && Ask("open " + std::to_string(index)) == "S_OK";
+    }
+    // The answer line of one script command, without its indentation; ""
+    // when none came within 10 s.
+    std::string Ask(const std::string& command) {
+        if (!m_script.Send(command + "\n")) {
+            return "";
+        }
+        ++m_asked;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until) {
+            std::ifstream file(m_output);
+            std::stringstream text;
+            text << file.rdbuf();
+            std::string line;
+            std::string answer;
+            int answers = 0;
+            // Answers are indented; a line without its newline is not whole.
+            while (std::getline(text, line)) {
+                if (line.rfind("  ", 0) == 0 && !text.eof()) {
+                    ++answers;
+                    answer = line.substr(2);
+                }
+            }
+            if (answers == m_asked) {
+                return answer;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return "";
+    }
+    int Close() {
+        m_script.Send("close\n");
+        return m_script.Finish();
+    }
+
+private:
+    tmstest::ScriptProcess m_script;
+    std::string m_output;
+    int m_asked = 0;
+};
+
+TEST_F(ChannelPropertyTest, GangSettingsReachAGangMemberOpenInAnotherProcess) {
+    // Chan1 (index 0) leads gang 0 in a second process; the change is made
+    // on Chan2, its follower, here. Chan1 watches only its own block.
+    ASSERT_NE(tmstest::SimControl("clock hold"), "");
+    OtherProcessChannel leader(m_dir.Path() + "/leader.out");
+    ASSERT_TRUE(leader.Open(0));
+    struct Row {
+        const char* name;
+        bool value;
+        const char* before;
+        const char* after;
+    };
+    const Row rows[] = {
+        {"singlecontroller", false, "S_OK  True", "S_OK  False"},
+        {"consolidateaudio", true, "S_OK  False", "S_OK  True"},
+        {"consolidatevideo", false, "S_OK  True", "S_OK  False"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string ask = std::string("chanprop ") + row.name;
+        ASSERT_EQ(leader.Ask(ask), row.before);
+        ASSERT_EQ(Set(row.name, CVariant(row.value)), S_OK) << LastErrorText();
+        // The other channel re-reads its configuration in a status cycle
+        // that sees the RTS tick move: the clock is stepped until it has.
+        std::string seen;
+        for (int attempt = 0; attempt < 200 && seen != row.after; ++attempt) {
+            tmstest::SimControl("clock step 2");
+            seen = leader.Ask(ask);
+        }
+        EXPECT_EQ(seen, row.after);
+    }
+    leader.Close();
 }
 
 }  // namespace

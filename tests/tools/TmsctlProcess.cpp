@@ -55,7 +55,7 @@ std::string WatchUntil(const std::string& args, const std::string& wanted) {
     return text;
 }
 
-bool ScriptProcess::Start() {
+bool ScriptProcess::Start(const std::string& outputFile) {
     int in[2];
     if (::pipe(in) != 0) {
         return false;
@@ -65,9 +65,9 @@ bool ScriptProcess::Start() {
         ::dup2(in[0], 0);
         ::close(in[0]);
         ::close(in[1]);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
+        const int output = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(output, 1);
+        ::dup2(output, 2);
         ::execl(TMSCTL_PATH, TMSCTL_PATH, "run", "-", static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -33,7 +33,8 @@ public:
     ScriptProcess(const ScriptProcess&) = delete;
     ScriptProcess& operator=(const ScriptProcess&) = delete;
 
-    bool Start();
+    // Its output, stdout and stderr, goes to outputFile.
+    bool Start(const std::string& outputFile = "/dev/null");
     bool Send(const std::string& lines);
     // Ends the script: end of input, then waits for the process.
     int Finish();

@@ -260,6 +260,10 @@ private:
     // change stays unannounced (logged).
     void AnnounceSetting(CEntryPoint& trace, DWORD tick, std::initializer_list<int> stamps,
                          const std::function<void(const CStatusFileLock&)>& write);
+    // With the mutex held by status: the gang and master stamps of every
+    // other channel's block whose gang index is this channel's, so that a
+    // gang member open in another process re-reads the gang's settings.
+    void StampGangMembers(const CStatusFileLock& status, DWORD tick);
     // A setting of the first resource of type; without such a resource, the
     // attribute of its configured component.
     void SetComponentSetting(CEntryPoint& trace, const char* type, const char* attribute,

@@ -7,6 +7,7 @@
 #include "platform/com/VariantArray.h"
 #include "platform/kernel/CriticalSectionLock.h"
 #include "platform/kernel/Ticks.h"
+#include "server/appserverutil/StatusMemoryLayout.h"
 #include "tmschannel/channel/ChanAccessTable.h"
 #include "tmschannel/channel/Channel.h"
 #include "tmschannel/channel/ChannelPropertyNames.h"
@@ -20,6 +21,7 @@
 
 #include "platform/com/ComError.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -372,6 +374,29 @@ void CChannel::AnnounceSetting(CEntryPoint& trace, DWORD tick, std::initializer_
     }
     status.Write32(block::kStampMaster, tick);
     m_config.changeStamps[kMaster] = tick;
+    if (std::find(stamps.begin(), stamps.end(), kGang) != stamps.end()) {
+        StampGangMembers(status, tick);
+    }
+}
+
+void CChannel::StampGangMembers(const CStatusFileLock& status, DWORD tick) {
+    const std::int32_t gang = m_config.gangIndex;
+    std::uint8_t* view = m_chanAccess ? m_chanAccess->View() : nullptr;
+    if (gang < 0 || view == nullptr || status.Block() == nullptr) {
+        return;
+    }
+    // A gang member open in another process watches only its own block.
+    // The status-file mutex held here covers every block of the memory.
+    for (int other = 0; other < statusmem::kMaxChannels; ++other) {
+        std::uint8_t* b = view + static_cast<std::size_t>(other) * statusmem::kBlockSize;
+        std::int32_t theirs = -1;
+        std::memcpy(&theirs, b + block::kGangIndex, 4);
+        if (b == status.Block() || theirs != gang) {
+            continue;
+        }
+        std::memcpy(b + block::kStampGang, &tick, 4);
+        std::memcpy(b + block::kStampMaster, &tick, 4);
+    }
 }
 
 void CChannel::SetComponentSetting(CEntryPoint& trace, const char* type, const char* attribute,

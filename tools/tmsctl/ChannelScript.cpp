@@ -355,6 +355,9 @@ int CChannelScript::Run(std::istream& in, std::ostream& out) {
             }
             out << "\n";
         }
+        // A script fed through a pipe is read as it runs: each answer goes
+        // out before the next line is waited for.
+        out.flush();
     }
     channel->Close();
     return result;
