@@ -27,7 +27,7 @@ void CRtsChannelModel::Reset() {
     m_pastEndNoted.clear();
     m_gpiPending.clear();
     m_gpiOut = 0;
-    m_wasMoving = false;
+    m_movingContext = -1;
     m_ancSpans.clear();
     m_ancPresent = false;
     ClearGpiFiredLog();
@@ -155,9 +155,16 @@ void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
     if (r.flags & kCtxPurge) {
         c.hasListEnd = false;
     }
+    // A new position or a speed moves a context off the limit it was held
+    // at; it runs again, or the channel would stop it at once as ended.
+    const bool resumed = c.atEnd && !(r.flags & kCtxHeldAtLimit) &&
+                         ((r.flags & kCtxPosition) || ((r.flags & kCtxSpeed) && r.speed != 0));
     if (r.flags & kCtxPosition) {
         c.position = r.position;
         c.atEnd = false;
+        // A jump starts a new move: the field it lands on counts again.
+        if (m_movingContext == r.context)
+            m_movingContext = -1;
     }
     if (r.flags & kCtxMinPosition) {
         c.hasMin = true;
@@ -235,6 +242,9 @@ void CRtsChannelModel::ApplyCtx(const RtsCtxRecord& r, const RtsMessage& m) {
     }
     if (r.flags & kCtxHeldAtLimit) {
         c.speed = 0;
+    }
+    if (resumed && c.portState != TmsIdle) {
+        c.trigger = TmsTriggerRunning;
     }
     if (m_active == r.context) {
         // A purge drops what the context sent before; new states add to
@@ -374,9 +384,13 @@ void CRtsChannelModel::AdvanceField() {
 void CRtsChannelModel::Move() {
     const std::uint32_t fields = 1;
     if (m_active < 0) {
+        m_ancPresent = false;
+        m_movingContext = -1;
         return;
     }
     Context& c = m_contexts[m_active];
+    // Only a move of this same context carries on from the last tick.
+    const bool wasMoving = m_movingContext == m_active;
     const std::int32_t before = static_cast<std::int32_t>(std::floor(c.position));
     // A record moves forward a field a field whatever its speed; a play at
     // its speed. Either is a move for the GPI outputs and ancillary data.
@@ -433,17 +447,17 @@ void CRtsChannelModel::Move() {
     const std::int32_t pos = static_cast<std::int32_t>(std::floor(c.position));
     m_ancPresent = false;
     if (!moving) {
-        m_wasMoving = false;
+        m_movingContext = -1;
         return;
     }
     // GPI outputs change when the position passes theirs; the field the
     // move started from counts on its first tick only.
     if (direction > 0) {
-        FireGpi(m_wasMoving ? before + 1 : before, pos);
+        FireGpi(wasMoving ? before + 1 : before, pos);
     } else {
-        FireGpi(pos, m_wasMoving ? before - 1 : before);
+        FireGpi(pos, wasMoving ? before - 1 : before);
     }
-    m_wasMoving = !c.atEnd;
+    m_movingContext = c.atEnd ? -1 : m_active;
     for (const RtsAncSpan& a : m_ancSpans) {
         if (pos >= a.start && pos <= a.last) {
             m_ancPresent = true;

@@ -9,7 +9,8 @@
 // maximum position when one was given, at its minimum when moving
 // backwards, and at the last position its state list covers: it reports
 // trigger status 4 (ended) there with the speed it had, until the client
-// holds it (speed 0, or "at limit"). A context the client sends idle
+// holds it (speed 0, or "at limit"); a new position or a speed other than
+// 0 moves it on and it reports running again. A context the client sends idle
 // (port state 0 or stop-as-idle) reports trigger status 4 with port state
 // 0 until the client revokes it ("cctx"), so that the client sees the end of
 // what it started; only a context nobody uses reports 0. The idle mode
@@ -26,7 +27,8 @@
 // passes them while it moves (ShuttlePlay or ShuttleRecord at a speed other
 // than 0): a state fires on the tick at which the position reaches it, and
 // one at the position where the context starts to move fires on the first
-// tick of the move. A cued or stopped context fires nothing. Each firing is
+// tick of the move (a move starts again after idle, a switch of the active
+// context or a new position). A cued or stopped context fires nothing. Each firing is
 // kept, with its tick, in a short log (GpiFiredLog).
 //
 // Ancillary data: while the moving position lies inside an "ancd" state
@@ -210,7 +212,7 @@ private:
     std::set<std::uint16_t> m_openFiles;
     std::uint32_t m_gpiIn = 0, m_gpiOut = 0;
     std::vector<RtsGpiState> m_gpiPending;  // of the active context, by position
-    bool m_wasMoving = false;               // the active context moved on the last tick
+    std::int32_t m_movingContext = -1;      // the context that moved on the last tick, or -1
     std::vector<GpiFired> m_gpiFired;
     std::uint32_t m_gpiFiredCount = 0;
     std::vector<RtsAncSpan> m_ancSpans;  // of the active context

@@ -441,6 +441,8 @@ TEST_F(ChannelPropertyUnassignedAudioTest, NumAForRecordCountsOnlyAssignedAudio)
     EXPECT_EQ(Shown(values[1]), "3");
     EXPECT_EQ(Shown(values[2]), "1");
     EXPECT_EQ(Shown(values[3]), "1");
+}
+
 // A channel open in a tmsctl script of another process: its answers to
 // chanprop, read from the script's output as it runs.
 class OtherProcessChannel {

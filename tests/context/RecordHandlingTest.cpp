@@ -10,6 +10,10 @@
 
 #include "server/appserverutil/PictureIndex.h"
 #include "tests/context/RecorderFixture.h"
+#include "tests/resources/ConfigDocument.h"
+#include "tmschannel/resources/TmsResAncData.h"
+#include "tmschannel/resources/TmsResGpi.h"
+#include "tmschannel/resources/TmsResTimecode.h"
 #include "tmschannel/resources/TmsVfs.h"
 
 namespace {
@@ -221,26 +225,72 @@ TEST_F(RecordHandlingTest, APictureIndexShorterThanTheSegmentFailsTheCheckNotThe
     EXPECT_EQ(VideoSegments(), 2);
 }
 
-TEST_F(RecordHandlingTest, AFollowerWithMappedAudioWritesOnlyBlackForItsVideo) {
+// Timecode, ancillary-data and GPI resources beside the fixture's video, each
+// with material on its track (the GPI output fires at the window start).
+std::vector<std::shared_ptr<CTmsResource>> FollowerExtraResources(IMovie* movie) {
+    CComPtr<IXMLDOMDocument2> doc = tmstest::LoadConfig(
+        "<Config><System><SystemVideoReference referenceStandard=\"Format525_60Hz_2To1\"/>"
+        "</System><VideoInput id=\"In\" videoInputFormat=\"Format525_60Hz_2To1\"/>"
+        "<TcGenerator id=\"G\" genMode=\"FreeRun\" genFixedTimecode=\"0\" genUserBits=\"0\"/>"
+        "<TcCodec id=\"C\" currentTcInput=\"Ltc\"/><AncDataCodec id=\"A\" fieldsPerRiff=\"2\"/>"
+        "<GpiOutput id=\"O\" controlIndex=\"3\" controller=\"trigger\" triggerName=\"\" "
+        "triggerAt=\"start\" triggerOffset=\"00:00:00:00\"/>"
+        "<Channel id=\"Chan2\" channelIndex=\"1\" channelType=\"Recorder\">"
+        "<Video index=\"0\"><VideoInputComponent id=\"In\"/></Video>"
+        "<Timecode index=\"0\" assigned=\"true\"><TcGeneratorComponent id=\"G\"/>"
+        "<TcCodecComponent id=\"C\"/></Timecode>"
+        "<AncData index=\"0\" assigned=\"true\"><AncDataCodecComponent id=\"A\"/></AncData>"
+        "<Gpi index=\"0\"><GpiOutputComponent id=\"O\"/></Gpi></Channel></Config>");
+    auto timecode = std::make_shared<CTmsResTimecode>(0);
+    auto anc = std::make_shared<CTmsResAncData>(0);
+    auto gpi = std::make_shared<CTmsResGpi>(0);
+    EXPECT_EQ(timecode->InitFromConfig(doc, tmstest::SelectNode(doc, "//Timecode")), S_OK);
+    EXPECT_EQ(anc->InitFromConfig(doc, tmstest::SelectNode(doc, "//AncData")), S_OK);
+    EXPECT_EQ(gpi->InitFromConfig(doc, tmstest::SelectNode(doc, "//Gpi")), S_OK);
+    for (const CTmsResource* r :
+         {static_cast<CTmsResource*>(timecode.get()), static_cast<CTmsResource*>(anc.get())}) {
+        unsigned short segment = 0;
+        EXPECT_EQ(movie->AppendSegment(r->TrackType(), 0, 0, 2400, r->EncodeFileType(), nullptr,
+                                       &segment),
+                  S_OK);
+    }
+    return {timecode, anc, gpi};
+}
+
+TEST_F(RecordHandlingTest, AFollowerWithMappedAudioWritesOnlyBlackAndFiresNoGpiOutput) {
     // Gang order 1 (configuration), ganged, audio offset 2, video offset 0:
-    // the leader records the video, the follower plays black there.
+    // the leader plays the video, timecode, ancillary data and GPI outputs;
+    // the follower plays black there and fires no output.
     AppendVideo(1, 2400);
+    for (const auto& r : FollowerExtraResources(m_movie)) {
+        m_channel.resources.push_back(r);
+    }
     ASSERT_EQ(m_context->SetProperty("gangedctx", CVariant(true).GetVARIANT()), S_OK);
     ASSERT_EQ(m_context->SetProperty("mappedaudiooffset", CVariant(2).GetVARIANT()), S_OK);
     ASSERT_EQ(Apply(Change(kPortStateFlag | kPositionFlag, TmsCuePlay, 0.0f, 0, 2400)), S_OK);
-    int videoStates = 0;
+    int videoStates = 0, trackStates = 0, resourceLists = 0;
     for (const auto& m : m_channel.messages) {
         std::vector<SentChunk> chunks;
         tmstest::ChunksOf(m, 0, m.size(), &chunks);
         for (const SentChunk& c : chunks) {
             EXPECT_NE(c.id, "fr  ") << "no media file for a redundant resource";
+            EXPECT_NE(c.id, "gpi ") << "a follower fires no GPI output";
+            if (c.id == "res ") {
+                ++resourceLists;
+            }
             if (c.id == "vid ") {
                 ++videoStates;
                 EXPECT_EQ(WordAt(m, c.body + 4) & 0xFFFF, 0u) << "black: no file code";
             }
+            if (c.id == "tc  " || c.id == "ancd") {
+                ++trackStates;
+                EXPECT_EQ(WordAt(m, c.body + 4), 0u) << c.id << ": black, no file code";
+            }
         }
     }
     EXPECT_GT(videoStates, 0);
+    EXPECT_GT(trackStates, 0);
+    EXPECT_GE(resourceLists, 4) << "every resource still writes its list";
 }
 
 TEST_F(RecordHandlingTest, TheFirstMessagesOfARecordCarryTheFileToWriteAndItsStates) {

@@ -5,6 +5,7 @@
 // length, the limits and the 525-line latencies (record 180 fields, record
 // cue 120), and compared with the "ctx " record sent (port positions, no
 // offset: the context starts at 0).
+#include "server/appserverutil/ChanAccess.h"
 #include "tests/context/RecorderFixture.h"
 
 namespace {
@@ -296,6 +297,54 @@ TEST_F(TimelineLimitsTest, AContextHeldAtAPauseParksThereAndPlayGoesOnToTheNextL
     EXPECT_EQ(static_cast<std::int32_t>(WordAt(ctx, 24)), pause);
     EXPECT_EQ(MaxPos(ctx), 999);
     EXPECT_FLOAT_EQ(Speed(ctx), 1.0f);
+}
+
+// The four limit texts of the context region: 36 wide characters each from
+// 0x153EA, 0x48 bytes apart.
+constexpr std::size_t kLimitTextOffsets[] = {0x153EA, 0x15432, 0x1547A, 0x154C2};
+
+// text as 36 wide characters (ASCII), zero after it.
+std::vector<std::uint8_t> WideSlot(const std::string& text) {
+    std::vector<std::uint8_t> slot(72, 0);
+    for (std::size_t i = 0; i < text.size() && i < 36; ++i) {
+        slot[2 * i] = static_cast<std::uint8_t>(text[i]);
+    }
+    return slot;
+}
+
+TEST_F(TimelineLimitsTest, LimitTextsPublishNamesCutToTheirFieldAndUuidsWhole) {
+    SetActive(true);
+    AppendVideo(1, 1000);
+    const std::string longName = "The section name of forty characters, long";  // 42
+    CBstr section, edit;
+    ASSERT_EQ(m_movie->AddSection(0, 500, CBstr(longName), &section), S_OK);
+    ASSERT_EQ(m_movie->AddEdit(0, 300, CBstr("Opening"), FALSE, -1, &edit), S_OK);
+    const std::string sectionUuid = section.ToUtf8();
+    const std::string editUuid = edit.ToUtf8();
+    ASSERT_EQ(sectionUuid.size(), 38u) << sectionUuid;
+    ASSERT_EQ(sectionUuid.front(), '{');
+    ASSERT_EQ(editUuid.size(), 38u) << editUuid;
+    ASSERT_EQ(Move(TmsShuttlePlay, 100, 1.0f, 1000), S_OK);
+
+    CChanAccess access(1);
+    BOOL created = FALSE;
+    ASSERT_TRUE(access.Open(&created));
+    ASSERT_EQ(m_context->PublishStatus(access, true), S_OK);
+    const std::uint8_t* block = access.StatusBlock();
+    const std::vector<std::uint8_t> expected[] = {
+        WideSlot(longName.substr(0, 35)),  // cut: 35 and a terminator
+        WideSlot("Opening"),
+        WideSlot(sectionUuid.substr(1, 36)),  // no braces: fills the 36
+        WideSlot(editUuid.substr(1, 36)),
+    };
+    for (std::size_t t = 0; t < 4; ++t) {
+        SCOPED_TRACE(t);
+        const std::vector<std::uint8_t> got(block + kLimitTextOffsets[t],
+                                            block + kLimitTextOffsets[t] + 72);
+        EXPECT_EQ(got, expected[t]);
+    }
+    // The mark-in text follows the last uuid without a gap.
+    EXPECT_NE(block[0x1550A - 2], 0) << "the edit uuid's last character";
 }
 
 }  // namespace

@@ -85,6 +85,40 @@ protected:
         return token;
     }
 
+    // Records 240 fields, then plays the recording from 0 at 1x with the
+    // clock stepped past its mark out: auto stop holds it at 239. The
+    // context of the play in *played.
+    void PlayRecordingToItsMarkOut(unsigned* played) {
+        unsigned token = StartRecord("played");
+        ASSERT_EQ(tmstest::SimControl("clock step 239"), "ok");
+        Apply(token, Change(context_record::kPortState, TmsIdle, 0.0f, 0, kCapacity));
+        ASSERT_EQ(tmstest::SimControl("clock step 1"), "ok");
+        ASSERT_EQ(m_channel->WaitForPortState(token, TmsIdle, 5000), S_OK);
+        ASSERT_TRUE(tmstest::Eventually([&] { return !UnderConstruction(); }));
+        ASSERT_EQ(MovieI4("markOut"), 240);
+        ASSERT_EQ(m_channel->FreeContext(token), S_OK);
+
+        // The timeline of the recording, mark in 0 to mark out 240, from 0.
+        unsigned short code = 0;
+        CComPtr<IUnknown> timeline;
+        GUID iid = IID_IUnknown;
+        ASSERT_EQ(m_channel->OpenTimeline(CBstr("ds"), CBstr("grp"), CBstr("played"), &code, &iid,
+                                          reinterpret_cast<void**>(&timeline)),
+                  S_OK)
+            << LastErrorText();
+        token = Alloc(code);
+        Apply(token, Change(context_record::kPortState | context_record::kPosition, TmsCuePlay,
+                            0.0f, 0, 240));
+        Apply(token, Change(context_record::kPortState | context_record::kSpeed, TmsShuttlePlay,
+                            1.0f, 0, 240));
+        ASSERT_EQ(tmstest::SimControl("clock step 400"), "ok");
+        // The RTS holds at the maximum (239) and the context stops it there.
+        EXPECT_TRUE(tmstest::Eventually([&] { return Port(token).speed == 0.0f; }));
+        EXPECT_EQ(Port(token).position, 239);
+        EXPECT_EQ(Port(token).portState, TmsShuttlePlay);
+        *played = token;
+    }
+
     CRtsShmem m_shmem;
     CComPtr<IMovie> m_movie;
 };

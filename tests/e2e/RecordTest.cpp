@@ -39,33 +39,31 @@ TEST_F(E2eRecordTest, ARecordFromStartToEndLeavesAFinalMovieAndItsBytes) {
 }
 
 TEST_F(E2eRecordTest, ARecordingPlaysBackToItsMarkOutWhereAutoStopHoldsIt) {
-    unsigned token = StartRecord("played");
-    ASSERT_EQ(tmstest::SimControl("clock step 239"), "ok");
-    Apply(token, Change(kPortState, TmsIdle, 0.0f, 0, kCapacity));
-    ASSERT_EQ(tmstest::SimControl("clock step 1"), "ok");
-    ASSERT_EQ(m_channel->WaitForPortState(token, TmsIdle, 5000), S_OK);
-    ASSERT_TRUE(tmstest::Eventually([&] { return !UnderConstruction(); }));
-    ASSERT_EQ(MovieI4("markOut"), 240);
-    ASSERT_EQ(m_channel->FreeContext(token), S_OK);
-
-    // The timeline of the recording, mark in 0 to mark out 240, from 0.
-    unsigned short code = 0;
-    CComPtr<IUnknown> timeline;
-    GUID iid = IID_IUnknown;
-    ASSERT_EQ(m_channel->OpenTimeline(CBstr("ds"), CBstr("grp"), CBstr("played"), &code, &iid,
-                                      reinterpret_cast<void**>(&timeline)),
-              S_OK)
-        << LastErrorText();
-    token = Alloc(code);
-    Apply(token, Change(kPortState | kPosition, TmsCuePlay, 0.0f, 0, 240));
-    Apply(token, Change(kPortState | kSpeed, TmsShuttlePlay, 1.0f, 0, 240));
-    ASSERT_EQ(tmstest::SimControl("clock step 400"), "ok");
-    // The RTS holds at the maximum (239) and the context stops it there.
-    EXPECT_TRUE(tmstest::Eventually([&] { return Port(token).speed == 0.0f; }));
-    EXPECT_EQ(Port(token).position, 239);
-    EXPECT_EQ(Port(token).portState, TmsShuttlePlay);
+    unsigned token = 0;
+    PlayRecordingToItsMarkOut(&token);
+    ASSERT_FALSE(HasFatalFailure());
     const std::string status = tmstest::SimControl("status 1");
     EXPECT_NE(status.find("past-end 0 "), std::string::npos) << status;
+    EXPECT_EQ(m_channel->FreeContext(token), S_OK);
+}
+
+TEST_F(E2eRecordTest, APlayResumedFromItsMarkOutInTheSamePortStateIsNotStoppedAgain) {
+    unsigned token = 0;
+    PlayRecordingToItsMarkOut(&token);
+    ASSERT_FALSE(HasFatalFailure());
+    // Back to 0 at 1x, still in play: no port state goes with it. The RTS
+    // reported the port ended at the limit; moved on, it runs again, and the
+    // channel's status pass leaves it playing.
+    Apply(token, Change(kPosition | kSpeed, TmsShuttlePlay, 1.0f, 0, 240));
+    ASSERT_EQ(tmstest::SimControl("clock step 10"), "ok");
+    // Once the channel's status pass has seen the port at 10 it would have
+    // stopped it there; a further field still moves it.
+    EXPECT_TRUE(tmstest::Eventually([&] { return Status(token, "position") == 10; }));
+    ASSERT_EQ(tmstest::SimControl("clock step 1"), "ok");
+    EXPECT_TRUE(tmstest::Eventually([&] { return Port(token).position == 11; }))
+        << "at " << Port(token).position;
+    EXPECT_EQ(Port(token).speed, 1.0f);
+    EXPECT_EQ(Port(token).triggerStatus, TmsTriggerRunning);
     EXPECT_EQ(m_channel->FreeContext(token), S_OK);
 }
 

@@ -114,7 +114,7 @@ protected:
     // States from movie position first to last every step fields, the port
     // 1000 ahead; the window [windowStart, windowEnd].
     Fired Write(CTmsResGpi& gpi, std::int32_t first, std::int32_t last, std::int32_t step,
-                std::int32_t windowStart, std::int32_t windowEnd, bool record = false,
+                std::int32_t windowStart, std::int32_t windowEnd,
                 std::vector<BYTE>* bytes = nullptr) {
         std::vector<std::unique_ptr<StateEntry>> owned;
         std::vector<StateEntry*> states;
@@ -127,7 +127,7 @@ protected:
         rts::CStateMessageBuilder builder(message);
         CFileMap files;
         StateWriteTarget target{m_movie, &builder, &files, windowStart, windowEnd};
-        EXPECT_EQ(gpi.WriteStates(target, 0, record, false, states), S_OK);
+        EXPECT_EQ(gpi.WriteStates(target, 0, false, false, states), S_OK);
         const BYTE* b = message.GetBuffer();
         const DWORD size = message.GetMsgSize();
         if (bytes != nullptr) {
@@ -173,95 +173,68 @@ TEST_F(GpiTest, ChannelTriggersFireAtTheirFieldWithTheMaskOfEveryOutputThere) {
         const char* what;
         std::vector<std::string> outputs;
         std::int32_t step;
-        bool record;
         Fired fired;
     };
     const Case cases[] = {
-        {"start", {Output(3, "start")}, 2, false, {{1010, 0x8}}},
-        {"end: the last frame's first field", {Output(3, "end")}, 2, false, {{1098, 0x8}}},
+        {"start", {Output(3, "start")}, 2, {{1010, 0x8}}},
+        {"end: the last frame's first field", {Output(3, "end")}, 2, {{1098, 0x8}}},
         {"startPlus 5 frames: 10 fields on",
          {Output(0, "startPlus", "00:00:00:05")},
          2,
-         false,
          {{1020, 0x1}}},
-        {"endMinus 5 frames", {Output(0, "endMinus", "00:00:00:05")}, 2, false, {{1088, 0x1}}},
+        {"endMinus 5 frames", {Output(0, "endMinus", "00:00:00:05")}, 2, {{1088, 0x1}}},
         {"startPlus a negative offset: before the window start",
          {Output(0, "startPlus", "-00:00:00:02")},
          2,
-         false,
          {{1006, 0x1}}},
-        {"endMinus a second", {Output(1, "endMinus", "00:00:01:00")}, 2, false, {{1048, 0x2}}},
+        {"endMinus a second", {Output(1, "endMinus", "00:00:01:00")}, 2, {{1048, 0x2}}},
         {"several outputs at one field: one record with all their bits",
          {Output(1, "start"), Output(4, "start"), Output(2, "end")},
          2,
-         false,
          {{1010, 0x12}, {1098, 0x4}}},
         {"two outputs on one control index share its bit",
          {Output(5, "start"), Output(37, "start")},
          2,
-         false,
          {{1010, 0x20}}},
         {"2x: triggers between two states fire at their own fields",
          {Output(6, "start"), Output(7, "end")},
          4,
-         false,
          {{1010, 0x40}, {1098, 0x80}}},
         {"activateWhen always",
          {Output(1, "start", "0", "activateWhen=\"always\"")},
          2,
-         false,
          {{1010, 0x2}}},
-        {"activateWhen empty",
-         {Output(1, "start", "0", "activateWhen=\"\"")},
-         2,
-         false,
-         {{1010, 0x2}}},
+        {"activateWhen empty", {Output(1, "start", "0", "activateWhen=\"\"")}, 2, {{1010, 0x2}}},
         {"activateWhen play, playing",
          {Output(1, "start", "0", "activateWhen=\"play\"")},
          2,
-         false,
          {{1010, 0x2}}},
-        {"activateWhen play, recording",
-         {Output(1, "start", "0", "activateWhen=\"play\"")},
+        {"activateWhen record never fires: outputs take no part in a record",
+         {Output(1, "start", "0", "activateWhen=\"record\""), Output(2, "start")},
          2,
-         true,
-         {}},
-        {"activateWhen record, recording",
-         {Output(1, "start", "0", "activateWhen=\"record\"")},
-         2,
-         true,
-         {{1010, 0x2}}},
-        {"activateWhen record, playing",
-         {Output(1, "start", "0", "activateWhen=\"record\"")},
-         2,
-         false,
-         {}},
+         {{1010, 0x4}}},
         {"activateWhen of no known value never fires",
          {Output(1, "start", "0", "activateWhen=\"sometimes\""), Output(2, "start")},
          2,
-         false,
          {{1010, 0x4}}},
-        {"a trigger at of no known value never fires", {Output(1, "middle")}, 2, false, {}},
+        {"a trigger at of no known value never fires", {Output(1, "middle")}, 2, {}},
         {"an offset that is no timecode never fires",
          {Output(1, "startPlus", "1:xx"), Output(2, "start")},
          2,
-         false,
          {{1010, 0x4}}},
         {"an application output is no channel trigger",
          {"controlIndex=\"1\" controller=\"application\" triggerName=\"x\" triggerAt=\"start\""},
          2,
-         false,
          {}},
         {"a trigger outside the states fires nothing",
          {Output(1, "endMinus", "00:01:00:00")},
          2,
-         false,
          {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         auto gpi = Gpi(c.outputs);
-        EXPECT_EQ(Write(*gpi, 0, 100, c.step, 10, 99, c.record), c.fired);
+        EXPECT_EQ(Write(*gpi, 0, 100, c.step, 10, 99), c.fired);
     }
 }
 
@@ -275,7 +248,7 @@ TEST_F(GpiTest, TheEnabledPropertyStopsEveryOutput) {
     ASSERT_EQ(gpi->SetProperty(nullptr, "enabled", CVariant(false), true, &refresh), S_OK);
     EXPECT_FALSE(refresh) << "nothing to read again";
     std::vector<BYTE> bytes;
-    EXPECT_EQ(Write(*gpi, 0, 100, 2, 10, 99, false, &bytes), Fired{});
+    EXPECT_EQ(Write(*gpi, 0, 100, 2, 10, 99, &bytes), Fired{});
     EXPECT_EQ(bytes.size(), 12u + 80u) << "the list and its resource id stay";
     ASSERT_EQ(gpi->SetProperty(nullptr, "enabled", CVariant("true"), true, &refresh), S_OK);
     EXPECT_EQ(Write(*gpi, 0, 100, 2, 10, 99), (Fired{{1010, 0x8}}));
@@ -292,7 +265,7 @@ TEST_F(GpiTest, TheEnabledPropertyStopsEveryOutput) {
 TEST_F(GpiTest, GpiListGoldenBytes) {
     auto gpi = Gpi({Output(3, "start"), Output(31, "start"), Output(0, "end")});
     std::vector<BYTE> bytes;
-    Write(*gpi, 0, 100, 2, 10, 99, false, &bytes);
+    Write(*gpi, 0, 100, 2, 10, 99, &bytes);
     // LIST "rbuf"; "res " 72 with index "0" and type "gpi"; two "gpi "
     // chunks of 8 bytes: port position, output mask.
     tmstest::Golden g(8 + 4 + 80 + 2 * 16);

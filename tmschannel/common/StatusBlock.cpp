@@ -39,8 +39,12 @@ void CStatusFileLock::Write16(std::size_t offset, std::uint16_t value) const {
     m_block[offset + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-void WriteWideField(std::uint8_t* block, std::size_t offset, std::size_t chars,
-                    std::string_view utf8) {
+namespace {
+
+// utf8 as at most keep UTF-16 units into the field of chars units, the rest
+// of the field zero.
+void PutWide(std::uint8_t* block, std::size_t offset, std::size_t chars, std::size_t keep,
+             std::string_view utf8) {
     std::memset(block + offset, 0, chars * 2);
     auto put = [&](const char16_t* wide, std::size_t n) {
         for (std::size_t i = 0; i < n; ++i) {
@@ -48,18 +52,35 @@ void WriteWideField(std::uint8_t* block, std::size_t offset, std::size_t chars,
             block[offset + 2 * i + 1] = static_cast<std::uint8_t>(wide[i] >> 8);
         }
     };
-    if (chars - 1 <= kMaxWideFieldChars) {
+    if (keep <= kMaxWideFieldChars) {
         char16_t wide[kMaxWideFieldChars];
-        put(wide, Utf8ToUtf16Prefix(utf8, wide, chars - 1));
+        put(wide, Utf8ToUtf16Prefix(utf8, wide, keep));
         return;
     }
     const std::u16string wide = Utf8ToUtf16(utf8);
-    put(wide.data(), std::min(wide.size(), chars - 1));
+    put(wide.data(), std::min(wide.size(), keep));
+}
+
+}  // namespace
+
+void WriteWideField(std::uint8_t* block, std::size_t offset, std::size_t chars,
+                    std::string_view utf8) {
+    PutWide(block, offset, chars, chars - 1, utf8);
+}
+
+void WriteWideFieldFilled(std::uint8_t* block, std::size_t offset, std::size_t chars,
+                          std::string_view utf8) {
+    PutWide(block, offset, chars, chars, utf8);
 }
 
 void CStatusFileLock::WriteWide(std::size_t offset, std::size_t chars,
                                 std::string_view utf8) const {
     WriteWideField(m_block, offset, chars, utf8);
+}
+
+void CStatusFileLock::WriteWideFilled(std::size_t offset, std::size_t chars,
+                                      std::string_view utf8) const {
+    WriteWideFieldFilled(m_block, offset, chars, utf8);
 }
 
 std::uint32_t CStatusFileLock::Read32(std::size_t offset) const {

@@ -18,6 +18,10 @@ inline constexpr std::size_t kMaxWideFieldChars = 512;
 // leave a terminator, the rest of the field zero.
 void WriteWideField(std::uint8_t* block, std::size_t offset, std::size_t chars,
                     std::string_view utf8);
+// As WriteWideField, but a value of chars units fills the field with no
+// terminator: for values of a fixed width that is the field's (a uuid).
+void WriteWideFieldFilled(std::uint8_t* block, std::size_t offset, std::size_t chars,
+                          std::string_view utf8);
 
 // The wide text of the field of chars units at block + offset, up to its
 // first terminator (the whole field when it has none), as UTF-8.
@@ -41,6 +45,7 @@ public:
     void Write8(std::size_t offset, std::uint8_t value) const;
     void Write16(std::size_t offset, std::uint16_t value) const;
     void WriteWide(std::size_t offset, std::size_t chars, std::string_view utf8) const;
+    void WriteWideFilled(std::size_t offset, std::size_t chars, std::string_view utf8) const;
     std::uint32_t Read32(std::size_t offset) const;
     std::string ReadWide(std::size_t offset, std::size_t chars) const;
 

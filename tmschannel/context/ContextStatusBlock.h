@@ -94,9 +94,11 @@ inline constexpr std::size_t kRecordWord24 = 0x1768C;  // + 4k
 inline constexpr std::size_t kRecordWord28 = 0x17704;
 inline constexpr std::size_t kTextChars = 16;
 // The four texts of the timeline limits, 36 characters each, one after the
-// other: section name, edit name, section uuid, edit uuid.
+// other: section name, edit name (each cut to 35 and a terminator), section
+// uuid, edit uuid (the 36 characters without braces, no terminator).
 inline constexpr std::size_t kLimitTexts = 0x153EA;
 inline constexpr std::size_t kLimitTextStride = 0x48;
+inline constexpr std::size_t kLimitNameTexts = 2;
 inline constexpr std::size_t kNameChars = 36;
 inline constexpr std::size_t kUriChars = 260;
 inline constexpr std::size_t kAssetTypeChars = 37;

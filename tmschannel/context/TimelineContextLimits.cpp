@@ -18,6 +18,15 @@ using namespace context_record;
 
 constexpr std::int32_t kUnboundedMin = static_cast<std::int32_t>(0x80000000u);
 constexpr std::int32_t kUnboundedMax = 0x7FFFFFFF;
+
+// A uuid in its 36-character form, the width of its status field.
+std::string UuidWithoutBraces(const std::string& uuid) {
+    if (uuid.size() >= 2 && uuid.front() == '{' && uuid.back() == '}') {
+        return uuid.substr(1, uuid.size() - 2);
+    }
+    return uuid;
+}
+
 // How far ahead the movie is asked for the next pause point.
 constexpr long kPauseHorizon = 300;
 constexpr std::int32_t kPauseModeHoldNext = 4;
@@ -252,7 +261,8 @@ void CTimelineContext::UpdateTimelineLimits(CEntryPoint& trace) {
     s.sectionLength = p.sectionDuration;
     s.eventStart = p.editStart;
     s.eventLength = p.editDuration;
-    s.limitTexts = {p.sectionName, p.editName, p.sectionUuid, p.editUuid};
+    s.limitTexts = {p.sectionName, p.editName, UuidWithoutBraces(p.sectionUuid),
+                    UuidWithoutBraces(p.editUuid)};
     s.pauseAtLimit = m_pauseAtLimit;
 }
 

@@ -3,7 +3,6 @@
 // records, continuous record grows the movie in segments and moves its mark
 // in on, a fresh MPEG segment that does not start on an I picture is
 // lengthened to cover one, and a record whose volume is full is stopped.
-#include <strings.h>
 #include <algorithm>
 #include <cstring>
 
@@ -11,6 +10,7 @@
 #include "platform/com/Utf.h"
 #include "platform/com/VariantArray.h"
 #include "platform/kernel/CriticalSectionLock.h"
+#include "tmschannel/context/StorageCutOff.h"
 #include "tmschannel/context/TimelineContext.h"
 #include "tmschannel/frame/ErrorFrame.h"
 #include "tmschannel/resources/TmsResource.h"
@@ -29,7 +29,6 @@ constexpr std::int32_t kSegmentLead = 1200;
 constexpr long kMarkInMode = 1;
 constexpr long kMarkOutMode = 2;
 constexpr long kBothMediaMarks = 3;
-constexpr std::uint32_t kStorageFull = 2;
 // CVfsLibWrapper::CreateFileW for reading an existing file.
 constexpr DWORD kGenericRead = 0x80000000;
 constexpr DWORD kShareReadWrite = 3;
@@ -285,26 +284,7 @@ HRESULT CTimelineContext::HandleStorageCutOff(TmsPortState portState) {
             const ContextStatusBlock& s = m_status;
             volume = s.recordVolume;
             asset = s.assetUri;
-            for (int i = 0; i < statusmem::kStorageEntries && !volume.empty(); ++i) {
-                const std::uint8_t* entry = s.storage.data() + i * statusmem::kStorageEntrySize;
-                std::u16string name;
-                for (std::size_t c = 0; c < 36; ++c) {
-                    const char16_t ch = static_cast<char16_t>(
-                        entry[statusmem::storage_entry::kVolume + 2 * c] |
-                        entry[statusmem::storage_entry::kVolume + 2 * c + 1] << 8);
-                    if (ch == 0) {
-                        break;
-                    }
-                    name.push_back(ch);
-                }
-                std::uint32_t state = 0;
-                std::memcpy(&state, entry + statusmem::storage_entry::kState, sizeof state);
-                if (strcasecmp(Utf16ToUtf8(name).c_str(), volume.c_str()) == 0 &&
-                    state == kStorageFull) {
-                    cut = true;
-                    break;
-                }
-            }
+            cut = RecordVolumeFull(s.storage, volume);
         }
         if (!cut) {
             return;

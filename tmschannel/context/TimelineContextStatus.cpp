@@ -278,9 +278,14 @@ HRESULT CTimelineContext::PublishStatus(CChanAccess& access, bool force) {
                 access.IncrementIndex(reinterpret_cast<LONG*>(base + b::kRingIndex)));
             block.WriteWide(b::kMovieName, b::kNameChars, s.movieName);
             block.WriteWide(b::kAssetUri, b::kUriChars, s.assetUri);
+            // The names are cut to leave a terminator; a uuid fills its field.
             for (std::size_t t = 0; t < s.limitTexts.size(); ++t) {
-                block.WriteWide(b::kLimitTexts + b::kLimitTextStride * t, b::kNameChars,
-                                s.limitTexts[t]);
+                const std::size_t at = b::kLimitTexts + b::kLimitTextStride * t;
+                if (t < b::kLimitNameTexts) {
+                    block.WriteWide(at, b::kNameChars, s.limitTexts[t]);
+                } else {
+                    block.WriteWideFilled(at, b::kNameChars, s.limitTexts[t]);
+                }
             }
             block.WriteWide(b::kMarkInText, b::kTextChars, s.markInText);
             block.WriteWide(b::kMarkOutText, b::kTextChars, s.markOutText);

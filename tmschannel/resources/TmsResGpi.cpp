@@ -26,7 +26,7 @@ std::string Lower(std::string text) {
 }
 
 bool IsKnownActivation(const std::string& when) {
-    return when.empty() || when == "always" || when == "play" || when == "record";
+    return when.empty() || when == "always" || when == "play";
 }
 
 }  // namespace
@@ -67,9 +67,16 @@ void CTmsResGpi::ReadOutput(CEntryPoint& trace, IXMLDOMDocument2* document, IXML
     output->triggerName = Lower(output->triggerName);
     read.Text(document, path + "/@triggerAt", &output->triggerAt);
     read.Text(document, path + "/@activateWhen", &output->activateWhen);
-    if (!IsKnownActivation(output->activateWhen)) {
+    if (output->activateWhen == "record") {
+        // Record state lists carry no GPI resource.
         trace.LogMsg(
-            "%s: GPI output '%s' has activateWhen '%s', not always, play or record: "
+            "%s: GPI output '%s' has activateWhen 'record': GPI outputs do not fire "
+            "while recording, so it will not fire",
+            m_channelId.c_str(), output->id.c_str());
+        output->usable = false;
+    } else if (!IsKnownActivation(output->activateWhen)) {
+        trace.LogMsg(
+            "%s: GPI output '%s' has activateWhen '%s', not always or play: "
             "it will not fire",
             m_channelId.c_str(), output->id.c_str(), output->activateWhen.c_str());
         output->usable = false;

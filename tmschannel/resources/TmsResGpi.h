@@ -30,8 +30,8 @@ struct GpiOutputRecord {
     std::string triggerAt;    // "start", "end", "startPlus", "endMinus"
     std::string triggerOffsetText;
     std::int32_t triggerOffset = 0;  // fields; a leading '-' counts back
-    // "always" (or empty): in play and record; "play": not while recording;
-    // "record": only while recording. Anything else never fires.
+    // "always" (or empty) and "play": while playing. GPI outputs take no part
+    // in a record, so "record" and anything else never fire.
     std::string activateWhen;
     // False when the configuration gave a value this output cannot fire by
     // (logged once when read).

@@ -11,15 +11,12 @@
 
 namespace {
 
+// A gang follower's resources play black: the leader fires the outputs.
+constexpr std::int32_t kNoTrack = 0x7FFFFFFF;
+
 // Whether an output takes part in a list of play states or of record states.
 bool ActiveFor(const GpiOutputRecord& o, bool record) {
-    if (o.activateWhen == "play") {
-        return !record;
-    }
-    if (o.activateWhen == "record") {
-        return record;
-    }
-    return true;
+    return o.activateWhen != "play" || !record;
 }
 
 }  // namespace
@@ -43,8 +40,8 @@ CTmsResGpi::Span CTmsResGpi::ReadSpan(const std::vector<CVariant>& values, std::
     return span;
 }
 
-HRESULT CTmsResGpi::WriteStates(const StateWriteTarget& target, std::int32_t, bool record, bool,
-                                const std::vector<StateEntry*>& states) {
+HRESULT CTmsResGpi::WriteStates(const StateWriteTarget& target, std::int32_t trackNumber,
+                                bool record, bool, const std::vector<StateEntry*>& states) {
     CTmsEntryPoint trace("CTmsResGpi::WriteStates");
     return TMS_ERROR_FRAME(trace, [&] {
         rts::CStateMessageBuilder& message = *target.message;
@@ -70,7 +67,8 @@ HRESULT CTmsResGpi::WriteStates(const StateWriteTarget& target, std::int32_t, bo
             }
         }
         CheckHr(trace, message.BeginResource(id));
-        if (!enabled || outputs.empty() || states.empty() || movie == nullptr) {
+        if (!enabled || outputs.empty() || states.empty() || movie == nullptr ||
+            trackNumber == kNoTrack) {
             CheckHr(trace, message.EndResource());
             return;
         }

@@ -413,3 +413,109 @@ TEST(RtsChannelModelTest, ARecordCapturesTheTimecodeItStartsAtForAsLongAsItRuns)
     model.Apply(State(1, TmsIdle, 530, 0.0f));
     EXPECT_EQ(Published(model).block.timecode.recordCaptured, 0);
 }
+
+// A play held at its limit reports trigger 4; a client that moves it on in
+// the same port state sends no port state, and must see it run again.
+TEST(RtsChannelModelTest, AResumedPlayAtItsLimitRunsAgainInsteadOfStayingEnded) {
+    struct Case {
+        const char* what;
+        std::uint32_t flags;
+        std::int32_t position;
+        float speed;
+        std::int32_t trigger;
+        double positionAfter;  // three fields later
+    };
+    const Case cases[] = {
+        {"position and speed", kCtxPosition | kCtxSpeed, 0, 1.0f, TmsTriggerRunning, 3},
+        {"position only: the speed it was held with", kCtxPosition, 0, 0.0f, TmsTriggerRunning, 3},
+        {"reverse speed only", kCtxSpeed, 0, -1.0f, TmsTriggerRunning, 2},
+        {"speed 0 only: still held", kCtxSpeed, 0, 0.0f, TmsTriggerEnded, 5},
+        {"held at limit with a position", kCtxPosition | kCtxSpeed | kCtxHeldAtLimit, 0, 0.0f,
+         TmsTriggerEnded, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CRtsChannelModel model = OpenModel();
+        RtsMessage play = State(0, TmsShuttlePlay, 0, 1.0f);
+        play.ctx.flags |= kCtxMaxPosition;
+        play.ctx.maxPosition = 5;
+        model.Apply(play);
+        model.Advance(10);
+        ASSERT_EQ(model.ContextAt(0).trigger, TmsTriggerEnded);
+        ASSERT_EQ(model.ContextAt(0).position, 5);
+
+        RtsMessage again = State(0, TmsShuttlePlay, c.position, c.speed);
+        again.ctx.flags = c.flags;
+        model.Apply(again);
+        EXPECT_EQ(model.ContextAt(0).trigger, c.trigger);
+        model.Advance(3);
+        EXPECT_EQ(model.ContextAt(0).position, c.positionAfter);
+    }
+    // An idle context stays ended whatever moves it.
+    CRtsChannelModel model = OpenModel();
+    model.Apply(State(0, TmsIdle, 0, 0.0f));
+    RtsMessage move = State(0, TmsIdle, 10, 1.0f);
+    move.ctx.flags = kCtxPosition | kCtxSpeed;
+    model.Apply(move);
+    EXPECT_EQ(model.ContextAt(0).trigger, TmsTriggerEnded);
+}
+
+TEST(RtsChannelModelTest, AncillaryDataIsNoLongerPresentOnceTheActiveContextGoesIdle) {
+    CRtsChannelModel model = OpenModel();
+    RtsMessage play = State(0, TmsShuttlePlay, 0, 1.0f);
+    play.ancSpans = {{0, 100}};
+    model.Apply(play);
+    model.Advance(2);
+    ASSERT_TRUE(model.AncPresent());
+    model.Apply(State(0, TmsIdle, 2, 0.0f));
+    model.Advance(1);
+    EXPECT_FALSE(model.AncPresent());
+    RtsChannelBlock block{};
+    model.Publish(block);
+    EXPECT_EQ(block.ancData.present, 0);
+}
+
+// Context 0 plays from 100 for three fields; then a new move starts at
+// `start` with a GPI state there, which fires on the new move's first tick.
+TEST(RtsChannelModelTest, AGpiStateAtTheStartOfANewMoveFiresAfterIdleASwitchOrAJump) {
+    struct Case {
+        const char* what;
+        bool idleFirst;
+        RtsMessage (*next)();
+        std::int32_t start;
+    };
+    const Case cases[] = {
+        {"play, idle, play on from where it stood", true,
+         [] {
+             RtsMessage m = State(0, TmsShuttlePlay, 0, 1.0f);
+             m.ctx.flags = kCtxPortState | kCtxSpeed;
+             return m;
+         },
+         103},
+        {"another context plays", false, [] { return State(1, TmsShuttlePlay, 200, 1.0f); }, 200},
+        {"the same context jumps", false,
+         [] {
+             RtsMessage m = State(0, TmsShuttlePlay, 50, 1.0f);
+             m.ctx.flags = kCtxPosition;
+             return m;
+         },
+         50},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CRtsChannelModel model = OpenModel();
+        model.Apply(State(0, TmsShuttlePlay, 100, 1.0f));
+        model.Advance(3);
+        if (c.idleFirst) {
+            model.Apply(State(0, TmsIdle, 103, 0.0f));
+            model.Advance(1);
+        }
+        RtsMessage next = c.next();
+        next.gpiStates = {{c.start, 0x2}};
+        model.Apply(next);
+        model.Advance(1);
+        ASSERT_EQ(model.GpiFiredCount(), 1u);
+        EXPECT_EQ(model.GpiFiredLog().back().position, c.start);
+        EXPECT_EQ(model.GpiOutputs(), 0x2u);
+    }
+}
