@@ -149,7 +149,7 @@ TEST_F(ChannelPropertyTest, RefusalsNameTheValue) {
         {"one unknown name of two", false, "autostop+nosuch", CVariant(), kBadProperty,
          "Chan2: Unknown property 'nosuch'"},
         {"empty query", false, " + , ", CVariant(), E_INVALIDARG, "Property query cannot be empty"},
-        {"empty specification", true, "", CVariant(true), E_INVALIDARG,
+        {"no name to set", true, "", CVariant(true), E_INVALIDARG,
          "Property specification cannot be empty"},
         {"read-only name", true, "channelname", CVariant("x"), kBadProperty,
          "'channelname' property cannot be set in this manner."},
