@@ -641,8 +641,10 @@ void CRtsChannelModel::OpenFiles(const RtsMessage& m) {
         const std::filesystem::path link = RuntimePath("media/handles/" + open.handleName);
         f.path = std::filesystem::read_symlink(link, ec).string();
         f.write = open.write;
-        // The video resource's media file types (11 and up).
-        f.video = open.mediaFileType >= 11;
+        // The video resource's media file types; the audio (9, 10, 17-19),
+        // timecode (7, 8, 24) and ancillary-data (21) ones lie among them.
+        f.video =
+            (open.mediaFileType >= 11 && open.mediaFileType <= 16) || open.mediaFileType == 20;
         if (f.write && !f.path.empty()) {
             f.data = std::make_unique<CUniqueFd>(::open(f.path.c_str(), O_WRONLY | O_CLOEXEC));
             if (f.data->Get() < 0) {

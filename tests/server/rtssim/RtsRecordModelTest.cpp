@@ -47,7 +47,8 @@ protected:
     // A state message of context 0: its port state and the video states
     // given, with the file opened as the flags say.
     RtsMessage Message(std::uint32_t flags, std::int32_t portState,
-                       std::vector<RtsMediaState> states, bool openFor = false, bool write = true) {
+                       std::vector<RtsMediaState> states, bool openFor = false, bool write = true,
+                       std::int32_t mediaFileType = 11) {
         RtsMessage m;
         m.form = RtsFourCc("sbuf");
         m.hasCtx = true;
@@ -58,7 +59,7 @@ protected:
         m.mediaStates = std::move(states);
         if (openFor) {
             m.filesOpened = {kFile};
-            m.fileOpens = {{kFile, write, 11, "mf0123456789abcdef"}};
+            m.fileOpens = {{kFile, write, mediaFileType, "mf0123456789abcdef"}};
         }
         return m;
     }
@@ -116,6 +117,36 @@ TEST_F(RtsRecordModelTest, ARecordWritesAFieldOfBytesAndAPictureAFieldFromItsSta
     m_model.Apply(revoke);
     m_model.Publish(block);
     EXPECT_EQ(block.contexts[0].triggerStatus, TmsTriggerNone);
+}
+
+// Only the video kinds' files grow at the codec's rate with a picture
+// index; audio, timecode and ancillary data at 192000 bytes a second.
+TEST_F(RtsRecordModelTest, EachMediaFileTypeGrowsAtItsKindsRate) {
+    const struct Row {
+        const char* kind;
+        std::int32_t mediaFileType;
+        bool video;
+    } rows[] = {
+        {"video, format 0", 11, true}, {"video, 1080i", 16, true}, {"video, 720p", 20, true},
+        {"audio 24 bit", 9, false},    {"audio AC3", 17, false},   {"audio data", 19, false},
+        {"ancillary data", 21, false}, {"timecode", 24, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.kind);
+        std::filesystem::resize_file(m_media, 0);
+        std::filesystem::remove(m_media + picture_index::kSuffix);
+        CRtsChannelModel model{MpegChannel()};
+        RtsMessage open;
+        open.form = RtsFourCc("open");
+        model.Apply(open);
+        model.Apply(Message(kCtxPortState, TmsCueRecord, {Video(0, 0, 0x7FFFFFFF)}, true, true,
+                            row.mediaFileType));
+        model.Apply(Message(kCtxPortState, TmsShuttleRecord, {}));
+        model.Advance(100);
+        // 100 fields of 31281.25 bytes for video, of 3203.2 bytes else.
+        EXPECT_EQ(std::filesystem::file_size(m_media), row.video ? 3128125u : 320320u);
+        EXPECT_EQ(std::filesystem::exists(m_media + picture_index::kSuffix), row.video);
+    }
 }
 
 TEST_F(RtsRecordModelTest, AGopOffsetPutsTheFirstIPictureThatManyPicturesIn) {
