@@ -6,6 +6,7 @@
 // 31281.25 bytes a field. Waits poll against a deadline; none is a timing.
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "tests/e2e/RecordFixture.h"
 #include "tests/frame/LogLines.h"
@@ -89,6 +90,41 @@ TEST_F(E2eRecordTest, AFullVolumeInterruptsTheRecordAndLeavesAFinalMovie) {
     EXPECT_EQ(m_channel->WaitForPortState(token, TmsIdle, 5000), S_OK);
     EXPECT_TRUE(tmstest::Eventually([&] { return !UnderConstruction(); }));
     EXPECT_EQ(MovieI4("markOut"), Port(token).position + 1) << "everything recorded";
+}
+
+// A record only cued writes nothing: a full volume cuts nothing then, and
+// cuts the record once it runs.
+TEST_F(E2eRecordTest, AFullVolumeCutsNothingWhileTheRecordIsOnlyCued) {
+    ::setenv("TMS_VOLUME_QUOTA", "V:=100000", 1);  // under a second of video
+    CComPtr<IUnknown> timeline;
+    const std::uint16_t code = Create("cuedfull", true, kCapacity, &timeline);
+    m_movie = MovieOf(timeline);
+    const unsigned token = Alloc(code);
+    Apply(token, Change(kPortState | kPosition, TmsCueRecord, 0.0f, 0, kCapacity));
+    // The channel finds the volume full on one of its status passes, which
+    // run on the RTS's tick.
+    auto storageFull = [&] {
+        EXPECT_EQ(tmstest::SimControl("clock step 1"), "ok");
+        CVariant state;
+        EXPECT_EQ(m_channel->GetStatus(0, CBstr("storagestatusstr"), state.GetAddress()), S_OK);
+        return state.ToString() == "StorageFull";
+    };
+    ASSERT_TRUE(tmstest::Eventually(storageFull));
+    // More passes with the volume full and the record still cued.
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(tmstest::SimControl("clock step 1"), "ok");
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    EXPECT_EQ(Port(token).portState, TmsCueRecord);
+    for (const auto& r : tmstest::ReadLog()) {
+        EXPECT_EQ(r.text.find("is full. Interrupting record"), std::string::npos) << r.text;
+    }
+    // Recording, it is cut at once.
+    Apply(token, Change(kPortState, TmsShuttleRecord, 0.0f, 0, kCapacity));
+    EXPECT_TRUE(tmstest::Eventually([&] {
+        EXPECT_EQ(tmstest::SimControl("clock step 1"), "ok");
+        return Port(token).portState == TmsIdle;
+    })) << "the record was not interrupted";
 }
 
 }  // namespace
