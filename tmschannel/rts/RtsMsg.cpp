@@ -7,6 +7,7 @@
 #include "tmschannel/rts/RtsMessageFormat.h"
 #include "tmschannel/rts/RtsMessages.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -18,13 +19,21 @@ namespace {
 constexpr auto kAnswerSpin = std::chrono::microseconds(300);
 constexpr auto kRequestSpin = std::chrono::microseconds(100);
 
+std::atomic<std::uint64_t> g_spinNanos{0};
+
 // Yields until done() or the time is up; the caller then waits as usual.
 template <class Done>
 void SpinFor(std::chrono::microseconds budget, Done done) {
-    const auto end = std::chrono::steady_clock::now() + budget;
-    while (!done() && std::chrono::steady_clock::now() < end) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + budget;
+    auto now = start;
+    while (!done() && (now = std::chrono::steady_clock::now()) < end) {
         std::this_thread::yield();
     }
+    g_spinNanos.fetch_add(
+        static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(now - start).count()),
+        std::memory_order_relaxed);
 }
 
 constexpr HRESULT kThreadNotStarted = HR(0x80043004);
@@ -49,6 +58,10 @@ CRtsMsg::CRtsMsg() = default;
 CRtsMsg::~CRtsMsg() {
     CTmsEntryPoint trace("CRtsMsg::~CRtsMsg");
     CloseRtsConnection();
+}
+
+std::uint64_t CRtsMsg::SpinNanos() {
+    return g_spinNanos.load(std::memory_order_relaxed);
 }
 
 std::string CRtsMsg::PortName(int port) {

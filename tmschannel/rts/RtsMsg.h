@@ -64,6 +64,11 @@ public:
     // "rtp/TmsFore%02d".
     static std::string PortName(int port);
 
+    // Wall time every connection of this process has spent spinning for an
+    // answer or the next request, in nanoseconds: what a busy process pays
+    // for the shorter hand-over.
+    static std::uint64_t SpinNanos();
+
 private:
     // How an exchange ended, as the thread hands it back.
     enum class Outcome { kAcknowledged, kFailed, kPeerGone };
