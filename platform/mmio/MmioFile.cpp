@@ -53,6 +53,7 @@ std::unique_ptr<CMmioFile> CMmioFile::OpenMemory(const MMIOINFO& info, DWORD fla
             f->m_data = f->m_owned.data();
         }
         f->m_extent = (flags & MMIO_CREATE) ? 0 : f->m_capacity;
+        f->m_spanEnd = f->m_writable ? f->m_capacity : -1;
         *error = MMSYSERR_NOERROR;
         return f;
     } catch (const std::bad_alloc&) {
@@ -147,6 +148,7 @@ bool CMmioFile::GrowMemory(LONGLONG need) {
     }
     m_data = m_owned.data();
     m_capacity = capacity;
+    m_spanEnd = m_writable ? capacity : -1;
     return true;
 }
 
@@ -354,6 +356,7 @@ MMRESULT CMmioFile::Close() {
     m_fd = -1;
     m_extent = m_capacity = 0;  // an unusable memory-file view of nothing
     m_writable = false;
+    m_spanEnd = -1;
     return result;
 }
 

@@ -75,6 +75,9 @@ private:
     // Memory file: m_data points at the caller's buffer or at m_owned.
     BYTE* m_data = nullptr;
     LONGLONG m_capacity = 0;
+    // WriteSpan's one check: the capacity of a writable memory file, -1 for
+    // anything else (a disk file, a read-only or closed file).
+    LONGLONG m_spanEnd = -1;
     LONGLONG m_extent = 0;
     DWORD m_growth = 0;
     std::vector<BYTE> m_owned;
@@ -106,7 +109,7 @@ private:
 }
 
 inline BYTE* CMmioFile::WriteSpan(LONG cch) {
-    if (m_fd >= 0 || !m_writable || m_pos + cch > m_capacity) {
+    if (cch <= 0 || m_pos + cch > m_spanEnd) {
         return nullptr;
     }
     BYTE* p = m_data + m_pos;

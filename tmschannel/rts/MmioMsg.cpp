@@ -3,6 +3,7 @@
 #include "platform/mmio/RiffFormat.h"
 #include "tmschannel/frame/ErrorFrame.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -36,25 +37,20 @@ HMMIO CMmioMsg::OpenMemory(BYTE* buffer, DWORD size) {
     return mmioOpen(nullptr, &info, MMIO_READWRITE);
 }
 
-void CMmioMsg::SyncPosition() {
-    if (m_pendingPos >= 0) {
-        LONG pos = m_pendingPos;
-        m_pendingPos = -1;
-        mmioSeek(m_mmio.get(), pos, SEEK_SET);
+void CMmioMsg::ClearFrom(DWORD end) {
+    if (m_buffer && end < m_used) {
+        std::memset(m_buffer.get() + end, 0, m_used - end);
+        m_used = end;
     }
-}
-
-LONG CMmioMsg::CurrentPosition() {
-    return m_pendingPos >= 0 ? m_pendingPos : mmioSeek(m_mmio.get(), 0, SEEK_CUR);
 }
 
 HRESULT CMmioMsg::Create(DWORD size) {
     CTmsEntryPoint trace("CMmioMsg::Create %d", static_cast<int>(size));
     return TMS_ERROR_FRAME(trace, [&] {
-        m_pendingPos = -1;
         m_mmio.reset();
         m_buffer = std::make_unique<BYTE[]>(size);  // zero-filled
         m_bufferSize = size;
+        m_used = 0;
         m_mmio.reset(OpenMemory(m_buffer.get(), size));
         if (!m_mmio) {
             throw static_cast<LONG>(kCannotOpen);
@@ -65,10 +61,10 @@ HRESULT CMmioMsg::Create(DWORD size) {
 HRESULT CMmioMsg::Create(const char* fileName) {
     CTmsEntryPoint trace("CMmioMsg::Create %s", fileName != nullptr ? fileName : "(null)");
     return TMS_ERROR_FRAME(trace, [&] {
-        m_pendingPos = -1;
         m_mmio.reset();
         m_buffer.reset();
         m_bufferSize = 0;
+        m_used = 0;
         m_mmio.reset(mmioOpen(fileName, nullptr, MMIO_CREATE | MMIO_READWRITE));
         if (!m_mmio) {
             throw static_cast<LONG>(kCannotOpen);
@@ -79,10 +75,10 @@ HRESULT CMmioMsg::Create(const char* fileName) {
 HRESULT CMmioMsg::Attach(BYTE* buffer, DWORD size) {
     CTmsEntryPoint trace("CMmioMsg::Attach %d", static_cast<int>(size));
     return TMS_ERROR_FRAME(trace, [&] {
-        m_pendingPos = -1;
         m_mmio.reset();
         m_buffer.reset();
         m_bufferSize = 0;
+        m_used = 0;
         m_mmio.reset(OpenMemory(buffer, size));
         if (!m_mmio) {
             throw static_cast<LONG>(kCannotOpen);
@@ -93,16 +89,15 @@ HRESULT CMmioMsg::Attach(BYTE* buffer, DWORD size) {
 HRESULT CMmioMsg::CreateRiff(FOURCC form, MMCKINFO* ck) {
     CTmsEntryPoint trace("CMmioMsg::CreateRiff %x %p", form, static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
-        m_pendingPos = -1;
         if (mmioSeek(m_mmio.get(), 0, SEEK_SET) == -1) {
             TMS_RAISE(trace, kCannotCreate, "Could not rewind mmio file");
         }
-        if (m_buffer) {
-            // No byte of an earlier message may survive past the new one's end.
-            std::memset(m_buffer.get(), 0, m_bufferSize);
-        }
+        // The earlier message's bytes are cleared past this one's end when it
+        // is finished (Ascend), not all of them here.
         ck->fccType = form;
-        if (mmioCreateChunk(m_mmio.get(), ck, MMIO_CREATERIFF) != MMSYSERR_NOERROR) {
+        const MMRESULT r = mmioCreateChunk(m_mmio.get(), ck, MMIO_CREATERIFF);
+        NoteWritten();
+        if (r != MMSYSERR_NOERROR) {
             TMS_RAISE(trace, kCannotCreate, "Could not create RIFF chunk");
         }
     });
@@ -111,39 +106,20 @@ HRESULT CMmioMsg::CreateRiff(FOURCC form, MMCKINFO* ck) {
 HRESULT CMmioMsg::CreateList(FOURCC listType, MMCKINFO* ck) {
     CTmsEntryPoint trace("CMmioMsg::CreateList %x %p", listType, static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
-        SyncPosition();
         ck->fccType = listType;
-        if (mmioCreateChunk(m_mmio.get(), ck, MMIO_CREATELIST) != MMSYSERR_NOERROR) {
+        const MMRESULT r = mmioCreateChunk(m_mmio.get(), ck, MMIO_CREATELIST);
+        NoteWritten();
+        if (r != MMSYSERR_NOERROR) {
             TMS_RAISE(trace, kCannotCreate, "Could not create LIST chunk");
         }
     });
 }
 
-HRESULT CMmioMsg::CreateChunk(FOURCC id, const void* data, DWORD size) {
-    // Fast path for the state engine's many small chunks in an owned buffer:
-    // the same bytes mmio would write, put in place directly. It cannot fail,
-    // so it needs no trace; anything that does not fit takes the full path
-    // below, which fails with the usual messages.
-    if (m_buffer && m_mmio && size <= m_bufferSize) {
-        LONG pos = CurrentPosition();
-        DWORD padded = (size + 3u) & ~3u;
-        if (pos >= 0 && ULONGLONG{static_cast<DWORD>(pos)} + riff::kHeaderSize + padded <= m_bufferSize) {
-            BYTE* p = m_buffer.get() + pos;
-            riff::StoreLe32(p + riff::kIdOffset, id);
-            riff::StoreLe32(p + riff::kSizeOffset, padded);
-            if (size != 0) {
-                std::memcpy(p + riff::kHeaderSize, data, size);
-            }
-            std::memset(p + riff::kHeaderSize + size, 0, padded - size);
-            m_pendingPos = pos + static_cast<LONG>(riff::kHeaderSize + padded);
-            return S_OK;
-        }
-    }
-    SyncPosition();
+HRESULT CMmioMsg::CreateChunkTraced(FOURCC id, const void* data, DWORD size) {
     CTmsEntryPoint trace("CMmioMsg::CreateChunk 0x%x 0x%x %d", id,
                          static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(data)),
                          static_cast<int>(size));
-    return TMS_ERROR_FRAME(trace, [&] {
+    const HRESULT hr = TMS_ERROR_FRAME(trace, [&] {
         MMCKINFO ck{};
         ck.ckid = id;
         if (mmioCreateChunk(m_mmio.get(), &ck, 0) != MMSYSERR_NOERROR) {
@@ -167,14 +143,25 @@ HRESULT CMmioMsg::CreateChunk(FOURCC id, const void* data, DWORD size) {
             TMS_RAISE(trace, kCannotAscend, "Could not ascend from chunk");
         }
     });
+    // Also after a short write: what did fit is in the buffer.
+    NoteWritten();
+    return hr;
 }
 
 HRESULT CMmioMsg::Ascend(MMCKINFO* ck) {
     CTmsEntryPoint trace("CMmioMsg::Ascend");
     return TMS_ERROR_FRAME(trace, [&] {
-        SyncPosition();
-        if (mmioAscend(m_mmio.get(), ck, 0) != MMSYSERR_NOERROR) {
+        // A RIFF form built here (not one found in a reply) ends the message.
+        const bool endsMessage = ck != nullptr && (ck->dwFlags & MMIO_DIRTY) &&
+                                 ck->ckid == FOURCC_RIFF && ck->dwDataOffset == riff::kHeaderSize;
+        const MMRESULT r = mmioAscend(m_mmio.get(), ck, 0);
+        NoteWritten();  // an odd chunk's pad byte
+        if (r != MMSYSERR_NOERROR) {
             TMS_RAISE(trace, kCannotAscend, "Could not ascend from chunk");
+        }
+        if (endsMessage) {
+            // No byte of an earlier message survives past this one's end.
+            ClearFrom(GetMsgSize());
         }
     });
 }
@@ -201,7 +188,6 @@ void ReportDescend(CEntryPoint& trace, MMRESULT r, bool* found) {
 HRESULT CMmioMsg::FindRiff(FOURCC form, MMCKINFO* ck, bool* found) {
     CTmsEntryPoint trace("CMmioMsg::FindRiff %x %p", form, static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
-        m_pendingPos = -1;
         if (found != nullptr) {
             *found = false;
         }
@@ -217,7 +203,6 @@ HRESULT CMmioMsg::FindList(FOURCC listType, const MMCKINFO* parent, MMCKINFO* ck
     CTmsEntryPoint trace("CMmioMsg::FindList %x %p %p", listType,
                          static_cast<const void*>(parent), static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
-        SyncPosition();
         ck->fccType = listType;
         ReportDescend(trace, mmioDescend(m_mmio.get(), ck, parent, MMIO_FINDLIST), found);
     });
@@ -227,7 +212,6 @@ HRESULT CMmioMsg::FindChunk(FOURCC id, const MMCKINFO* parent, MMCKINFO* ck, boo
     CTmsEntryPoint trace("CMmioMsg::FindChunk %x %p %p", id, static_cast<const void*>(parent),
                          static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
-        SyncPosition();
         ck->ckid = id;
         ReportDescend(trace, mmioDescend(m_mmio.get(), ck, parent, MMIO_FINDCHUNK), found);
     });
@@ -235,10 +219,8 @@ HRESULT CMmioMsg::FindChunk(FOURCC id, const MMCKINFO* parent, MMCKINFO* ck, boo
 
 HRESULT CMmioMsg::FindNextChunk(MMCKINFO* ck, bool* found) {
     CTmsEntryPoint trace("CMmioMsg::FindNextChunk %p", static_cast<void*>(ck));
-    return TMS_ERROR_FRAME(trace, [&] {
-        SyncPosition();
-        ReportDescend(trace, mmioDescend(m_mmio.get(), ck, nullptr, 0), found);
-    });
+    return TMS_ERROR_FRAME(
+        trace, [&] { ReportDescend(trace, mmioDescend(m_mmio.get(), ck, nullptr, 0), found); });
 }
 
 namespace {
@@ -273,7 +255,6 @@ HRESULT CMmioMsg::FindChunkDataPtr(FOURCC id, const MMCKINFO* parent, const BYTE
                                    DWORD expectedSize, bool* found) {
     CTmsEntryPoint trace("CMmioMsg::FindChunkDataPtr %x %p", id, static_cast<const void*>(parent));
     return TMS_ERROR_FRAME(trace, [&] {
-        SyncPosition();
         if (found != nullptr) {
             *found = false;
         }
@@ -301,7 +282,6 @@ HRESULT CMmioMsg::FindChunkDataPtr(FOURCC id, const MMCKINFO* parent, const BYTE
 HRESULT CMmioMsg::GetDataPtr(const BYTE** data, DWORD expectedSize) {
     CTmsEntryPoint trace("CMmioMsg::GetDataPtr");
     return TMS_ERROR_FRAME(trace, [&] {
-        SyncPosition();
         *data = nullptr;
         if (!m_buffer) {
             TMS_RAISE(trace, kNotMemory, "ChunkDataPtr only works on memory files");
@@ -313,7 +293,6 @@ HRESULT CMmioMsg::GetDataPtr(const BYTE** data, DWORD expectedSize) {
 HRESULT CMmioMsg::ReadChunkData(void* destination, DWORD count) {
     CTmsEntryPoint trace("CMmioMsg::ReadChunkData");
     return TMS_ERROR_FRAME(trace, [&] {
-        SyncPosition();
         LONG n = mmioRead(m_mmio.get(), destination, static_cast<LONG>(count));
         if (n != static_cast<LONG>(count)) {
             TMS_RAISE(trace, kShortRead, "Could only read %d bytes of %d for current chunk",
@@ -334,7 +313,6 @@ DWORD CMmioMsg::GetMsgSize() {
     if (!m_mmio) {
         return 0;
     }
-    SyncPosition();
     LONG here = mmioSeek(m_mmio.get(), 0, SEEK_CUR);
     LONG end = mmioSeek(m_mmio.get(), 0, SEEK_END);
     if (here != -1) {
@@ -355,14 +333,15 @@ HRESULT CMmioMsg::Copy(CMmioMsg& destination) {
                       static_cast<int>(destination.m_bufferSize), static_cast<int>(size));
         }
         std::memcpy(destination.m_buffer.get(), m_buffer.get(), size);
-        std::memset(destination.m_buffer.get() + size, 0, destination.m_bufferSize - size);
+        // The rest of the destination was zero past its mark: clear up to it.
+        destination.m_used = std::max(destination.m_used, size);
+        destination.ClearFrom(size);
     });
 }
 
 HRESULT CMmioMsg::Rewind() {
     CTmsEntryPoint trace("CMmioMsg::Rewind");
     return TMS_ERROR_FRAME(trace, [&] {
-        SyncPosition();
         if (mmioSeek(m_mmio.get(), 0, SEEK_SET) == -1) {
             TMS_RAISE(trace, kCannotSeek, "Could not rewind mmio file");
         }
@@ -372,20 +351,17 @@ HRESULT CMmioMsg::Rewind() {
 HRESULT CMmioMsg::ClearBuffer() {
     CTmsEntryPoint trace("CMmioMsg::ClearBuffer");
     return TMS_ERROR_FRAME(trace, [&] {
-        m_pendingPos = -1;
         m_mmio.reset();
-        if (m_buffer) {
-            std::memset(m_buffer.get(), 0, m_bufferSize);
-        }
+        ClearFrom(0);
     });
 }
 
 HRESULT CMmioMsg::Close() {
     CTmsEntryPoint trace("CMmioMsg::Close");
     return TMS_ERROR_FRAME(trace, [&] {
-        m_pendingPos = -1;
         m_mmio.reset();
         m_buffer.reset();
         m_bufferSize = 0;
+        m_used = 0;
     });
 }

@@ -5,15 +5,26 @@
 // entry-point trace and returns an HRESULT; the Find operations return S_OK
 // when found and S_FALSE when not.
 //
+// A reused buffer is not cleared when the next message begins: the message
+// keeps a high-water mark of the bytes any write may have touched (chunk
+// writes, Copy into it, whoever took the writable GetBuffer pointer), and
+// when a message it built is finished (Ascend of its RIFF form) it zero-fills
+// from the message's end up to that mark. So no byte of an earlier message
+// survives past the end of the message that is sent, as when the whole
+// buffer was cleared, at the cost of the bytes actually used.
+//
 // Thread safety: not locked. A message is built by one thread and then handed
 // to the RTS message thread, which reads it while the sender waits.
 #pragma once
 
 #include "platform/com/HResult.h"
 #include "platform/mmio/Mmio.h"
+#include "platform/mmio/RiffFormat.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <type_traits>
 
 class CMmioMsg {
 public:
@@ -35,7 +46,14 @@ public:
     HRESULT CreateList(FOURCC listType, MMCKINFO* ck);
     // Writes a plain chunk padded with zeros to a multiple of 4 bytes; the
     // padding counts in its size.
-    HRESULT CreateChunk(FOURCC id, const void* data, DWORD size);
+    inline HRESULT CreateChunk(FOURCC id, const void* data, DWORD size);
+    // The same for one fixed-layout record. The record is copied into the
+    // chunk straight from where the caller built it; only the traced path
+    // takes its address, through a copy of its own, so that a record filled
+    // just before the call goes from registers to the buffer instead of
+    // through the stack (a load of a freshly, partly written record stalls).
+    template <class Record>
+    HRESULT CreateChunk(FOURCC id, const Record& record);
     HRESULT Ascend(MMCKINFO* ck);
 
     HRESULT FindRiff(FOURCC form, MMCKINFO* ck, bool* found);
@@ -60,7 +78,15 @@ public:
     HRESULT ClearBuffer();
     HRESULT Close();
 
-    BYTE* GetBuffer() const { return m_buffer.get(); }
+    // The writable buffer: whoever takes it may write anywhere in it (a reply
+    // read into it), so the whole buffer then counts as used and the next
+    // message finished here clears all of it past its end. Readers take the
+    // const one (std::as_const), which does not.
+    BYTE* GetBuffer() {
+        m_used = m_bufferSize;
+        return m_buffer.get();
+    }
+    const BYTE* GetBuffer() const { return m_buffer.get(); }
     DWORD GetBufferSize() const { return m_bufferSize; }
 
 private:
@@ -69,14 +95,76 @@ private:
     };
     using MmioHandle = std::unique_ptr<CMmioFile, MmioCloser>;
 
+    // Chunks larger than this always take the traced path (keeps the padded
+    // size clear of overflow).
+    static constexpr DWORD kInlineChunkLimit = DWORD{1} << 30;
+
     HMMIO OpenMemory(BYTE* buffer, DWORD size);
-    // Chunks written by the fast path leave the memory file's position behind;
-    // every other operation first moves it to where they ended.
-    void SyncPosition();
-    LONG CurrentPosition();
+    // Writes the header and zero padding of a chunk of size data bytes when
+    // it fits in the memory file and returns where its data goes; null when
+    // the traced path must write it.
+    inline BYTE* ChunkData(FOURCC id, DWORD size);
+    HRESULT CreateChunkTraced(FOURCC id, const void* data, DWORD size);
+    // Moves the high-water mark up to the memory file's position, after a write.
+    void NoteWritten() {
+        if (m_mmio) {
+            const LONGLONG end = m_mmio->Tell();
+            if (end > LONGLONG{m_used}) {
+                m_used = end < LONGLONG{m_bufferSize} ? static_cast<DWORD>(end) : m_bufferSize;
+            }
+        }
+    }
+    // Zero-fills the owned buffer from end up to the mark; the mark becomes end.
+    void ClearFrom(DWORD end);
 
     std::unique_ptr<BYTE[]> m_buffer;  // null when the message owns no buffer
     DWORD m_bufferSize = 0;
-    MmioHandle m_mmio;                 // null when closed
-    LONG m_pendingPos = -1;            // position after fast-path chunks; -1 = in sync
+    MmioHandle m_mmio;  // null when closed
+    // Bytes [m_used, m_bufferSize) of the owned buffer are all zero.
+    DWORD m_used = 0;
 };
+
+// A chunk that fits in a memory file is stored in one step: header, data and
+// zero padding, the bytes the traced path's mmioCreateChunk, mmioWrite, pad
+// write and mmioAscend produce. It cannot fail, so no trace is opened (a trace
+// is only ever seen when an operation fails); a chunk that does not fit, or a
+// disk file, takes the traced path, which fails as it always has.
+[[gnu::always_inline]] inline BYTE* CMmioMsg::ChunkData(FOURCC id, DWORD size) {
+    if (size >= kInlineChunkLimit || !m_mmio) {
+        return nullptr;
+    }
+    const DWORD padded = (size + 3u) & ~3u;
+    BYTE* p = m_mmio->WriteSpan(static_cast<LONG>(riff::kHeaderSize + padded));
+    if (p == nullptr) {
+        return nullptr;
+    }
+    // Before the byte stores, which the compiler must assume may change any
+    // member: after them every member would be loaded again.
+    NoteWritten();
+    riff::StoreLe32(p + riff::kIdOffset, id);
+    riff::StoreLe32(p + riff::kSizeOffset, padded);
+    std::memset(p + riff::kHeaderSize + size, 0, padded - size);
+    return p + riff::kHeaderSize;
+}
+
+inline HRESULT CMmioMsg::CreateChunk(FOURCC id, const void* data, DWORD size) {
+    if (BYTE* p = ChunkData(id, size)) {
+        if (size != 0) {
+            std::memcpy(p, data, size);
+        }
+        return S_OK;
+    }
+    return CreateChunkTraced(id, data, size);
+}
+
+template <class Record>
+[[gnu::always_inline]] inline HRESULT CMmioMsg::CreateChunk(FOURCC id, const Record& record) {
+    static_assert(std::is_trivially_copyable_v<Record> && !std::is_pointer_v<Record>,
+                  "a chunk record is plain bytes");
+    if (BYTE* p = ChunkData(id, sizeof record)) {
+        std::memcpy(p, &record, sizeof record);
+        return S_OK;
+    }
+    const Record copy = record;
+    return CreateChunkTraced(id, &copy, sizeof copy);
+}

@@ -4,6 +4,7 @@
 #include "tmschannel/frame/ErrorFrame.h"
 
 #include <string>
+#include <utility>
 
 namespace rts {
 
@@ -144,15 +145,11 @@ HRESULT CStateMessageBuilder::BeginResource(const ResourceIdRecord& id) {
     });
 }
 
-HRESULT CStateMessageBuilder::AddState(std::uint32_t id, const void* body, DWORD size) {
-    return m_msg.CreateChunk(id, body, size);
-}
-
 HRESULT CStateMessageBuilder::AddGpiState(const GpiStateRecord& s) {
     if (s.mask == 0u) {
         return S_OK;
     }
-    return AddState(kChunkGpi, &s, sizeof s);
+    return m_msg.CreateChunk(kChunkGpi, s);
 }
 
 HRESULT CStateMessageBuilder::EndResource() {
@@ -227,7 +224,7 @@ HRESULT ReadReply(CMmioMsg& reply, DWORD receivedBytes, bool* found, std::int32_
     CTmsEntryPoint trace("rts::ReadReply %u", receivedBytes);
     return TMS_ERROR_FRAME(trace, [&] {
         *found = false;
-        const BYTE* buffer = reply.GetBuffer();
+        const BYTE* buffer = std::as_const(reply).GetBuffer();
         if (buffer == nullptr) {
             TMS_RAISE(trace, HR(0x8004300b), "ChunkDataPtr only works on memory files");
         }

@@ -45,13 +45,18 @@ public:
     // False when no change flag was set: nothing is written and nothing sent.
     bool HasContext() const { return m_hasContext; }
     HRESULT BeginResource(const ResourceIdRecord& id);
-    HRESULT AddVideoState(const VideoStateRecord& s) { return AddState(kChunkVideo, &s, sizeof s); }
-    HRESULT AddAudioState(const AudioStateRecord& s) { return AddState(kChunkAudio, &s, sizeof s); }
-    HRESULT AddTimecodeState(const TrackStateRecord& s) {
-        return AddState(kChunkTimecode, &s, sizeof s);
+    // Inline down to the stores: a state message has hundreds of these.
+    [[gnu::always_inline]] HRESULT AddVideoState(const VideoStateRecord& s) {
+        return m_msg.CreateChunk(kChunkVideo, s);
     }
-    HRESULT AddAncDataState(const TrackStateRecord& s) {
-        return AddState(kChunkAncData, &s, sizeof s);
+    [[gnu::always_inline]] HRESULT AddAudioState(const AudioStateRecord& s) {
+        return m_msg.CreateChunk(kChunkAudio, s);
+    }
+    [[gnu::always_inline]] HRESULT AddTimecodeState(const TrackStateRecord& s) {
+        return m_msg.CreateChunk(kChunkTimecode, s);
+    }
+    [[gnu::always_inline]] HRESULT AddAncDataState(const TrackStateRecord& s) {
+        return m_msg.CreateChunk(kChunkAncData, s);
     }
     // Writes nothing for a mask of 0.
     HRESULT AddGpiState(const GpiStateRecord& s);
@@ -59,8 +64,6 @@ public:
     HRESULT Finish();
 
 private:
-    HRESULT AddState(std::uint32_t id, const void* body, DWORD size);
-
     CMmioMsg& m_msg;
     MMCKINFO m_form{};
     MMCKINFO m_list{};

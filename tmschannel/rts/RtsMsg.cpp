@@ -177,7 +177,7 @@ HRESULT CRtsMsg::SendMsg(CMmioMsg& message, DWORD timeoutMs) {
             TMS_RAISE(trace, kConnectionLost,
                       "%s: Communication has been lost with the hardware (RTS)", m_name.c_str());
         }
-        const BYTE* bytes = message.GetBuffer();
+        const BYTE* bytes = std::as_const(message).GetBuffer();
         const DWORD size = message.GetMsgSize();
         m_request.assign(bytes, bytes + (bytes != nullptr ? size : 0));
         m_result = S_OK;
