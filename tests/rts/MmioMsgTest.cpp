@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -208,6 +211,168 @@ TEST_F(MmioMsgTest, CopyNeedsRoomAndClearsTheRest) {
     ASSERT_EQ(big.Copy(other), S_OK);
     EXPECT_EQ(std::memcmp(other.GetBuffer(), big.GetBuffer(), big.GetMsgSize()), 0);
     EXPECT_EQ(other.GetBuffer()[4095], 0);
+}
+
+// A reused buffer is no longer cleared when a message begins, only past the
+// end of the next message finished in it, up to the high-water mark. Every
+// way bytes get into the buffer must move that mark, or an earlier message's
+// bytes would go out behind the next one's end.
+TEST_F(MmioMsgTest, NoEarlierByteSurvivesPastTheEndOfTheNextMessage) {
+    const std::vector<BYTE> stale(1024, 0xEE);
+    struct Row {
+        const char* name;
+        std::function<void(CMmioMsg&)> dirty;
+    } rows[] = {
+        {"a longer message",
+         [&](CMmioMsg& m) {
+             MMCKINFO form{};
+             ASSERT_EQ(m.CreateRiff(Id("sbuf"), &form), S_OK);
+             ASSERT_EQ(m.CreateChunk(Id("vid "), stale.data(), 600), S_OK);
+             ASSERT_EQ(m.Ascend(&form), S_OK);
+         }},
+        {"a build that ran out of room",
+         [&](CMmioMsg& m) {
+             MMCKINFO form{};
+             ASSERT_EQ(m.CreateRiff(Id("sbuf"), &form), S_OK);
+             ASSERT_EQ(m.CreateChunk(Id("vid "), stale.data(), 1020), HR(0x80043007));
+         }},
+        {"a build never finished",
+         [&](CMmioMsg& m) {
+             MMCKINFO form{}, list{};
+             ASSERT_EQ(m.CreateRiff(Id("sbuf"), &form), S_OK);
+             ASSERT_EQ(m.CreateList(Id("rbuf"), &list), S_OK);
+             ASSERT_EQ(m.CreateChunk(Id("vid "), stale.data(), 700), S_OK);
+         }},
+        {"bytes written through GetBuffer",
+         [&](CMmioMsg& m) { std::memset(m.GetBuffer(), 0xEE, m.GetBufferSize()); }},
+        {"a copy of a longer message",
+         [&](CMmioMsg& m) {
+             CMmioMsg source(1024);
+             MMCKINFO form{};
+             ASSERT_EQ(source.CreateRiff(Id("open"), &form), S_OK);
+             ASSERT_EQ(source.CreateChunk(Id("cdef"), stale.data(), 900), S_OK);
+             ASSERT_EQ(source.Ascend(&form), S_OK);
+             ASSERT_EQ(source.Copy(m), S_OK);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CMmioMsg msg(1024);
+        row.dirty(msg);
+        MMCKINFO form{};
+        const BYTE owner[4] = {1, 2, 3, 4};
+        ASSERT_EQ(msg.CreateRiff(Id("clos"), &form), S_OK);
+        ASSERT_EQ(msg.CreateChunk(Id("ownr"), owner, 4), S_OK);
+        ASSERT_EQ(msg.Ascend(&form), S_OK);
+        ASSERT_EQ(msg.GetMsgSize(), 24u);
+        const BYTE* b = std::as_const(msg).GetBuffer();
+        EXPECT_EQ(riff::LoadLe32(b + 4), 16u);
+        EXPECT_EQ(riff::LoadLe32(b + 16), 4u);
+        EXPECT_EQ(b[20], 1);
+        for (DWORD i = 24; i < msg.GetBufferSize(); ++i) {
+            ASSERT_EQ(b[i], 0) << "offset " << i;
+        }
+        // And once more, after the short one: nothing comes back.
+        ASSERT_EQ(msg.ClearBuffer(), S_OK);
+        for (DWORD i = 0; i < msg.GetBufferSize(); ++i) {
+            ASSERT_EQ(b[i], 0) << "offset " << i << " after ClearBuffer";
+        }
+    }
+}
+
+// The one-step chunk path and the traced mmio calls must give the same bytes
+// (a disk file always takes the mmio calls), for every padding and for
+// records copied by type.
+TEST_F(MmioMsgTest, OneStepChunksMatchTheMmioCallsByteForByte) {
+    struct Six {
+        BYTE b[6];
+    };
+    const Six six{{9, 8, 7, 6, 5, 4}};
+    std::vector<BYTE> data(40);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<BYTE>(0xA0 + i);
+    }
+    auto build = [&](CMmioMsg& m) {
+        MMCKINFO form{}, list{};
+        ASSERT_EQ(m.CreateRiff(Id("sbuf"), &form), S_OK);
+        for (DWORD size : {0u, 1u, 2u, 3u, 4u, 5u, 7u, 8u, 33u}) {
+            SCOPED_TRACE(size);
+            ASSERT_EQ(m.CreateChunk(Id("dat "), data.data(), size), S_OK);
+        }
+        ASSERT_EQ(m.CreateList(Id("rbuf"), &list), S_OK);
+        ASSERT_EQ(m.CreateChunk(Id("six "), six), S_OK);
+        ASSERT_EQ(m.CreateChunk(Id("six "), &six, sizeof six), S_OK);
+        ASSERT_EQ(m.Ascend(&list), S_OK);
+        ASSERT_EQ(m.Ascend(&form), S_OK);
+    };
+    CMmioMsg memory(1024);
+    std::memset(memory.GetBuffer(), 0xEE, 1024);  // padding must be written, not found
+    build(memory);
+    const std::string path = m_dir.Path() + "/chunks.riff";
+    {
+        CMmioMsg onDisk;
+        ASSERT_EQ(onDisk.Create(path.c_str()), S_OK);
+        build(onDisk);
+    }
+    const std::string disk = tmstest::ReadFileText(path);
+    // 12 + (8 + 0) + (8 + 4) * 4 + (8 + 8) * 3 + (8 + 36) + 12 + (8 + 8) * 2.
+    ASSERT_EQ(memory.GetMsgSize(), 12u + 8u + 48u + 48u + 44u + 12u + 32u);
+    ASSERT_EQ(disk.size(), memory.GetMsgSize());
+    EXPECT_EQ(tmstest::Hex(std::as_const(memory).GetBuffer(), disk.size()),
+              tmstest::Hex(reinterpret_cast<const BYTE*>(disk.data()), disk.size()));
+    const BYTE* six1 = std::as_const(memory).GetBuffer() + memory.GetMsgSize() - 32;
+    EXPECT_EQ(riff::LoadLe32(six1 + 4), 8u);
+    EXPECT_EQ(six1[13], 4);
+    EXPECT_EQ(six1[14], 0);  // pad
+    EXPECT_EQ(six1[15], 0);
+}
+
+// At the capacity, a chunk that fits exactly takes the one-step path, and one
+// that does not fails as the mmio calls always did, with the same HRESULT and
+// text and the bytes that fit written (and counted, see above).
+TEST_F(MmioMsgTest, ChunksAtTheCapacityFitExactlyOrFailAsBefore) {
+    struct Row {
+        DWORD capacity;
+        DWORD first;  // data bytes of a chunk written before (0: none)
+        DWORD size;   // data bytes of the chunk under test
+        HRESULT hr;
+        const char* text;  // in the error log, or null
+    } rows[] = {
+        {64, 0, 44, S_OK, nullptr},  // 12 + 8 + 44 = 64
+        {64, 0, 41, S_OK, nullptr},  // padded to 44: ends at 64 too
+        {64, 0, 42, S_OK, nullptr},
+        {64, 0, 45, HR(0x80043007), "Could only write 44 bytes of 45 for chunk"},
+        {64, 0, 50, HR(0x80043007), "Could only write 44 bytes of 50 for chunk"},
+        {64, 40, 0, HR(0x80043005), "Could not create chunk"},  // 60 + 8 > 64
+        {64, 36, 1, HR(0x80043007), "Could only write 0 bytes of 1 for chunk"},
+        {62, 0, 42, HR(0x80043007), "Could only write 0 bytes of 2 for chunk"},  // the padding
+    };
+    const std::vector<BYTE> data(64, 0x5A);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << row.capacity << ": " << row.first << " then " << row.size);
+        CMmioMsg msg(row.capacity);
+        std::memset(msg.GetBuffer(), 0xEE, row.capacity);
+        MMCKINFO form{};
+        ASSERT_EQ(msg.CreateRiff(Id("schc"), &form), S_OK);
+        if (row.first != 0) {
+            ASSERT_EQ(msg.CreateChunk(Id("firs"), data.data(), row.first), S_OK);
+        }
+        EXPECT_EQ(msg.CreateChunk(Id("test"), data.data(), row.size), row.hr);
+        const BYTE* b = std::as_const(msg).GetBuffer();
+        const DWORD at = 12 + (row.first != 0 ? 8 + row.first : 0);
+        if (row.hr == S_OK) {
+            const DWORD padded = (row.size + 3) & ~3u;
+            EXPECT_EQ(riff::LoadLe32(b + at + 4), padded);
+            for (DWORD i = row.size; i < padded; ++i) {
+                EXPECT_EQ(b[at + 8 + i], 0) << "pad byte " << i;
+            }
+            ASSERT_EQ(msg.Ascend(&form), S_OK);
+            EXPECT_EQ(msg.GetMsgSize(), row.capacity);
+        } else {
+            EXPECT_NE(Log().find(row.text), std::string::npos) << Log();
+        }
+    }
 }
 
 }  // namespace

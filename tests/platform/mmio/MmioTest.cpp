@@ -244,6 +244,32 @@ TEST(MmioTest, FixedSizeMemoryFileRefusesToGrowAndGrowingOneMoves) {
     EXPECT_EQ(std::string(info.pchBuffer, info.pchEndRead), "abcdefghij");
 }
 
+// The inline chunk calls store in place only into a writable memory file;
+// a read-only one (a reply being parsed) must refuse them as the general path
+// does, with nothing written, also once a growing file has moved.
+TEST(MmioTest, InlineChunkCallsWriteOnlyIntoWritableMemory) {
+    std::vector<BYTE> bytes(64, 0xEE);
+    CMmioHandle readOnly = OpenMemory(bytes.data(), 64, 0, MMIO_READ);
+    MMCKINFO ck;
+    ck.ckid = mmioFOURCC('n', 'o', 'p', 'e');
+    EXPECT_EQ(mmioCreateChunk(readOnly.Get(), &ck, 0), MMIOERR_CANNOTWRITE);
+    EXPECT_EQ(mmioWrite(readOnly.Get(), "abcd", 4), -1);
+    EXPECT_EQ(mmioSeek(readOnly.Get(), 0, SEEK_CUR), 0);
+    EXPECT_EQ(bytes, std::vector<BYTE>(64, 0xEE));
+
+    // A growing file: the first chunk's data moves it to a buffer of its
+    // own, the next chunk lands there up to its new capacity exactly.
+    std::vector<BYTE> small(8);
+    CMmioHandle g = OpenMemory(small.data(), 8, 24, MMIO_READWRITE | MMIO_CREATE);
+    const std::vector<BYTE> data(12, 0x42);
+    WriteChunk(g.Get(), "one ", data.data(), 12);  // 20 bytes: grows to 32
+    WriteChunk(g.Get(), "two ", data.data(), 4);   // 32: exactly full
+    const std::vector<BYTE> contents = Contents(g.Get());
+    ASSERT_EQ(contents.size(), 32u);
+    EXPECT_EQ(std::string(contents.begin() + 20, contents.begin() + 24), "two ");
+    EXPECT_EQ(contents[24], 4);
+}
+
 TEST(MmioTest, OpenFailuresReportTheirCode) {
     MMIOINFO info;
     EXPECT_EQ(mmioOpen("/nonexistent-folder/x.riff", &info, MMIO_READ), nullptr);
