@@ -13,10 +13,18 @@ inline LONG mmioWrite(HMMIO h, const void* pch, LONG cch) {
 }
 
 inline MMRESULT mmioCreateChunk(HMMIO h, MMCKINFO* ck, UINT flags) {
-    if (h != nullptr && ck != nullptr && flags == 0 &&
-        h->Tell() + riff::kHeaderSize <= 0x7FFFFFFF) {
+    // Plain chunks, and the RIFF and LIST headers that open every message and
+    // resource list.
+    const bool form = flags == MMIO_CREATERIFF || flags == MMIO_CREATELIST;
+    const DWORD headerSize = form ? riff::kFormHeaderSize : riff::kHeaderSize;
+    if (h != nullptr && ck != nullptr && (flags == 0 || form) &&
+        h->Tell() + headerSize <= 0x7FFFFFFF) {
         const LONGLONG start = h->Tell();
-        if (BYTE* p = h->WriteSpan(riff::kHeaderSize)) {
+        if (BYTE* p = h->WriteSpan(static_cast<LONG>(headerSize))) {
+            if (form) {
+                ck->ckid = flags == MMIO_CREATERIFF ? FOURCC_RIFF : FOURCC_LIST;
+                riff::StoreLe32(p + riff::kTypeOffset, ck->fccType);
+            }
             riff::StoreLe32(p + riff::kIdOffset, ck->ckid);
             riff::StoreLe32(p + riff::kSizeOffset, ck->cksize);
             ck->dwDataOffset = static_cast<DWORD>(start + riff::kHeaderSize);
