@@ -373,6 +373,17 @@ TEST_F(MmioMsgTest, ChunksAtTheCapacityFitExactlyOrFailAsBefore) {
             EXPECT_NE(Log().find(row.text), std::string::npos) << Log();
         }
     }
+
+    // A record copied by type that does not fit fails the same way.
+    struct Ten {
+        BYTE b[10];
+    };
+    const Ten ten{};
+    CMmioMsg msg(28);
+    MMCKINFO form{};
+    ASSERT_EQ(msg.CreateRiff(Id("sbuf"), &form), S_OK);
+    EXPECT_EQ(msg.CreateChunk(Id("ten "), ten), HR(0x80043007));  // 12 + 8 + 10 > 28
+    EXPECT_NE(Log().find("Could only write 8 bytes of 10 for chunk"), std::string::npos) << Log();
 }
 
 }  // namespace
