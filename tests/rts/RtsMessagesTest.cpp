@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -114,6 +115,44 @@ TEST_F(RtsMessagesTest, StateMessageWithoutFlagsHasNoContextChunk) {
     EXPECT_FALSE(b.HasContext());
     ASSERT_EQ(b.Finish(), S_OK);
     EXPECT_EQ(msg.GetMsgSize(), 12u);
+}
+
+// A context reuses its state buffer: a short state message after a long one
+// has the layout's bytes and nothing of the long one behind its end.
+TEST_F(RtsMessagesTest, ShortStateMessageAfterALongOneCarriesNoStaleBytes) {
+    CMmioMsg msg(kLargeMessageSize);
+    auto build = [&](int states, std::int32_t start) {
+        CStateMessageBuilder b(msg);
+        PortContextRecord ctx{};
+        ctx.flags = kFlagPosition;
+        ASSERT_EQ(b.Begin(ctx), S_OK);
+        ResourceIdRecord id{};
+        SetNarrow(id.typeName, "video");
+        ASSERT_EQ(b.BeginResource(id), S_OK);
+        for (int i = 0; i < states; ++i) {
+            VideoStateRecord v{};
+            v.start = start + i;
+            v.videoFlags = 0xFFFF;
+            ASSERT_EQ(b.AddVideoState(v), S_OK);
+        }
+        ASSERT_EQ(b.EndResource(), S_OK);
+        ASSERT_EQ(b.Finish(), S_OK);
+    };
+    build(900, 1000);
+    ASSERT_EQ(msg.GetMsgSize(), 12u + 64u + 12u + 80u + 900u * 40u);
+    build(1, 7);
+    // RIFF 4 + 64 + (8 + LIST 4 + 80 + 40) = 200.
+    Golden g(208);
+    g.Text(0, "RIFF").U32(4, 200).Text(8, "sbuf");
+    g.Text(12, "ctx ").U32(16, 56).U32(20 + 4, kFlagPosition);
+    g.Text(76, "LIST").U32(80, 124).Text(84, "rbuf");
+    g.Text(88, "res ").U32(92, 72).Text(96 + 36, "video");
+    g.Text(168, "vid ").U32(172, 32).U32(176, 7).U16(176 + 26, 0xFFFF);
+    ExpectBytes(msg, g);
+    const BYTE* b = std::as_const(msg).GetBuffer();
+    for (DWORD i = msg.GetMsgSize(); i < msg.GetBufferSize(); ++i) {
+        ASSERT_EQ(b[i], 0) << "offset " << i;
+    }
 }
 
 TEST_F(RtsMessagesTest, FileStateRecordLayout) {
