@@ -26,7 +26,9 @@ CMmioMsg::CMmioMsg(DWORD size) {
     CheckHr(trace, Create(size));
 }
 
-CMmioMsg::~CMmioMsg() { Close(); }
+CMmioMsg::~CMmioMsg() {
+    Close();
+}
 
 HMMIO CMmioMsg::OpenMemory(BYTE* buffer, DWORD size) {
     MMIOINFO info{};
@@ -103,7 +105,7 @@ HRESULT CMmioMsg::CreateRiff(FOURCC form, MMCKINFO* ck) {
     });
 }
 
-HRESULT CMmioMsg::CreateList(FOURCC listType, MMCKINFO* ck) {
+HRESULT CMmioMsg::CreateListTraced(FOURCC listType, MMCKINFO* ck) {
     CTmsEntryPoint trace("CMmioMsg::CreateList %x %p", listType, static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
         ck->fccType = listType;
@@ -148,12 +150,10 @@ HRESULT CMmioMsg::CreateChunkTraced(FOURCC id, const void* data, DWORD size) {
     return hr;
 }
 
-HRESULT CMmioMsg::Ascend(MMCKINFO* ck) {
+HRESULT CMmioMsg::AscendTraced(MMCKINFO* ck) {
     CTmsEntryPoint trace("CMmioMsg::Ascend");
     return TMS_ERROR_FRAME(trace, [&] {
-        // A RIFF form built here (not one found in a reply) ends the message.
-        const bool endsMessage = ck != nullptr && (ck->dwFlags & MMIO_DIRTY) &&
-                                 ck->ckid == FOURCC_RIFF && ck->dwDataOffset == riff::kHeaderSize;
+        const bool endsMessage = EndsMessage(ck);
         const MMRESULT r = mmioAscend(m_mmio.get(), ck, 0);
         NoteWritten();  // an odd chunk's pad byte
         if (r != MMSYSERR_NOERROR) {
@@ -200,8 +200,8 @@ HRESULT CMmioMsg::FindRiff(FOURCC form, MMCKINFO* ck, bool* found) {
 }
 
 HRESULT CMmioMsg::FindList(FOURCC listType, const MMCKINFO* parent, MMCKINFO* ck, bool* found) {
-    CTmsEntryPoint trace("CMmioMsg::FindList %x %p %p", listType,
-                         static_cast<const void*>(parent), static_cast<void*>(ck));
+    CTmsEntryPoint trace("CMmioMsg::FindList %x %p %p", listType, static_cast<const void*>(parent),
+                         static_cast<void*>(ck));
     return TMS_ERROR_FRAME(trace, [&] {
         ck->fccType = listType;
         ReportDescend(trace, mmioDescend(m_mmio.get(), ck, parent, MMIO_FINDLIST), found);
@@ -267,8 +267,8 @@ HRESULT CMmioMsg::FindChunkDataPtr(FOURCC id, const MMCKINFO* parent, const BYTE
         if (trace.Result() != S_OK) {
             return;
         }
-        const BYTE* p = CheckedDataPtr(trace, m_mmio.get(), m_buffer.get(), m_bufferSize,
-                                       expectedSize);
+        const BYTE* p =
+            CheckedDataPtr(trace, m_mmio.get(), m_buffer.get(), m_bufferSize, expectedSize);
         if (mmioAscend(m_mmio.get(), &ck, 0) != MMSYSERR_NOERROR) {
             TMS_RAISE(trace, kCannotAscend, "Could not ascend from chunk");
         }

@@ -43,7 +43,7 @@ public:
     HRESULT Attach(BYTE* buffer, DWORD size);
 
     HRESULT CreateRiff(FOURCC form, MMCKINFO* ck);
-    HRESULT CreateList(FOURCC listType, MMCKINFO* ck);
+    inline HRESULT CreateList(FOURCC listType, MMCKINFO* ck);
     // Writes a plain chunk padded with zeros to a multiple of 4 bytes; the
     // padding counts in its size.
     inline HRESULT CreateChunk(FOURCC id, const void* data, DWORD size);
@@ -54,7 +54,7 @@ public:
     // through the stack (a load of a freshly, partly written record stalls).
     template <class Record>
     HRESULT CreateChunk(FOURCC id, const Record& record);
-    HRESULT Ascend(MMCKINFO* ck);
+    inline HRESULT Ascend(MMCKINFO* ck);
 
     HRESULT FindRiff(FOURCC form, MMCKINFO* ck, bool* found);
     HRESULT FindList(FOURCC listType, const MMCKINFO* parent, MMCKINFO* ck, bool* found);
@@ -104,7 +104,17 @@ private:
     // it fits in the memory file and returns where its data goes; null when
     // the traced path must write it.
     inline BYTE* ChunkData(FOURCC id, DWORD size);
+    // The traced paths of the inline calls: every case the memory file cannot
+    // do in place, with the failures and messages of the operation.
     HRESULT CreateChunkTraced(FOURCC id, const void* data, DWORD size);
+    HRESULT CreateListTraced(FOURCC listType, MMCKINFO* ck);
+    HRESULT AscendTraced(MMCKINFO* ck);
+    // A RIFF form built here (not one found in a reply): leaving it ends the
+    // message.
+    static bool EndsMessage(const MMCKINFO* ck) {
+        return ck != nullptr && (ck->dwFlags & MMIO_DIRTY) && ck->ckid == FOURCC_RIFF &&
+               ck->dwDataOffset == riff::kHeaderSize;
+    }
     // Moves the high-water mark up to the memory file's position, after a write.
     void NoteWritten() {
         if (m_mmio) {
@@ -155,6 +165,31 @@ inline HRESULT CMmioMsg::CreateChunk(FOURCC id, const void* data, DWORD size) {
         return S_OK;
     }
     return CreateChunkTraced(id, data, size);
+}
+
+// A LIST header, and leaving a chunk whose size is patched in place, are done
+// without a trace the same way.
+inline HRESULT CMmioMsg::CreateList(FOURCC listType, MMCKINFO* ck) {
+    if (ck != nullptr) {
+        ck->fccType = listType;
+        if (mmio_detail::CreateChunkInPlace(m_mmio.get(), ck, MMIO_CREATELIST)) {
+            NoteWritten();
+            return S_OK;
+        }
+    }
+    return CreateListTraced(listType, ck);
+}
+
+inline HRESULT CMmioMsg::Ascend(MMCKINFO* ck) {
+    const bool endsMessage = EndsMessage(ck);
+    if (mmio_detail::AscendInPlace(m_mmio.get(), ck, 0)) {
+        if (endsMessage) {
+            // No byte of an earlier message survives past this one's end.
+            ClearFrom(GetMsgSize());
+        }
+        return S_OK;
+    }
+    return AscendTraced(ck);
 }
 
 template <class Record>
