@@ -386,4 +386,39 @@ TEST_F(MmioMsgTest, ChunksAtTheCapacityFitExactlyOrFailAsBefore) {
     EXPECT_NE(Log().find("Could only write 8 bytes of 10 for chunk"), std::string::npos) << Log();
 }
 
+// CreateList and Ascend skip their trace only when the memory file does the
+// work in place; every other case fails or moves as the mmio calls do.
+TEST_F(MmioMsgTest, ListsAndAscendsOutsideTheInPlaceCasesBehaveAsBefore) {
+    CMmioMsg small(20);
+    MMCKINFO form{}, list{};
+    ASSERT_EQ(small.CreateRiff(Id("sbuf"), &form), S_OK);
+    EXPECT_EQ(small.CreateList(Id("rbuf"), &list), HR(0x80043005));  // 12 + 12 > 20
+    EXPECT_NE(Log().find("Could not create LIST chunk"), std::string::npos) << Log();
+
+    MMCKINFO never{};
+    EXPECT_EQ(small.Ascend(&never), HR(0x80043008));
+    EXPECT_NE(Log().find("Could not ascend from chunk"), std::string::npos) << Log();
+
+    // A chunk found in a message (not built here) is left by moving past it.
+    CMmioMsg msg(1024);
+    const BYTE four[4] = {1, 2, 3, 4};
+    ASSERT_EQ(msg.CreateRiff(Id("repl"), &form), S_OK);
+    ASSERT_EQ(msg.CreateChunk(Id("one "), four, 4), S_OK);
+    ASSERT_EQ(msg.CreateChunk(Id("two "), four, 2), S_OK);
+    ASSERT_EQ(msg.Ascend(&form), S_OK);
+    const std::vector<BYTE> before(std::as_const(msg).GetBuffer(),
+                                   std::as_const(msg).GetBuffer() + 1024);
+    bool found = false;
+    ASSERT_EQ(msg.FindRiff(Id("repl"), &form, &found), S_OK);
+    MMCKINFO ck{};
+    ASSERT_EQ(msg.FindChunk(Id("one "), &form, &ck, &found), S_OK);
+    ASSERT_EQ(msg.Ascend(&ck), S_OK);
+    ASSERT_EQ(msg.FindNextChunk(&ck, &found), S_OK);
+    EXPECT_EQ(ck.ckid, Id("two "));
+    ASSERT_EQ(msg.Ascend(&form), S_OK);  // a found form: nothing patched, nothing cleared
+    EXPECT_EQ(
+        std::vector<BYTE>(std::as_const(msg).GetBuffer(), std::as_const(msg).GetBuffer() + 1024),
+        before);
+}
+
 }  // namespace
