@@ -58,9 +58,10 @@
 //   LIST chunk is too small for its form type. On any failure the position is
 //   left where the search started.
 //
-// mmioWrite, mmioCreateChunk and mmioAscend are inline: a plain chunk in a
-// memory file that has room is built in the caller without a call or an
-// allocation (MmioInline.h); every other case takes the general path.
+// mmioWrite, mmioCreateChunk and mmioAscend are inline: a chunk (plain, RIFF
+// or LIST) in a memory file that has room is built in the caller without a
+// call or an allocation (MmioInline.h); every other case takes the general
+// path.
 //
 // Results: the chunk calls, mmioClose, mmioFlush and mmioGetInfo return
 // MMSYSERR_NOERROR or one of the codes below. mmioRead and mmioWrite return

@@ -1,9 +1,11 @@
 // The buffer in which every message to and from the RTS is built and parsed:
 // a RIFF file held in a fixed-size memory buffer, written and read through
 // the multimedia I/O calls, with this component's error reporting. Every
-// operation but GetMsgSize, GetBuffer and GetBufferSize runs in its own
-// entry-point trace and returns an HRESULT; the Find operations return S_OK
-// when found and S_FALSE when not.
+// operation but GetMsgSize, GetBuffer and GetBufferSize returns an HRESULT
+// and fails inside its own entry-point trace; CreateChunk, CreateList and
+// Ascend open theirs only when the memory file cannot do the work in place
+// (the in-place cases cannot fail, and a trace is only seen on a failure).
+// The Find operations return S_OK when found and S_FALSE when not.
 //
 // A reused buffer is not cleared when the next message begins: the message
 // keeps a high-water mark of the bytes any write may have touched (chunk
