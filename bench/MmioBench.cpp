@@ -21,6 +21,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/BenchStats.h"
 #include "bench/BenchSummary.h"
 #include "platform/mmio/Mmio.h"
 #include "platform/mmio/MmioHandle.h"
@@ -98,29 +99,28 @@ void BM_RiffMessageMmioVsMemcpy(benchmark::State& state) {
     const std::vector<BYTE> image(info.pchBuffer, info.pchBuffer + size);
     std::vector<BYTE> destination(kBufferSize);
 
-    using Clock = std::chrono::steady_clock;
-    Clock::duration mmioTime{};
-    Clock::duration copyTime{};
+    // Per round the medians, so that a round the scheduler interrupted does
+    // not count.
+    std::vector<double> mmioRounds, copyRounds;  // ns per message
     constexpr int kReps = 8;
     for (auto _ : state) {
-        const auto t0 = Clock::now();
+        const auto t0 = bench::Clock::now();
         for (int i = 0; i < kReps; ++i) {
             benchmark::DoNotOptimize(BuildMessage(h.Get(), records));
             benchmark::ClobberMemory();
         }
-        const auto t1 = Clock::now();
+        const auto t1 = bench::Clock::now();
         for (int i = 0; i < kReps; ++i) {
             std::memcpy(destination.data(), image.data(), image.size());
             benchmark::DoNotOptimize(destination.data());
             benchmark::ClobberMemory();
         }
-        const auto t2 = Clock::now();
-        mmioTime += t1 - t0;
-        copyTime += t2 - t1;
+        const auto t2 = bench::Clock::now();
+        mmioRounds.push_back(bench::Micros(t0, t1) * 1000.0 / kReps);
+        copyRounds.push_back(bench::Micros(t1, t2) * 1000.0 / kReps);
     }
-    const double builds = static_cast<double>(state.iterations()) * kReps;
-    const double mmioNs = std::chrono::duration<double, std::nano>(mmioTime).count() / builds;
-    const double copyNs = std::chrono::duration<double, std::nano>(copyTime).count() / builds;
+    const double mmioNs = bench::Percentile(mmioRounds, 0.5);
+    const double copyNs = bench::Percentile(copyRounds, 0.5);
     state.counters["bytes"] = size;
     state.counters["mmio_ns"] = mmioNs;
     state.counters["memcpy_ns"] = copyNs;
