@@ -3,19 +3,21 @@
 // BM_SixteenChannels: one process, one RTS simulator in it with its clock
 // thread running (so every status monitor keeps its real 20 ms period), and
 // a configuration of sixteen independent players built from the sample's
-// second channel. Each open channel has four contexts on movies of their
-// own, cued and playing; a client thread per channel sends a context change
-// (a play change to the other speed, one context after another) every
-// 100 ms; eight reader threads wake every 20 ms and read a context's
-// "position" on every open channel. The same load is measured for a fixed
-// window with channel 0 alone open, then with all sixteen.
+// second channel in the benchmark's runtime folder. Each open channel has
+// four contexts on movies of their own, cued and playing; a client thread
+// per channel sends a context change every 100 ms (a play change of the
+// channel's active context to the other of two speeds: one 76-byte message
+// without states); eight reader threads wake every 20 ms and read a
+// context's "position" on every open channel. The same load runs for a
+// fixed window with channel 0 alone open, then with all sixteen.
 //
 // Per phase: each monitor's lateness p99 and latest cycle in the window
 // (its own schedule's histogram), the round trip of ApplyContextChange
-// (median, p99), the process's CPU per second and the part of it the RTS
-// connections spent spinning, the simulator's threads apart, the sixteen
-// monitors' CPU, the CPU of a change (the client thread around the call plus
-// the message threads over the window, per change) and the readers' p99.
+// (median, p99), the process's CPU per second and the wall time the RTS
+// connections spent spinning, the simulator's threads apart (rtssim-*),
+// the monitors' CPU (tms-status-*), the CPU of a change (the client thread
+// inside the call plus an exchange's share of the tms-rts-* threads) and
+// the readers' p99.
 //
 // The baseline for the CPU of a change is a bare SOCK_SEQPACKET request and
 // reply of the same byte counts between two threads, paced and spread as
@@ -558,6 +560,9 @@ PhaseFigures MeasurePhase(CScaleSetup& setup) {
                 }));
         }
         std::this_thread::sleep_for(kWarmUp);
+        // A mark to start a profiler on (perf record -p PID) for this window.
+        std::fprintf(stderr, "%zu channel(s) open and under load: measuring for %.0f s\n",
+                     channels.size(), Seconds(kWindow));
         for (CScaleChannel* c : channels) {
             from.push_back(Snapshot(c->Schedule()));
         }
