@@ -378,9 +378,15 @@ std::size_t ChangeMessageSize(std::string* error) {
             return 0;
         }
         const auto files = dumped();
+        if (files.size() != before + 1) {
+            *error = "a play change sent " + std::to_string(files.size() - before) +
+                     " messages, not one";
+            return 0;
+        }
         const std::size_t now = std::filesystem::file_size(files.back());
-        if (files.size() != before + 1 || (size != 0 && now != size)) {
-            *error = "a play change did not send exactly one message of the first one's size";
+        if (size != 0 && now != size) {
+            *error = "play changes sent messages of " + std::to_string(size) + " and " +
+                     std::to_string(now) + " bytes";
             return 0;
         }
         size = now;
