@@ -35,7 +35,6 @@
 // on the interface.
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,6 +70,7 @@ namespace {
 
 using bench::Clock;
 using bench::Percentile;
+using bench::ThreadCpuNs;
 using namespace context_record;
 using namespace std::chrono_literals;
 
@@ -83,12 +83,6 @@ constexpr auto kReadPeriod = 20ms;
 constexpr auto kWarmUp = 1s;
 constexpr auto kWindow = 10s;
 constexpr auto kBareWindow = 3s;
-
-double ThreadCpuNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
-}
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();

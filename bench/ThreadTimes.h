@@ -13,6 +13,7 @@
 
 #include <sys/resource.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -62,6 +63,13 @@ inline double CpuBetween(const std::map<pid_t, ThreadTime>& before,
         ns += static_cast<double>(t.cpuNs - (same ? was->second.cpuNs : 0));
     }
     return ns;
+}
+
+// The calling thread's CPU time so far, in nanoseconds.
+inline double ThreadCpuNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
 }
 
 // User and system time of the whole process so far, in nanoseconds.
