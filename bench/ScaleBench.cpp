@@ -538,74 +538,85 @@ double LatestCycleUs(const ScheduleSnapshot& from, const ScheduleSnapshot& to) {
     return static_cast<double>(edge);
 }
 
-PhaseFigures MeasurePhase(CScaleSetup& setup) {
-    std::vector<std::unique_ptr<CScaleChannel>>& open = setup.Channels();
-    PhaseFigures f;
-    f.channels = static_cast<int>(open.size());
-    std::vector<CScaleChannel*> channels;
-    for (auto& c : open) {
-        channels.push_back(c.get());
-    }
-    std::atomic<bool> recording{false};
-    std::vector<LoadSamples> clientSamples(channels.size()), readerSamples(kReaders);
-    std::vector<ScheduleSnapshot> from, to;
-    std::map<pid_t, bench::ThreadTime> threadsFrom, threadsTo;
-    double cpuFrom = 0, cpuTo = 0;
-    std::uint64_t spinFrom = 0, spinTo = 0, requestsFrom = 0, requestsTo = 0;
-    Clock::time_point start, end;
-    {
-        std::vector<std::unique_ptr<CLoadThread>> load;
-        // Spread over the period, as independent clients would be.
+// The load of a phase: a client per open channel, spread over the change
+// period as independent clients would be, and the readers; started on
+// construction, stopped and joined on destruction. The samples are kept
+// while recording is on and are read once the load has ended.
+class CPhaseLoad {
+public:
+    explicit CPhaseLoad(const std::vector<CScaleChannel*>& channels)
+        : clients(channels.size()), readers(kReaders) {
         for (std::size_t i = 0; i < channels.size(); ++i) {
             const auto offset = kChangePeriod * static_cast<int>(i) / kChannels;
-            load.push_back(std::make_unique<CLoadThread>(
-                "scale-client-" + std::to_string(i), [&, i, offset](std::atomic<bool>& stop) {
-                    ClientLoop(*channels[i], offset, recording, clientSamples[i], stop);
+            CScaleChannel* channel = channels[i];
+            m_threads.push_back(std::make_unique<CLoadThread>(
+                "scale-client-" + std::to_string(i),
+                [this, channel, i, offset](std::atomic<bool>& stop) {
+                    ClientLoop(*channel, offset, recording, clients[i], stop);
                 }));
         }
         for (int r = 0; r < kReaders; ++r) {
             const auto offset = kReadPeriod * r / kReaders;
-            load.push_back(std::make_unique<CLoadThread>(
-                "scale-reader-" + std::to_string(r), [&, r, offset](std::atomic<bool>& stop) {
+            m_threads.push_back(std::make_unique<CLoadThread>(
+                "scale-reader-" + std::to_string(r),
+                [this, channels, r, offset](std::atomic<bool>& stop) {
                     ReaderLoop(channels, r % kContexts, offset, recording,
-                               readerSamples[static_cast<std::size_t>(r)], stop);
+                               readers[static_cast<std::size_t>(r)], stop);
                 }));
         }
-        std::this_thread::sleep_for(kWarmUp);
-        // A mark to start a profiler on (perf record -p PID) for this window.
-        std::fprintf(stderr, "%zu channel(s) open and under load: measuring for %.0f s\n",
-                     channels.size(), Seconds(kWindow));
-        for (CScaleChannel* c : channels) {
-            from.push_back(Snapshot(c->Schedule()));
-        }
-        threadsFrom = bench::ReadThreadTimes();
-        cpuFrom = bench::ProcessCpuNs();
-        spinFrom = CRtsMsg::SpinNanos();
-        requestsFrom = setup.Requests();
-        start = Clock::now();
-        recording = true;
-        std::this_thread::sleep_for(kWindow);
-        recording = false;
-        end = Clock::now();
-        requestsTo = setup.Requests();
-        spinTo = CRtsMsg::SpinNanos();
-        cpuTo = bench::ProcessCpuNs();
-        threadsTo = bench::ReadThreadTimes();
-        for (CScaleChannel* c : channels) {
-            to.push_back(Snapshot(c->Schedule()));
-        }
     }
-    const double seconds = Seconds(end - start);
+    CPhaseLoad(const CPhaseLoad&) = delete;
+    CPhaseLoad& operator=(const CPhaseLoad&) = delete;
+    // Stops the threads; the samples stay.
+    void End() { m_threads.clear(); }
+
+    std::atomic<bool> recording{false};
+    std::vector<LoadSamples> clients;  // one per channel, in their order
+    std::vector<LoadSamples> readers;
+
+private:
+    std::vector<std::unique_ptr<CLoadThread>> m_threads;  // last: they use the above
+};
+
+// What the process has done so far, read at either end of a window.
+struct ProcessReading {
+    Clock::time_point when;
+    double cpuNs = 0;
+    std::uint64_t spinNs = 0;
+    std::uint64_t requests = 0;
+    std::map<pid_t, bench::ThreadTime> threads;
+    std::vector<ScheduleSnapshot> schedules;  // one per channel, in their order
+};
+
+ProcessReading Read(const CScaleSetup& setup, const std::vector<CScaleChannel*>& channels) {
+    ProcessReading r;
+    for (const CScaleChannel* c : channels) {
+        r.schedules.push_back(Snapshot(c->Schedule()));
+    }
+    r.threads = bench::ReadThreadTimes();
+    r.cpuNs = bench::ProcessCpuNs();
+    r.spinNs = CRtsMsg::SpinNanos();
+    r.requests = setup.Requests();
+    r.when = Clock::now();
+    return r;
+}
+
+// The figures of a window from its two readings and the load's samples.
+PhaseFigures Figures(const std::vector<CScaleChannel*>& channels, const ProcessReading& from,
+                     const ProcessReading& to, const CPhaseLoad& load) {
+    PhaseFigures f;
+    f.channels = static_cast<int>(channels.size());
     std::vector<double> allChanges, allQueries;
     double clientCpuNs = 0;
     for (std::size_t i = 0; i < channels.size(); ++i) {
-        const LoadSamples& s = clientSamples[i];
-        const LatenessCounts late = to[i].lateness.Since(from[i].lateness);
+        const LoadSamples& s = load.clients[i];
+        const ScheduleSnapshot& a = from.schedules[i];
+        const ScheduleSnapshot& b = to.schedules[i];
         ChannelFigures c;
         c.index = channels[i]->Index();
-        c.cycles = to[i].cycles - from[i].cycles;
-        c.lateP99Us = static_cast<double>(late.PercentileUs(0.99));
-        c.lateMaxUs = LatestCycleUs(from[i], to[i]);
+        c.cycles = b.cycles - a.cycles;
+        c.lateP99Us = static_cast<double>(b.lateness.Since(a.lateness).PercentileUs(0.99));
+        c.lateMaxUs = LatestCycleUs(a, b);
         c.changeMedianUs = Percentile(s.us, 0.5);
         c.changeP99Us = Percentile(s.us, 0.99);
         c.changes = s.us.size();
@@ -616,7 +627,7 @@ PhaseFigures MeasurePhase(CScaleSetup& setup) {
         clientCpuNs += s.cpuNs;
         f.failed += s.failed;
     }
-    for (const LoadSamples& s : readerSamples) {
+    for (const LoadSamples& s : load.readers) {
         allQueries.insert(allQueries.end(), s.us.begin(), s.us.end());
         f.failed += s.failed;
     }
@@ -625,24 +636,49 @@ PhaseFigures MeasurePhase(CScaleSetup& setup) {
     f.changes = static_cast<double>(allChanges.size());
     f.queryP99Us = Percentile(allQueries, 0.99);
     f.queries = static_cast<double>(allQueries.size());
+    const double seconds = Seconds(to.when - from.when);
     const auto perS = [&](double ns) { return ns / 1e9 / seconds; };
-    f.cpuPerS = perS(cpuTo - cpuFrom);
-    f.spinPerS = perS(static_cast<double>(spinTo - spinFrom));
-    f.simPerS = perS(bench::CpuBetween(threadsFrom, threadsTo, "rtssim-"));
-    f.monitorsPerS = perS(bench::CpuBetween(threadsFrom, threadsTo, "tms-status-"));
-    const double rtsNs = bench::CpuBetween(threadsFrom, threadsTo, "tms-rts-");
+    const auto threads = [&](const char* prefix) {
+        return bench::CpuBetween(from.threads, to.threads, prefix);
+    };
+    const double spinNs = static_cast<double>(to.spinNs - from.spinNs);
+    const double rtsNs = threads("tms-rts-");
+    f.cpuPerS = perS(to.cpuNs - from.cpuNs);
+    f.spinPerS = perS(spinNs);
+    f.simPerS = perS(threads("rtssim-"));
+    f.monitorsPerS = perS(threads("tms-status-"));
     f.rtsThreadsPerS = perS(rtsNs);
-    f.timelinesPerS = perS(bench::CpuBetween(threadsFrom, threadsTo, "tms-timeline-"));
-    f.loadPerS = perS(bench::CpuBetween(threadsFrom, threadsTo, "scale-"));
-    const double exchanges = static_cast<double>(requestsTo - requestsFrom);
+    f.timelinesPerS = perS(threads("tms-timeline-"));
+    f.loadPerS = perS(threads("scale-"));
+    const double exchanges = static_cast<double>(to.requests - from.requests);
     if (f.changes > 0 && exchanges > 0) {
         f.clientCpuPerChangeUs = clientCpuNs / 1e3 / f.changes;
         f.rtsCpuPerExchangeUs = rtsNs / 1e3 / exchanges;
-        f.spinPerExchangeUs = static_cast<double>(spinTo - spinFrom) / 1e3 / exchanges;
+        f.spinPerExchangeUs = spinNs / 1e3 / exchanges;
         f.exchangesPerChange = exchanges / f.changes;
         f.cpuPerChangeUs = f.clientCpuPerChangeUs + f.rtsCpuPerExchangeUs;
     }
     return f;
+}
+
+// The open channels under load: a second of warm-up, then the window.
+PhaseFigures MeasurePhase(CScaleSetup& setup) {
+    std::vector<CScaleChannel*> channels;
+    for (auto& c : setup.Channels()) {
+        channels.push_back(c.get());
+    }
+    CPhaseLoad load(channels);
+    std::this_thread::sleep_for(kWarmUp);
+    // A mark to start a profiler on (perf record -p PID) for this window.
+    std::fprintf(stderr, "%zu channel(s) open and under load: measuring for %.0f s\n",
+                 channels.size(), Seconds(kWindow));
+    const ProcessReading from = Read(setup, channels);
+    load.recording = true;
+    std::this_thread::sleep_for(kWindow);
+    load.recording = false;
+    const ProcessReading to = Read(setup, channels);
+    load.End();
+    return Figures(channels, from, to, load);
 }
 
 // ---------------------------------------------------------------------------
