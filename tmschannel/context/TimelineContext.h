@@ -23,11 +23,13 @@
 #include "server/ipmclient/RtsStatusTypes.h"
 #include "server/timeline/IMovie.h"
 #include "server/timeline/ITimeline.h"
+#include "tmschannel/common/CachedText.h"
 #include "tmschannel/context/ContextOwner.h"
 #include "tmschannel/context/ContextRecord.h"
 #include "tmschannel/context/ContextStatusBlock.h"
 #include "tmschannel/context/FileMap.h"
 #include "tmschannel/context/StateWindow.h"
+#include "tmschannel/context/StatusHandOn.h"
 #include "tmschannel/context/TrackMapping.h"
 #include "tmschannel/rts/MmioMsg.h"
 #include "tmschannel/rts/RtsMessageFormat.h"
@@ -315,10 +317,17 @@ private:
     std::int32_t m_lastTriggerStatus = 0;  // of the last PutStatus
     // Movie or preview status: saved by client calls and the status pass.
     std::atomic<std::uint32_t> m_lastMovieSaveTick{0};
-    mutable CCriticalSection m_statusCs;    // inside m_cs, never around it
-    ContextStatusBlock m_status;            // m_statusCs
+    mutable CCriticalSection m_statusCs;  // inside m_cs, never around it
+    ContextStatusBlock m_status;          // m_statusCs
+    // The status pass's texts, kept with the figures they were made from;
+    // m_statusCs. Duration, countdown, section and event countdown, position.
+    CCachedText<2> m_durationText, m_countdownText, m_sectionCountdownText, m_eventCountdownText;
+    CCachedText<3> m_positionText;
     std::atomic<std::uint32_t> m_token{0};  // written under m_cs or the channel lock
     CComPtr<ITimeline> m_timeline;
+    // Which status records go on to m_timeline; m_cs. Forgotten whenever
+    // the timeline or the allocation changes.
+    CStatusHandOn m_handOn;
     CComPtr<ITmsContextBroker> m_broker;  // the channel's, given with the timeline
     bool m_assigned = false;
     Current m_rec;

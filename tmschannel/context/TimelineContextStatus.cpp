@@ -66,6 +66,9 @@ HRESULT CTimelineContext::PutStatus(std::uint16_t cycle, std::int32_t channel) {
         std::uint32_t token = 0;
         context_record::StatusRecord record{};
         TmsPortState portState = TmsIdle;
+        const DWORD now = m_owner.Clock().TickCount();
+        bool handOn = false;
+        std::uint32_t epoch = 0;
         {
             CCriticalSectionLock lock(m_cs);
             m_cycle = cycle;
@@ -94,14 +97,25 @@ HRESULT CTimelineContext::PutStatus(std::uint16_t cycle, std::int32_t channel) {
             }
             portState = static_cast<TmsPortState>(rts.portState);
             client = m_timeline;
+            handOn = m_handOn.Due(record, now);
+            epoch = m_handOn.Epoch();
         }
         if (client == nullptr) {
             return;
         }
-        // Outside the context lock: the timeline hands the record back
-        // through the broker, which takes it again.
-        TMS_CHECK_COM(trace, client->ContextStatus(token, sizeof record,
-                                                   reinterpret_cast<unsigned char*>(&record)));
+        if (handOn) {
+            // Outside the context lock: the timeline hands the record back
+            // through the broker, which takes it again.
+            const HRESULT hr = client->ContextStatus(token, sizeof record,
+                                                     reinterpret_cast<unsigned char*>(&record));
+            // Only a record the timeline took counts: one it did not (S_FALSE,
+            // the token not registered with it yet) is due again next pass.
+            if (hr == S_OK) {
+                CCriticalSectionLock lock(m_cs);
+                m_handOn.Handed(record, now, epoch);
+            }
+            TMS_CHECK_COM(trace, hr);
+        }
         if (GetTickCount() - m_lastMovieSaveTick >= kMovieSaveIntervalMs) {
             if (IsActive()) {
                 CheckHr(trace, SaveMovieStatus(false, false, false));
@@ -124,8 +138,8 @@ void CTimelineContext::SaveStatus(std::uint16_t cycle, std::uint32_t tick,
     r.triggerStatus = rts.triggerStatus;
     r.portState = rts.portState;
     r.portPosition = rts.position;
-    const std::int32_t fieldsPerFrame =
-        std::max(1, tmsvideo::FieldsPerFrame(m_owner.VideoFormat()));
+    const std::int32_t format = m_owner.VideoFormat();
+    const std::int32_t fieldsPerFrame = std::max(1, tmsvideo::FieldsPerFrame(format));
     const std::int32_t movie =
         m_window.PortToMovie(rts.position, m_rec.position, fieldsPerFrame).movie;
     r.moviePosition = movie;
@@ -147,19 +161,28 @@ void CTimelineContext::SaveStatus(std::uint16_t cycle, std::uint32_t tick,
         s.percentComplete =
             length < 1 ? 0.0f : static_cast<float>(movie - start) / static_cast<float>(length);
     }
-    s.durationText = DurationText(endless ? m_rec.timelineLength
-                                          : std::int64_t{m_timelineMax} - m_timelineMin + 1);
     // The section and the event (edit) as the timeline limits last read
     // them from the movie's play list.
     s.sectionPercent = s.sectionLength < 1 ? 0.0f
                                            : static_cast<float>(movie - s.sectionStart) /
                                                  static_cast<float>(s.sectionLength);
-    s.countdownText = DurationText(std::int64_t{m_timelineMax} - movie);
-    s.sectionCountdownText = DurationText(
-        std::max<std::int64_t>(0, std::int64_t{s.sectionStart} + s.sectionLength - 1 - movie));
-    s.eventCountdownText = DurationText(
-        std::max<std::int64_t>(0, std::int64_t{s.eventStart} + s.eventLength - 1 - movie));
-    s.positionText = (Unpack(s.startTimecode, m_owner.VideoFormat()) + movie).ToString();
+    // Texts are made again only when their figures changed.
+    const std::uint16_t code = tmsvideo::TimecodeFormatCode(format, false);
+    auto duration = [code](CCachedText<2>& text, std::int64_t fields) -> const std::string& {
+        const std::int64_t shown = std::max<std::int64_t>(0, fields);
+        return text.Text({shown, code}, [&] { return CTimecode(shown, code).ToString(); });
+    };
+    s.durationText =
+        duration(m_durationText,
+                 endless ? m_rec.timelineLength : std::int64_t{m_timelineMax} - m_timelineMin + 1);
+    s.countdownText = duration(m_countdownText, std::int64_t{m_timelineMax} - movie);
+    s.sectionCountdownText = duration(m_sectionCountdownText,
+                                      std::int64_t{s.sectionStart} + s.sectionLength - 1 - movie);
+    s.eventCountdownText =
+        duration(m_eventCountdownText, std::int64_t{s.eventStart} + s.eventLength - 1 - movie);
+    s.positionText = m_positionText.Text({s.startTimecode, format, movie}, [&] {
+        return (Unpack(s.startTimecode, format) + movie).ToString();
+    });
 }
 
 HRESULT CTimelineContext::SaveMovieStatus(bool withThumbnail, bool publish, bool force) {
