@@ -9,11 +9,7 @@ bool CStatusHandOn::Due(const context_record::StatusRecord& record, DWORD now) c
            TickDiff(now, m_handedAt) >= kRefreshMs;
 }
 
-void CStatusHandOn::Handed(const context_record::StatusRecord& record, DWORD now,
-                           std::uint32_t epoch) {
-    if (epoch != m_epoch) {
-        return;
-    }
+void CStatusHandOn::Handed(const context_record::StatusRecord& record, DWORD now) {
     std::memcpy(m_last.data(), &record, m_last.size());
     m_handedAt = now;
     m_handed = true;

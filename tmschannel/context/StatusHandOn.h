@@ -24,21 +24,12 @@ public:
 
     // True when record should be handed on at tick now.
     bool Due(const context_record::StatusRecord& record, DWORD now) const;
-    // Counts the Forget calls: the caller takes it with Due and gives it
-    // back to Handed, as it hands the record on outside its lock.
-    std::uint32_t Epoch() const { return m_epoch; }
-    // Notes record as taken by the timeline at tick now; ignored when Forget
-    // was called since epoch was read (the record went to a timeline or an
-    // allocation that is no longer the context's).
-    void Handed(const context_record::StatusRecord& record, DWORD now, std::uint32_t epoch);
+    // Notes record as handed on at tick now.
+    void Handed(const context_record::StatusRecord& record, DWORD now);
     // The next record is due whatever it holds.
-    void Forget() {
-        m_handed = false;
-        ++m_epoch;
-    }
+    void Forget() { m_handed = false; }
 
 private:
-    std::uint32_t m_epoch = 0;
     bool m_handed = false;
     std::array<unsigned char, sizeof(context_record::StatusRecord)> m_last{};
     DWORD m_handedAt = 0;

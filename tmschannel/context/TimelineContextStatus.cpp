@@ -68,7 +68,6 @@ HRESULT CTimelineContext::PutStatus(std::uint16_t cycle, std::int32_t channel) {
         TmsPortState portState = TmsIdle;
         const DWORD now = m_owner.Clock().TickCount();
         bool handOn = false;
-        std::uint32_t epoch = 0;
         {
             CCriticalSectionLock lock(m_cs);
             m_cycle = cycle;
@@ -97,8 +96,12 @@ HRESULT CTimelineContext::PutStatus(std::uint16_t cycle, std::int32_t channel) {
             }
             portState = static_cast<TmsPortState>(rts.portState);
             client = m_timeline;
-            handOn = m_handOn.Due(record, now);
-            epoch = m_handOn.Epoch();
+            // Noted as handed before it is: taking the lock again after the
+            // call would meet the hand-back thread holding it for the broker.
+            handOn = client != nullptr && m_handOn.Due(record, now);
+            if (handOn) {
+                m_handOn.Handed(record, now);
+            }
         }
         if (client == nullptr) {
             return;
@@ -108,11 +111,11 @@ HRESULT CTimelineContext::PutStatus(std::uint16_t cycle, std::int32_t channel) {
             // through the broker, which takes it again.
             const HRESULT hr = client->ContextStatus(token, sizeof record,
                                                      reinterpret_cast<unsigned char*>(&record));
-            // Only a record the timeline took counts: one it did not (S_FALSE,
-            // the token not registered with it yet) is due again next pass.
-            if (hr == S_OK) {
+            // One the timeline did not take (S_FALSE: the token is not
+            // registered with it yet) is due again next pass.
+            if (hr != S_OK) {
                 CCriticalSectionLock lock(m_cs);
-                m_handOn.Handed(record, now, epoch);
+                m_handOn.Forget();
             }
             TMS_CHECK_COM(trace, hr);
         }
