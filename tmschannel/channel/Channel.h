@@ -60,6 +60,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CChannel : public CComObjectBase<ITmsChannel, ITmsContextBroker, ISupportErrorInfo>,
@@ -142,6 +143,8 @@ public:
     // whole system offline. The caller holds a pass of m_gate (the channel
     // access object stays while it does).
     bool ChannelOffline() const;
+    // IsRtsConnected as polled at most once per status period.
+    bool RtsConnectedRecently() const;
 
     // The context a token names; S_FALSE (context untouched) when none does.
     // Takes no lock: the caller holds a pass of m_gate, and the table does
@@ -157,7 +160,7 @@ public:
     std::int32_t ContinuousRecordSegmentFields() const;
 
     // The status dispatcher of GetStatus.
-    HRESULT StringToStatus(std::uint32_t token, BSTR query, VARIANT* status);
+    HRESULT StringToStatus(std::uint32_t token, std::string_view query, VARIANT* status);
     HRESULT RemoveTimeline(std::uint16_t code);
     // Pads tracks first to end - 1 of the type with an empty segment up to
     // position where they end short of it.
@@ -360,6 +363,11 @@ private:
     mutable CCriticalSection m_statusLock;  // inside the status-file mutex
     ChannelStatus m_status;                 // m_statusLock
     std::atomic<std::uint32_t> m_lastReportedGpi{0xFFFFFFFFu};
+    // The RTS connection as a status query last polled it: bit 0 connected,
+    // bit 1 polled at all, bits 32-63 the tick it was polled at. Polling the
+    // socket is a system call; a query trusts an answer one status period
+    // old. Any thread; a lost race polls twice.
+    mutable std::atomic<std::uint64_t> m_rtsPolled{0};
     DWORD m_lastStorageUpdate = 0;  // monitor thread (Open before it starts)
     // The status pass's copies of the resource list, emptied after each
     // pass (no resource outlives its removal) with their room kept.
