@@ -42,6 +42,7 @@
 #include "server/timeline/ITimeline.h"
 #include "tmschannel/channel/CallGate.h"
 #include "tmschannel/channel/ChannelConfig.h"
+#include "tmschannel/channel/MonitorStop.h"
 #include "tmschannel/channel/StatusSchedule.h"
 #include "tmschannel/common/StatusBlock.h"
 #include "tmschannel/context/ContextOwner.h"
@@ -352,7 +353,7 @@ private:
     const DWORD m_creationTick;
     // The status monitor. The thread and kill event are made by Open and
     // ended by Close before anything the monitor uses goes.
-    CHandle m_killEvent;
+    CMonitorStop m_monitorStop;
     bool m_closing = false;  // m_cs: Close is in progress (it leaves m_cs to wait)
     // This process's id, written with every publication; taken by Open
     // before the first publication and the monitor's start, constant while
