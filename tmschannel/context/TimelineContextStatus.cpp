@@ -106,6 +106,20 @@ HRESULT CTimelineContext::PutStatus(std::uint16_t cycle, std::int32_t channel) {
         if (client == nullptr) {
             return;
         }
+        // The follow-ups first, each whatever the one before did, and the
+        // record last: once handed on, the hand-back thread takes the
+        // context lock for the broker, and these would wait for it.
+        HRESULT followUp = S_OK;
+        auto note = [&followUp](HRESULT hr) {
+            if (FAILED(hr) && SUCCEEDED(followUp)) {
+                followUp = hr;
+            }
+        };
+        if (GetTickCount() - m_lastMovieSaveTick >= kMovieSaveIntervalMs) {
+            note(IsActive() ? SaveMovieStatus(false, false, false) : SavePreviewStatus(false));
+        }
+        note(HandleStorageCutOff(portState));
+        note(HandleOfflineEvent(portState));
         if (handOn) {
             // Outside the context lock: the timeline hands the record back
             // through the broker, which takes it again.
@@ -119,15 +133,7 @@ HRESULT CTimelineContext::PutStatus(std::uint16_t cycle, std::int32_t channel) {
             }
             TMS_CHECK_COM(trace, hr);
         }
-        if (GetTickCount() - m_lastMovieSaveTick >= kMovieSaveIntervalMs) {
-            if (IsActive()) {
-                CheckHr(trace, SaveMovieStatus(false, false, false));
-            } else {
-                CheckHr(trace, SavePreviewStatus(false));
-            }
-        }
-        CheckHr(trace, HandleStorageCutOff(portState));
-        CheckHr(trace, HandleOfflineEvent(portState));
+        CheckHr(trace, followUp);
     });
 }
 
