@@ -331,7 +331,7 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
         }
         if (busy) {
             for (const auto& context : m_contexts) {
-                if (const HRESULT hr = context->PublishStatus(*access, false); FAILED(hr)) {
+                if (const HRESULT hr = context->PublishStatus(file, *access, false); FAILED(hr)) {
                     CheckHr(trace, hr);
                 }
             }

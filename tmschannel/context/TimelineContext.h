@@ -24,6 +24,7 @@
 #include "server/timeline/IMovie.h"
 #include "server/timeline/ITimeline.h"
 #include "tmschannel/common/CachedText.h"
+#include "tmschannel/common/StatusBlock.h"
 #include "tmschannel/context/ContextOwner.h"
 #include "tmschannel/context/ContextRecord.h"
 #include "tmschannel/context/ContextStatusBlock.h"
@@ -141,9 +142,9 @@ public:
     // refreshed at most every 500 ms. S_FALSE for a free context or when
     // the RTS has nothing new for it.
     HRESULT PutStatus(std::uint16_t cycle, std::int32_t channel);
-    // Writes the context's part of the channel's status block; the caller
-    // holds the status-file mutex. S_FALSE for a free context.
-    HRESULT PublishStatus(CChanAccess& access, bool force);
+    // Writes the context's part of the channel's status block through the
+    // status-file mutex the caller holds (block). S_FALSE for a free context.
+    HRESULT PublishStatus(const CStatusFileLock& block, CChanAccess& access, bool force);
     // Keeps the movie's properties for the status names and, when asked,
     // publishes them (and the thumbnail). S_FALSE without a movie.
     HRESULT SaveMovieStatus(bool withThumbnail, bool publish, bool force);

@@ -250,7 +250,7 @@ HRESULT CTimelineContext::SaveMovieStatus(bool withThumbnail, bool publish, bool
         {
             CStatusFileLock mutex(access);
             if (mutex.Acquired()) {
-                CheckHr(trace, PublishStatus(*access, force));
+                CheckHr(trace, PublishStatus(mutex, *access, force));
             }
         }
         if (withThumbnail && thumbnailMark >= 0) {
@@ -288,7 +288,8 @@ HRESULT CTimelineContext::SavePreviewStatus(bool publish) {
     });
 }
 
-HRESULT CTimelineContext::PublishStatus(CChanAccess& access, bool force) {
+HRESULT CTimelineContext::PublishStatus(const CStatusFileLock& block, CChanAccess& access,
+                                        bool force) {
     CTmsEntryPoint trace("CTimelineContext::PublishStatus");
     return TMS_ERROR_FRAME(trace, [&] {
         if (Token() == 0) {
@@ -296,8 +297,6 @@ HRESULT CTimelineContext::PublishStatus(CChanAccess& access, bool force) {
             return;
         }
         namespace b = context_block;
-        // The caller holds the mutex; taking it again is immediate.
-        CStatusFileLock block(&access);
         if (!block.Acquired()) {
             return;
         }
