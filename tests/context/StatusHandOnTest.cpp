@@ -4,8 +4,10 @@
 // gets the next one whatever it holds.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "tests/context/RecorderFixture.h"
@@ -174,6 +176,50 @@ TEST_F(ContextHandOnTest, AReregisteredTimelineGetsItsFirstRecordThoughNothingCh
     EXPECT_EQ(m_context->PutStatus(++m_cycle, 1), S_OK);
     EXPECT_EQ(other->records.size(), 1u);
     EXPECT_EQ(m_keeping->records.size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+// The live figures are read under the status lock alone, the limits under
+// the context lock: queries of both kinds race the status pass (which
+// writes the figures and hands records on) and changes of the limits.
+TEST_F(ContextHandOnTest, ConcurrencyQueriesRaceTheStatusPassAndChanges) {
+    constexpr int kRounds = 200;
+    std::atomic<bool> failed{false};
+    std::atomic<int> changed{0};
+    std::thread pass([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            SetRts([i](TmsPortContextStatus& s) { s.position = 100 + i; });
+            if (FAILED(m_context->PutStatus(static_cast<std::uint16_t>(100 + i), 1))) {
+                failed = true;
+            }
+        }
+    });
+    std::thread change([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            std::vector<unsigned char> limits =
+                tmstest::ChangeRecord(0x0004, TmsCuePlay, 0.0f, 100 + i % 50, 600 + i);
+            if (m_context->ApplyContextChange(kToken, limits.data()) == S_OK) {
+                ++changed;
+            }
+        }
+    });
+    const char* const names[] = {"position", "positionstr", "countdownstr", "portstate",
+                                 "maxpos",   "limitlength", "ctxposition"};
+    for (int i = 0; i < kRounds; ++i) {
+        for (const char* name : names) {
+            CVariant v;
+            if (m_context->StringToStatus(name, v.GetAddress()) != S_OK) {
+                failed = true;
+            }
+        }
+    }
+    pass.join();
+    change.join();
+    EXPECT_FALSE(failed.load());
+    EXPECT_GT(changed.load(), 0) << "no change took the context lock's path";
 }
 
 }  // namespace

@@ -284,7 +284,10 @@ private:
     std::int32_t FieldsPerSecond() const;
     // The status pass's figures; under m_statusCs.
     void SaveStatus(std::uint16_t cycle, std::uint32_t tick, const TmsPortContextStatus& rts);
+    // The value of a status code: under m_cs, or without it for a code that
+    // ReadsStatusOnly (m_status and the channel's format, no more).
     HRESULT StringToVariant(std::int32_t code, VARIANT* value);
+    static bool ReadsStatusOnly(std::int32_t code);
     // Duration and timecode texts at the context's field rate.
     std::string DurationText(std::int64_t fields) const;
     std::uint16_t TimecodeCode(bool dropFrame) const;

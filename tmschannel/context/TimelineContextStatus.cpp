@@ -370,8 +370,40 @@ HRESULT CTimelineContext::StringToStatus(const std::string& name, VARIANT* value
     if (offline && (code == kPortState || code == kSpeed || code == kTriggerStatus)) {
         return context_status::DefaultValue(code, value);
     }
+    // The live figures of the status pass need only the status lock: a
+    // query of the position never waits for a change or a broker call,
+    // which hold the context lock across an exchange with the RTS.
+    if (ReadsStatusOnly(code)) {
+        return StringToVariant(code, value);
+    }
     CCriticalSectionLock lock(m_cs);
     return StringToVariant(code, value);
+}
+
+bool CTimelineContext::ReadsStatusOnly(std::int32_t code) {
+    switch (code) {
+        case 0:
+        case 1:
+        case 2:
+        case 4:
+        case 5:
+        case 6:
+        case 8:
+        case 9:
+        case 10:
+        case 16:
+        case 18:
+        case 21:
+        case 22:
+        case 24:
+        case 25:
+        case 26:
+        case 27:
+        case 28:
+            return true;
+        default:
+            return false;
+    }
 }
 
 HRESULT CTimelineContext::StringToVariant(std::int32_t code, VARIANT* value) {
@@ -379,10 +411,13 @@ HRESULT CTimelineContext::StringToVariant(std::int32_t code, VARIANT* value) {
     CCriticalSectionLock status(m_statusCs);
     const ContextStatusBlock& s = m_status;
     const std::int32_t format = m_owner.VideoFormat();
-    const bool noEnd = m_rec.endLimit == -1 || m_rec.endLimit == kNoEnd;
-    const std::int32_t limitLength = (m_rec.startLimit < 0 || noEnd)
-                                         ? m_rec.timelineLength
-                                         : m_rec.endLimit - m_rec.startLimit + 1;
+    // The limits are the context lock's: read only by the codes that need
+    // it held (not ReadsStatusOnly).
+    auto noEnd = [this] { return m_rec.endLimit == -1 || m_rec.endLimit == kNoEnd; };
+    auto limitLength = [&] {
+        return (m_rec.startLimit < 0 || noEnd()) ? m_rec.timelineLength
+                                                 : m_rec.endLimit - m_rec.startLimit + 1;
+    };
     switch (code) {
         case 0:
             SetI4(value, format);
@@ -468,7 +503,7 @@ HRESULT CTimelineContext::StringToVariant(std::int32_t code, VARIANT* value) {
             SetI4(value, m_rec.endLimit);
             return S_OK;
         case 31:
-            SetI4(value, limitLength);
+            SetI4(value, limitLength());
             return S_OK;
         case 32:
             return SetText(value,
@@ -476,11 +511,11 @@ HRESULT CTimelineContext::StringToVariant(std::int32_t code, VARIANT* value) {
                                .ToString());
         case 33:
             return SetText(value,
-                           (s.startTimecodeValue + (noEnd ? std::int64_t{m_rec.timelineLength}
-                                                          : std::int64_t{m_rec.endLimit} + 1))
+                           (s.startTimecodeValue + (noEnd() ? std::int64_t{m_rec.timelineLength}
+                                                            : std::int64_t{m_rec.endLimit} + 1))
                                .ToString());
         case 34:
-            return SetText(value, DurationText(limitLength));
+            return SetText(value, DurationText(limitLength()));
         case 35:
             SetBool(value, m_rec.underConstruction);
             return S_OK;
