@@ -351,7 +351,7 @@ private:
     CCriticalSection m_idleModeCs;
     mutable CCriticalSection m_sharedCs;  // inside m_cs, never around it
     const DWORD m_creationTick;
-    // The status monitor. The thread and kill event are made by Open and
+    // The status monitor. The thread and its stop signal are made by Open and
     // ended by Close before anything the monitor uses goes.
     CMonitorStop m_monitorStop;
     bool m_closing = false;  // m_cs: Close is in progress (it leaves m_cs to wait)

@@ -12,7 +12,6 @@
 
 #include "platform/com/Utf.h"
 #include "platform/kernel/CriticalSectionLock.h"
-#include "platform/kernel/Event.h"
 #include "platform/kernel/Ticks.h"
 #include "platform/kernel/WaitFunctions.h"
 #include "server/appserverutil/ChanAccess.h"
