@@ -19,7 +19,7 @@ using context_record::StatusRecord;
 
 StatusRecord RecordOfBytes(unsigned char fill) {
     StatusRecord r{};
-    std::memset(&r, fill, sizeof r);
+    std::memset(static_cast<void*>(&r), fill, sizeof r);  // every byte, the unused words too
     return r;
 }
 
