@@ -295,10 +295,11 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
         if (!file.Acquired()) {
             return;
         }
-        std::string uuid;
         {
+            // Written from where it is kept: a copy of 36 characters would
+            // allocate every cycle.
             CCriticalSectionLock shared(m_sharedCs);
-            uuid = m_appServerUuid;
+            file.WriteWide(block::kAppServerUuid, block::kNameChars, m_appServerUuid);
         }
         bool busy = false;
         {
@@ -310,7 +311,6 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
             file.Write32(block::kGpiInputs, m_status.gpiMask);
             file.Write32(block::kPublisherPid, m_publisherPid);
             file.Write32(block::kPublisherTick, GetTickCount());
-            file.WriteWide(block::kAppServerUuid, block::kNameChars, uuid);
             static_assert(sizeof m_status.storage ==
                           statusmem::kStorageEntries * statusmem::kStorageEntrySize);
             std::memcpy(file.Block() + statusmem::kStorage, m_status.storage.data(),
