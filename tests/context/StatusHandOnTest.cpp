@@ -182,6 +182,31 @@ TEST_F(ContextHandOnTest, AReregisteredTimelineGetsItsFirstRecordThoughNothingCh
 
 namespace {
 
+// The position text is made again only when the position moved: it must
+// still follow every move, back to an earlier value too. 525 lines: 30
+// frames of 2 fields, no drop frame without a start timecode; the first
+// field of a frame reads "." and the second ":".
+TEST_F(ContextHandOnTest, ThePositionTextFollowsEveryMoveOfThePosition) {
+    struct Row {
+        std::int32_t position;
+        const char* text;
+    };
+    const Row rows[] = {
+        {100, "00:00:01.20"},  {101, "00:00:01:20"},  {100, "00:00:01.20"}, {100, "00:00:01.20"},
+        {3599, "00:00:59:29"}, {3600, "00:01:00.00"}, {0, "00:00:00.00"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE("position " + std::to_string(row.position));
+        SetRts([&row](TmsPortContextStatus& s) { s.position = row.position; });
+        Pass();
+        CVariant position, text;
+        ASSERT_EQ(m_context->StringToStatus("position", position.GetAddress()), S_OK);
+        ASSERT_EQ(position.ToInt32(), row.position);
+        ASSERT_EQ(m_context->StringToStatus("positionstr", text.GetAddress()), S_OK);
+        EXPECT_EQ(text.ToString(), row.text);
+    }
+}
+
 // The live figures are read under the status lock alone, the limits under
 // the context lock: queries of both kinds race the status pass (which
 // writes the figures and hands records on) and changes of the limits.
