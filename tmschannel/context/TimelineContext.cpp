@@ -227,6 +227,7 @@ void CTimelineContext::Reset() {
     m_timelineMin = m_timelineMax = 0;
     m_lastReportedPortState = TmsIdle;
     m_lastTriggerStatus = 0;
+    m_handOn.Forget();
     {
         CCriticalSectionLock status(m_statusCs);
         m_status = ContextStatusBlock{};
@@ -282,6 +283,7 @@ HRESULT CTimelineContext::RegisterTimeline(std::uint32_t token, ITmsContextBroke
             m_assigned = true;
             m_timeline = registered;
             m_broker = broker;
+            m_handOn.Forget();
         }
         TMS_CHECK_COM(trace, registered->RegisterContext(token, broker));
         if (publish) {
