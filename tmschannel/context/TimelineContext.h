@@ -216,12 +216,19 @@ private:
     // What a change may alter of the window and the media files, kept until
     // the RTS takes its state message: a change that fails before leaves
     // them as they were. Caller holds m_cs.
+    // The window records its changes while the snapshot lives (see
+    // CStateWindow::BeginUndo); the snapshot keeps the names of the files.
     struct StateSnapshot {
-        CStateWindow::Saved window;
+        explicit StateSnapshot(CStateWindow& w) : window(w) { window.BeginUndo(); }
+        ~StateSnapshot() { window.EndUndo(); }
+        StateSnapshot(const StateSnapshot&) = delete;
+        StateSnapshot& operator=(const StateSnapshot&) = delete;
+
+        CStateWindow& window;
         std::set<std::string> files;  // the media files known before
         bool taken = false;           // the RTS took the state message
     };
-    StateSnapshot SaveStates() const;
+    void SaveStates(StateSnapshot& snapshot) const;
     // Puts the window back and forgets the media files the change brought;
     // those the RTS had already opened are closed.
     void RestoreStates(StateSnapshot& snapshot);

@@ -183,17 +183,14 @@ void CTimelineContext::CheckLimits(CEntryPoint& trace, const ChangeRecord& clien
     }
 }
 
-CTimelineContext::StateSnapshot CTimelineContext::SaveStates() const {
-    StateSnapshot snapshot;
-    snapshot.window = m_window.Save();
+void CTimelineContext::SaveStates(StateSnapshot& snapshot) const {
     for (const auto& [name, file] : m_files) {
         snapshot.files.insert(name);
     }
-    return snapshot;
 }
 
 void CTimelineContext::RestoreStates(StateSnapshot& snapshot) {
-    m_window.Restore(std::move(snapshot.window));
+    m_window.Undo();
     // Files known before keep their records: their states are back. A file
     // the change brought is used by no state now; unless the RTS opened it,
     // it is forgotten at once.
@@ -236,7 +233,8 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
         }
         CheckLimits(trace, client);
         const Current saved = m_rec;
-        StateSnapshot states = SaveStates();
+        StateSnapshot states(m_window);
+        SaveStates(states);
         try {
             std::string line = FormatText("    %s:Ctx%d: ", m_owner.ChannelName().c_str(), m_index);
             m_rec.flags = client.flags;
@@ -572,7 +570,7 @@ HRESULT CTimelineContext::SendState(StateSnapshot* snapshot) {
                 // The RTS holds the new states: the old window's references
                 // go, so that files it alone used close now.
                 snapshot->taken = true;
-                snapshot->window = {};
+                m_window.EndUndo();
             }
             CheckHr(trace, SendFileStates(false));
         }
@@ -661,7 +659,8 @@ HRESULT CTimelineContext::ApplyContextUpdate(std::uint32_t token, const unsigned
 }
 
 void CTimelineContext::SendStateKeepingWindow(CEntryPoint& trace) {
-    StateSnapshot states = SaveStates();
+    StateSnapshot states(m_window);
+    SaveStates(states);
     if (const HRESULT hr = SendState(&states); FAILED(hr) && !states.taken) {
         RestoreStates(states);
         CheckHr(trace, hr);
