@@ -217,7 +217,8 @@ private:
     // the RTS takes its state message: a change that fails before leaves
     // them as they were. Caller holds m_cs.
     // The window records its changes while the snapshot lives (see
-    // CStateWindow::BeginUndo); the snapshot keeps the names of the files.
+    // CStateWindow::BeginUndo); files entered after filesEntered are those
+    // the change brought.
     struct StateSnapshot {
         explicit StateSnapshot(CStateWindow& w) : window(w) { window.BeginUndo(); }
         ~StateSnapshot() { window.EndUndo(); }
@@ -225,8 +226,8 @@ private:
         StateSnapshot& operator=(const StateSnapshot&) = delete;
 
         CStateWindow& window;
-        std::set<std::string> files;  // the media files known before
-        bool taken = false;           // the RTS took the state message
+        std::uint64_t filesEntered = 0;
+        bool taken = false;  // the RTS took the state message
     };
     void SaveStates(StateSnapshot& snapshot) const;
     // Puts the window back and forgets the media files the change brought;
