@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench/BenchStats.h"
+#include "bench/BenchSummary.h"
 #include "server/configmgr/SystemConfigFile.h"
 #include "server/ipmclient/IpmClient.h"
 #include "server/rtssim/RtsSimulator.h"
@@ -106,6 +107,14 @@ void BM_IpmRoundTrip(benchmark::State& state) {
         port.Close();
         sim.Stop();
         bench::ReportAgainst(state, ours, bare, "ours", "bare");
+        const std::string cpuText = cpus == 1 ? "1 CPU" : "2 CPUs";
+        for (const double p : {0.5, 0.99}) {
+            const double o = bench::Percentile(ours, p);
+            const double b = bench::Percentile(bare, p);
+            bench::AddSummary({"IPM round trip, " + cpuText + (p == 0.5 ? ", median" : ", p99"),
+                               bench::Us(o), "bare SEQPACKET " + bench::Us(b), o / b, "<= 1.5x",
+                               o / b <= 1.5});
+        }
     }
     std::filesystem::remove_all(folder);
     ::unsetenv("TMS_RUNTIME_DIR");
