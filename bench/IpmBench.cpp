@@ -34,11 +34,19 @@ constexpr int kReply = 28;
 constexpr int kSamplesPerRound = 64;
 
 // A valid "open" of exactly kRequest bytes, so the simulator checks it whole.
+// Its configuration text is a well-formed document padded out with a
+// comment: text that is not XML would send the simulator down its parse
+// failure (an exception, and a line and column worked out over the whole
+// text) on every request, which is no part of a round trip.
 std::vector<char> OpenRequest() {
     rts::OwnerRecord owner{};
     rts::SetNarrow(owner.channelId, "Chan1");
     // RIFF header 12 + "ownr" 8 + 112 + "cdef" 8 + text with its NUL.
-    std::string text(kRequest - 12 - 120 - 8 - 1, 'x');
+    const std::string head = "<Config><!--";
+    const std::string tail = "--></Config>";
+    std::string text = head;
+    text.append(kRequest - 12 - 120 - 8 - 1 - head.size() - tail.size(), 'x');
+    text += tail;
     CMmioMsg msg(rts::kLargeMessageSize);
     rts::BuildOpenMessage(msg, owner, text);
     return std::vector<char>(msg.GetBuffer(), msg.GetBuffer() + msg.GetMsgSize());
