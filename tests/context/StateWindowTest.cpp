@@ -194,6 +194,17 @@ Picture Take(const CStateWindow& window) {
     return p;
 }
 
+// One list at 1x (forward) or -1x (reverse) from a position whose port
+// and movie positions are equal.
+void Forward(CStateWindow& w, std::int32_t from) {
+    std::vector<StateEntry*> l;
+    w.CreateForward(Playing(1.0f, false, 1), {from, from}, 0, 100000, 1.0, &l);
+}
+void Reverse(CStateWindow& w, std::int32_t from) {
+    std::vector<StateEntry*> l;
+    w.CreateReverse(Playing(-1.0f, false, 1), {from, from}, -100000, 100000, 1.0, &l);
+}
+
 // Regression for the undo record that replaced the window's copy per
 // change: whatever a change does to the window, Undo puts back exactly the
 // entries, their order and positions, and the last list position; entries
@@ -203,38 +214,27 @@ TEST(StateWindowTest, UndoPutsBackWhatEveryKindOfChangeDid) {
         const char* name;
         void (*change)(CStateWindow&);
     } rows[] = {
-        {"forward list appended",
-         [](CStateWindow& w) {
-             std::vector<StateEntry*> l;
-             w.CreateForward(Playing(1.0f, false, 1), {255, 255}, 0, 100000, 1.0, &l);
-         }},
+        {"forward list appended", [](CStateWindow& w) { Forward(w, 255); }},
         {"forward past 512 drops the oldest",
          [](CStateWindow& w) {
-             std::vector<StateEntry*> l;
-             w.CreateForward(Playing(1.0f, false, 1), {255, 255}, 0, 100000, 1.0, &l);
-             w.CreateForward(Playing(1.0f, false, 1), {510, 510}, 0, 100000, 1.0, &l);
+             Forward(w, 255);
+             Forward(w, 510);
          }},
         {"reverse list prepended, newest dropped",
          [](CStateWindow& w) {
-             std::vector<StateEntry*> l;
-             w.CreateReverse(Playing(-1.0f, false, 1), {100, 100}, -100000, 100000, 1.0, &l);
-             w.CreateReverse(Playing(-1.0f, false, 1), {-150, -150}, -100000, 100000, 1.0, &l);
+             Reverse(w, 100);
+             Reverse(w, -150);
          }},
-        {"list outside the window purges it",
-         [](CStateWindow& w) {
-             std::vector<StateEntry*> l;
-             w.CreateForward(Playing(1.0f, false, 1), {9000, 9000}, 0, 100000, 1.0, &l);
-         }},
+        {"list outside the window purges it", [](CStateWindow& w) { Forward(w, 9000); }},
         {"clear, then a new list",
          [](CStateWindow& w) {
-             std::vector<StateEntry*> l;
              w.Clear();
-             w.CreateForward(Playing(1.0f, false, 1), {40, 40}, 0, 100000, 1.0, &l);
+             Forward(w, 40);
          }},
         {"shift erases the first states, then a list",
          [](CStateWindow& w) {
-             std::vector<StateEntry*> l;
              w.ShiftMovie(-100);
+             std::vector<StateEntry*> l;
              w.CreateForward(Playing(1.0f, false, 1), {155, 255}, 0, 100000, 1.0, &l);
          }},
         {"shift erases all", [](CStateWindow& w) { w.ShiftMovie(-100000); }},
