@@ -207,7 +207,6 @@ DWORD CRtsMsg::Thread() {
             break;
         }
         Exchange(reply);
-        m_answered = m_taken.load();
         m_toSender.Raise(kAnswered);
     }
     return 0;
@@ -235,15 +234,17 @@ void CRtsMsg::Exchange(CMmioMsg& reply) {
             m_failureText = text;
             trace.SetResult(kConnectionLost);
         };
+        // Before the write: a reply that could not be read would put the
+        // port out of step.
+        if (reply.GetBuffer() == nullptr) {
+            CheckHr(trace, reply.Create(static_cast<DWORD>(kReplySize)));
+        }
         const int written = ipm.Write(reinterpret_cast<const char*>(m_request.data()),
                                       static_cast<int>(m_request.size()));
         m_written = m_taken.load();
         if (written < 0) {
             peerFailure("Write", written);
             return;
-        }
-        if (reply.GetBuffer() == nullptr) {
-            CheckHr(trace, reply.Create(static_cast<DWORD>(kReplySize)));
         }
         // Zeroed before every read: an old "ack " can never answer for a
         // reply that did not come.

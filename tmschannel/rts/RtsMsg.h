@@ -114,7 +114,6 @@ private:
     std::atomic<std::uint32_t> m_taken{0};
     std::atomic<std::uint32_t> m_written{0};
     std::atomic<std::uint32_t> m_read{0};
-    std::atomic<std::uint32_t> m_answered{0};  // the exchange last finished
     std::atomic<bool> m_sealed{false};
     mutable std::atomic<bool> m_lost{false};  // cleared only by a new OpenRtsConnection
     std::atomic<bool> m_hasClient{false};     // an IPM client exists (polled without m_cs)
