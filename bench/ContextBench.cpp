@@ -26,13 +26,10 @@
 // nine segments of the same length, so only the movie's length differs.
 // Target: within 2x at the median.
 #include <benchmark/benchmark.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <fstream>
 
 #include <algorithm>
 #include <chrono>
@@ -47,6 +44,7 @@
 #include "bench/BenchRuntime.h"
 #include "bench/BenchStats.h"
 #include "bench/BenchSummary.h"
+#include "bench/ThreadTimes.h"
 #include "platform/com/Bstr.h"
 #include "platform/com/CoCreateInstance.h"
 #include "platform/com/ComPtr.h"
@@ -302,8 +300,9 @@ class CEchoPair {
 public:
     CEchoPair(std::size_t requestSize, std::size_t replySize) {
         ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, m_fd);
-        m_echo = std::thread([this, fd = m_fd[1], requestSize, replySize] {
-            m_echoTid = ::gettid();
+        m_echo = std::thread([fd = m_fd[1], requestSize, replySize] {
+            // Named, so that its CPU can be told from the others'.
+            ::pthread_setname_np(::pthread_self(), "tms-bench-echo");
             std::vector<char> buf(requestSize + 1);
             const std::vector<char> reply(replySize, 0);
             while (::recv(fd, buf.data(), buf.size(), 0) > 0) {
@@ -324,45 +323,11 @@ public:
         ::send(m_fd[0], request.data(), request.size(), MSG_NOSIGNAL);
         ::recv(m_fd[0], reply.data(), reply.size(), 0);
     }
-    // The echo thread's id, once it has answered.
-    pid_t EchoTid() const { return m_echoTid.load(); }
 
 private:
     int m_fd[2] = {-1, -1};
-    std::atomic<pid_t> m_echoTid{0};
     std::thread m_echo;
 };
-
-// ---------------------------------------------------------------------------
-// CPU of threads.
-
-// CPU time the thread has run, in nanoseconds (user and system), from its
-// schedstat; 0 when it cannot be read.
-double ThreadCpuNanos(pid_t tid) {
-    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/schedstat");
-    double ns = 0;
-    in >> ns;
-    return in ? ns : 0.0;
-}
-
-double CallerCpuNanos() {
-    timespec t{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
-}
-
-// The thread of this process whose name starts with prefix; 0 when none.
-pid_t FindThread(const std::string& prefix) {
-    for (const auto& e : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(e.path() / "comm");
-        std::string name;
-        std::getline(comm, name);
-        if (name.rfind(prefix, 0) == 0) {
-            return static_cast<pid_t>(std::stoi(e.path().filename().string()));
-        }
-    }
-    return 0;
-}
 
 // A figure against its baseline: ratio and whether it is within target.
 void AddRatioRow(const std::string& figure, double ours, const std::string& baseName, double base,
@@ -418,39 +383,44 @@ void BM_ContextChangeRoundTrip(benchmark::State& state) {
             return;
         }
 
-        // CPU, over changes in a row and bare exchanges in a row.
-        const pid_t rtsThread = FindThread("tms-rts-");
-        const pid_t echoThread = pair.EchoTid();
-        if (rtsThread == 0 || echoThread == 0) {
-            state.SkipWithError("cannot find the RTS message thread or the echo thread");
-            return;
+        // CPU, over changes in a row and bare exchanges in a row. Blocks in
+        // turn, and the median block of each: a block the machine disturbed
+        // (another process, the host) does not make the figure.
+        const std::string echoThread = "tms-bench-echo";
+        const auto threads = bench::ReadThreadTimes();
+        for (const std::string& prefix : {std::string("tms-rts-"), echoThread}) {
+            if (std::none_of(threads.begin(), threads.end(),
+                             [&](const auto& t) { return t.second.name.rfind(prefix, 0) == 0; })) {
+                state.SkipWithError(("no thread named " + prefix + "...").c_str());
+                return;
+            }
         }
-        // Blocks in turn, and the median block of each: a block the machine
-        // disturbed (another process, the host) does not make the figure.
         constexpr int kCpuBlocks = 7;
         constexpr int kCpuBlock = 300;
         std::vector<double> oursBlocks, bareBlocks, callerBlocks, rtsBlocks, spinBlocks;
         for (int b = 0; b < kCpuBlocks && !failed; ++b) {
             const double spin0 = static_cast<double>(CRtsMsg::SpinNanos());
-            const double rts0 = ThreadCpuNanos(rtsThread);
-            const double caller0 = CallerCpuNanos();
+            const auto threads0 = bench::ReadThreadTimes();
+            const double caller0 = bench::ThreadCpuNs();
             for (int i = 0; i < kCpuBlock; ++i) {
                 failed = failed || context.Next() != S_OK;
             }
-            const double caller1 = CallerCpuNanos();
-            const double rts1 = ThreadCpuNanos(rtsThread);
+            const double caller1 = bench::ThreadCpuNs();
+            const auto threads1 = bench::ReadThreadTimes();
             const double spin1 = static_cast<double>(CRtsMsg::SpinNanos());
-            const double echo0 = ThreadCpuNanos(echoThread);
             for (int i = 0; i < kCpuBlock; ++i) {
                 pair.RoundTrip(request, reply);
             }
-            const double caller2 = CallerCpuNanos();
-            const double echo1 = ThreadCpuNanos(echoThread);
+            const double caller2 = bench::ThreadCpuNs();
+            const auto threads2 = bench::ReadThreadTimes();
             callerBlocks.push_back((caller1 - caller0) / kCpuBlock / 1e3);
-            rtsBlocks.push_back((rts1 - rts0) / kCpuBlock / 1e3);
+            rtsBlocks.push_back(bench::CpuBetween(threads0, threads1, "tms-rts-") / kCpuBlock /
+                                1e3);
             spinBlocks.push_back((spin1 - spin0) / kCpuBlock / 1e3);
             oursBlocks.push_back(callerBlocks.back() + rtsBlocks.back() + spinBlocks.back());
-            bareBlocks.push_back((caller2 - caller1 + echo1 - echo0) / kCpuBlock / 1e3);
+            bareBlocks.push_back(
+                (caller2 - caller1 + bench::CpuBetween(threads1, threads2, echoThread)) /
+                kCpuBlock / 1e3);
         }
         if (failed) {
             state.SkipWithError("a play change failed");
