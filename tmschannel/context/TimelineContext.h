@@ -219,12 +219,20 @@ private:
     // What a change may alter of the window and the media files, kept until
     // the RTS takes its state message: a change that fails before leaves
     // them as they were. Caller holds m_cs.
+    // The window records its changes while the snapshot lives (see
+    // CStateWindow::BeginUndo); files entered after filesEntered are those
+    // the change brought.
     struct StateSnapshot {
-        CStateWindow::Saved window;
-        std::set<std::string> files;  // the media files known before
-        bool taken = false;           // the RTS took the state message
+        explicit StateSnapshot(CStateWindow& w) : window(w) { window.BeginUndo(); }
+        ~StateSnapshot() { window.EndUndo(); }
+        StateSnapshot(const StateSnapshot&) = delete;
+        StateSnapshot& operator=(const StateSnapshot&) = delete;
+
+        CStateWindow& window;
+        std::uint64_t filesEntered = 0;
+        bool taken = false;  // the RTS took the state message
     };
-    StateSnapshot SaveStates() const;
+    void SaveStates(StateSnapshot& snapshot) const;
     // Puts the window back and forgets the media files the change brought;
     // those the RTS had already opened are closed.
     void RestoreStates(StateSnapshot& snapshot);
