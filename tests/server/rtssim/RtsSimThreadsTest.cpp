@@ -51,7 +51,7 @@ protected:
 
 // Unnamed, the simulator's threads took the process's name, and their CPU
 // could not be told from the channel's threads'.
-TEST_F(RtsSimThreadsTest, UnnamedSimulatorThreadsHidTheirCpuAmongTheProcesss) {
+TEST_F(RtsSimThreadsTest, UnnamedSimulatorThreadsHidTheirCpuAmongTheProcesses) {
     // The sample's four channels: a port thread each, the control port and
     // the clock. Each thread names itself as it begins: wait for them.
     const std::vector<std::string> wanted = {"rtssim-port-0", "rtssim-port-1",  "rtssim-port-2",
