@@ -35,7 +35,7 @@ $(BUILD_TSAN)/build.ninja:
 
 # Only what the concurrency tests need is built with ThreadSanitizer.
 build-tsan: deps $(BUILD_TSAN)/build.ninja
-	cmake --build $(BUILD_TSAN) -j $(JOBS) --target channel_tests rts_tests timelinecontext_tests ipmclient_tests
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target channel_tests rts_tests timelinecontext_tests ipmclient_tests kernel_tests
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)

@@ -7,16 +7,18 @@
 // lateness from its own schedule's counters, against a plain loop sleeping
 // to absolute 20 ms deadlines (clock_nanosleep TIMER_ABSTIME) counted by a
 // schedule of its own in the same 10 s. Target: mean 20.000 ms within
-// 0.05%, p99 lateness under 1 ms.
+// 0.05%, p99 lateness no more than the plain loop's.
 //
 // BM_StatusCycleCost: the thread CPU time of one status cycle
 // (PutStatus + PublishStatus, called here while the monitor is idle: the
 // simulator's clock moves only when this thread steps it, and only in the
 // gaps between the monitor's own cycles) against a memcpy of as many bytes
 // as the cycle publishes into the mapped status block; heap allocations
-// (operator new) and minor page faults per cycle. Target: within 3x, none.
-// publish_median_ns is the PublishStatus part alone; the rest is PutStatus,
-// mostly the wake of each timeline's hand-back thread.
+// (operator new) and minor page faults per cycle. Target: 10 us at the
+// median, no allocation. publish_median_ns is the PublishStatus part alone;
+// the rest is PutStatus, mostly the wake of the hand-back thread of the
+// playing context's timeline (the cued contexts' records do not change, and
+// are not handed on).
 // With TMS_BENCH_ALLOC_SITES=1 the call stacks of one cycle's allocations
 // are printed as module+offset, for llvm-symbolizer.
 //
@@ -35,6 +37,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +52,7 @@
 
 #include "bench/BenchRuntime.h"
 #include "bench/BenchStats.h"
+#include "bench/BenchSummary.h"
 #include "platform/com/Bstr.h"
 #include "platform/com/ComObjectBase.h"
 #include "platform/com/ComPtr.h"
@@ -416,6 +420,18 @@ void BM_StatusPeriod(benchmark::State& state) {
     state.counters["p99_late_us"] = ours.p99LateUs;
     state.counters["plain_p99_late_us"] = plain.p99LateUs;
     state.counters["max_late_us"] = static_cast<double>(monitor.MaxLatenessUs());
+    // A plain loop that was never late at the 99th percentile leaves no
+    // room: the monitor must not have been either.
+    const double lateRatio = plain.p99LateUs > 0  ? ours.p99LateUs / plain.p99LateUs
+                             : ours.p99LateUs > 0 ? INFINITY
+                                                  : 1.0;
+    bench::AddSummary({"status period, p99 lateness", bench::Us(ours.p99LateUs),
+                       "plain sleep " + bench::Us(plain.p99LateUs), lateRatio, "<= 1.0x",
+                       lateRatio <= 1.0});
+    const double periodErrorPct = (ours.meanPeriodUs - 20000.0) / 20000.0 * 100.0;
+    bench::AddSummary({"status period, mean", bench::Text("%.4f ms", ours.meanPeriodUs / 1000.0),
+                       bench::Text("plain sleep %.4f ms", plain.meanPeriodUs / 1000.0), NAN,
+                       "20 ms +- 0.05 %", std::fabs(periodErrorPct) <= 0.05});
 }
 
 BENCHMARK(BM_StatusPeriod)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -631,6 +647,12 @@ void BM_StatusCycleCost(benchmark::State& state) {
     state.counters["allocs_median"] = Percentile(perCycle, 0.5);
     state.counters["allocs_max"] = static_cast<double>(maxAllocations);
     state.counters["faults_per_cycle"] = faults / n;
+    if (signals) {
+        // The channel as the sample configures it, audio and timecode paths
+        // and all; the video-only variant shows what the signals add.
+        bench::AddSummary({"status cycle, 4 contexts, median", bench::Us(om / 1000.0),
+                           "memcpy " + bench::Us(cm / 1000.0), NAN, "<= 10 us", om <= 10000.0});
+    }
     const std::string status = setup.rts.Status();
     std::fprintf(stderr, "after %d stepped cycles the RTS reports: %s\n", kCostCycles,
                  status.c_str());
@@ -789,6 +811,17 @@ void BM_StatusQuery(benchmark::State& state) {
     state.counters["ratio_p99"] = Percentile(running, 0.99) / Percentile(ended, 0.99);
     state.counters["hold_p50_ns"] = Percentile(hold, 0.5);
     state.counters["hold_p99_ns"] = Percentile(hold, 0.99);
+    const std::string plain = "std::map " + bench::Us(plainNs / 1000.0);
+    bench::AddSummary({"GetStatus, 1 name, median", bench::Us(oneNs / 1000.0), plain, NAN, "< 1 us",
+                       oneNs < 1000.0});
+    bench::AddSummary({"GetStatus, 4 names, median", bench::Us(fourNs / 1000.0), plain, NAN,
+                       "< 4 us", fourNs < 4000.0});
+    // "Near the one without the monitor": eight threads on a loaded two-core
+    // machine move a p99 by a good part, so near is within half again.
+    const double runningP99 = Percentile(running, 0.99), endedP99 = Percentile(ended, 0.99);
+    bench::AddSummary({"GetStatus p99 while publishing", bench::Us(runningP99 / 1000.0),
+                       "monitor ended " + bench::Us(endedP99 / 1000.0), runningP99 / endedP99,
+                       "<= 1.5x", runningP99 <= 1.5 * endedP99});
 }
 
 BENCHMARK(BM_StatusQuery)->Iterations(1)->Unit(benchmark::kMillisecond);

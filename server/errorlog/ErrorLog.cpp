@@ -4,6 +4,7 @@
 #include "platform/kernel/RuntimeDir.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,9 +89,25 @@ std::string TimeText(const SYSTEMTIME& t) {
     return buf;
 }
 
+// getpid is a system call on every record (a traced context change writes
+// one); the number changes only in a forked child, which clears it.
+std::atomic<int> g_pid{0};
+
+int ProcessId() {
+    int pid = g_pid.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        static const int registered =
+            ::pthread_atfork(nullptr, nullptr, [] { g_pid.store(0, std::memory_order_relaxed); });
+        (void)registered;
+        pid = static_cast<int>(::getpid());
+        g_pid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
 std::string ChainText() {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%d.%u", static_cast<int>(::getpid()), t_chain);
+    std::snprintf(buf, sizeof buf, "%d.%u", ProcessId(), t_chain);
     return buf;
 }
 

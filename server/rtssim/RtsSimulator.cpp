@@ -1,6 +1,7 @@
 #include "server/rtssim/RtsSimulator.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +23,14 @@ namespace {
 
 constexpr const char kControlPort[] = "rtssim/control";
 constexpr unsigned long kPollMs = 100;  // how soon a port thread notices Stop
+
+// Names the calling thread (cut to the system's 15 bytes), so that per-thread
+// figures and `top -H` tell the simulator's threads from the channel's when
+// both run in one process.
+void NameThisThread(const std::string& name) {
+    ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
+}
+
 constexpr int kMaxRequest = 65536;
 
 void PutU32(std::vector<unsigned char>& out, std::uint32_t v) {
@@ -128,11 +137,20 @@ bool CRtsSimulator::Start(std::string* error) {
     StepClock();
     for (auto& ch : m_channels) {
         Channel* c = ch.get();
-        ch->thread = std::thread([this, c] { ServePort(*c); });
+        ch->thread = std::thread([this, c] {
+            NameThisThread("rtssim-port-" + std::to_string(c->config.index));
+            ServePort(*c);
+        });
     }
-    m_controlThread = std::thread([this] { ServeControl(); });
+    m_controlThread = std::thread([this] {
+        NameThisThread("rtssim-control");
+        ServeControl();
+    });
     if (m_options.runClockThread) {
-        m_clockThread = std::thread([this] { RunClock(); });
+        m_clockThread = std::thread([this] {
+            NameThisThread("rtssim-clock");
+            RunClock();
+        });
     }
     Log(false,
         "running " + std::to_string(m_channels.size()) + " channels from " + m_options.configPath);
@@ -269,6 +287,7 @@ bool CRtsSimulator::HandleRequest(int channelIndex, const unsigned char* data, s
     Channel* ch = Find(channelIndex);
     if (ch == nullptr)
         return false;
+    m_requests.fetch_add(1, std::memory_order_relaxed);
     Dump(data, size);
     std::uint32_t status = kAckOk;
     {

@@ -67,6 +67,9 @@ public:
     // false when no reply is to be sent. Used by the port threads and tests.
     bool HandleRequest(int channelIndex, const unsigned char* data, std::size_t size,
                        std::vector<unsigned char>* reply);
+    // Requests handled on every channel so far, answered or not (for
+    // benchmarks that share out the cost of the exchanges).
+    std::uint64_t Requests() const { return m_requests.load(std::memory_order_relaxed); }
 
 private:
     struct Channel {
@@ -109,6 +112,7 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_quit{false};
     std::atomic<std::uint32_t> m_dumpCount{0};
+    std::atomic<std::uint64_t> m_requests{0};
     bool m_started = false;
 };
 

@@ -5,6 +5,7 @@
 // Thread safety: made to be shared; not recursive.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -26,6 +27,12 @@ public:
 
         // Leaves the lock until notified (or woken spuriously), then takes it back.
         void Wait(std::condition_variable& cv) { cv.wait(m_lock); }
+        // The same, but back by deadline at the latest (an absolute wait on
+        // the steady clock, not one recomputed from a relative time-out).
+        void WaitUntil(std::condition_variable& cv,
+                       std::chrono::steady_clock::time_point deadline) {
+            cv.wait_until(m_lock, deadline);
+        }
         void Unlock() RELEASE() { m_lock.unlock(); }
         void Relock() ACQUIRE() { m_lock.lock(); }
 

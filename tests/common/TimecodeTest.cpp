@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
 
-constexpr std::uint16_t k2997Drop = 0x1E05;   // 30 frames, 2 fields, drop frame
+constexpr std::uint16_t k2997Drop = 0x1E05;  // 30 frames, 2 fields, drop frame
 constexpr std::uint16_t k2997Plain = 0x1E04;
 constexpr std::uint16_t k1080p2997 = 0x1E03;  // 30 frames, 1 field, drop frame
 constexpr std::uint16_t k25i = 0x1904;
@@ -102,8 +103,17 @@ TEST(TimecodeTest, ParseNumbersFromTheRight) {
 }
 
 TEST(TimecodeTest, TryParseRefusesMalformedText) {
-    const char* bad[] = {"", "ab", "1::2", "1:2:3:4:5", "24:00:00:00", "00:60:00:00",
-                         "00:00:60:00", "00:00:00:30", "00:00:00:", "-1", "00:00:00:00 "};
+    const char* bad[] = {"",
+                         "ab",
+                         "1::2",
+                         "1:2:3:4:5",
+                         "24:00:00:00",
+                         "00:60:00:00",
+                         "00:00:60:00",
+                         "00:00:00:30",
+                         "00:00:00:",
+                         "-1",
+                         "00:00:00:00 "};
     for (const char* text : bad) {
         SCOPED_TRACE(text);
         CTimecode tc(k2997Drop);
@@ -139,6 +149,36 @@ TEST(TimecodeTest, FormatCodeWithoutARateNeverDividesByZero) {
     tc.FromFieldCount(-5);
     EXPECT_GT(tc.ToMilliseconds(), 0);
     EXPECT_EQ(CTimecode().GetFormatCode(), k2997Drop);
+}
+
+}  // namespace
+
+namespace {
+
+// The text is made by hand for speed; printf's "%02d" is the reference, at
+// every rate, across a day and past it (a day added: hours 24 to 47).
+TEST(TimecodeTest, TextIsTwoDigitPartsAsPrintfWouldMakeThem) {
+    const std::uint16_t codes[] = {k2997Drop, k2997Plain, k1080p2997, k25i};
+    for (std::uint16_t code : codes) {
+        SCOPED_TRACE("format code " + std::to_string(code));
+        const std::int64_t day = CTimecode(0, code).FieldsPerDay();
+        for (std::int64_t count = 0; count < day; count += 997) {
+            for (bool nextDay : {false, true}) {
+                CTimecode tc(count, code);
+                if (nextDay) {
+                    tc.AddDay();
+                }
+                char sep = tc.DropFrame() ? ';' : ':';
+                if (tc.FieldsPerFrame() == 2 && tc.Fields() % 2 == 0) {
+                    sep = tc.DropFrame() ? ',' : '.';
+                }
+                char expected[64];
+                std::snprintf(expected, sizeof expected, "%02d:%02d:%02d%c%02d", tc.Hours(),
+                              tc.Minutes(), tc.Seconds(), sep, tc.Fields() / tc.FieldsPerFrame());
+                ASSERT_EQ(tc.ToString(), expected) << "count " << count;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -178,4 +178,116 @@ TEST(StateWindowTest, PortPositionsTakeTheOffsetOfTheirState) {
         << "after the last state: its offset";
 }
 
+// The window before and after: every entry's pair, and the last list
+// position.
+struct Picture {
+    std::vector<std::pair<int, int>> pairs;
+    PositionPair lastList;
+};
+
+Picture Take(const CStateWindow& window) {
+    Picture p;
+    for (const auto& e : window) {
+        p.pairs.push_back({e->position.movie, e->position.port});
+    }
+    p.lastList = window.LastListPosition();
+    return p;
+}
+
+// One list at 1x (forward) or -1x (reverse) from a position whose port
+// and movie positions are equal.
+void Forward(CStateWindow& w, std::int32_t from) {
+    std::vector<StateEntry*> l;
+    w.CreateForward(Playing(1.0f, false, 1), {from, from}, 0, 100000, 1.0, &l);
+}
+void Reverse(CStateWindow& w, std::int32_t from) {
+    std::vector<StateEntry*> l;
+    w.CreateReverse(Playing(-1.0f, false, 1), {from, from}, -100000, 100000, 1.0, &l);
+}
+
+// Regression for the undo record that replaced the window's copy per
+// change: whatever a change does to the window, Undo puts back exactly the
+// entries, their order and positions, and the last list position; entries
+// that left the window keep their files referenced until the record ends.
+TEST(StateWindowTest, UndoPutsBackWhatEveryKindOfChangeDid) {
+    struct Row {
+        const char* name;
+        void (*change)(CStateWindow&);
+    } rows[] = {
+        {"forward list appended", [](CStateWindow& w) { Forward(w, 255); }},
+        {"forward past 512 drops the oldest",
+         [](CStateWindow& w) {
+             Forward(w, 255);
+             Forward(w, 510);
+         }},
+        {"reverse list prepended, newest dropped",
+         [](CStateWindow& w) {
+             Reverse(w, 100);
+             Reverse(w, -150);
+         }},
+        {"list outside the window purges it", [](CStateWindow& w) { Forward(w, 9000); }},
+        {"clear, then a new list",
+         [](CStateWindow& w) {
+             w.Clear();
+             Forward(w, 40);
+         }},
+        {"shift erases the first states, then a list",
+         [](CStateWindow& w) {
+             w.ShiftMovie(-100);
+             std::vector<StateEntry*> l;
+             w.CreateForward(Playing(1.0f, false, 1), {155, 255}, 0, 100000, 1.0, &l);
+         }},
+        {"shift erases all", [](CStateWindow& w) { w.ShiftMovie(-100000); }},
+        {"reset", [](CStateWindow& w) { w.Reset(); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        MediaFileInfo file;
+        CStateWindow window;
+        std::vector<StateEntry*> list;
+        window.CreateForward(Playing(1.0f, false, 1), {0, 0}, 0, 100000, 1.0, &list);
+        ASSERT_EQ(window.Count(), 256u);
+        for (StateEntry* s : list) {
+            s->files.Add(&file);
+        }
+        const Picture before = Take(window);
+
+        window.BeginUndo();
+        row.change(window);
+        EXPECT_EQ(file.refCount, 256) << "no state that left is gone while recording";
+        window.Undo();
+        const Picture after = Take(window);
+        EXPECT_EQ(after.pairs, before.pairs);
+        EXPECT_EQ(after.lastList.movie, before.lastList.movie);
+        EXPECT_EQ(after.lastList.port, before.lastList.port);
+        EXPECT_EQ(file.refCount, 256);
+        EXPECT_FALSE(window.IsRecording());
+
+        // Kept instead: what left the window lets its files go at the end.
+        window.BeginUndo();
+        row.change(window);
+        std::size_t stillThere = 0;
+        for (const auto& e : window) {
+            stillThere += e->files.Files().size();
+        }
+        window.EndUndo();
+        EXPECT_EQ(file.refCount, static_cast<std::int32_t>(stillThere));
+        window.Clear();
+        EXPECT_EQ(file.refCount, 0);
+    }
+}
+
+TEST(StateWindowTest, ChangesOutsideARecordAreNotKept) {
+    CStateWindow window;
+    std::vector<StateEntry*> list;
+    window.CreateForward(Playing(1.0f, false, 1), {0, 0}, 0, 100000, 1.0, &list);
+    window.Undo();  // nothing recorded: nothing happens
+    EXPECT_EQ(window.Count(), 256u);
+    window.BeginUndo();
+    window.Clear();
+    window.BeginUndo();  // ends the first record, keeping the clear
+    window.Undo();
+    EXPECT_TRUE(window.Empty());
+}
+
 }  // namespace

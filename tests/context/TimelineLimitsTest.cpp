@@ -329,7 +329,11 @@ TEST_F(TimelineLimitsTest, LimitTextsPublishNamesCutToTheirFieldAndUuidsWhole) {
     CChanAccess access(1);
     BOOL created = FALSE;
     ASSERT_TRUE(access.Open(&created));
-    ASSERT_EQ(m_context->PublishStatus(access, true), S_OK);
+    {
+        CStatusFileLock file(&access);
+        ASSERT_TRUE(file.Acquired());
+        ASSERT_EQ(m_context->PublishStatus(file, access, true), S_OK);
+    }
     const std::uint8_t* block = access.StatusBlock();
     const std::vector<std::uint8_t> expected[] = {
         WideSlot(longName.substr(0, 35)),  // cut: 35 and a terminator

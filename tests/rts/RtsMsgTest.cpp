@@ -190,6 +190,27 @@ TEST_F(RtsMsgTest, NoReplyLogsAtHalfTimeThenFailsAndLosesTheConnection) {
     EXPECT_FALSE(Logged("Timed out trying to close foreground IPM thread"));
 }
 
+// Regression for the hand-over through flags: the answer a thread gives
+// after its sender gave up stays raised, and a connection opened again must
+// not take it for the answer to its own first request, which would return
+// before the exchange ran.
+TEST_F(RtsMsgTest, AReopenedConnectionWaitsForItsOwnAnswerNotOneLeftByAGivenUpSend) {
+    StartSimulator();
+    ASSERT_EQ(m_rts.OpenRtsConnection(0, "Chan1"), S_OK);
+    m_sim->Faults().noReply = true;
+    EXPECT_EQ(SendOpen(200), kNoResponse);
+    // Closing wakes the thread stuck in its read; it answers nobody.
+    EXPECT_EQ(m_rts.CloseRtsConnection(), S_OK);
+    m_sim->Control("fault none");
+    ASSERT_EQ(m_rts.OpenRtsConnection(0, "Chan1"), S_OK);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(SendOpen(), S_OK);
+        const auto s = m_rts.GetStamps();
+        EXPECT_EQ(s.read, s.queued) << "returned before its own exchange was read";
+    }
+}
+
 TEST_F(RtsMsgTest, APortClosedByTheRtsLosesTheConnectionAtOnce) {
     StartSimulator();
     ASSERT_EQ(m_rts.OpenRtsConnection(0, "Chan1"), S_OK);

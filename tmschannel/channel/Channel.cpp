@@ -344,8 +344,21 @@ void CChannel::CopyChannelName(std::array<char, CEntryPoint::kEntryTextSize>& ou
     out[length] = 0;
 }
 
+bool CChannel::RtsConnectedRecently() const {
+    constexpr DWORD kRepollMs = 20;
+    const DWORD now = GetTickCount();
+    const std::uint64_t polled = m_rtsPolled.load(std::memory_order_relaxed);
+    if ((polled & 2u) != 0 && TickDiff(now, static_cast<DWORD>(polled >> 32)) < kRepollMs) {
+        return (polled & 1u) != 0;
+    }
+    const bool connected = m_rtsMsg.IsConnected();
+    m_rtsPolled.store(std::uint64_t{now} << 32 | 2u | (connected ? 1u : 0u),
+                      std::memory_order_relaxed);
+    return connected;
+}
+
 bool CChannel::ChannelOffline() const {
-    if (!m_rtsMsg.IsConnected()) {
+    if (!RtsConnectedRecently()) {
         return true;
     }
     bool channelOffline = false;

@@ -42,6 +42,7 @@
 #include "server/timeline/ITimeline.h"
 #include "tmschannel/channel/CallGate.h"
 #include "tmschannel/channel/ChannelConfig.h"
+#include "tmschannel/channel/MonitorStop.h"
 #include "tmschannel/channel/StatusSchedule.h"
 #include "tmschannel/common/StatusBlock.h"
 #include "tmschannel/context/ContextOwner.h"
@@ -60,6 +61,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CChannel : public CComObjectBase<ITmsChannel, ITmsContextBroker, ISupportErrorInfo>,
@@ -142,6 +144,8 @@ public:
     // whole system offline. The caller holds a pass of m_gate (the channel
     // access object stays while it does).
     bool ChannelOffline() const;
+    // IsRtsConnected as polled at most once per status period.
+    bool RtsConnectedRecently() const;
 
     // The context a token names; S_FALSE (context untouched) when none does.
     // Takes no lock: the caller holds a pass of m_gate, and the table does
@@ -157,7 +161,7 @@ public:
     std::int32_t ContinuousRecordSegmentFields() const;
 
     // The status dispatcher of GetStatus.
-    HRESULT StringToStatus(std::uint32_t token, BSTR query, VARIANT* status);
+    HRESULT StringToStatus(std::uint32_t token, std::string_view query, VARIANT* status);
     HRESULT RemoveTimeline(std::uint16_t code);
     // Pads tracks first to end - 1 of the type with an empty segment up to
     // position where they end short of it.
@@ -347,9 +351,9 @@ private:
     CCriticalSection m_idleModeCs;
     mutable CCriticalSection m_sharedCs;  // inside m_cs, never around it
     const DWORD m_creationTick;
-    // The status monitor. The thread and kill event are made by Open and
+    // The status monitor. The thread and its stop signal are made by Open and
     // ended by Close before anything the monitor uses goes.
-    CHandle m_killEvent;
+    CMonitorStop m_monitorStop;
     bool m_closing = false;  // m_cs: Close is in progress (it leaves m_cs to wait)
     // This process's id, written with every publication; taken by Open
     // before the first publication and the monitor's start, constant while
@@ -360,6 +364,11 @@ private:
     mutable CCriticalSection m_statusLock;  // inside the status-file mutex
     ChannelStatus m_status;                 // m_statusLock
     std::atomic<std::uint32_t> m_lastReportedGpi{0xFFFFFFFFu};
+    // The RTS connection as a status query last polled it: bit 0 connected,
+    // bit 1 polled at all, bits 32-63 the tick it was polled at. Polling the
+    // socket is a system call; a query trusts an answer one status period
+    // old. Any thread; a lost race polls twice.
+    mutable std::atomic<std::uint64_t> m_rtsPolled{0};
     DWORD m_lastStorageUpdate = 0;  // monitor thread (Open before it starts)
     // The status pass's copies of the resource list, emptied after each
     // pass (no resource outlives its removal) with their room kept.

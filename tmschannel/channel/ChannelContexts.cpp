@@ -237,15 +237,72 @@ HRESULT CChannel::GetStatus(unsigned int nContextToken, BSTR bstrStatusQuery, VA
             TMS_RAISE(trace, E_POINTER, "GetStatus: no place for the result");
         }
         VariantClear(pvarStatus);
-        CheckHr(trace, StringToStatus(nContextToken, bstrStatusQuery, pvarStatus));
+        CheckHr(trace, StringToStatus(nContextToken, query, pvarStatus));
     });
 }
 
-HRESULT CChannel::StringToStatus(std::uint32_t token, BSTR query, VARIANT* status) {
+namespace {
+
+// The channel's video and timecode resources, found on first use from one
+// copy of the list (made by copy()): most queries are answered before
+// either is needed.
+template <class Copy>
+class CQueryResources {
+public:
+    explicit CQueryResources(Copy copy) : m_copy(std::move(copy)) {}
+    CTmsResource* Video() {
+        Find();
+        return m_video;
+    }
+    CTmsResource* Timecode() {
+        Find();
+        return m_timecode;
+    }
+
+private:
+    static bool IsType(const std::u16string& type, std::string_view name) {
+        if (type.size() != name.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            const char16_t c = type[i];
+            const char16_t lower = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+            if (lower != static_cast<unsigned char>(name[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+    void Find() {
+        if (m_found) {
+            return;
+        }
+        m_found = true;
+        m_list = m_copy();
+        for (const auto& r : m_list) {
+            if (m_video == nullptr && IsType(r->TypeName(), "video")) {
+                m_video = r.get();
+            }
+            if (m_timecode == nullptr && r->TypeName() == u"timecode") {
+                m_timecode = r.get();
+            }
+        }
+    }
+
+    Copy m_copy;
+    bool m_found = false;
+    std::vector<std::shared_ptr<CTmsResource>> m_list;  // keeps the two alive
+    CTmsResource* m_video = nullptr;
+    CTmsResource* m_timecode = nullptr;
+};
+
+}  // namespace
+
+HRESULT CChannel::StringToStatus(std::uint32_t token, std::string_view query, VARIANT* status) {
     CTmsEntryPoint trace("CChannel::StringToStatus");
     return TMS_ERROR_FRAME(trace, [&] {
-        const std::vector<std::string> names = SplitNameQuery(CBstr::FromBstr(query).ToUtf8());
-        if (names.empty()) {
+        const std::size_t count = CountNames(query);
+        if (count == 0) {
             TMS_RAISE(trace, E_INVALIDARG, "Status query cannot be empty");
         }
         // Channel-wide queries (token 0) read only copies under m_sharedCs
@@ -259,21 +316,14 @@ HRESULT CChannel::StringToStatus(std::uint32_t token, BSTR query, VARIANT* statu
         // A channel whose RTS is gone or that the server took offline has
         // no port running: the context's live figures say so.
         const bool offline = context != nullptr && ChannelOffline();
-        std::shared_ptr<CTmsResource> video;
-        for (const auto& r : Resources()) {
-            if (EqualsNoCase(r->TypeNameUtf8(), "video")) {
-                video = r;
-                break;
-            }
-        }
-        const std::shared_ptr<CTmsResource> timecode = FirstTimecodeResource();
+        CQueryResources resources([this] { return Resources(); });
         // Asked in order until one answers (any success but S_FALSE).
         auto answer = [&](const std::string& name, VARIANT* value) {
             if (StringToChanStatus(name, value)) {
                 return;
             }
             HRESULT hr = S_FALSE;
-            if (timecode != nullptr) {
+            if (CTmsResource* timecode = resources.Timecode(); timecode != nullptr) {
                 hr = timecode->StringToStatus(name, value);
                 CheckHr(trace, hr);
             }
@@ -281,9 +331,11 @@ HRESULT CChannel::StringToStatus(std::uint32_t token, BSTR query, VARIANT* statu
                 hr = context->StringToStatus(name, value, offline);
                 CheckHr(trace, hr);
             }
-            if (hr == S_FALSE && video != nullptr) {
-                hr = video->StringToStatus(name, value);
-                CheckHr(trace, hr);
+            if (hr == S_FALSE) {
+                if (CTmsResource* video = resources.Video(); video != nullptr) {
+                    hr = video->StringToStatus(name, value);
+                    CheckHr(trace, hr);
+                }
             }
             if (hr == S_FALSE && token == 0) {
                 hr = CTimelineContext::StringToDefaultStatus(name, value);
@@ -294,15 +346,15 @@ HRESULT CChannel::StringToStatus(std::uint32_t token, BSTR query, VARIANT* statu
                           ChannelName().c_str(), name.c_str());
             }
         };
-        if (names.size() == 1) {
-            answer(LowerName(names[0]), status);
+        if (count == 1) {
+            ForEachName(query, [&](const std::string& name) { answer(name, status); });
             return;
         }
-        std::vector<CVariant> values(names.size());
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            answer(LowerName(names[i]), values[i].GetAddress());
-        }
+        std::vector<CVariant> values(count);
+        std::size_t i = 0;
+        ForEachName(query,
+                    [&](const std::string& name) { answer(name, values[i++].GetAddress()); });
         CVariant array = MakeVariantArray(values, 0);
-        CheckHr(trace, array.CopyTo(status));
+        *status = array.Detach();
     });
 }

@@ -2,6 +2,8 @@
 // resources and contexts, the channel's status into the status block),
 // storage, and the channel's own status names.
 
+#include <sys/prctl.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -10,7 +12,6 @@
 
 #include "platform/com/Utf.h"
 #include "platform/kernel/CriticalSectionLock.h"
-#include "platform/kernel/Event.h"
 #include "platform/kernel/Ticks.h"
 #include "platform/kernel/WaitFunctions.h"
 #include "server/appserverutil/ChanAccess.h"
@@ -74,14 +75,10 @@ private:
 HRESULT CChannel::CreateStatusThread() {
     CTmsEntryPoint trace("CChannel::CreateStatusThread");
     return TMS_ERROR_FRAME(trace, [&] {
-        m_killEvent.Reset(CreateEvent(nullptr, TRUE, FALSE, nullptr));
-        if (!m_killEvent) {
-            TMS_RAISE(trace, kThreadNotStarted, "Could not create kill threads event");
-        }
+        m_monitorStop.Reset();
         auto thread = std::make_unique<CThread>();
         const std::string name = "tms-status-" + std::to_string(m_config.channelIndex);
         if (!thread->Start([this] { return StatusMonitor(); }, name.c_str())) {
-            m_killEvent.Reset();
             TMS_RAISE(trace, kThreadNotStarted, "Could not start status monitor thread");
         }
         // Raising needs privileges here; the monitor runs on either way.
@@ -91,9 +88,7 @@ HRESULT CChannel::CreateStatusThread() {
 }
 
 void CChannel::StopStatusThread(CEntryPoint& trace) {
-    if (m_killEvent) {
-        SetEvent(m_killEvent.Get());
-    }
+    m_monitorStop.Stop();
     if (m_statusThread) {
         // Nothing the monitor uses may go before it has ended: wait on, and
         // say so when it takes unusually long.
@@ -104,7 +99,6 @@ void CChannel::StopStatusThread(CEntryPoint& trace) {
         m_statusThread->Join();
         m_statusThread.reset();
     }
-    m_killEvent.Reset();
 }
 
 void CChannel::EndStatusMonitor() {
@@ -128,16 +122,15 @@ void CChannel::WaitWhileClosing(CCriticalSectionLock& lock) {
 
 DWORD CChannel::StatusMonitor() {
     CTmsEntryPoint trace("CChannel::StatusMonitor()");
+    // The kernel may otherwise defer this thread's wake by up to its timer
+    // slack (50 us) to batch it with others: the cycle would start late by
+    // that much every time.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     m_schedule.Start();
     for (;;) {
         // Absolute deadlines: the wait ends at the next cycle's start
         // whatever the last cycle took.
-        const auto left = m_schedule.Remaining();
-        DWORD rc = WaitForSingleObject(m_killEvent.Get(), static_cast<DWORD>(left.count() / 1000));
-        if (rc == WAIT_TIMEOUT) {
-            std::this_thread::sleep_until(m_schedule.Deadline());
-        }
-        if (rc != WAIT_TIMEOUT) {
+        if (m_monitorStop.WaitUntil(m_schedule.Deadline())) {
             break;
         }
         m_schedule.Begin();
@@ -302,10 +295,11 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
         if (!file.Acquired()) {
             return;
         }
-        std::string uuid;
         {
+            // Written from where it is kept: a copy of 36 characters would
+            // allocate every cycle.
             CCriticalSectionLock shared(m_sharedCs);
-            uuid = m_appServerUuid;
+            file.WriteWide(block::kAppServerUuid, block::kNameChars, m_appServerUuid);
         }
         bool busy = false;
         {
@@ -317,7 +311,6 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
             file.Write32(block::kGpiInputs, m_status.gpiMask);
             file.Write32(block::kPublisherPid, m_publisherPid);
             file.Write32(block::kPublisherTick, GetTickCount());
-            file.WriteWide(block::kAppServerUuid, block::kNameChars, uuid);
             static_assert(sizeof m_status.storage ==
                           statusmem::kStorageEntries * statusmem::kStorageEntrySize);
             std::memcpy(file.Block() + statusmem::kStorage, m_status.storage.data(),
@@ -337,7 +330,7 @@ HRESULT CChannel::PublishStatus(CChanAccess* access) {
         }
         if (busy) {
             for (const auto& context : m_contexts) {
-                if (const HRESULT hr = context->PublishStatus(*access, false); FAILED(hr)) {
+                if (const HRESULT hr = context->PublishStatus(file, *access, false); FAILED(hr)) {
                     CheckHr(trace, hr);
                 }
             }

@@ -1,7 +1,9 @@
 #include "tmschannel/common/Timecode.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 CTimecode::CTimecode(int hours, int minutes, int seconds, int fields, std::uint16_t formatCode) {
@@ -44,8 +46,8 @@ std::int64_t CTimecode::FieldsPerDay() const {
 }
 
 std::int64_t CTimecode::ToFieldCount() const {
-    std::int64_t n = ((std::int64_t{m_hours} * 60 + m_minutes) * 60 + m_seconds) * FieldsPerSecond() +
-                     m_fields;
+    std::int64_t n =
+        ((std::int64_t{m_hours} * 60 + m_minutes) * 60 + m_seconds) * FieldsPerSecond() + m_fields;
     if (m_dropFrame) {
         std::int64_t d = DroppedPerMinute();
         n -= d * 54 * m_hours + d * (m_minutes - m_minutes / 10);
@@ -122,7 +124,9 @@ void CTimecode::Set(int hours, int minutes, int seconds, int fields) {
     m_valid = true;
 }
 
-std::int64_t CTimecode::ToMilliseconds() const { return ToFieldCount() * 1000 / FieldsPerSecond(); }
+std::int64_t CTimecode::ToMilliseconds() const {
+    return ToFieldCount() * 1000 / FieldsPerSecond();
+}
 
 std::int64_t CTimecode::SignedFieldCount() const {
     std::int64_t n = ToFieldCount();
@@ -171,15 +175,33 @@ std::string CTimecode::ToString() const {
     if (m_fieldsPerFrame == 2 && m_fields % 2 == 0) {
         sep = m_dropFrame ? ',' : '.';
     }
-    char buf[32];
+    const int frames = m_fields / m_fieldsPerFrame;
+    const int parts[] = {m_hours, m_minutes, m_seconds, frames};
+    if (std::all_of(std::begin(parts), std::end(parts), [](int p) { return p >= 0 && p < 100; })) {
+        // The status pass prints several of these every cycle: two digits
+        // each by hand, as "%02d" would.
+        const char seps[] = {':', ':', sep};
+        std::string text(11, '0');
+        for (std::size_t i = 0; i < 4; ++i) {
+            text[3 * i] = static_cast<char>('0' + parts[i] / 10);
+            text[3 * i + 1] = static_cast<char>('0' + parts[i] % 10);
+            if (i < 3) {
+                text[3 * i + 2] = seps[i];
+            }
+        }
+        return text;
+    }
+    char buf[64];
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d%c%02d", m_hours, m_minutes, m_seconds, sep,
-                  m_fields / m_fieldsPerFrame);
+                  frames);
     return buf;
 }
 
 namespace {
 
-bool IsSeparator(char c) { return c == ':' || c == ';' || c == '.' || c == ','; }
+bool IsSeparator(char c) {
+    return c == ':' || c == ';' || c == '.' || c == ',';
+}
 
 // Splits text at the separators into numbers; false on any other character,
 // an empty part, or a number too large to hold.
@@ -209,7 +231,8 @@ bool SplitNumbers(std::string_view text, std::vector<long>* numbers, std::string
         }
     }
     if (!inNumber) {
-        *error = text.empty() ? "empty timecode" : "timecode '" + std::string(text) + "' ends in a separator";
+        *error = text.empty() ? "empty timecode"
+                              : "timecode '" + std::string(text) + "' ends in a separator";
         return false;
     }
     numbers->push_back(value);

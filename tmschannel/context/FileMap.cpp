@@ -22,6 +22,9 @@ MediaFileInfo* CFileMap::Lookup(const std::string& name) const {
 
 MediaFileInfo* CFileMap::Enter(const std::string& name, std::unique_ptr<MediaFileInfo> info) {
     auto [it, inserted] = m_files.try_emplace(name, std::move(info));
+    if (inserted) {
+        it->second->entered = ++m_entered;
+    }
     return it->second.get();
 }
 

@@ -33,9 +33,13 @@ public:
     bool Remove(const std::string& name);
 
     std::size_t Size() const { return m_files.size(); }
+    // How many records were ever entered; a record's own number is its
+    // MediaFileInfo::entered.
+    std::uint64_t Entered() const { return m_entered; }
     auto begin() const { return m_files.begin(); }
     auto end() const { return m_files.end(); }
 
 private:
     std::map<std::string, std::unique_ptr<MediaFileInfo>> m_files;
+    std::uint64_t m_entered = 0;
 };

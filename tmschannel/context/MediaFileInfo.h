@@ -25,4 +25,7 @@ struct MediaFileInfo {
     std::string segmentName;
     // States that use this file.
     std::int32_t refCount = 0;
+    // The file map's count of records entered when this one was (see
+    // CFileMap::Entered): a change that fails tells the files it brought by it.
+    std::uint64_t entered = 0;
 };

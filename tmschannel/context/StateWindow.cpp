@@ -19,18 +19,101 @@ bool SamePair(const PositionPair& a, const PositionPair& b) {
 
 }  // namespace
 
-CStateWindow::Saved CStateWindow::Save() const {
-    Saved saved;
-    saved.lastList = m_lastList;
-    for (const auto& e : m_entries) {
-        saved.entries.push_back(std::make_unique<StateEntry>(*e));
-    }
-    return saved;
+void CStateWindow::BeginUndo() {
+    EndUndo();
+    m_recording = true;
+    m_undoLastList = m_lastList;
 }
 
-void CStateWindow::Restore(Saved saved) {
-    m_entries = std::move(saved.entries);
-    m_lastList = saved.lastList;
+void CStateWindow::EndUndo() {
+    m_recording = false;
+    m_undo.clear();
+}
+
+void CStateWindow::Undo() {
+    if (!m_recording) {
+        return;
+    }
+    m_recording = false;
+    for (auto step = m_undo.rbegin(); step != m_undo.rend(); ++step) {
+        switch (step->kind) {
+            case UndoStep::Kind::kPushFront:
+                m_entries.erase(m_entries.begin(),
+                                m_entries.begin() + static_cast<std::ptrdiff_t>(step->pushed));
+                break;
+            case UndoStep::Kind::kPushBack:
+                m_entries.erase(m_entries.end() - static_cast<std::ptrdiff_t>(step->pushed),
+                                m_entries.end());
+                break;
+            case UndoStep::Kind::kPopFront:
+                // The last taken was nearest the rest: it goes back first.
+                for (auto e = step->entries.rbegin(); e != step->entries.rend(); ++e) {
+                    m_entries.push_front(std::move(*e));
+                }
+                break;
+            case UndoStep::Kind::kPopBack:
+                for (auto e = step->entries.rbegin(); e != step->entries.rend(); ++e) {
+                    m_entries.push_back(std::move(*e));
+                }
+                break;
+            case UndoStep::Kind::kClear:
+                // Everything recorded after the clear is undone: the window
+                // is empty again.
+                m_entries = std::move(step->entries);
+                break;
+            case UndoStep::Kind::kShift:
+                for (std::size_t i = 0; i < step->erasedAt.size(); ++i) {
+                    m_entries.insert(
+                        m_entries.begin() + static_cast<std::ptrdiff_t>(step->erasedAt[i]),
+                        std::move(step->entries[i]));
+                }
+                for (auto& e : m_entries) {
+                    e->position.movie -= step->delta;
+                }
+                break;
+        }
+    }
+    m_undo.clear();
+    m_lastList = m_undoLastList;
+}
+
+CStateWindow::UndoStep* CStateWindow::Record(UndoStep::Kind kind) {
+    if (!m_recording) {
+        return nullptr;
+    }
+    const bool merges = kind != UndoStep::Kind::kClear && kind != UndoStep::Kind::kShift;
+    if (!merges || m_undo.empty() || m_undo.back().kind != kind) {
+        m_undo.emplace_back(kind);
+    }
+    return &m_undo.back();
+}
+
+void CStateWindow::PopFront() {
+    if (UndoStep* step = Record(UndoStep::Kind::kPopFront)) {
+        step->entries.push_back(std::move(m_entries.front()));
+    }
+    m_entries.pop_front();
+}
+
+void CStateWindow::PopBack() {
+    if (UndoStep* step = Record(UndoStep::Kind::kPopBack)) {
+        step->entries.push_back(std::move(m_entries.back()));
+    }
+    m_entries.pop_back();
+}
+
+void CStateWindow::PushFront(std::unique_ptr<StateEntry> entry) {
+    if (UndoStep* step = Record(UndoStep::Kind::kPushFront)) {
+        ++step->pushed;
+    }
+    m_entries.push_front(std::move(entry));
+}
+
+void CStateWindow::PushBack(std::unique_ptr<StateEntry> entry) {
+    if (UndoStep* step = Record(UndoStep::Kind::kPushBack)) {
+        ++step->pushed;
+    }
+    m_entries.push_back(std::move(entry));
 }
 
 void CStateWindow::Reset() {
@@ -40,6 +123,9 @@ void CStateWindow::Reset() {
 
 bool CStateWindow::Clear() {
     const bool had = !m_entries.empty();
+    if (UndoStep* step = had ? Record(UndoStep::Kind::kClear) : nullptr) {
+        step->entries = std::move(m_entries);
+    }
     m_entries.clear();
     return had;
 }
@@ -104,7 +190,22 @@ void CStateWindow::ShiftMovie(std::int32_t delta) {
     for (auto& e : m_entries) {
         e->position.movie += delta;
     }
-    std::erase_if(m_entries, [](const auto& e) { return e->position.movie < 0; });
+    UndoStep* step = Record(UndoStep::Kind::kShift);
+    if (step == nullptr) {
+        std::erase_if(m_entries, [](const auto& e) { return e->position.movie < 0; });
+        return;
+    }
+    step->delta = delta;
+    Entries kept;
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i]->position.movie < 0) {
+            step->erasedAt.push_back(i);
+            step->entries.push_back(std::move(m_entries[i]));
+        } else {
+            kept.push_back(std::move(m_entries[i]));
+        }
+    }
+    m_entries = std::move(kept);
 }
 
 PositionPair CStateWindow::PortToMovie(std::int32_t p, const PositionPair& current,
@@ -176,9 +277,9 @@ void CStateWindow::MakeRoom(std::size_t added, bool fromFront) {
     for (std::size_t excess = total > kMaxStates ? total - kMaxStates : 0;
          excess > 0 && !m_entries.empty(); --excess) {
         if (fromFront) {
-            m_entries.pop_front();
+            PopFront();
         } else {
-            m_entries.pop_back();
+            PopBack();
         }
     }
 }
@@ -244,7 +345,7 @@ CStateWindow::ListResult CStateWindow::CreateForward(const ListContext& c, const
     MakeRoom(made.size(), true);
     for (auto& s : made) {
         out->push_back(s.get());
-        m_entries.push_back(std::move(s));
+        PushBack(std::move(s));
     }
     return result;
 }
@@ -308,7 +409,7 @@ CStateWindow::ListResult CStateWindow::CreateReverse(const ListContext& c, const
     }
     MakeRoom(made.size(), false);
     for (auto& s : made) {
-        m_entries.push_front(std::move(s));
+        PushFront(std::move(s));
     }
     for (std::size_t i = 0; i < made.size(); ++i) {
         out->push_back(m_entries[i].get());

@@ -43,15 +43,17 @@ public:
     const StateEntry& First() const { return *m_entries.front(); }
     const StateEntry& Last() const { return *m_entries.back(); }
 
-    // A copy of the entries, each with references of its own to the media
-    // files, and of the last list position: what a change that the RTS did
-    // not take puts back. While it lives, no file the window used is closed.
-    struct Saved {
-        std::deque<std::unique_ptr<StateEntry>> entries;
-        PositionPair lastList;
-    };
-    Saved Save() const;
-    void Restore(Saved saved);
+    // Undo of a change that the RTS may not take. From BeginUndo on, the
+    // window records what it does instead of copying itself: an entry that
+    // leaves the window moves into the record, so that no file it used is
+    // closed while the record lives, and added entries are counted. Undo
+    // puts the window back as it was at BeginUndo; EndUndo keeps it as it
+    // is and destroys what left it. Both end the record; a BeginUndo while
+    // recording ends the earlier record as EndUndo does.
+    void BeginUndo();
+    void Undo();
+    void EndUndo();
+    bool IsRecording() const { return m_recording; }
 
     // Destroys every entry; true when there were any.
     bool Clear();
@@ -93,7 +95,32 @@ private:
     // more fit in kMaxStates.
     void MakeRoom(std::size_t added, bool fromFront);
 
-    std::deque<std::unique_ptr<StateEntry>> m_entries;
+    using Entries = std::deque<std::unique_ptr<StateEntry>>;
+    // The window's changes, in order, so that Undo can reverse them. Runs of
+    // one kind at one end are one step.
+    struct UndoStep {
+        enum class Kind { kPushFront, kPushBack, kPopFront, kPopBack, kClear, kShift };
+        explicit UndoStep(Kind k) : kind(k) {}
+        Kind kind;
+        std::size_t pushed = 0;  // kPushFront, kPushBack: entries added
+        // kPop*: the entries taken, the first taken first; kClear: the whole
+        // window; kShift: the entries erased, in window order.
+        Entries entries;
+        std::vector<std::size_t> erasedAt;  // kShift: each erased entry's index before
+        std::int32_t delta = 0;             // kShift
+    };
+    // The step to record a change of kind in, merged with the last one when
+    // it is of the same kind at the same end; null when not recording.
+    UndoStep* Record(UndoStep::Kind kind);
+    void PopFront();
+    void PopBack();
+    void PushFront(std::unique_ptr<StateEntry> entry);
+    void PushBack(std::unique_ptr<StateEntry> entry);
+
+    Entries m_entries;
+    bool m_recording = false;
+    std::deque<UndoStep> m_undo;  // a deque: steps never move
+    PositionPair m_undoLastList;
     PositionPair m_lastList{static_cast<std::int32_t>(0x80000000u),
                             static_cast<std::int32_t>(0x80000000u)};
 };

@@ -227,6 +227,7 @@ void CTimelineContext::Reset() {
     m_timelineMin = m_timelineMax = 0;
     m_lastReportedPortState = TmsIdle;
     m_lastTriggerStatus = 0;
+    m_handOn.Forget();
     {
         CCriticalSectionLock status(m_statusCs);
         m_status = ContextStatusBlock{};
@@ -282,6 +283,7 @@ HRESULT CTimelineContext::RegisterTimeline(std::uint32_t token, ITmsContextBroke
             m_assigned = true;
             m_timeline = registered;
             m_broker = broker;
+            m_handOn.Forget();
         }
         TMS_CHECK_COM(trace, registered->RegisterContext(token, broker));
         if (publish) {
@@ -407,15 +409,20 @@ HRESULT CTimelineContext::SendFileStates(bool keepOpen) {
             return hr;
         };
         rts::CFileStateMessageBuilder builder(m_fileMessage, m_index, m_rec.changeId, send);
-        std::vector<std::string> names;
-        names.reserve(m_files.Size());
+        // Only files met earlier can leave the map while this runs (the
+        // builder sends, and closed files are forgotten, as a message fills).
         for (const auto& [name, file] : m_files) {
-            names.push_back(name);
-        }
-        for (const std::string& name : names) {
-            MediaFileInfo* file = m_files.Lookup(name);
-            if (file == nullptr) {
+            if (file->fileState != 0 && file->refCount >= 1) {
+                // A file marked for closing that a state uses again stays
+                // open: only a file no state of the window uses is closed.
+                file->fileState = 1;
                 continue;
+            }
+            if (file->fileState != 0) {
+                file->fileState = 2;
+                if (keepOpen) {
+                    continue;
+                }
             }
             rts::FileStateRecord record{};
             record.fileCode = static_cast<std::uint16_t>(file->fileCode);
@@ -428,17 +435,8 @@ HRESULT CTimelineContext::SendFileStates(bool keepOpen) {
                 opening.push_back(name);
                 continue;
             }
-            // A file marked for closing that a state uses again stays open:
-            // only a file no state of the window uses is closed.
-            if (file->refCount >= 1) {
-                file->fileState = 1;
-                continue;
-            }
-            file->fileState = 2;
-            if (!keepOpen) {
-                CheckHr(trace, builder.Add(rts::kChunkFileClose, record));
-                closing.push_back(name);
-            }
+            CheckHr(trace, builder.Add(rts::kChunkFileClose, record));
+            closing.push_back(name);
         }
         CheckHr(trace, builder.Finish());
     });

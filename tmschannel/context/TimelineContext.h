@@ -23,11 +23,14 @@
 #include "server/ipmclient/RtsStatusTypes.h"
 #include "server/timeline/IMovie.h"
 #include "server/timeline/ITimeline.h"
+#include "tmschannel/common/CachedText.h"
+#include "tmschannel/common/StatusBlock.h"
 #include "tmschannel/context/ContextOwner.h"
 #include "tmschannel/context/ContextRecord.h"
 #include "tmschannel/context/ContextStatusBlock.h"
 #include "tmschannel/context/FileMap.h"
 #include "tmschannel/context/StateWindow.h"
+#include "tmschannel/context/StatusHandOn.h"
 #include "tmschannel/context/TrackMapping.h"
 #include "tmschannel/rts/MmioMsg.h"
 #include "tmschannel/rts/RtsMessageFormat.h"
@@ -139,9 +142,9 @@ public:
     // refreshed at most every 500 ms. S_FALSE for a free context or when
     // the RTS has nothing new for it.
     HRESULT PutStatus(std::uint16_t cycle, std::int32_t channel);
-    // Writes the context's part of the channel's status block; the caller
-    // holds the status-file mutex. S_FALSE for a free context.
-    HRESULT PublishStatus(CChanAccess& access, bool force);
+    // Writes the context's part of the channel's status block through the
+    // status-file mutex the caller holds (block). S_FALSE for a free context.
+    HRESULT PublishStatus(const CStatusFileLock& block, CChanAccess& access, bool force);
     // Keeps the movie's properties for the status names and, when asked,
     // publishes them (and the thumbnail). S_FALSE without a movie.
     HRESULT SaveMovieStatus(bool withThumbnail, bool publish, bool force);
@@ -216,12 +219,20 @@ private:
     // What a change may alter of the window and the media files, kept until
     // the RTS takes its state message: a change that fails before leaves
     // them as they were. Caller holds m_cs.
+    // The window records its changes while the snapshot lives (see
+    // CStateWindow::BeginUndo); files entered after filesEntered are those
+    // the change brought.
     struct StateSnapshot {
-        CStateWindow::Saved window;
-        std::set<std::string> files;  // the media files known before
-        bool taken = false;           // the RTS took the state message
+        explicit StateSnapshot(CStateWindow& w) : window(w) { window.BeginUndo(); }
+        ~StateSnapshot() { window.EndUndo(); }
+        StateSnapshot(const StateSnapshot&) = delete;
+        StateSnapshot& operator=(const StateSnapshot&) = delete;
+
+        CStateWindow& window;
+        std::uint64_t filesEntered = 0;
+        bool taken = false;  // the RTS took the state message
     };
-    StateSnapshot SaveStates() const;
+    void SaveStates(StateSnapshot& snapshot) const;
     // Puts the window back and forgets the media files the change brought;
     // those the RTS had already opened are closed.
     void RestoreStates(StateSnapshot& snapshot);
@@ -281,7 +292,10 @@ private:
     std::int32_t FieldsPerSecond() const;
     // The status pass's figures; under m_statusCs.
     void SaveStatus(std::uint16_t cycle, std::uint32_t tick, const TmsPortContextStatus& rts);
+    // The value of a status code: under m_cs, or without it for a code that
+    // ReadsStatusOnly (m_status and the channel's format, no more).
     HRESULT StringToVariant(std::int32_t code, VARIANT* value);
+    static bool ReadsStatusOnly(std::int32_t code);
     // Duration and timecode texts at the context's field rate.
     std::string DurationText(std::int64_t fields) const;
     std::uint16_t TimecodeCode(bool dropFrame) const;
@@ -315,10 +329,17 @@ private:
     std::int32_t m_lastTriggerStatus = 0;  // of the last PutStatus
     // Movie or preview status: saved by client calls and the status pass.
     std::atomic<std::uint32_t> m_lastMovieSaveTick{0};
-    mutable CCriticalSection m_statusCs;    // inside m_cs, never around it
-    ContextStatusBlock m_status;            // m_statusCs
+    mutable CCriticalSection m_statusCs;  // inside m_cs, never around it
+    ContextStatusBlock m_status;          // m_statusCs
+    // The status pass's texts, kept with the figures they were made from;
+    // m_statusCs. Duration, countdown, section and event countdown, position.
+    CCachedText<2> m_durationText, m_countdownText, m_sectionCountdownText, m_eventCountdownText;
+    CCachedText<3> m_positionText;
     std::atomic<std::uint32_t> m_token{0};  // written under m_cs or the channel lock
     CComPtr<ITimeline> m_timeline;
+    // Which status records go on to m_timeline; m_cs. Forgotten whenever
+    // the timeline or the allocation changes.
+    CStatusHandOn m_handOn;
     CComPtr<ITmsContextBroker> m_broker;  // the channel's, given with the timeline
     bool m_assigned = false;
     Current m_rec;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -50,6 +52,30 @@ const char* TriggerWord(std::int32_t trigger) {
             return "trig=None ";
     }
 }
+
+// A change's trace line, built on the stack: every change formats one.
+// Cut where the log would cut it.
+class CTraceLine {
+public:
+    void Add(const char* text) { Append("%s", text); }
+    void Append(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        if (m_used + 1 >= sizeof m_text) {
+            return;
+        }
+        va_list args;
+        va_start(args, format);
+        const int n = std::vsnprintf(m_text + m_used, sizeof m_text - m_used, format, args);
+        va_end(args);
+        if (n > 0) {
+            m_used = std::min(m_used + static_cast<std::size_t>(n), sizeof m_text - 1);
+        }
+    }
+    const char* Text() const { return m_text; }
+
+private:
+    char m_text[CEntryPoint::kMessageSize] = {};
+    std::size_t m_used = 0;
+};
 
 bool Recording(std::int32_t state) {
     return state == TmsCueRecord || state == TmsShuttleRecord;
@@ -183,24 +209,19 @@ void CTimelineContext::CheckLimits(CEntryPoint& trace, const ChangeRecord& clien
     }
 }
 
-CTimelineContext::StateSnapshot CTimelineContext::SaveStates() const {
-    StateSnapshot snapshot;
-    snapshot.window = m_window.Save();
-    for (const auto& [name, file] : m_files) {
-        snapshot.files.insert(name);
-    }
-    return snapshot;
+void CTimelineContext::SaveStates(StateSnapshot& snapshot) const {
+    snapshot.filesEntered = m_files.Entered();
 }
 
 void CTimelineContext::RestoreStates(StateSnapshot& snapshot) {
-    m_window.Restore(std::move(snapshot.window));
+    m_window.Undo();
     // Files known before keep their records: their states are back. A file
     // the change brought is used by no state now; unless the RTS opened it,
     // it is forgotten at once.
     bool opened = false;
     std::vector<std::string> brought;
     for (const auto& [name, file] : m_files) {
-        if (snapshot.files.count(name) == 0) {
+        if (file->entered > snapshot.filesEntered) {
             brought.push_back(name);
         }
     }
@@ -236,9 +257,11 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
         }
         CheckLimits(trace, client);
         const Current saved = m_rec;
-        StateSnapshot states = SaveStates();
+        StateSnapshot states(m_window);
+        SaveStates(states);
         try {
-            std::string line = FormatText("    %s:Ctx%d: ", m_owner.ChannelName().c_str(), m_index);
+            CTraceLine line;
+            line.Append("    %s:Ctx%d: ", m_owner.ChannelName().c_str(), m_index);
             m_rec.flags = client.flags;
             m_rec.timelineLength = client.timelineLength;
             m_rec.recordOffset = client.recordOffset;
@@ -261,67 +284,73 @@ HRESULT CTimelineContext::ApplyContextChange(std::uint32_t token, const unsigned
             if (client.trigger != 0) {
                 m_rec.flags |= kTrigger;
                 m_rec.trigger = client.trigger;
-                line += TriggerWord(client.trigger);
+                line.Add(TriggerWord(client.trigger));
             }
             if ((flags & kPortState) != 0) {
                 ApplyPortStateChange(trace, client.portState);
-                line += PortStateWord(client.portState);
+                line.Add(PortStateWord(client.portState));
             }
             if ((flags & kStop) != 0) {
                 ApplyStop();
-                line += "stop ";
+                line.Add("stop ");
             }
             bool purge = false;
             if ((flags & kStartLimit) != 0) {
                 m_rec.startLimit = client.startLimit;
                 purge = purge || LimitChangePurges();
-                line += FormatText("startLimit=%d ", m_rec.startLimit);
+                line.Append("startLimit=%d ", m_rec.startLimit);
             }
             if ((flags & kEndLimit) != 0) {
                 m_rec.endLimit = client.endLimit;
                 purge = purge || LimitChangePurges();
-                line += m_rec.endLimit == kNoEndLimit ? std::string("endLimit=MAX ")
-                                                      : FormatText("endLimit=%d ", m_rec.endLimit);
+                if (m_rec.endLimit == kNoEndLimit) {
+                    line.Add("endLimit=MAX ");
+                } else {
+                    line.Append("endLimit=%d ", m_rec.endLimit);
+                }
             }
             bool deferred = false;
             if ((flags & kSpeed) != 0) {
                 ApplySpeedChange(trace, client.speed, &deferred);
-                line += deferred ? std::string("speed=0.00 ")
-                                 : FormatText("speed=%0.2f ", static_cast<double>(client.speed));
+                if (deferred) {
+                    line.Add("speed=0.00 ");
+                } else {
+                    line.Append("speed=%0.2f ", static_cast<double>(client.speed));
+                }
             }
             if ((flags & kPosition) != 0) {
                 ApplyPositionChange(trace, client.position.movie);
-                line += FormatText("pos=%d ", m_rec.position.movie);
+                line.Append("pos=%d ", m_rec.position.movie);
             }
             if ((flags & kConstruction) != 0) {
                 if (!saved.underConstruction && m_rec.underConstruction) {
-                    line += FormatText("Starting construction for '%s' ", AssetUri().c_str());
+                    line.Append("Starting construction for '%s' ", AssetUri().c_str());
                 } else if (saved.underConstruction && !m_rec.underConstruction) {
-                    line += FormatText("Ending construction for '%s' ", AssetUri().c_str());
+                    line.Append("Ending construction for '%s' ", AssetUri().c_str());
                     purge = true;
                 } else {
-                    line += FormatText("readOnly=%d ", client.readOnly);
+                    line.Append("readOnly=%d ", client.readOnly);
                 }
             }
             if ((flags & kPurge) != 0 || purge) {
                 ClearStateWindow();
-                line += "purge ";
+                line.Add("purge ");
             }
             bool thumbnailMark = false;
             if ((flags & kEdit) != 0) {
                 if ((client.editOptions & kEditIsThumbnail) != 0) {
                     thumbnailMark = thumbnail = true;
-                    line += FormatText("thumbnail=%d ", static_cast<int>(client.editStart));
+                    line.Append("thumbnail=%d ", static_cast<int>(client.editStart));
                 } else {
                     ApplyEditChange(client.editStart, client.editEnd, client.editDelta,
                                     client.editOptions);
-                    line += FormatText(
+                    line.Append(
                         "editStart=%d editEnd=%d editDelta=%d ", static_cast<int>(client.editStart),
                         static_cast<int>(client.editEnd), static_cast<int>(client.editDelta));
                 }
             }
             if (!(m_rec.underConstruction && flags == kEdit)) {
-                trace.Trace("%s", line.c_str());
+                trace.Trace("%s", line.Text());
             }
             if (!thumbnailMark) {
                 CheckHr(trace, SendState(&states));
@@ -572,7 +601,7 @@ HRESULT CTimelineContext::SendState(StateSnapshot* snapshot) {
                 // The RTS holds the new states: the old window's references
                 // go, so that files it alone used close now.
                 snapshot->taken = true;
-                snapshot->window = {};
+                m_window.EndUndo();
             }
             CheckHr(trace, SendFileStates(false));
         }
@@ -661,7 +690,8 @@ HRESULT CTimelineContext::ApplyContextUpdate(std::uint32_t token, const unsigned
 }
 
 void CTimelineContext::SendStateKeepingWindow(CEntryPoint& trace) {
-    StateSnapshot states = SaveStates();
+    StateSnapshot states(m_window);
+    SaveStates(states);
     if (const HRESULT hr = SendState(&states); FAILED(hr) && !states.taken) {
         RestoreStates(states);
         CheckHr(trace, hr);

@@ -66,6 +66,8 @@ HRESULT CTimelineContext::PutStatus(std::uint16_t cycle, std::int32_t channel) {
         std::uint32_t token = 0;
         context_record::StatusRecord record{};
         TmsPortState portState = TmsIdle;
+        const DWORD now = m_owner.Clock().TickCount();
+        bool handOn = false;
         {
             CCriticalSectionLock lock(m_cs);
             m_cycle = cycle;
@@ -94,23 +96,44 @@ HRESULT CTimelineContext::PutStatus(std::uint16_t cycle, std::int32_t channel) {
             }
             portState = static_cast<TmsPortState>(rts.portState);
             client = m_timeline;
+            // Noted as handed before it is: taking the lock again after the
+            // call would meet the hand-back thread holding it for the broker.
+            handOn = client != nullptr && m_handOn.Due(record, now);
+            if (handOn) {
+                m_handOn.Handed(record, now);
+            }
         }
         if (client == nullptr) {
             return;
         }
-        // Outside the context lock: the timeline hands the record back
-        // through the broker, which takes it again.
-        TMS_CHECK_COM(trace, client->ContextStatus(token, sizeof record,
-                                                   reinterpret_cast<unsigned char*>(&record)));
-        if (GetTickCount() - m_lastMovieSaveTick >= kMovieSaveIntervalMs) {
-            if (IsActive()) {
-                CheckHr(trace, SaveMovieStatus(false, false, false));
-            } else {
-                CheckHr(trace, SavePreviewStatus(false));
+        // The follow-ups first, each whatever the one before did, and the
+        // record last: once handed on, the hand-back thread takes the
+        // context lock for the broker, and these would wait for it.
+        HRESULT followUp = S_OK;
+        auto note = [&followUp](HRESULT hr) {
+            if (FAILED(hr) && SUCCEEDED(followUp)) {
+                followUp = hr;
             }
+        };
+        if (GetTickCount() - m_lastMovieSaveTick >= kMovieSaveIntervalMs) {
+            note(IsActive() ? SaveMovieStatus(false, false, false) : SavePreviewStatus(false));
         }
-        CheckHr(trace, HandleStorageCutOff(portState));
-        CheckHr(trace, HandleOfflineEvent(portState));
+        note(HandleStorageCutOff(portState));
+        note(HandleOfflineEvent(portState));
+        if (handOn) {
+            // Outside the context lock: the timeline hands the record back
+            // through the broker, which takes it again.
+            const HRESULT hr = client->ContextStatus(token, sizeof record,
+                                                     reinterpret_cast<unsigned char*>(&record));
+            // One the timeline did not take (S_FALSE: the token is not
+            // registered with it yet) is due again next pass.
+            if (hr != S_OK) {
+                CCriticalSectionLock lock(m_cs);
+                m_handOn.Forget();
+            }
+            TMS_CHECK_COM(trace, hr);
+        }
+        CheckHr(trace, followUp);
     });
 }
 
@@ -124,8 +147,8 @@ void CTimelineContext::SaveStatus(std::uint16_t cycle, std::uint32_t tick,
     r.triggerStatus = rts.triggerStatus;
     r.portState = rts.portState;
     r.portPosition = rts.position;
-    const std::int32_t fieldsPerFrame =
-        std::max(1, tmsvideo::FieldsPerFrame(m_owner.VideoFormat()));
+    const std::int32_t format = m_owner.VideoFormat();
+    const std::int32_t fieldsPerFrame = std::max(1, tmsvideo::FieldsPerFrame(format));
     const std::int32_t movie =
         m_window.PortToMovie(rts.position, m_rec.position, fieldsPerFrame).movie;
     r.moviePosition = movie;
@@ -147,19 +170,28 @@ void CTimelineContext::SaveStatus(std::uint16_t cycle, std::uint32_t tick,
         s.percentComplete =
             length < 1 ? 0.0f : static_cast<float>(movie - start) / static_cast<float>(length);
     }
-    s.durationText = DurationText(endless ? m_rec.timelineLength
-                                          : std::int64_t{m_timelineMax} - m_timelineMin + 1);
     // The section and the event (edit) as the timeline limits last read
     // them from the movie's play list.
     s.sectionPercent = s.sectionLength < 1 ? 0.0f
                                            : static_cast<float>(movie - s.sectionStart) /
                                                  static_cast<float>(s.sectionLength);
-    s.countdownText = DurationText(std::int64_t{m_timelineMax} - movie);
-    s.sectionCountdownText = DurationText(
-        std::max<std::int64_t>(0, std::int64_t{s.sectionStart} + s.sectionLength - 1 - movie));
-    s.eventCountdownText = DurationText(
-        std::max<std::int64_t>(0, std::int64_t{s.eventStart} + s.eventLength - 1 - movie));
-    s.positionText = (Unpack(s.startTimecode, m_owner.VideoFormat()) + movie).ToString();
+    // Texts are made again only when their figures changed.
+    const std::uint16_t code = tmsvideo::TimecodeFormatCode(format, false);
+    auto duration = [code](CCachedText<2>& text, std::int64_t fields) -> const std::string& {
+        const std::int64_t shown = std::max<std::int64_t>(0, fields);
+        return text.Text({shown, code}, [&] { return CTimecode(shown, code).ToString(); });
+    };
+    s.durationText =
+        duration(m_durationText,
+                 endless ? m_rec.timelineLength : std::int64_t{m_timelineMax} - m_timelineMin + 1);
+    s.countdownText = duration(m_countdownText, std::int64_t{m_timelineMax} - movie);
+    s.sectionCountdownText = duration(m_sectionCountdownText,
+                                      std::int64_t{s.sectionStart} + s.sectionLength - 1 - movie);
+    s.eventCountdownText =
+        duration(m_eventCountdownText, std::int64_t{s.eventStart} + s.eventLength - 1 - movie);
+    s.positionText = m_positionText.Text({s.startTimecode, format, movie}, [&] {
+        return (Unpack(s.startTimecode, format) + movie).ToString();
+    });
 }
 
 HRESULT CTimelineContext::SaveMovieStatus(bool withThumbnail, bool publish, bool force) {
@@ -218,7 +250,7 @@ HRESULT CTimelineContext::SaveMovieStatus(bool withThumbnail, bool publish, bool
         {
             CStatusFileLock mutex(access);
             if (mutex.Acquired()) {
-                CheckHr(trace, PublishStatus(*access, force));
+                CheckHr(trace, PublishStatus(mutex, *access, force));
             }
         }
         if (withThumbnail && thumbnailMark >= 0) {
@@ -256,7 +288,8 @@ HRESULT CTimelineContext::SavePreviewStatus(bool publish) {
     });
 }
 
-HRESULT CTimelineContext::PublishStatus(CChanAccess& access, bool force) {
+HRESULT CTimelineContext::PublishStatus(const CStatusFileLock& block, CChanAccess& access,
+                                        bool force) {
     CTmsEntryPoint trace("CTimelineContext::PublishStatus");
     return TMS_ERROR_FRAME(trace, [&] {
         if (Token() == 0) {
@@ -264,8 +297,6 @@ HRESULT CTimelineContext::PublishStatus(CChanAccess& access, bool force) {
             return;
         }
         namespace b = context_block;
-        // The caller holds the mutex; taking it again is immediate.
-        CStatusFileLock block(&access);
         if (!block.Acquired()) {
             return;
         }
@@ -339,8 +370,40 @@ HRESULT CTimelineContext::StringToStatus(const std::string& name, VARIANT* value
     if (offline && (code == kPortState || code == kSpeed || code == kTriggerStatus)) {
         return context_status::DefaultValue(code, value);
     }
+    // The live figures of the status pass need only the status lock: a
+    // query of the position never waits for a change or a broker call,
+    // which hold the context lock across an exchange with the RTS.
+    if (ReadsStatusOnly(code)) {
+        return StringToVariant(code, value);
+    }
     CCriticalSectionLock lock(m_cs);
     return StringToVariant(code, value);
+}
+
+bool CTimelineContext::ReadsStatusOnly(std::int32_t code) {
+    switch (code) {
+        case 0:
+        case 1:
+        case 2:
+        case 4:
+        case 5:
+        case 6:
+        case 8:
+        case 9:
+        case 10:
+        case 16:
+        case 18:
+        case 21:
+        case 22:
+        case 24:
+        case 25:
+        case 26:
+        case 27:
+        case 28:
+            return true;
+        default:
+            return false;
+    }
 }
 
 HRESULT CTimelineContext::StringToVariant(std::int32_t code, VARIANT* value) {
@@ -348,10 +411,13 @@ HRESULT CTimelineContext::StringToVariant(std::int32_t code, VARIANT* value) {
     CCriticalSectionLock status(m_statusCs);
     const ContextStatusBlock& s = m_status;
     const std::int32_t format = m_owner.VideoFormat();
-    const bool noEnd = m_rec.endLimit == -1 || m_rec.endLimit == kNoEnd;
-    const std::int32_t limitLength = (m_rec.startLimit < 0 || noEnd)
-                                         ? m_rec.timelineLength
-                                         : m_rec.endLimit - m_rec.startLimit + 1;
+    // The limits are the context lock's: read only by the codes that need
+    // it held (not ReadsStatusOnly).
+    auto noEnd = [this] { return m_rec.endLimit == -1 || m_rec.endLimit == kNoEnd; };
+    auto limitLength = [&] {
+        return (m_rec.startLimit < 0 || noEnd()) ? m_rec.timelineLength
+                                                 : m_rec.endLimit - m_rec.startLimit + 1;
+    };
     switch (code) {
         case 0:
             SetI4(value, format);
@@ -437,7 +503,7 @@ HRESULT CTimelineContext::StringToVariant(std::int32_t code, VARIANT* value) {
             SetI4(value, m_rec.endLimit);
             return S_OK;
         case 31:
-            SetI4(value, limitLength);
+            SetI4(value, limitLength());
             return S_OK;
         case 32:
             return SetText(value,
@@ -445,11 +511,11 @@ HRESULT CTimelineContext::StringToVariant(std::int32_t code, VARIANT* value) {
                                .ToString());
         case 33:
             return SetText(value,
-                           (s.startTimecodeValue + (noEnd ? std::int64_t{m_rec.timelineLength}
-                                                          : std::int64_t{m_rec.endLimit} + 1))
+                           (s.startTimecodeValue + (noEnd() ? std::int64_t{m_rec.timelineLength}
+                                                            : std::int64_t{m_rec.endLimit} + 1))
                                .ToString());
         case 34:
-            return SetText(value, DurationText(limitLength));
+            return SetText(value, DurationText(limitLength()));
         case 35:
             SetBool(value, m_rec.underConstruction);
             return S_OK;

@@ -1,7 +1,6 @@
 #include "tmschannel/rts/RtsMsg.h"
 
 #include "platform/kernel/CriticalSectionLock.h"
-#include "platform/kernel/Event.h"
 #include "platform/kernel/WaitFunctions.h"
 #include "tmschannel/frame/ErrorFrame.h"
 #include "tmschannel/rts/RtsMessageFormat.h"
@@ -9,32 +8,13 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 namespace {
 
-constexpr auto kAnswerSpin = std::chrono::microseconds(300);
-constexpr auto kRequestSpin = std::chrono::microseconds(100);
-
+// Stays 0 while no hand-over spins; kept so that a busy process can tell.
 std::atomic<std::uint64_t> g_spinNanos{0};
-
-// Yields until done() or the time is up; the caller then waits as usual.
-template <class Done>
-void SpinFor(std::chrono::microseconds budget, Done done) {
-    const auto start = std::chrono::steady_clock::now();
-    const auto end = start + budget;
-    auto now = start;
-    while (!done() && (now = std::chrono::steady_clock::now()) < end) {
-        std::this_thread::yield();
-    }
-    g_spinNanos.fetch_add(
-        static_cast<std::uint64_t>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(now - start).count()),
-        std::memory_order_relaxed);
-}
 
 constexpr HRESULT kThreadNotStarted = HR(0x80043004);
 constexpr HRESULT kNoResponse = HR(0x80043011);
@@ -89,18 +69,15 @@ HRESULT CRtsMsg::OpenRtsConnection(int port, const std::string& name) {
             trace.LogMsg("%s: Could not connect to the hardware (RTS) port %s: %s", m_name.c_str(),
                          portName.c_str(), std::strerror(m_ipm->LastError()));
         }
-        m_shutdownEvent.Reset(CreateEvent(nullptr, TRUE, FALSE, nullptr));
-        m_requestEvent.Reset(CreateEvent(nullptr, FALSE, FALSE, nullptr));
-        m_responseEvent.Reset(CreateEvent(nullptr, FALSE, FALSE, nullptr));
-        m_threadShutdown = m_shutdownEvent.Get();
-        m_threadRequest = m_requestEvent.Get();
-        m_threadResponse = m_responseEvent.Get();
+        // What a thread of an earlier connection left (an answer that came
+        // after its sender gave up, its shutdown) must not reach this one.
+        m_toThread.Clear(kRequest | kShutdown);
+        m_toSender.Clear(kAnswered);
         m_threadIpm = m_ipm.get();
         auto thread = std::make_unique<CThread>();
         char threadName[16];
         std::snprintf(threadName, sizeof threadName, "tms-rts-%d", port);
-        if (!m_shutdownEvent || !m_requestEvent || !m_responseEvent ||
-            !thread->Start([this] { return Thread(); }, threadName)) {
+        if (!thread->Start([this] { return Thread(); }, threadName)) {
             CloseHandles();
             TMS_RAISE(trace, kThreadNotStarted, "%s: Could not start foreground thread for port %d",
                       m_name.c_str(), port);
@@ -113,8 +90,8 @@ HRESULT CRtsMsg::CloseRtsConnection() {
     CCriticalSectionLock lock(m_cs);
     CTmsEntryPoint trace("CRtsMsg::CloseRtsConnection");
     return TMS_ERROR_FRAME(trace, [&] {
-        if (m_shutdownEvent) {
-            SetEvent(m_shutdownEvent.Get());
+        if (m_thread) {
+            m_toThread.Raise(kShutdown);
         }
         if (m_thread && m_thread->GetExitCode() == STILL_ACTIVE) {
             // A thread blocked in the IPM client is woken by closing its
@@ -137,12 +114,8 @@ void CRtsMsg::CloseHandles() {
     if (m_thread) {
         m_thread->Join();
     }
-    m_threadShutdown = m_threadRequest = m_threadResponse = nullptr;
     m_threadIpm = nullptr;
-    m_shutdownEvent.Reset();
     m_thread.reset();
-    m_requestEvent.Reset();
-    m_responseEvent.Reset();
     m_ipm.reset();
     m_hasClient = false;
 }
@@ -184,24 +157,16 @@ HRESULT CRtsMsg::SendMsg(CMmioMsg& message, DWORD timeoutMs) {
         m_outcome = Outcome::kAcknowledged;
         m_failureText.clear();
         m_queued = m_next.fetch_add(1);
-        SetEvent(m_requestEvent.Get());
-        // An exchange takes tens of microseconds, less than waking a sleeping
-        // thread costs here: look for its end first, then wait.
-        SpinFor(kAnswerSpin, [&] { return m_answered.load() == m_queued.load(); });
+        m_toThread.Raise(kRequest);
 
         const DWORD half = timeoutMs >> 1;
         bool answered = false;
         for (int pass = 0; pass < 2 && !answered; ++pass) {
-            const DWORD rc = WaitForSingleObject(m_responseEvent.Get(), half);
-            if (rc == WAIT_OBJECT_0) {
-                answered = true;
-            } else if (rc == WAIT_ABANDONED) {
-                trace.LogMsg("%s: Hardware (RTS) msg thread sync abandoned.", m_name.c_str());
-                answered = true;
-            } else if (pass == 0) {
+            answered = m_toSender.Wait(kAnswered, kAnswered, half) != 0;
+            if (!answered && pass == 0) {
                 trace.LogMsg(
                     "%s: Hardware (RTS) has not responded in %dms. Rtn:%d. Msg:%d->%d->%d->%d",
-                    m_name.c_str(), static_cast<int>(half), static_cast<int>(rc),
+                    m_name.c_str(), static_cast<int>(half), static_cast<int>(WAIT_TIMEOUT),
                     static_cast<int>(m_queued.load()), static_cast<int>(m_taken.load()),
                     static_cast<int>(m_written.load()), static_cast<int>(m_read.load()));
             }
@@ -231,30 +196,23 @@ HRESULT CRtsMsg::SendMsg(CMmioMsg& message, DWORD timeoutMs) {
 
 DWORD CRtsMsg::Thread() {
     CTmsEntryPoint trace("CRtsMsg::Thread()");
-    const HANDLE waits[2] = {m_threadShutdown, m_threadRequest};
+    // One reply message for the thread's life, made by the first exchange
+    // (where a failure fails that exchange, not the thread) and cleared
+    // before every read.
+    CMmioMsg reply;
     for (;;) {
-        const DWORD rc = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (rc == WAIT_OBJECT_0) {
+        // Shutdown first: a request raised with it is not carried out.
+        const std::uint32_t got = m_toThread.Wait(kShutdown | kRequest, kRequest, INFINITE);
+        if ((got & kShutdown) != 0) {
             break;
         }
-        if (rc == WAIT_OBJECT_0 + 1) {
-            Exchange();
-            m_answered = m_taken.load();
-            SetEvent(m_threadResponse);
-            // Changes come in bursts (a change, then its file states): the
-            // next request is often on its way.
-            SpinFor(kRequestSpin, [&] { return m_queued.load() != m_answered.load(); });
-            continue;
-        }
-        trace.LogError(E_FAIL, __FILE__, __LINE__,
-                       "%s: RTS message thread shutting down for unknown reason: 0x%x",
-                       m_name.c_str(), static_cast<unsigned>(rc));
-        break;
+        Exchange(reply);
+        m_toSender.Raise(kAnswered);
     }
     return 0;
 }
 
-void CRtsMsg::Exchange() {
+void CRtsMsg::Exchange(CMmioMsg& reply) {
     CTmsEntryPoint trace("CRtsMsg::Exchange");
     // A failure raised on this thread is logged here, but it is the sender's
     // caller who must read why: its text travels back with the result. What
@@ -276,6 +234,11 @@ void CRtsMsg::Exchange() {
             m_failureText = text;
             trace.SetResult(kConnectionLost);
         };
+        // Before the write: a reply that could not be read would put the
+        // port out of step.
+        if (reply.GetBuffer() == nullptr) {
+            CheckHr(trace, reply.Create(static_cast<DWORD>(kReplySize)));
+        }
         const int written = ipm.Write(reinterpret_cast<const char*>(m_request.data()),
                                       static_cast<int>(m_request.size()));
         m_written = m_taken.load();
@@ -283,9 +246,9 @@ void CRtsMsg::Exchange() {
             peerFailure("Write", written);
             return;
         }
-        // A fresh, zeroed reply per exchange: an old "ack " can never answer
-        // for a reply that did not come.
-        CMmioMsg reply(static_cast<DWORD>(kReplySize));
+        // Zeroed before every read: an old "ack " can never answer for a
+        // reply that did not come.
+        std::memset(reply.GetBuffer(), 0, reply.GetBufferSize());
         const int n = ipm.Read(reinterpret_cast<char*>(reply.GetBuffer()), kReplySize);
         m_read = m_written.load();
         if (n <= 0) {

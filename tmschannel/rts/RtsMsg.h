@@ -15,11 +15,14 @@
 //
 // Locks: m_cs serialises OpenRtsConnection, CloseRtsConnection and SendMsg,
 // and is held across the whole wait of a send. The message thread takes no
-// lock; it hands over through the request and response events.
+// lock; it hands over through two sets of flags (the request and shutdown
+// flags it waits for, the answer flag the sender waits for), which cost no
+// system call while the other side is awake and no process-wide lock ever.
 #pragma once
 
 #include "platform/kernel/CriticalSection.h"
 #include "platform/kernel/Handle.h"
+#include "platform/kernel/SignalFlags.h"
 #include "platform/kernel/Thread.h"
 #include "server/ipmclient/IpmClient.h"
 #include "tmschannel/rts/MmioMsg.h"
@@ -66,15 +69,20 @@ public:
 
     // Wall time every connection of this process has spent spinning for an
     // answer or the next request, in nanoseconds: what a busy process pays
-    // for the shorter hand-over.
+    // for a shorter hand-over. The hand-over sleeps at once, so this stays 0.
     static std::uint64_t SpinNanos();
 
 private:
     // How an exchange ended, as the thread hands it back.
     enum class Outcome { kAcknowledged, kFailed, kPeerGone };
 
+    // The flags of m_toThread and m_toSender.
+    static constexpr std::uint32_t kRequest = 1;   // auto reset: a request is ready
+    static constexpr std::uint32_t kShutdown = 2;  // stays set: the thread ends
+    static constexpr std::uint32_t kAnswered = 1;  // auto reset: the exchange is over
+
     DWORD Thread();
-    void Exchange();
+    void Exchange(CMmioMsg& reply);
     void CloseHandles();  // under m_cs
 
     std::string m_name;  // written under m_cs before the thread starts; constant while it runs
@@ -83,23 +91,22 @@ private:
     HRESULT m_result = S_OK;
     Outcome m_outcome = Outcome::kAcknowledged;
     std::string m_failureText;
-    // Written by the sender before it sets the request event.
+    // Written by the sender before it raises kRequest.
     std::vector<BYTE> m_request;
+
+    // Raised by senders and CloseRtsConnection, waited for by the thread.
+    CSignalFlags m_toThread;
+    // Raised by the thread after an exchange, waited for by the sender.
+    CSignalFlags m_toSender;
 
     // The members down to m_thread are guarded by m_cs (the error frame's
     // lambdas hide the lock from the analysis, so they carry no annotation).
-    CHandle m_shutdownEvent;  // manual reset
-    CHandle m_requestEvent;   // auto reset
-    CHandle m_responseEvent;  // auto reset
     // Used by the message thread only, except Close, which may be called from
     // the closing thread to wake a blocked Read.
     std::unique_ptr<CIpmClient> m_ipm;
     std::unique_ptr<CThread> m_thread;
-    // Raw copies for the thread, which must not take m_cs.
-    HANDLE m_threadShutdown = nullptr;
-    HANDLE m_threadRequest = nullptr;
-    HANDLE m_threadResponse = nullptr;
-    // Also read by IsConnected, to look at the peer.
+    // The thread's copy, as it must not take m_cs; also read by IsConnected,
+    // to look at the peer.
     std::atomic<CIpmClient*> m_threadIpm{nullptr};
 
     std::atomic<std::uint32_t> m_next{1};
@@ -107,7 +114,6 @@ private:
     std::atomic<std::uint32_t> m_taken{0};
     std::atomic<std::uint32_t> m_written{0};
     std::atomic<std::uint32_t> m_read{0};
-    std::atomic<std::uint32_t> m_answered{0};  // the exchange last finished
     std::atomic<bool> m_sealed{false};
     mutable std::atomic<bool> m_lost{false};  // cleared only by a new OpenRtsConnection
     std::atomic<bool> m_hasClient{false};     // an IPM client exists (polled without m_cs)

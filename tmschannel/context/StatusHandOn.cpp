@@ -1,0 +1,16 @@
+#include "tmschannel/context/StatusHandOn.h"
+
+#include <cstring>
+
+#include "platform/kernel/Ticks.h"
+
+bool CStatusHandOn::Due(const context_record::StatusRecord& record, DWORD now) const {
+    return !m_handed || std::memcmp(m_last.data(), &record, m_last.size()) != 0 ||
+           TickDiff(now, m_handedAt) >= kRefreshMs;
+}
+
+void CStatusHandOn::Handed(const context_record::StatusRecord& record, DWORD now) {
+    std::memcpy(m_last.data(), &record, m_last.size());
+    m_handedAt = now;
+    m_handed = true;
+}

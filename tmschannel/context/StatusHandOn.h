@@ -1,0 +1,36 @@
+// CStatusHandOn: which of a context's status records go on to its timeline.
+// Handing a record on wakes the timeline's hand-back thread, dear at every
+// field for every context; a cued or parked context reports the same record
+// cycle after cycle, and the broker learns nothing from a copy.
+//
+// A record is due when no record was handed since the last Forget (a new
+// timeline or allocation), when it differs from the last one handed in any
+// of its bytes, or when the last one was handed kRefreshMs ago or more: the
+// broker's once-a-second duties (the state refresh, a retry of a send that
+// failed) still run for a context that stands still.
+//
+// Thread safety: none; the owning context guards it with its lock.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "platform/kernel/WinTypes.h"
+#include "tmschannel/context/ContextRecord.h"
+
+class CStatusHandOn {
+public:
+    static constexpr DWORD kRefreshMs = 1000;
+
+    // True when record should be handed on at tick now.
+    bool Due(const context_record::StatusRecord& record, DWORD now) const;
+    // Notes record as handed on at tick now.
+    void Handed(const context_record::StatusRecord& record, DWORD now);
+    // The next record is due whatever it holds.
+    void Forget() { m_handed = false; }
+
+private:
+    bool m_handed = false;
+    std::array<unsigned char, sizeof(context_record::StatusRecord)> m_last{};
+    DWORD m_handedAt = 0;
+};
