@@ -159,7 +159,7 @@ HRESULT CMmioMsg::AscendTraced(MMCKINFO* ck) {
         if (r != MMSYSERR_NOERROR) {
             TMS_RAISE(trace, kCannotAscend, "Could not ascend from chunk");
         }
-        if (endsMessage) {
+        if (endsMessage && m_buffer) {
             // No byte of an earlier message survives past this one's end.
             ClearFrom(GetMsgSize());
         }

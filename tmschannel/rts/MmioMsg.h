@@ -185,7 +185,7 @@ inline HRESULT CMmioMsg::CreateList(FOURCC listType, MMCKINFO* ck) {
 inline HRESULT CMmioMsg::Ascend(MMCKINFO* ck) {
     const bool endsMessage = EndsMessage(ck);
     if (mmio_detail::AscendInPlace(m_mmio.get(), ck, 0)) {
-        if (endsMessage) {
+        if (endsMessage && m_buffer) {
             // No byte of an earlier message survives past this one's end.
             ClearFrom(GetMsgSize());
         }
