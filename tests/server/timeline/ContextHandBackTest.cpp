@@ -26,13 +26,21 @@ struct Delivery {
 // Records what the timeline hands back; a hook may block or call back.
 class CFakeBroker : public CComObjectBase<ITmsContextBroker> {
 public:
-    std::function<void(unsigned int token)> hook;
+    // The hook runs for records counted after it is set: a record already
+    // counted (and so waited for) when the hook is set runs without it,
+    // though its callback may not have returned yet.
+    void SetHook(std::function<void(unsigned int token)> hook) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_hook = std::move(hook);
+    }
 
     HRESULT ApplyContextUpdate(unsigned int token, int size, unsigned char* record) override {
+        std::function<void(unsigned int token)> hook;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             EXPECT_GE(size, 40);
             m_got.push_back({token, record[0] | record[1] << 8, std::this_thread::get_id()});
+            hook = m_hook;
         }
         m_changed.notify_all();
         if (hook) {
@@ -63,6 +71,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<Delivery> m_got;
+    std::function<void(unsigned int token)> m_hook;
 };
 
 // A gate a callback waits at until the test opens it.
@@ -139,10 +148,10 @@ TEST_F(TimelineHandBackTest, RecordsComeBackOnAnotherThreadInOrderPerToken) {
 TEST_F(TimelineHandBackTest, RevokeWaitsForTheRunningCallbackAndNothingArrivesAfterIt) {
     CGate& gate = m_gate;
     std::atomic<bool> inCallback{false};
-    m_broker->hook = [&](unsigned int) {
+    m_broker->SetHook([&](unsigned int) {
         inCallback = true;
         gate.Pass();
-    };
+    });
     ASSERT_EQ(m_timeline->RegisterContext(7, m_broker), S_OK);
     ASSERT_EQ(Report(m_timeline, 7, 0), S_OK);
     for (int i = 0; i < 100 && !inCallback; ++i) {
@@ -178,7 +187,7 @@ TEST_F(TimelineHandBackTest, RevokeKeepsTheOtherTokensRecordsInOrder) {
     }
     ASSERT_TRUE(m_broker->WaitFor(200));
     CGate& gate = m_gate;
-    m_broker->hook = [&](unsigned int) { gate.Pass(); };
+    m_broker->SetHook([&](unsigned int) { gate.Pass(); });
     ASSERT_EQ(Report(m_timeline, 2, 200), S_OK);
     ASSERT_TRUE(m_broker->WaitFor(201));
     for (int i = 0; i < 100; ++i) {  // behind the running one, round the ring's end
@@ -199,7 +208,7 @@ TEST_F(TimelineHandBackTest, RevokeKeepsTheOtherTokensRecordsInOrder) {
 
 TEST_F(TimelineHandBackTest, AFullQueueDropsTheOldestRecords) {
     CGate& gate = m_gate;
-    m_broker->hook = [&](unsigned int) { gate.Pass(); };
+    m_broker->SetHook([&](unsigned int) { gate.Pass(); });
     ASSERT_EQ(m_timeline->RegisterContext(9, m_broker), S_OK);
     ASSERT_EQ(Report(m_timeline, 9, 0), S_OK);
     ASSERT_TRUE(m_broker->WaitFor(1));
@@ -222,12 +231,12 @@ TEST_F(TimelineHandBackTest, TheLastReleaseInsideACallbackNeitherDeadlocksNorCra
     CComPtr<ITimeline> held = m_timeline;
     CGate& gate = m_gate;
     std::atomic<bool> done{false};
-    m_broker->hook = [&](unsigned int token) {
+    m_broker->SetHook([&](unsigned int token) {
         gate.Pass();
         EXPECT_EQ(held->RevokeContext(token), S_OK);
         held = nullptr;
         done = true;
-    };
+    });
     ASSERT_EQ(m_timeline->RegisterContext(3, m_broker), S_OK);
     ASSERT_EQ(Report(m_timeline, 3, 0), S_OK);
     m_timeline = nullptr;
