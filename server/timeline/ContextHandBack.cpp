@@ -13,7 +13,7 @@
 #include "server/errorlog/ErrorLog.h"
 #include "server/timeline/MovieError.h"
 #include "server/timeline/TimelineCall.h"
-#include "server/timeline/WaitableLock.h"
+#include "platform/kernel/WaitableLock.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 
-#include "server/timeline/WaitableLock.h"
+#include "platform/kernel/WaitableLock.h"
 
 class CMonitorStop {
 public:
