@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "bench/BenchRuntime.h"
+#include "bench/BenchSim.h"
 #include "bench/BenchStats.h"
 #include "bench/BenchSummary.h"
 #include "bench/ThreadTimes.h"
@@ -73,32 +74,14 @@ constexpr std::uint32_t kChannel = 1;  // Chan2: one video resource, two fields 
 // dump folder it writes every message it receives there.
 class CInProcessRts {
 public:
-    explicit CInProcessRts(const std::string& dumpDir) : m_sim(Options(dumpDir)) {
-        m_started = m_sim.Start(&m_error);
-    }
-    ~CInProcessRts() {
-        if (m_started) {
-            m_sim.Stop();
-        }
-    }
-    CInProcessRts(const CInProcessRts&) = delete;
-    CInProcessRts& operator=(const CInProcessRts&) = delete;
+    explicit CInProcessRts(const std::string& dumpDir)
+        : m_sim(bench::CBenchSim::Options(false, dumpDir)) {}
 
-    const std::string& Error() const { return m_error; }
-    std::string Status() { return m_sim.Control("status " + std::to_string(kChannel)); }
+    const std::string& Error() const { return m_sim.Error(); }
+    std::string Status() { return m_sim.Sim().Control("status " + std::to_string(kChannel)); }
 
 private:
-    static RtsSimOptions Options(const std::string& dumpDir) {
-        RtsSimOptions options;
-        options.configPath = SystemConfigPath();
-        options.dumpDir = dumpDir;
-        options.runClockThread = false;
-        return options;
-    }
-
-    CRtsSimulator m_sim;
-    std::string m_error;
-    bool m_started = false;
+    bench::CBenchSim m_sim;
 };
 
 // Channel 1 opened through the component, and its context broker; closed
@@ -152,14 +135,7 @@ struct ChangeArgs {
 };
 
 ChangeRecord MakeChange(const ChangeArgs& a) {
-    ChangeRecord r{};
-    r.flags = a.flags;
-    r.trigger = 1;
-    r.portState = a.portState;
-    r.speed = a.speed;
-    r.position.movie = a.position;
-    r.timelineLength = a.length;
-    return r;
+    return bench::Change(a.flags, a.portState, a.speed, a.position, a.length);
 }
 
 HRESULT Apply(ITmsContextBroker* broker, unsigned token, ChangeRecord record) {

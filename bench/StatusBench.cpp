@@ -51,6 +51,7 @@
 #include <vector>
 
 #include "bench/BenchRuntime.h"
+#include "bench/BenchSim.h"
 #include "bench/BenchStats.h"
 #include "bench/BenchSummary.h"
 #include "platform/com/Bstr.h"
@@ -170,48 +171,24 @@ private:
 // thread running, or stepped by the caller (Step).
 class CBenchRts {
 public:
-    explicit CBenchRts(bool running) : m_sim(Options(running, &m_clock)) {
-        m_started = m_sim.Start(&m_error);
-    }
-    ~CBenchRts() {
-        if (m_started) {
-            m_sim.Stop();
-        }
-    }
-    CBenchRts(const CBenchRts&) = delete;
-    CBenchRts& operator=(const CBenchRts&) = delete;
+    explicit CBenchRts(bool running)
+        : m_sim(bench::CBenchSim::Options(running, std::string(), &m_clock)) {}
 
-    const std::string& Error() const { return m_error; }
+    const std::string& Error() const { return m_sim.Error(); }
     // One step of a 50 Hz field or more: the tick moves at every format.
     void Step() {
         m_clock.Advance(1.0 / 50.0);
-        m_sim.StepClock();
+        m_sim.Sim().StepClock();
     }
-    std::string Status() { return m_sim.Control("status " + std::to_string(kChannel)); }
+    std::string Status() { return m_sim.Sim().Control("status " + std::to_string(kChannel)); }
 
 private:
-    static RtsSimOptions Options(bool running, IRtsSimClock* clock) {
-        RtsSimOptions options;
-        options.configPath = SystemConfigPath();
-        options.runClockThread = running;
-        options.clock = running ? nullptr : clock;
-        return options;
-    }
-
     CSteppedClock m_clock;
-    CRtsSimulator m_sim;
-    std::string m_error;
-    bool m_started = false;
+    bench::CBenchSim m_sim;
 };
 
 ChangeRecord Change(std::uint32_t flags, std::int32_t portState, float speed) {
-    ChangeRecord r{};
-    r.flags = flags;
-    r.trigger = 1;
-    r.portState = portState;
-    r.speed = speed;
-    r.timelineLength = kMovieLength;
-    return r;
+    return bench::Change(flags, portState, speed, 0, kMovieLength);
 }
 
 // Channel 1 made from the channel's library as its class factory makes it,
