@@ -28,15 +28,15 @@ TEST(StatusHandOnTest, AChangeInAnyByteIsDueAndAnUnchangedRecordIsNot) {
     for (std::size_t byte = 0; byte < sizeof(StatusRecord); ++byte) {
         SCOPED_TRACE("byte " + std::to_string(byte));
         CStatusHandOn handOn;
-        EXPECT_TRUE(handOn.Due(base, 100)) << "nothing handed yet";
+        EXPECT_TRUE(handOn.Due(base, 100, 100)) << "nothing handed yet";
         handOn.Handed(base, 100);
-        EXPECT_FALSE(handOn.Due(base, 100));
+        EXPECT_FALSE(handOn.Due(base, 100, 100));
         StatusRecord changed = base;
         reinterpret_cast<unsigned char*>(&changed)[byte] ^= 0x01;
-        EXPECT_TRUE(handOn.Due(changed, 100));
+        EXPECT_TRUE(handOn.Due(changed, 100, 100));
         handOn.Handed(changed, 100);
-        EXPECT_FALSE(handOn.Due(changed, 100));
-        EXPECT_TRUE(handOn.Due(base, 100)) << "changing back is a change too";
+        EXPECT_FALSE(handOn.Due(changed, 100, 100));
+        EXPECT_TRUE(handOn.Due(base, 100, 100)) << "changing back is a change too";
     }
 }
 
@@ -47,8 +47,53 @@ TEST(StatusHandOnTest, AnUnchangedRecordIsDueAgainAfterTheRefreshAcrossATickWrap
         SCOPED_TRACE("handed at tick " + std::to_string(start));
         CStatusHandOn handOn;
         handOn.Handed(r, start);
-        EXPECT_FALSE(handOn.Due(r, start + CStatusHandOn::kRefreshMs - 1));
-        EXPECT_TRUE(handOn.Due(r, start + CStatusHandOn::kRefreshMs));
+        EXPECT_FALSE(handOn.Due(r, start + CStatusHandOn::kRefreshMs - 1, start));
+        EXPECT_TRUE(handOn.Due(r, start + CStatusHandOn::kRefreshMs, start));
+    }
+}
+
+// The broker refreshes a context's states a second after its last state
+// message. A record handed on after that message (it had changed) must not
+// put the next unchanged one off for a second from the hand-on: the broker
+// would find its second not yet up, and the refresh would come a second late.
+TEST(StatusHandOnTest, AnUnchangedRecordIsDueASecondAfterTheLastStateMessage) {
+    const StatusRecord r = RecordOfBytes(0x33);
+    const DWORD starts[] = {1000u, 0xFFFFFE00u};
+    for (DWORD message : starts) {
+        SCOPED_TRACE("state message at tick " + std::to_string(message));
+        CStatusHandOn handOn;
+        handOn.Handed(r, message + 500);
+        EXPECT_FALSE(handOn.Due(r, message + CStatusHandOn::kRefreshMs - 1, message));
+        EXPECT_TRUE(handOn.Due(r, message + CStatusHandOn::kRefreshMs, message));
+    }
+}
+
+// A context the RTS holds at its limit while it plays on at a speed reports
+// the same record every field; the broker's limit handling must see each.
+TEST(StatusHandOnTest, AContextHeldAtItsLimitWhilePlayingIsDueEveryPass) {
+    struct Row {
+        const char* what;
+        std::int32_t trigger;
+        std::int32_t portState;
+        float speed;
+        bool due;
+    };
+    const Row rows[] = {
+        {"ended, playing at 1x", TmsTriggerEnded, TmsShuttlePlay, 1.0f, true},
+        {"ended, playing in reverse", TmsTriggerEnded, TmsShuttlePlay, -2.0f, true},
+        {"ended, held at speed 0", TmsTriggerEnded, TmsShuttlePlay, 0.0f, false},
+        {"ended, cued", TmsTriggerEnded, TmsCuePlay, 1.0f, false},
+        {"not ended, playing", 3, TmsShuttlePlay, 1.0f, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        StatusRecord r{};
+        r.triggerStatus = row.trigger;
+        r.portState = row.portState;
+        r.speed = row.speed;
+        CStatusHandOn handOn;
+        handOn.Handed(r, 100);
+        EXPECT_EQ(handOn.Due(r, 120, 100), row.due);
     }
 }
 
@@ -56,9 +101,9 @@ TEST(StatusHandOnTest, AfterForgetTheSameRecordIsDue) {
     const StatusRecord r = RecordOfBytes(0x22);
     CStatusHandOn handOn;
     handOn.Handed(r, 5);
-    ASSERT_FALSE(handOn.Due(r, 5));
+    ASSERT_FALSE(handOn.Due(r, 5, 5));
     handOn.Forget();
-    EXPECT_TRUE(handOn.Due(r, 5));
+    EXPECT_TRUE(handOn.Due(r, 5, 5));
 }
 
 // A timeline that keeps what the context hands it, and takes it (S_OK) or
@@ -82,6 +127,12 @@ protected:
         RecorderFixture::SetUp();
         m_keeping = MakeComObject<CKeepingTimeline>();
         ASSERT_EQ(m_context->RegisterTimeline(kToken, m_broker, m_keeping, false), S_OK);
+        // Cued, so that its last state message is now: the broker's state
+        // refresh is a second away, and records are handed on for what
+        // they hold.
+        ASSERT_EQ(Apply(Change(context_record::kPortState | context_record::kPosition, TmsCuePlay,
+                               0.0f, 100, 1000)),
+                  S_OK);
         SetRts([](TmsPortContextStatus& s) {
             s.changeId = 7;
             s.triggerStatus = 2;
@@ -141,7 +192,10 @@ TEST_F(ContextHandOnTest, AChangeInAnyFieldTheRtsReportsIsHandedOn) {
     EXPECT_EQ(Pass(), settled);
 }
 
-TEST_F(ContextHandOnTest, AnUnchangedRecordIsHandedOnOnlyAtTheRefresh) {
+// An unchanged record goes on a second after the context's last state
+// message, for the broker's state refresh, and on every pass after that
+// until the states have been sent again.
+TEST_F(ContextHandOnTest, AnUnchangedRecordIsHandedOnForTheRefreshUntilTheStatesAreSent) {
     ASSERT_EQ(Pass(), 1u);
     EXPECT_EQ(Pass(), 1u);
     m_channel.clock.Advance(CStatusHandOn::kRefreshMs - 1);
@@ -149,7 +203,13 @@ TEST_F(ContextHandOnTest, AnUnchangedRecordIsHandedOnOnlyAtTheRefresh) {
     m_channel.clock.Advance(1);
     EXPECT_EQ(Pass(), 2u);
     EXPECT_EQ(m_keeping->records[0], m_keeping->records[1]);
-    EXPECT_EQ(Pass(), 2u);
+    EXPECT_EQ(Pass(), 3u) << "the states have not been sent again yet";
+    ASSERT_EQ(Apply(Change(context_record::kPortState | context_record::kPosition, TmsCuePlay, 0.0f,
+                           100, 1000)),
+              S_OK);
+    EXPECT_EQ(Pass(), 3u) << "states just sent: the next refresh is a second away";
+    m_channel.clock.Advance(CStatusHandOn::kRefreshMs);
+    EXPECT_EQ(Pass(), 4u);
 }
 
 TEST_F(ContextHandOnTest, ARecordTheTimelineDidNotTakeIsHandedOnAgain) {

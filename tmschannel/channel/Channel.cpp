@@ -159,6 +159,8 @@ HRESULT CChannel::Open(VARIANT varChan, BSTR bstrSuite, BSTR bstrUser, BSTR bstr
                     index, document, static_cast<IContextOwner&>(*this)));
             }
             CheckHr(trace, m_rtsMsg.OpenRtsConnection(m_config.channelIndex, m_channelId));
+            // What a query last learnt of the connection belongs to the old one.
+            m_rtsPolled.store(0, std::memory_order_relaxed);
 
             const std::string text = ConfigTextWithoutBoards(trace, document);
             CMmioMsg open(rts::kLargeMessageSize);
@@ -196,6 +198,7 @@ HRESULT CChannel::ReleaseAll(CEntryPoint& trace) {
         m_resources.clear();
     }
     m_rtsMsg.CloseRtsConnection();
+    m_rtsPolled.store(0, std::memory_order_relaxed);
     m_rtsShmem.Close();
     if (m_chanAccess) {
         chan_access_table::Clear(m_config.channelIndex, m_chanAccess.get());
@@ -345,7 +348,8 @@ void CChannel::CopyChannelName(std::array<char, CEntryPoint::kEntryTextSize>& ou
 }
 
 bool CChannel::RtsConnectedRecently() const {
-    constexpr DWORD kRepollMs = 20;
+    // One status period: the monitor itself polls the connection every cycle.
+    constexpr DWORD kRepollMs = kStatusPeriodMs;
     const DWORD now = GetTickCount();
     const std::uint64_t polled = m_rtsPolled.load(std::memory_order_relaxed);
     if ((polled & 2u) != 0 && TickDiff(now, static_cast<DWORD>(polled >> 32)) < kRepollMs) {

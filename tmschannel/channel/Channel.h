@@ -67,6 +67,8 @@
 class CChannel : public CComObjectBase<ITmsChannel, ITmsContextBroker, ISupportErrorInfo>,
                  private IContextOwner {
 public:
+    // The status monitor's period: one cycle every 20 ms.
+    static constexpr DWORD kStatusPeriodMs = 20;
     CChannel();
     ~CChannel() override;
 
@@ -360,7 +362,7 @@ private:
     // the channel is open (no system call in the 20 ms pass).
     std::uint32_t m_publisherPid = 0;
     std::unique_ptr<CThread> m_statusThread;
-    CStatusSchedule m_schedule{std::chrono::milliseconds(20)};
+    CStatusSchedule m_schedule{std::chrono::milliseconds(kStatusPeriodMs)};
     mutable CCriticalSection m_statusLock;  // inside the status-file mutex
     ChannelStatus m_status;                 // m_statusLock
     std::atomic<std::uint32_t> m_lastReportedGpi{0xFFFFFFFFu};

@@ -27,7 +27,9 @@ using namespace context_record;
 
 constexpr HRESULT kBadPortState = HR(0x80043003);
 constexpr DWORD kSendTimeoutMs = 60000;
-constexpr DWORD kStateRefreshMs = 1000;
+// A context's states are sent again this long after its last state message
+// (the status hand-on hands the record on for it then).
+constexpr DWORD kStateRefreshMs = CStatusHandOn::kRefreshMs;
 constexpr std::int32_t kUnboundedMin = static_cast<std::int32_t>(0x80000000u);
 constexpr std::int32_t kUnboundedMax = 0x7FFFFFFF;
 // Construction of a movie recorded by a context.

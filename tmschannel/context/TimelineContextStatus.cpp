@@ -98,7 +98,7 @@ HRESULT CTimelineContext::PutStatus(std::uint16_t cycle, std::int32_t channel) {
             client = m_timeline;
             // Noted as handed before it is: taking the lock again after the
             // call would meet the hand-back thread holding it for the broker.
-            handOn = client != nullptr && m_handOn.Due(record, now);
+            handOn = client != nullptr && m_handOn.Due(record, now, m_lastStateMessageTick);
             if (handOn) {
                 m_handOn.Handed(record, now);
             }
