@@ -244,8 +244,9 @@ HRESULT CChannel::GetStatus(unsigned int nContextToken, BSTR bstrStatusQuery, VA
 namespace {
 
 // The channel's video and timecode resources, found on first use from one
-// copy of the list (made by copy()): most queries are answered before
-// either is needed.
+// copy of the list (made by copy()): a query the channel answers itself
+// needs neither and makes no copy; any other asks the timecode resource
+// first, and so makes the one copy.
 template <class Copy>
 class CQueryResources {
 public:

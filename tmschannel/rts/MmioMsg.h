@@ -82,8 +82,10 @@ public:
 
     // The writable buffer: whoever takes it may write anywhere in it (a reply
     // read into it), so the whole buffer then counts as used and the next
-    // message finished here clears all of it past its end. Readers take the
-    // const one (std::as_const), which does not.
+    // message finished here clears all of it past its end. Take it again for
+    // every write: a pointer kept past the next message's end would write
+    // behind the mark, where the buffer is taken to be zero. Readers take
+    // the const one (std::as_const), which does not move the mark.
     BYTE* GetBuffer() {
         m_used = m_bufferSize;
         return m_buffer.get();
