@@ -150,7 +150,7 @@ TEST_F(ChannelPropertyTest, RefusalsNameTheValue) {
          "Chan2: Unknown property 'nosuch'"},
         {"empty query", false, " + , ", CVariant(), E_INVALIDARG, "Property query cannot be empty"},
         {"no name to set", true, "", CVariant(true), E_INVALIDARG,
-         "Property specification cannot be empty"},
+         "The property name cannot be empty"},
         {"read-only name", true, "channelname", CVariant("x"), kBadProperty,
          "'channelname' property cannot be set in this manner."},
         {"unknown name to set", true, "NoSuch", CVariant(true), kBadProperty,

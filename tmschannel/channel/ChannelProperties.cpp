@@ -264,7 +264,7 @@ HRESULT CChannel::SetChannelProperty(BSTR bstrProperty, VARIANT varProperty) {
         }
         const std::vector<std::string> names = SplitNameQuery(spec);
         if (names.empty()) {
-            TMS_RAISE(trace, E_INVALIDARG, "Property specification cannot be empty");
+            TMS_RAISE(trace, E_INVALIDARG, "The property name cannot be empty");
         }
         std::vector<CVariant> values;
         if (names.size() == 1) {
